@@ -1,0 +1,1 @@
+// Lets a folder be a library before it has sources of its own.
