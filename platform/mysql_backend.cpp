@@ -1,8 +1,733 @@
+// The MySQL backend of the data-access layer on MariaDB Connector/C.
+#include <mysql.h>
+#include <mysqld_error.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <optional>
+
 #include "platform/dataaccess.h"
+#include "platform/mysql_session.h"
 
 namespace ado {
-// Scaffolding until the Connector/C backend lands.
-std::unique_ptr<Backend> makeMySqlBackend() {
-  throw DataAccessError("The MySQL backend is not built yet.");
+
+namespace {
+
+constexpr unsigned kBinaryCharset = 63;  // charsetnr of binary strings
+
+std::string trimmed(const std::string& s) {
+  auto b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  auto e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
 }
+
+std::string quoteName(const std::string& name) {
+  std::string out = "`";
+  for (char c : name) {
+    out += c;
+    if (c == '`') out += '`';
+  }
+  return out + "`";
+}
+
+// ---- decoding the text protocol ---------------------------------------------------------------
+
+template <typename T>
+bool parseNumber(std::string_view text, T& out) {
+  auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+int digits(std::string_view text, std::size_t pos, std::size_t count) {
+  int v = 0;
+  for (std::size_t i = pos; i < pos + count && i < text.size(); ++i)
+    v = v * 10 + (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : 0);
+  return v;
+}
+
+Date parseDate(std::string_view t) {  // YYYY-MM-DD
+  return Date{digits(t, 0, 4), digits(t, 5, 2), digits(t, 8, 2)};
+}
+
+Time parseTime(std::string_view t) {  // [-]H..H:MM:SS[.ffffff]
+  Time out;
+  if (!t.empty() && t.front() == '-') {
+    out.negative = true;
+    t.remove_prefix(1);
+  }
+  auto c1 = t.find(':');
+  if (c1 == std::string_view::npos) return out;
+  out.hour = digits(t, 0, c1);
+  out.minute = digits(t, c1 + 1, 2);
+  out.second = digits(t, c1 + 4, 2);
+  auto dot = t.find('.', c1);
+  if (dot != std::string_view::npos) {
+    std::string frac(t.substr(dot + 1, 6));
+    frac.resize(6, '0');
+    out.microsecond = digits(frac, 0, 6);
+  }
+  return out;
+}
+
+Value decode(const FieldInfo& info, const char* data, unsigned long length) {
+  if (!data) return Value::null();
+  std::string_view text(data, length);
+  switch (info.type) {
+    case adTinyInt:
+    case adSmallInt:
+    case adInteger:
+    case adBigInt: {
+      std::int64_t v = 0;
+      if (parseNumber(text, v)) return Value::fromInt(v);
+      break;
+    }
+    case adUnsignedTinyInt:
+    case adUnsignedSmallInt:
+    case adUnsignedInt:
+    case adUnsignedBigInt: {
+      std::uint64_t v = 0;
+      if (parseNumber(text, v)) return Value::fromUInt(v);
+      break;
+    }
+    case adSingle:
+    case adDouble: {
+      double v = 0;
+      if (parseNumber(text, v)) return Value::fromDouble(v);
+      break;
+    }
+    case adNumeric:
+      return Value::fromDecimal(std::string(text));
+    case adBoolean:  // BIT(1) arrives as one raw byte
+      return Value::fromBool(std::any_of(text.begin(), text.end(), [](char c) { return c != 0; }));
+    case adDBDate:
+      return Value::fromDate(parseDate(text));
+    case adDBTime:
+      return Value::fromTime(parseTime(text));
+    case adDBTimeStamp:
+      return Value::fromDateTime(DateTime{
+          parseDate(text), parseTime(text.substr(std::min<std::size_t>(11, text.size())))});
+    case adBinary:
+    case adVarBinary:
+    case adLongVarBinary:
+      return Value::fromBytes(std::string(text));
+    default:
+      return Value::fromText(std::string(text));
+  }
+  // A number the server sent in a form we do not read: keep its text rather than lose it.
+  return Value::fromText(std::string(text));
+}
+
+// ---- binding values to statement parameters ---------------------------------------------------
+
+struct ParamBuffers {
+  std::vector<MYSQL_BIND> binds;
+  std::deque<std::string> strings;  // deque: stable addresses
+  std::deque<MYSQL_TIME> times;
+  std::deque<std::int64_t> ints;
+  std::deque<double> doubles;
+  std::deque<unsigned long> lengths;
+  std::deque<my_bool> flags;
+
+  void bind(const std::vector<Value>& values) {
+    binds.assign(values.size(), MYSQL_BIND{});
+    for (std::size_t i = 0; i < values.size(); ++i) bindOne(binds[i], values[i]);
+  }
+
+ private:
+  void bindString(MYSQL_BIND& b, enum_field_types type, const std::string& s) {
+    strings.push_back(s);
+    lengths.push_back(static_cast<unsigned long>(s.size()));
+    b.buffer_type = type;
+    b.buffer = strings.back().data();
+    b.buffer_length = lengths.back();
+    b.length = &lengths.back();
+  }
+  MYSQL_TIME& time(enum_mysql_timestamp_type kind) {
+    times.push_back(MYSQL_TIME{});
+    times.back().time_type = kind;
+    return times.back();
+  }
+
+  void bindOne(MYSQL_BIND& b, const Value& v) {
+    switch (v.kind()) {
+      case Value::Kind::Null:
+        b.buffer_type = MYSQL_TYPE_NULL;
+        return;
+      case Value::Kind::Bool:
+        ints.push_back(v.asBool() ? 1 : 0);
+        b.buffer_type = MYSQL_TYPE_LONGLONG;
+        b.buffer = &ints.back();
+        return;
+      case Value::Kind::Int:
+        ints.push_back(v.asInt());
+        b.buffer_type = MYSQL_TYPE_LONGLONG;
+        b.buffer = &ints.back();
+        return;
+      case Value::Kind::UInt:
+        ints.push_back(static_cast<std::int64_t>(v.asUInt()));
+        b.buffer_type = MYSQL_TYPE_LONGLONG;
+        b.buffer = &ints.back();
+        b.is_unsigned = 1;
+        return;
+      case Value::Kind::Double:
+        doubles.push_back(v.asDouble());
+        b.buffer_type = MYSQL_TYPE_DOUBLE;
+        b.buffer = &doubles.back();
+        return;
+      case Value::Kind::Decimal:
+        bindString(b, MYSQL_TYPE_NEWDECIMAL, v.asString());
+        return;
+      case Value::Kind::Text:
+        bindString(b, MYSQL_TYPE_STRING, v.asString());
+        return;
+      case Value::Kind::Bytes:  // the server takes blob parameters as binary, unconverted
+        bindString(b, MYSQL_TYPE_BLOB, v.asString());
+        return;
+      case Value::Kind::Date: {
+        auto d = v.asDate();
+        auto& t = time(MYSQL_TIMESTAMP_DATE);
+        t.year = static_cast<unsigned>(d.year);
+        t.month = static_cast<unsigned>(d.month);
+        t.day = static_cast<unsigned>(d.day);
+        b.buffer_type = MYSQL_TYPE_DATE;
+        b.buffer = &t;
+        return;
+      }
+      case Value::Kind::Time: {
+        auto tm = v.asTime();
+        auto& t = time(MYSQL_TIMESTAMP_TIME);
+        t.neg = tm.negative;
+        t.hour = static_cast<unsigned>(tm.hour);
+        t.minute = static_cast<unsigned>(tm.minute);
+        t.second = static_cast<unsigned>(tm.second);
+        t.second_part = static_cast<unsigned long>(tm.microsecond);
+        b.buffer_type = MYSQL_TYPE_TIME;
+        b.buffer = &t;
+        return;
+      }
+      case Value::Kind::DateTime: {
+        auto dt = v.asDateTime();
+        auto& t = time(MYSQL_TIMESTAMP_DATETIME);
+        t.year = static_cast<unsigned>(dt.date.year);
+        t.month = static_cast<unsigned>(dt.date.month);
+        t.day = static_cast<unsigned>(dt.date.day);
+        t.hour = static_cast<unsigned>(dt.time.hour);
+        t.minute = static_cast<unsigned>(dt.time.minute);
+        t.second = static_cast<unsigned>(dt.time.second);
+        t.second_part = static_cast<unsigned long>(dt.time.microsecond);
+        b.buffer_type = MYSQL_TYPE_DATETIME;
+        b.buffer = &t;
+        return;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+// ---- type table -------------------------------------------------------------------------------
+
+FieldInfo mysqlFieldInfo(const MYSQL_FIELD& f) {
+  FieldInfo info;
+  info.name = f.name ? std::string(f.name, f.name_length) : std::string();
+  info.nullable = (f.flags & NOT_NULL_FLAG) == 0;
+  const bool isUnsigned = (f.flags & UNSIGNED_FLAG) != 0;
+  const bool binary = f.charsetnr == kBinaryCharset;
+  // Text lengths come in bytes of the result's character set; the declared width is in characters.
+  unsigned maxBytesPerChar = 1;
+  if (!binary)
+    if (const auto* cs = mariadb_get_charset_by_nr(f.charsetnr); cs && cs->char_maxlen > 0)
+      maxBytesPerChar = cs->char_maxlen;
+  info.definedSize = static_cast<long long>(f.length / maxBytesPerChar);
+
+  switch (f.type) {
+    case MYSQL_TYPE_TINY:
+      info.type = isUnsigned ? adUnsignedTinyInt : adTinyInt;
+      break;
+    case MYSQL_TYPE_SHORT:
+      info.type = isUnsigned ? adUnsignedSmallInt : adSmallInt;
+      break;
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONG:
+      info.type = isUnsigned ? adUnsignedInt : adInteger;
+      break;
+    case MYSQL_TYPE_LONGLONG:
+      info.type = isUnsigned ? adUnsignedBigInt : adBigInt;
+      break;
+    case MYSQL_TYPE_YEAR:
+      info.type = adSmallInt;
+      break;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL: {
+      info.type = adNumeric;
+      info.scale = static_cast<int>(f.decimals);
+      // The display length counts a sign (unless unsigned) and a decimal point (when scaled).
+      long long precision =
+          static_cast<long long>(f.length) - (f.decimals > 0 ? 1 : 0) - (isUnsigned ? 0 : 1);
+      info.precision = static_cast<int>(std::max<long long>(precision, info.scale));
+      info.definedSize = info.precision;
+      break;
+    }
+    case MYSQL_TYPE_FLOAT:
+      info.type = adSingle;
+      break;
+    case MYSQL_TYPE_DOUBLE:
+      info.type = adDouble;
+      break;
+    case MYSQL_TYPE_BIT:
+      info.type = f.length == 1 ? adBoolean : adBinary;
+      info.definedSize = static_cast<long long>((f.length + 7) / 8);
+      break;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+      info.type = adDBDate;
+      break;
+    case MYSQL_TYPE_TIME:
+    case MYSQL_TYPE_TIME2:
+      info.type = adDBTime;
+      break;
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_DATETIME2:
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_TIMESTAMP2:
+      info.type = adDBTimeStamp;
+      break;
+    case MYSQL_TYPE_STRING:  // CHAR, BINARY, ENUM, SET
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+      info.type = binary ? adBinary : adWChar;
+      break;
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_VARCHAR:
+      info.type = binary ? adVarBinary : adVarWChar;
+      break;
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_JSON:
+      info.type = binary ? adLongVarBinary : adLongVarWChar;
+      break;
+    case MYSQL_TYPE_GEOMETRY:
+      info.type = adLongVarBinary;
+      break;
+    default:  // NULL literal columns and anything newer: text is the safest carrier
+      info.type = adVarWChar;
+      break;
+  }
+  return info;
+}
+
+// ---- connection string ------------------------------------------------------------------------
+
+MySqlLogin MySqlLogin::fromConnectionString(const ConnectionString& cs) {
+  MySqlLogin login;
+  login.host = trimmed(cs.get("SERVER"));
+  if (login.host.empty()) login.host = "localhost";
+  std::string port = trimmed(cs.get("PORT", "3306"));
+  unsigned long value = 0;
+  if (!parseNumber(std::string_view(port), value) || value < 1 || value > 65535)
+    throw DataAccessError("Invalid port \"" + port +
+                          "\": the port must be a number from 1 to 65535.");
+  login.port = static_cast<unsigned>(value);
+  login.user = cs.has("USER") ? cs.get("USER") : cs.get("UID");
+  login.password = cs.has("PASSWORD") ? cs.get("PASSWORD") : cs.get("PWD");
+  login.database = trimmed(cs.get("DATABASE"));
+  return login;
+}
+
+// ---- session ----------------------------------------------------------------------------------
+
+MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options) {
+  mysql_ = mysql_init(nullptr);
+  if (!mysql_) throw DataAccessError("MySQL client: out of memory");
+  try {
+    // TCP even for "localhost": the server named in the window is reached by its port, never
+    // through whatever local socket the client library would guess.
+    unsigned protocol = MYSQL_PROTOCOL_TCP;
+    mysql_optionsv(mysql_, MYSQL_OPT_PROTOCOL, &protocol);
+    mysql_optionsv(mysql_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // A dead host must not freeze the program for the operating system's minutes.
+    unsigned connect = options.connectionTimeout > 0
+                           ? static_cast<unsigned>(options.connectionTimeout)
+                           : kDefaultConnectTimeout;
+    mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &connect);
+    if (options.commandTimeout > 0) {
+      unsigned command = static_cast<unsigned>(options.commandTimeout);
+      mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &command);
+      mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &command);
+    }
+    my_bool no = 0;
+    mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &no);
+
+    if (!mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(), login.password.c_str(),
+                            login.database.empty() ? nullptr : login.database.c_str(), login.port,
+                            nullptr, 0))
+      raise();
+  } catch (...) {
+    mysql_close(mysql_);
+    throw;
+  }
+}
+
+MySqlSession::~MySqlSession() {
+  settle();
+  mysql_close(mysql_);
+}
+
+void MySqlSession::raise() const {
+  throw DataAccessError(mysql_error(mysql_), static_cast<int>(mysql_errno(mysql_)));
+}
+
+void MySqlSession::settle() {
+  if (!pending_) return;
+  auto* p = pending_;
+  pending_ = nullptr;
+  p->bufferRest();
+}
+
+void MySqlSession::execute(const std::string& sql) {
+  settle();
+  if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) raise();
+  if (MYSQL_RES* res = mysql_store_result(mysql_))
+    mysql_free_result(res);
+  else if (mysql_field_count(mysql_) != 0)
+    raise();
+}
+
+unsigned long long MySqlSession::affectedRows() const { return mysql_affected_rows(mysql_); }
+
+MySqlStatement MySqlSession::prepare(const std::string& sql) { return MySqlStatement(*this, sql); }
+
+MySqlStatement::MySqlStatement(MySqlSession& session, const std::string& sql)
+    : session_(&session), stmt_(nullptr) {
+  session.settle();
+  stmt_ = mysql_stmt_init(session.handle());
+  if (!stmt_) session.raise();
+  if (mysql_stmt_prepare(stmt_, sql.data(), sql.size()) != 0) {
+    DataAccessError error(mysql_stmt_error(stmt_), static_cast<int>(mysql_stmt_errno(stmt_)));
+    mysql_stmt_close(stmt_);
+    throw error;
+  }
+}
+
+MySqlStatement::MySqlStatement(MySqlStatement&& other) noexcept
+    : session_(other.session_), stmt_(other.stmt_) {
+  other.stmt_ = nullptr;
+}
+
+MySqlStatement::~MySqlStatement() {
+  if (stmt_) mysql_stmt_close(stmt_);
+}
+
+void MySqlStatement::raise() const {
+  throw DataAccessError(mysql_stmt_error(stmt_), static_cast<int>(mysql_stmt_errno(stmt_)));
+}
+
+unsigned MySqlStatement::paramCount() const {
+  return static_cast<unsigned>(mysql_stmt_param_count(stmt_));
+}
+
+void MySqlStatement::execute(const std::vector<Value>& params) {
+  if (params.size() != paramCount())
+    throw DataAccessError("The statement takes " + std::to_string(paramCount()) +
+                          " parameters, not " + std::to_string(params.size()) + ".");
+  session_->settle();
+  ParamBuffers buffers;
+  buffers.bind(params);
+  if (!params.empty() && mysql_stmt_bind_param(stmt_, buffers.binds.data())) raise();
+  if (mysql_stmt_execute(stmt_) != 0) raise();
+  // A statement with rows (rare here) must not leave them on the wire.
+  if (mysql_stmt_field_count(stmt_) != 0) {
+    mysql_stmt_store_result(stmt_);
+    mysql_stmt_free_result(stmt_);
+  }
+}
+
+unsigned long long MySqlStatement::affectedRows() const { return mysql_stmt_affected_rows(stmt_); }
+unsigned long long MySqlStatement::insertId() const { return mysql_stmt_insert_id(stmt_); }
+
+MySqlTransaction::MySqlTransaction(MySqlSession& session) : session_(session) {
+  session_.execute("START TRANSACTION");
+}
+
+MySqlTransaction::~MySqlTransaction() {
+  if (done_) return;
+  try {
+    session_.execute("ROLLBACK");
+  } catch (...) {
+    // The connection is broken; the server rolls back on its own.
+  }
+}
+
+void MySqlTransaction::commit() {
+  session_.execute("COMMIT");
+  done_ = true;
+}
+
+// ---- cursor -----------------------------------------------------------------------------------
+
+namespace {
+
+// The rows of one result: all stored (client-side, exact count) or streamed from the server.
+// Added rows go to the result's original table through a prepared INSERT built from the
+// column metadata.
+class MySqlCursor final : public Cursor, private MySqlSession::Pending {
+ public:
+  MySqlCursor(std::shared_ptr<MySqlSession> session, MYSQL_RES* res, bool streaming, bool updatable)
+      : session_(std::move(session)), res_(res), streaming_(streaming), updatable_(updatable) {
+    unsigned n = mysql_num_fields(res_);
+    MYSQL_FIELD* f = mysql_fetch_fields(res_);
+    for (unsigned i = 0; i < n; ++i) {
+      fields_.push_back(mysqlFieldInfo(f[i]));
+      origin_.push_back({f[i].db ? f[i].db : "", f[i].org_table ? f[i].org_table : "",
+                         f[i].org_name ? f[i].org_name : ""});
+      autoIncrement_.push_back((f[i].flags & AUTO_INCREMENT_FLAG) != 0);
+    }
+    count_ = streaming_ ? -1 : static_cast<long long>(mysql_num_rows(res_));
+    if (streaming_) session_->setPending(this);
+    fetch();
+  }
+
+  ~MySqlCursor() override {
+    statements_.clear();
+    releaseResult();
+  }
+
+  const std::vector<FieldInfo>& fields() const override { return fields_; }
+  long long recordCount() const override { return count_; }
+  bool eof() const override { return !adding_ && eof_; }
+  void moveNext() override {
+    if (adding_) {
+      // A row just added is current until the caller moves on; then the result resumes.
+      adding_ = false;
+      if (!eof_) return;
+    }
+    fetch();
+  }
+  const Value& value(int index) const override {
+    return adding_ ? row_new_[static_cast<std::size_t>(index)]
+                   : row_[static_cast<std::size_t>(index)];
+  }
+
+  void addNew() override {
+    requireUpdatable();
+    adding_ = true;
+    stored_ = false;
+    row_new_.assign(fields_.size(), Value::null());
+    assigned_.assign(fields_.size(), false);
+  }
+
+  void setValue(int index, Value value) override {
+    requireUpdatable();
+    if (!adding_ || stored_)
+      throw DataAccessError("Only a record begun with AddNew can be given values here.");
+    auto i = static_cast<std::size_t>(index);
+    if (origin_[i].table.empty() || origin_[i].column.empty())
+      throw DataAccessError("Field '" + fields_[i].name +
+                            "' is not a table column and cannot be updated.");
+    row_new_[i] = std::move(value);
+    assigned_[i] = true;
+  }
+
+  void update() override {
+    requireUpdatable();
+    if (!adding_ || stored_) return;  // nothing pending
+    std::vector<Value> params;
+    std::string key(assigned_.size(), '0');
+    for (std::size_t i = 0; i < assigned_.size(); ++i)
+      if (assigned_[i]) {
+        key[i] = '1';
+        params.push_back(row_new_[i]);
+      }
+    auto it = statements_.find(key);
+    if (it == statements_.end())
+      it = statements_.emplace(key, session_->prepare(insertSql())).first;
+    it->second.execute(params);
+    for (std::size_t i = 0; i < assigned_.size(); ++i)
+      if (!assigned_[i] && autoIncrement_[i] && it->second.insertId() != 0)
+        row_new_[i] = fields_[i].type == adUnsignedBigInt || fields_[i].type == adUnsignedInt
+                          ? Value::fromUInt(it->second.insertId())
+                          : Value::fromInt(static_cast<std::int64_t>(it->second.insertId()));
+    stored_ = true;
+    if (count_ >= 0) ++count_;
+  }
+
+ private:
+  struct Origin {
+    std::string db, table, column;
+  };
+
+  void requireUpdatable() const {
+    if (!updatable_) throw DataAccessError("This record set cannot be updated.");
+  }
+
+  std::string insertSql() const {
+    std::string table;
+    std::string columns, marks;
+    for (std::size_t i = 0; i < assigned_.size(); ++i) {
+      if (!assigned_[i]) continue;
+      std::string t = (origin_[i].db.empty() ? "" : quoteName(origin_[i].db) + ".") +
+                      quoteName(origin_[i].table);
+      if (table.empty())
+        table = t;
+      else if (t != table)
+        throw DataAccessError("A new record can only be stored into one table.");
+      if (!columns.empty()) {
+        columns += ",";
+        marks += ",";
+      }
+      columns += quoteName(origin_[i].column);
+      marks += "?";
+    }
+    if (table.empty()) {
+      // No value given: a row of defaults into the result's first table column.
+      for (const auto& o : origin_)
+        if (!o.table.empty()) {
+          table = (o.db.empty() ? "" : quoteName(o.db) + ".") + quoteName(o.table);
+          break;
+        }
+      if (table.empty()) throw DataAccessError("This record set has no table to add records to.");
+    }
+    return "INSERT INTO " + table + " (" + columns + ") VALUES (" + marks + ")";
+  }
+
+  void fetch() {
+    if (!buffered_.empty()) {
+      row_ = std::move(buffered_.front());
+      buffered_.pop_front();
+      eof_ = false;
+      return;
+    }
+    if (!res_) {
+      eof_ = true;
+      row_.assign(fields_.size(), Value::null());
+      return;
+    }
+    MYSQL_ROW r = mysql_fetch_row(res_);
+    if (!r) {
+      // For a streamed result a missing row is either the end or a broken connection.
+      if (streaming_ && mysql_errno(session_->handle()) != 0) {
+        DataAccessError error(mysql_error(session_->handle()),
+                              static_cast<int>(mysql_errno(session_->handle())));
+        releaseResult();
+        throw error;
+      }
+      eof_ = true;
+      row_.assign(fields_.size(), Value::null());
+      if (streaming_) releaseResult();
+      return;
+    }
+    row_ = decodeRow(r);
+    eof_ = false;
+  }
+
+  std::vector<Value> decodeRow(MYSQL_ROW r) const {
+    unsigned long* lengths = mysql_fetch_lengths(res_);
+    std::vector<Value> out;
+    out.reserve(fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+      out.push_back(decode(fields_[i], r[i], lengths[i]));
+    return out;
+  }
+
+  // Another command needs the connection: keep the rest of the stream in memory.
+  void bufferRest() override {
+    if (!res_) return;
+    while (MYSQL_ROW r = mysql_fetch_row(res_)) buffered_.push_back(decodeRow(r));
+    releaseResult();
+  }
+
+  void releaseResult() {
+    if (!res_) return;
+    if (streaming_) session_->clearPending(this);
+    mysql_free_result(res_);  // reads and drops what is left of a streamed result
+    res_ = nullptr;
+  }
+
+  std::shared_ptr<MySqlSession> session_;
+  MYSQL_RES* res_;
+  bool streaming_;
+  bool updatable_;
+  std::vector<FieldInfo> fields_;
+  std::vector<Origin> origin_;
+  std::vector<bool> autoIncrement_;
+  long long count_ = -1;
+  bool eof_ = true;
+  std::vector<Value> row_;
+  std::deque<std::vector<Value>> buffered_;
+
+  bool adding_ = false;
+  bool stored_ = false;
+  std::vector<Value> row_new_;
+  std::vector<bool> assigned_;
+  std::map<std::string, MySqlStatement> statements_;  // by the set of columns given
+};
+
+class MySqlBackend final : public Backend {
+ public:
+  void open(const ConnectionString& cs, const ConnectionOptions& options) override {
+    options_ = options;
+    session_ = std::make_shared<MySqlSession>(MySqlLogin::fromConnectionString(cs), options);
+  }
+
+  std::unique_ptr<Cursor> execute(const std::string& sql) override {
+    return run(sql, options_.cursorLocation == adUseServer, false, false);
+  }
+
+  std::unique_ptr<Cursor> openRecordSet(const std::string& sql, CursorType,
+                                        LockType lockType) override {
+    return run(sql, options_.cursorLocation == adUseServer, lockType != adLockReadOnly, true);
+  }
+
+  std::unique_ptr<Cursor> tablesSchema() override {
+    return run(
+        "SELECT TABLE_SCHEMA AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, TABLE_NAME, "
+        "CASE TABLE_TYPE WHEN 'BASE TABLE' THEN 'TABLE' ELSE TABLE_TYPE END AS TABLE_TYPE "
+        "FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() ORDER BY TABLE_NAME",
+        false, false, true);
+  }
+
+  void close() override { session_.reset(); }
+
+  MySqlSession* session() const { return session_.get(); }
+
+ private:
+  MySqlSession& live() {
+    if (!session_) throw DataAccessError("Operation is not allowed when the object is closed.");
+    return *session_;
+  }
+
+  std::unique_ptr<Cursor> run(const std::string& sql, bool streaming, bool updatable,
+                              bool needRows) {
+    MySqlSession& s = live();
+    s.settle();
+    if (mysql_real_query(s.handle(), sql.data(), sql.size()) != 0) s.raise();
+    MYSQL_RES* res = streaming ? mysql_use_result(s.handle()) : mysql_store_result(s.handle());
+    if (!res) {
+      if (mysql_field_count(s.handle()) != 0) s.raise();  // rows expected but not received
+      if (needRows) throw DataAccessError("The statement returned no rows to open: " + sql);
+      return nullptr;
+    }
+    return std::make_unique<MySqlCursor>(session_, res, streaming, updatable);
+  }
+
+  ConnectionOptions options_;
+  std::shared_ptr<MySqlSession> session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> makeMySqlBackend() { return std::make_unique<MySqlBackend>(); }
+
+MySqlSession* mysqlSessionOf(Connection& connection) {
+  if (connection.state() != adStateOpen) return nullptr;
+  auto* backend = dynamic_cast<MySqlBackend*>(&connection.backend());
+  return backend ? backend->session() : nullptr;
+}
+
 }  // namespace ado

@@ -1,0 +1,123 @@
+// One open connection to a MySQL/MariaDB server through Connector/C, and prepared statements on
+// it. The MySQL backend of the data-access layer is built on this; code that needs more speed
+// than one record-set update per row (bulk copying: a multi-row INSERT prepared once and run
+// inside a transaction) may use it directly:
+//
+//   ado::MySqlSession* s = ado::mysqlSessionOf(connection);  // nullptr for a FoxPro connection
+//   ado::MySqlTransaction tx(*s);
+//   auto insert = s->prepare("INSERT INTO `t` (`a`,`b`) VALUES (?,?),(?,?)");
+//   insert.execute({a1, b1, a2, b2});
+//   tx.commit();  // rolled back when destroyed without commit
+//
+// Callers may rely on: TCP even for "localhost", character set utf8mb4, a connect time-out of
+// our own when none is given, every failure thrown as DataAccessError with the server's own text
+// and error number, values never pasted into SQL text.
+#pragma once
+
+#include <mysql.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dataaccess.h"
+
+namespace ado {
+
+class MySqlStatement;
+
+// Where and how to connect; parsed from SERVER, PORT, USER, PASSWORD, DATABASE.
+struct MySqlLogin {
+  std::string host;
+  unsigned port = 0;
+  std::string user;
+  std::string password;
+  std::string database;
+
+  // Throws DataAccessError for a port that is not a number from 1 to 65535 (empty included):
+  // a typing mistake must not quietly reach whatever listens on the default port.
+  static MySqlLogin fromConnectionString(const ConnectionString& cs);
+};
+
+class MySqlSession {
+ public:
+  static constexpr int kDefaultConnectTimeout = 10;  // seconds, when the caller sets none
+
+  MySqlSession(const MySqlLogin& login, const ConnectionOptions& options);
+  ~MySqlSession();
+  MySqlSession(const MySqlSession&) = delete;
+  MySqlSession& operator=(const MySqlSession&) = delete;
+
+  // Runs one statement and discards any rows it returns.
+  void execute(const std::string& sql);
+  unsigned long long affectedRows() const;
+  MySqlStatement prepare(const std::string& sql);
+
+  // Throws the connection's current error as DataAccessError.
+  [[noreturn]] void raise() const;
+
+  // The raw handle, for what this class does not wrap. Before using it for a query, call
+  // settle() so that no streaming result is still pending on the connection.
+  MYSQL* handle() const { return mysql_; }
+
+  // A streaming result, while it is pending, owns the connection's wire. The session asks it to
+  // take its remaining rows into memory before the next command, so both keep working.
+  class Pending {
+   public:
+    virtual ~Pending() = default;
+    virtual void bufferRest() = 0;
+  };
+  void setPending(Pending* pending) { pending_ = pending; }
+  void clearPending(Pending* pending) {
+    if (pending_ == pending) pending_ = nullptr;
+  }
+  void settle();
+
+ private:
+  MYSQL* mysql_ = nullptr;
+  Pending* pending_ = nullptr;
+};
+
+// A prepared statement with "?" placeholders; parameters are bound from values by their kind.
+class MySqlStatement {
+ public:
+  MySqlStatement(MySqlSession& session, const std::string& sql);
+  ~MySqlStatement();
+  MySqlStatement(MySqlStatement&& other) noexcept;
+  MySqlStatement& operator=(MySqlStatement&&) = delete;
+  MySqlStatement(const MySqlStatement&) = delete;
+
+  unsigned paramCount() const;
+  // Runs the statement with these parameters (exactly paramCount() of them).
+  void execute(const std::vector<Value>& params);
+  unsigned long long affectedRows() const;
+  unsigned long long insertId() const;
+
+ private:
+  [[noreturn]] void raise() const;
+  MySqlSession* session_;
+  MYSQL_STMT* stmt_;
+};
+
+// Rolls back on destruction unless committed.
+class MySqlTransaction {
+ public:
+  explicit MySqlTransaction(MySqlSession& session);
+  ~MySqlTransaction();
+  MySqlTransaction(const MySqlTransaction&) = delete;
+  MySqlTransaction& operator=(const MySqlTransaction&) = delete;
+  void commit();
+
+ private:
+  MySqlSession& session_;
+  bool done_ = false;
+};
+
+// The session under an open MySQL connection; nullptr when the connection is closed or reaches
+// another kind of database.
+MySqlSession* mysqlSessionOf(Connection& connection);
+
+// The data-access type code and size facts of one result column (exposed for tests).
+FieldInfo mysqlFieldInfo(const MYSQL_FIELD& field);
+
+}  // namespace ado
