@@ -85,6 +85,31 @@ TEST_F(MySqlConnection, PortThatIsNotANumberIsRefusedBeforeAnyConnectionAttempt)
   }
 }
 
+// A host that accepts the connection but never speaks, like a hung server: the open must give up
+// after the connect time-out, our own when the caller sets none, instead of blocking forever.
+TEST_F(MySqlConnection, ServerThatNeverAnswersFailsAfterTheConnectTimeout) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string port = std::to_string(ntohs(addr.sin_port));
+  for (int timeout : {1, 0}) {
+    ado::Connection c;
+    c.setConnectionTimeout(timeout);
+    try {
+      c.open(mysqlConnectionString("127.0.0.1", port, "u", "p", "d"));
+      ADD_FAILURE() << "opened a connection to a silent port";
+    } catch (const ado::DataAccessError& e) {
+      EXPECT_EQ(e.nativeCode(), 2013) << e.what();
+    }
+  }
+  close(fd);
+}
+
 TEST_F(MySqlConnection, CommandTimeoutEndsAStatementThatRunsTooLong) {
   ado::Connection c;
   c.setCommandTimeout(1);

@@ -115,6 +115,14 @@ TEST_F(MySqlRecordSet, TablesSchemaListsTablesAndViews) {
     rs.moveNext();
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"n:TABLE", "v:VIEW"}));
+
+  // The table listing sends its statement with a terminator; the server takes it as one.
+  ado::Connection client;
+  client.setCursorLocation(ado::adUseClient);
+  client.open(connectionString());
+  ado::RecordSet show(client.execute("SHOW TABLES;"));
+  EXPECT_EQ(show.recordCount(), 2);
+  EXPECT_EQ(show.value(0).asString(), "n");
 }
 
 class MySqlUpdatable : public qmtest::MySqlDatabaseTest {};
