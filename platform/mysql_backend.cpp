@@ -374,10 +374,8 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
   }
 }
 
-MySqlSession::~MySqlSession() {
-  settle();
-  mysql_close(mysql_);
-}
+// Cursors hold the session they read from, so no result can be pending here.
+MySqlSession::~MySqlSession() { mysql_close(mysql_); }
 
 void MySqlSession::raise() const {
   throw DataAccessError(mysql_error(mysql_), static_cast<int>(mysql_errno(mysql_)));
@@ -668,6 +666,9 @@ class MySqlCursor final : public Cursor, private MySqlSession::Pending {
   std::map<std::string, MySqlStatement> statements_;  // by the set of columns given
 };
 
+// Record sets share the session with the backend: closing the connection while a record set
+// is still open leaves the server connection to that record set until it is released, so its
+// rows stay readable.
 class MySqlBackend final : public Backend {
  public:
   void open(const ConnectionString& cs, const ConnectionOptions& options) override {

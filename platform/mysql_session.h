@@ -78,7 +78,8 @@ class MySqlSession {
   Pending* pending_ = nullptr;
 };
 
-// A prepared statement with "?" placeholders; parameters are bound from values by their kind.
+// A prepared statement with "?" placeholders; parameters are bound from values by their kind
+// (bytes as binary, decimal text as a decimal, dates as dates). It must not outlive its session.
 class MySqlStatement {
  public:
   MySqlStatement(MySqlSession& session, const std::string& sql);
