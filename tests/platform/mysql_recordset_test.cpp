@@ -223,6 +223,28 @@ TEST_F(MySqlUpdatable, RefusalsAreClear) {
   }
 }
 
+// The row copy into MySQL reopens an empty, streamed record set for every row and adds to it.
+TEST_F(MySqlUpdatable, RowsAddedThroughAFreshServerSideSetEachTime) {
+  admin("CREATE TABLE copy (k INT, txt VARCHAR(10))");
+  ado::Connection c;
+  c.open(connectionString());
+  for (int r = 0; r < 5; ++r) {
+    ado::RecordSet rs;
+    rs.open("select * from copy where k=" + std::to_string(r), c, ado::adOpenKeyset,
+            ado::adLockOptimistic);
+    EXPECT_TRUE(rs.eof());
+    rs.addNew();
+    rs.setValue(0, Value::fromInt(r));
+    rs.setValue(1, r == 3 ? Value::null() : Value::fromText("row" + std::to_string(r)));
+    rs.update();
+    rs.close();
+  }
+  ado::RecordSet check(c.execute("SELECT COUNT(*), COUNT(txt), SUM(k) FROM copy"));
+  EXPECT_EQ(check.value(0).asInt(), 5);
+  EXPECT_EQ(check.value(1).asInt(), 4);
+  EXPECT_EQ(check.value(2).asString(), "10");
+}
+
 TEST_F(MySqlUpdatable, SessionCopiesManyRowsPerStatementInsideATransaction) {
   admin("CREATE TABLE bulk (id INT PRIMARY KEY, txt VARCHAR(20)) ENGINE=InnoDB");
   ado::Connection c;
