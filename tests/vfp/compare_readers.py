@@ -150,7 +150,8 @@ def with_dbfread(table, dump):
             v = values[i]
             if i in lengths and bit(flags, lengths[i]):
                 raw = v.encode(t.encoding) if isinstance(v, str) else v
-                v = raw[: raw[-1]]  # the last byte holds the length
+                # The last byte holds the length; dbfread has already stripped a zero length.
+                v = raw[: raw[-1]] if raw and len(raw) == f.length else raw[:0]
                 if isinstance(values[i], str):
                     v = v.decode(t.encoding)
             if bit(flags, nulls.get(i)):
