@@ -260,7 +260,7 @@ TEST(Writer, AutoincrementKeepsGoingAcrossSessionsAndPastStaleHeaders) {
 TEST(Writer, RefusesToGrowATablePastTwoGigabytes) {
   TempDir dir;
   auto w = vfp::TableWriter::create(dir.file("big.dbf"), {{"c", 'C', 250}});
-  const auto& h = w->header();
+  const vfp::TableHeader h = w->header();
   std::uint32_t fits =
       std::uint32_t((vfp::header::kMaxFileSize - 1 - h.headerLength) / h.recordLength);
   w.reset();
