@@ -543,6 +543,15 @@ void Session::create(std::string_view sql, std::size_t pos) {
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
+    std::string container;
+    try {
+      container = Table(*existing).header().backlink;
+    } catch (const Error&) {
+      // A file that cannot be read as a table is simply replaced.
+    }
+    if (!container.empty())
+      throw Error("Table '" + fileNameOf(*existing) + "' belongs to database '" + container +
+                  "'; it cannot be replaced by a free table.");
     forget(*existing);
     path = *existing;  // a table of that name in another letter case is the one replaced
   }
