@@ -248,15 +248,6 @@ void parseExpression(Lexer& lx, Value& v, Value& term, std::string& scratch) {
       if (term.kind == Value::Kind::Bytes) v.kind = Value::Kind::Bytes;
       continue;
     }
-    if (v.kind == Value::Kind::Decimal && term.kind == Value::Kind::Decimal) {
-      auto a = parseDecimal(v.s), b = parseDecimal(term.s);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g",
-                    std::strtod(v.s.c_str(), nullptr) + std::strtod(term.s.c_str(), nullptr));
-      if (!a || !b) throw syntaxError();
-      v.s = buf;
-      continue;
-    }
     if (v.isNull() || term.isNull()) {
       v.setNull();
       continue;
@@ -442,9 +433,10 @@ void Session::insert(std::string_view sql, std::size_t pos) {
   try {
     replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));
   } catch (const Error& e) {
-    throw Error(std::string(e.what()).substr(
-                    0, std::strlen(e.what()) - (std::string(e.what()).ends_with(".") ? 1 : 0)) +
-                " in table '" + fileNameOf(w.path()) + "'.");
+    // The writer names the field; the message adds the table.
+    std::string m = e.what();
+    if (m.ends_with(".")) m.pop_back();
+    throw Error(m + " in table '" + fileNameOf(w.path()) + "'.");
   }
   if (!pending_) {
     pending_ = true;

@@ -15,7 +15,6 @@ namespace vfp {
 namespace {
 
 constexpr std::uint8_t kLive = ' ';
-constexpr std::uint8_t kDeleted = '*';
 constexpr std::uint32_t kMsPerDay = 86400000;
 
 std::string baseName(const std::string& path) {
@@ -731,7 +730,6 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
     throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
   header_.recordCount = count;
-  (void)kDeleted;
   return replaced;
 }
 
