@@ -525,13 +525,6 @@ void Session::create(std::string_view sql, std::size_t pos) {
   lx.expect(')');
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
 
-  // Field names are stored in the table's code page.
-  auto conv = converterFor(1252);
-  for (auto& c : cols) {
-    std::string n;
-    replaced_ += (long long)conv->fromUtf8(c.name, n);
-    c.name = n;
-  }
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
@@ -548,7 +541,9 @@ void Session::create(std::string_view sql, std::size_t pos) {
     path = *existing;  // a table of that name in another letter case is the one replaced
   }
   forget(path);
-  TableWriter::create(path, cols, 1252);
+  std::size_t replaced = 0;
+  TableWriter::create(path, cols, 1252, &replaced);
+  replaced_ += (long long)replaced;
 }
 
 void Session::drop(std::string_view sql, std::size_t pos) {
