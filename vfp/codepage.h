@@ -1,0 +1,40 @@
+// Conversion between a table's code page and UTF-8. One small interface so that a build for
+// another system can supply its own converter; this one is built on iconv.
+//
+// Callers may rely on:
+// - toUtf8 never fails: bytes the code page leaves undefined come out as the control
+//   character of the same number, so every byte of a single-byte page survives a round trip;
+// - fromUtf8 writes "?" for each character the code page cannot hold and returns how many;
+// - the code-page mark of a table header (byte 29) maps to a code page number and back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vfp {
+
+class TextConverter {
+ public:
+  virtual ~TextConverter() = default;
+  virtual int codePage() const = 0;
+  // Appends the UTF-8 form of bytes to out.
+  virtual void toUtf8(std::string_view bytes, std::string& out) const = 0;
+  // Appends the code-page form of utf8 to out; returns the number of characters replaced by "?".
+  virtual std::size_t fromUtf8(std::string_view utf8, std::string& out) const = 0;
+};
+
+// The converter for a Windows/DOS code page number (1252, 437, 936, ...). Throws vfp::Error when
+// the system has no converter for it. Converters are cached and shared; they are immutable.
+std::shared_ptr<const TextConverter> converterFor(int codePage);
+
+// Header mark (byte 29) -> code page; 0 when the mark is 0 or unknown.
+int codePageFromMark(std::uint8_t mark);
+// Code page -> header mark; 0 when FoxPro has no mark for it.
+std::uint8_t markFromCodePage(int codePage);
+
+// The code page an unmarked table is read in.
+constexpr int kDefaultCodePage = 1252;
+
+}  // namespace vfp

@@ -1,0 +1,137 @@
+// A FoxPro database as the SQL engine sees it: somewhere tables are found by name. A folder of
+// free tables is one kind; a database container plugs in through the same interface.
+//
+// Session runs the SQL the program generates against such a database: CREATE TABLE,
+// INSERT INTO ... VALUES, DROP TABLE and SELECT * FROM. Rows appended by INSERT are written in
+// batches; every batch leaves the table complete on disk, and a batch is written before any
+// other statement runs, before a SELECT reads the table, at most 50 ms after its first row and
+// when the session ends.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vfp/table.h"
+#include "vfp/value.h"
+
+namespace vfp {
+
+struct CatalogEntry {
+  std::string name;  // as listed: the file name without extension
+  std::string type;  // "TABLE" (a container may add "VIEW" and others)
+  std::string path;
+};
+
+class TableCatalog {
+ public:
+  virtual ~TableCatalog() = default;
+  virtual std::vector<CatalogEntry> tables() const = 0;
+  // The file of the table called name, or nullopt.
+  virtual std::optional<std::string> findTable(const std::string& name) const = 0;
+  // The folder relative paths and new free tables are resolved against.
+  virtual std::string folder() const = 0;
+  // Whether DROP TABLE may delete this table's files; throws with the reason when not.
+  virtual void checkDroppable(const std::string& path) const;
+};
+
+// Every .dbf of one folder (not its subfolders).
+class FolderCatalog : public TableCatalog {
+ public:
+  explicit FolderCatalog(std::string folder);  // throws when the folder cannot be read
+  std::vector<CatalogEntry> tables() const override;
+  std::optional<std::string> findTable(const std::string& name) const override;
+  std::string folder() const override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// Rows of a SELECT, read from the file as they are asked for. The count is exact from the start
+// (deleted records are counted out when the result opens).
+class QueryResult {
+ public:
+  explicit QueryResult(const std::string& path);
+  const Table& table() const { return table_; }
+  std::size_t fieldCount() const { return table_.userFields().size(); }
+  const FieldDescriptor& field(std::size_t i) const {
+    return table_.header().fields[std::size_t(table_.userFields()[i])];
+  }
+  std::uint32_t rowCount() const { return count_; }
+  // Moves to the next row; false after the last. Values are decoded on demand.
+  bool next();
+  const Value& value(std::size_t i);
+
+ private:
+  Table table_;
+  RecordScanner scan_;
+  std::uint32_t count_ = 0;
+  const std::uint8_t* row_ = nullptr;
+  std::vector<Value> values_;
+  std::vector<bool> decoded_;
+};
+
+class Session {
+ public:
+  explicit Session(std::shared_ptr<TableCatalog> catalog);
+  ~Session();  // writes pending rows; errors are lost, so call flush() where they matter
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Runs one statement. Returns the rows of a SELECT, nullptr for other statements.
+  std::unique_ptr<QueryResult> execute(std::string_view sql);
+  void flush();
+  // Characters written as "?" because a table's code page could not hold them.
+  long long charactersReplaced() const { return replaced_; }
+  const TableCatalog& catalog() const { return *catalog_; }
+
+  // Resolves a table reference as written in SQL (name, or path with or without .dbf):
+  // the existing file, or, when mustExist is false, where a new one goes.
+  std::string resolve(const std::string& ref, bool mustExist) const;
+
+ private:
+  void insert(std::string_view sql, std::size_t pos);
+  void create(std::string_view sql, std::size_t pos);
+  void drop(std::string_view sql, std::size_t pos);
+  std::unique_ptr<QueryResult> select(std::string_view sql, std::size_t pos);
+  void forget(const std::string& path);  // flushes and closes the writer of a table
+  TableWriter& writerFor(const std::string& ref);
+
+  std::shared_ptr<TableCatalog> catalog_;
+  std::map<std::string, std::unique_ptr<TableWriter>> writers_;  // by file path
+  std::map<std::string, TableWriter*> byRef_;                    // by reference as written
+  std::vector<Value> values_;
+  long long replaced_ = 0;
+  std::chrono::steady_clock::time_point firstPending_{};
+  bool pending_ = false;
+};
+
+}  // namespace vfp
+
+namespace vfp {
+
+// The tables of a database container, found as the .dbf files of the container's folder whose
+// backlink names it. Used until the container's own catalogue can be read.
+class ContainerFolderCatalog : public TableCatalog {
+ public:
+  explicit ContainerFolderCatalog(std::string dbcPath);  // throws unless a readable container
+  std::vector<CatalogEntry> tables() const override;
+  std::optional<std::string> findTable(const std::string& name) const override;
+  std::string folder() const override { return folder_.folder(); }
+
+ private:
+  std::string dbcPath_;
+  FolderCatalog folder_;
+};
+
+// Opens what a Data Source names: a folder of free tables, or a .dbc file. A container reader
+// may replace how .dbc files are opened.
+using ContainerOpener = std::shared_ptr<TableCatalog> (*)(const std::string& dbcPath);
+void setContainerOpener(ContainerOpener opener);
+std::shared_ptr<TableCatalog> openCatalog(const std::string& source);
+
+}  // namespace vfp

@@ -1,0 +1,142 @@
+#include "vfp/memo.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "vfp/bytes.h"
+#include "vfp/error.h"
+
+namespace vfp {
+
+namespace {
+constexpr std::size_t kDbtBlockSize = 512;
+constexpr std::size_t kDbt4BlockSizeOffset = 20;  // LE u16
+constexpr std::uint8_t kDbtEnd = 0x1A;
+}  // namespace
+
+MemoReader::MemoReader(const std::string& path, MemoKind kind)
+    : file_(path, File::Mode::Read), kind_(kind) {
+  size_ = file_.size();
+  std::uint8_t h[fpt::kHeaderSize] = {};
+  std::size_t got = file_.readAt(0, h, sizeof h);
+  auto invalid = [&] {
+    return Error("Memo file '" + fileNameOf(path) + "' is missing or is invalid.");
+  };
+  if (got < 8) throw invalid();
+  if (kind == MemoKind::Fpt) {
+    std::uint32_t bs = bytes::be16(h + fpt::kBlockSizeOffset);
+    // SET BLOCKSIZE TO 0 writes 1-byte blocks; a zero here is read the same way.
+    blockSize_ = bs == 0 ? 1 : bs;
+  } else if (kind == MemoKind::Dbt4) {
+    std::uint32_t bs = got >= 22 ? bytes::le16(h + kDbt4BlockSizeOffset) : 0;
+    blockSize_ = bs == 0 ? kDbtBlockSize : bs;
+  } else {
+    blockSize_ = kDbtBlockSize;
+  }
+}
+
+void MemoReader::read(std::uint32_t block, std::string& out) const {
+  if (block == 0) return;
+  std::uint64_t at = std::uint64_t(block) * blockSize_;
+  auto bad = [&](const char* why) {
+    return Error("Memo file '" + fileNameOf(file_.path()) + "' is invalid: block " +
+                 std::to_string(block) + " " + why + ".");
+  };
+  if (at >= size_) throw bad("lies past the end of the file");
+  if (kind_ == MemoKind::Fpt || kind_ == MemoKind::Dbt4) {
+    std::uint8_t bh[8];
+    if (file_.readAt(at, bh, 8) < 8) throw bad("is cut short");
+    std::uint64_t len;
+    std::uint64_t dataAt = at + 8;
+    if (kind_ == MemoKind::Fpt) {
+      len = bytes::be32(bh + 4);
+    } else {
+      if (!(bh[0] == 0xFF && bh[1] == 0xFF && bh[2] == 0x08 && bh[3] == 0x00)) {
+        // Some dBase IV writers keep dBase III style memos: read to the end mark.
+        goto dbase3;
+      }
+      len = bytes::le32(bh + 4);
+      len = len >= 8 ? len - 8 : 0;
+    }
+    // The last block is often left unpadded: a length past the end is cut, not refused,
+    // as long as the data itself is present.
+    if (dataAt + len > size_) throw bad("is longer than the file");
+    std::size_t old = out.size();
+    out.resize(old + len);
+    file_.readAt(dataAt, out.data() + old, len);
+    return;
+  }
+dbase3:
+  // dBase III: no block header; the memo ends at the first 0x1A.
+  {
+    std::size_t old = out.size();
+    char buf[kDbtBlockSize];
+    std::uint64_t pos = at;
+    while (pos < size_) {
+      std::size_t got = file_.readAt(pos, buf, sizeof buf);
+      if (got == 0) break;
+      for (std::size_t i = 0; i < got; ++i) {
+        if (std::uint8_t(buf[i]) == kDbtEnd) {
+          out.append(buf, i);
+          return;
+        }
+      }
+      out.append(buf, got);
+      pos += got;
+      if (out.size() - old > (64u << 20)) throw bad("has no end mark");
+    }
+  }
+}
+
+void MemoWriter::createEmpty(const std::string& path) {
+  File f(path, File::Mode::Create);
+  std::uint8_t h[fpt::kHeaderSize] = {};
+  bytes::putBe32(h + fpt::kNextFreeOffset, fpt::kHeaderSize / fpt::kDefaultBlockSize);
+  bytes::putBe16(h + fpt::kBlockSizeOffset, fpt::kDefaultBlockSize);
+  f.writeAt(0, h, sizeof h);
+}
+
+MemoWriter::MemoWriter(const std::string& path) : file_(path, File::Mode::ReadWrite) {
+  std::uint8_t h[fpt::kHeaderSize] = {};
+  if (file_.readAt(0, h, sizeof h) < 8)
+    throw Error("Memo file '" + fileNameOf(path) + "' is missing or is invalid.");
+  std::uint32_t bs = bytes::be16(h + fpt::kBlockSizeOffset);
+  blockSize_ = bs == 0 ? 1 : bs;
+  std::uint32_t first = std::uint32_t((fpt::kHeaderSize + blockSize_ - 1) / blockSize_);
+  nextFree_ = std::max(bytes::be32(h + fpt::kNextFreeOffset), first);
+  // A header that lags behind the data (a write cut short) must not make us overwrite blocks.
+  std::uint64_t size = file_.size();
+  std::uint32_t bySize = std::uint32_t((size + blockSize_ - 1) / blockSize_);
+  if (bySize > nextFree_ && size < header::kMaxFileSize) nextFree_ = bySize;
+  flushedFree_ = nextFree_;
+}
+
+std::uint32_t MemoWriter::append(std::uint32_t type, const char* data, std::size_t size) {
+  if (size == 0) return 0;
+  std::uint64_t blocks = (fpt::kBlockHeaderSize + size + blockSize_ - 1) / blockSize_;
+  std::uint64_t end = (std::uint64_t(nextFree_) + blocks) * blockSize_;
+  if (end > header::kMaxFileSize)
+    throw Error("Memo file '" + fileNameOf(file_.path()) +
+                "' would grow past 2 GB, the largest file FoxPro can open.");
+  std::uint32_t block = nextFree_;
+  std::size_t old = pending_.size();
+  pending_.resize(old + blocks * blockSize_, '\0');
+  auto* p = reinterpret_cast<std::uint8_t*>(pending_.data() + old);
+  bytes::putBe32(p, type);
+  bytes::putBe32(p + 4, std::uint32_t(size));
+  std::memcpy(p + fpt::kBlockHeaderSize, data, size);
+  nextFree_ += std::uint32_t(blocks);
+  return block;
+}
+
+void MemoWriter::flush() {
+  if (pending_.empty()) return;
+  file_.writeAt(std::uint64_t(flushedFree_) * blockSize_, pending_.data(), pending_.size());
+  std::uint8_t nf[4];
+  bytes::putBe32(nf, nextFree_);
+  file_.writeAt(fpt::kNextFreeOffset, nf, 4);
+  flushedFree_ = nextFree_;
+  pending_.clear();
+}
+
+}  // namespace vfp

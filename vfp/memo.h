@@ -1,0 +1,66 @@
+// Memo files: .fpt (Visual FoxPro and FoxPro 2.x, any block size) read and written; .dbt of
+// dBase III and IV read only.
+//
+// An .fpt starts with a 512-byte header (next free block and block size, big-endian); each memo
+// occupies whole blocks: block type and data length (big-endian), then the data. A writer only
+// ever appends, the way FoxPro does until PACK MEMO.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vfp/dbf_header.h"
+#include "vfp/file.h"
+
+namespace vfp {
+
+namespace fpt {
+constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kNextFreeOffset = 0;   // BE u32
+constexpr std::size_t kBlockSizeOffset = 6;  // BE u16
+constexpr std::size_t kBlockHeaderSize = 8;  // type BE u32, length BE u32
+constexpr std::uint32_t kDefaultBlockSize = 64;
+constexpr std::uint32_t kTypePicture = 0;
+constexpr std::uint32_t kTypeText = 1;    // M and W
+constexpr std::uint32_t kTypeObject = 2;  // G
+}  // namespace fpt
+
+class MemoReader {
+ public:
+  MemoReader(const std::string& path, MemoKind kind);  // throws when unreadable
+  // Appends the data of the memo starting at block to out; block 0 is an empty memo.
+  void read(std::uint32_t block, std::string& out) const;
+  std::uint32_t blockSize() const { return blockSize_; }
+  const std::string& path() const { return file_.path(); }
+
+ private:
+  File file_;
+  MemoKind kind_;
+  std::uint32_t blockSize_ = 512;
+  std::uint64_t size_ = 0;
+};
+
+// Appends memos to an .fpt. Data is gathered in memory and written by flush(), which writes the
+// blocks first and the header's next-free block after them, so a file cut short at any point
+// still has a header that points past every block in use.
+class MemoWriter {
+ public:
+  // Creates a new, empty .fpt (512-byte header, next free block 8, block size 64).
+  static void createEmpty(const std::string& path);
+  explicit MemoWriter(const std::string& path);  // opens an existing .fpt for appending
+  // Queues a memo and returns its block number; empty data gives 0 and writes nothing.
+  std::uint32_t append(std::uint32_t type, const char* data, std::size_t size);
+  // Bytes the file will have once pending data is written.
+  std::uint64_t pendingEnd() const { return std::uint64_t(nextFree_) * blockSize_; }
+  void flush();
+  const std::string& path() const { return file_.path(); }
+
+ private:
+  File file_;
+  std::uint32_t blockSize_ = fpt::kDefaultBlockSize;
+  std::uint32_t nextFree_ = 0;     // next block, pending data included
+  std::uint32_t flushedFree_ = 0;  // next block as the file's header says
+  std::string pending_;            // blocks from flushedFree_ on
+};
+
+}  // namespace vfp

@@ -1,0 +1,579 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "vfp/convert.h"
+#include "vfp/database.h"
+#include "vfp/error.h"
+
+namespace vfp {
+
+namespace {
+
+constexpr auto kFlushInterval = std::chrono::milliseconds(50);
+constexpr std::size_t kFlushBytes = 4 << 20;
+
+Error syntaxError() { return Error("Syntax error."); }
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// A cursor over one statement's text.
+struct Lexer {
+  std::string_view s;
+  std::size_t p;
+
+  void skip() {
+    while (p < s.size() && isSpace(s[p])) ++p;
+  }
+  bool atEnd() {
+    skip();
+    // A statement may end with ";" as users type it.
+    while (p < s.size() && s[p] == ';') {
+      ++p;
+      skip();
+    }
+    return p >= s.size();
+  }
+  bool peek(char c) {
+    skip();
+    return p < s.size() && s[p] == c;
+  }
+  bool accept(char c) {
+    if (!peek(c)) return false;
+    ++p;
+    return true;
+  }
+  void expect(char c) {
+    if (!accept(c)) throw syntaxError();
+  }
+  // Case-insensitive keyword; FoxPro also accepts any abbreviation of four letters or more, but
+  // the engine only takes the full words and the common short forms it is given.
+  bool keyword(std::string_view k) {
+    skip();
+    if (s.size() - p < k.size()) return false;
+    for (std::size_t i = 0; i < k.size(); ++i) {
+      char c = s[p + i];
+      if (c >= 'a' && c <= 'z') c = char(c - 32);
+      if (c != k[i]) return false;
+    }
+    if (p + k.size() < s.size() && isWordChar(s[p + k.size()])) return false;
+    p += k.size();
+    return true;
+  }
+  std::string word() {
+    skip();
+    std::size_t b = p;
+    while (p < s.size() && isWordChar(s[p])) ++p;
+    return std::string(s.substr(b, p - b));
+  }
+  // A name as the program writes them: bare, [..], `..`, "..", '..'.
+  std::string name() {
+    skip();
+    if (p >= s.size()) throw syntaxError();
+    char open = s[p];
+    char close = open == '[' ? ']' : open;
+    if (open == '[' || open == '`' || open == '"' || open == '\'') {
+      auto e = s.find(close, p + 1);
+      if (e == std::string_view::npos) throw syntaxError();
+      std::string n(s.substr(p + 1, e - p - 1));
+      p = e + 1;
+      return n;
+    }
+    // A bare name may be a path: take everything up to a space or "(".
+    std::size_t b = p;
+    while (p < s.size() && !isSpace(s[p]) && s[p] != '(' && s[p] != ';' && s[p] != ',' &&
+           s[p] != ')')
+      ++p;
+    if (b == p) throw syntaxError();
+    return std::string(s.substr(b, p - b));
+  }
+};
+
+// One value expression of VALUES(...): literals joined by "+".
+void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
+  lx.skip();
+  if (lx.p >= lx.s.size()) throw syntaxError();
+  char c = lx.s[lx.p];
+  if (c == '\'' || c == '"' || c == '[') {
+    char close = c == '[' ? ']' : c;
+    std::string& out = v.setString(Value::Kind::Text);
+    std::size_t i = lx.p + 1;
+    for (;;) {
+      auto e = lx.s.find(close, i);
+      if (e == std::string_view::npos) throw Error("Command contains unrecognized phrase/keyword.");
+      out.append(lx.s.data() + i, e - i);
+      // A doubled quote stands for one quote inside the literal.
+      if (close != ']' && e + 1 < lx.s.size() && lx.s[e + 1] == close) {
+        out += close;
+        i = e + 2;
+        continue;
+      }
+      lx.p = e + 1;
+      return;
+    }
+  }
+  if (c == '{') {
+    auto e = lx.s.find('}', lx.p);
+    if (e == std::string_view::npos) throw syntaxError();
+    std::string_view inner = lx.s.substr(lx.p + 1, e - lx.p - 1);
+    lx.p = e + 1;
+    while (!inner.empty() && isSpace(inner.front())) inner.remove_prefix(1);
+    while (!inner.empty() && isSpace(inner.back())) inner.remove_suffix(1);
+    if (inner.empty() || inner == "//" || inner == "/ /" || inner == "/ / : :" || inner == "--") {
+      v.setString(Value::Kind::Text);  // empty date: a blank value
+      return;
+    }
+    if (inner.front() != '^') throw Error("Date/Datetime evaluated to an invalid value.");
+    inner.remove_prefix(1);
+    scratch.assign(inner);
+    for (auto& ch : scratch)
+      if (ch == '/' || ch == '.') ch = '-';
+    // {^2021-08-31 12:34} and {^2021-8-31} are both legal FoxPro.
+    int y, m, d, hh = 0, mi = 0, ss = 0, n = 0;
+    char ampm[3] = {};
+    int got = std::sscanf(scratch.c_str(), "%d-%d-%d%n", &y, &m, &d, &n);
+    if (got != 3) throw Error("Date/Datetime evaluated to an invalid value.");
+    std::string_view rest = std::string_view(scratch).substr(std::size_t(n));
+    while (!rest.empty() && (isSpace(rest.front()) || rest.front() == ',' || rest.front() == 'T'))
+      rest.remove_prefix(1);
+    DateTime dt{{y, m, d}, 0, 0, 0};
+    if (!validDate(dt.date)) throw Error("Date/Datetime evaluated to an invalid value.");
+    if (rest.empty()) {
+      v.setDate(dt.date);
+      return;
+    }
+    std::string r(rest);
+    int k = std::sscanf(r.c_str(), "%d:%d:%d%2s", &hh, &mi, &ss, ampm);
+    if (k < 1) k = std::sscanf(r.c_str(), "%d%2s", &hh, ampm);
+    if (k < 1) throw Error("Date/Datetime evaluated to an invalid value.");
+    std::string ap = toUpperAscii(ampm);
+    if (ap == "PM" && hh < 12) hh += 12;
+    if (ap == "AM" && hh == 12) hh = 0;
+    if (hh > 23 || mi > 59 || ss > 59 || hh < 0 || mi < 0 || ss < 0)
+      throw Error("Date/Datetime evaluated to an invalid value.");
+    dt.hour = hh, dt.minute = mi, dt.second = ss;
+    v.setDateTime(dt);
+    return;
+  }
+  if (c == '.') {
+    for (auto [kw, val] : {std::pair{".T.", 1}, {".F.", 0}, {".Y.", 1}, {".N.", 0}}) {
+      if (lx.s.size() - lx.p >= 3 && equalsNoCase(std::string(lx.s.substr(lx.p, 3)), kw)) {
+        lx.p += 3;
+        v.setBool(val);
+        return;
+      }
+    }
+    if (lx.s.size() - lx.p >= 6 && equalsNoCase(std::string(lx.s.substr(lx.p, 6)), ".NULL.")) {
+      lx.p += 6;
+      v.setNull();
+      return;
+    }
+  }
+  if (c == '0' && lx.p + 1 < lx.s.size() && (lx.s[lx.p + 1] == 'h' || lx.s[lx.p + 1] == 'H')) {
+    std::size_t i = lx.p + 2;
+    std::string& out = v.setString(Value::Kind::Bytes);
+    auto hex = [](char h) -> int {
+      if (h >= '0' && h <= '9') return h - '0';
+      if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+      if (h >= 'A' && h <= 'F') return h - 'A' + 10;
+      return -1;
+    };
+    std::size_t b = i;
+    while (i < lx.s.size() && hex(lx.s[i]) >= 0) ++i;
+    std::string_view digits = lx.s.substr(b, i - b);
+    std::size_t k = 0;
+    if (digits.size() % 2) out += char(hex(digits[k++]));  // odd count: leading nibble
+    for (; k + 1 < digits.size() + 1 && k < digits.size(); k += 2)
+      out += char(hex(digits[k]) * 16 + hex(digits[k + 1]));
+    lx.p = i;
+    return;
+  }
+  if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+    std::size_t b = lx.p;
+    std::size_t i = lx.p + 1;
+    while (i < lx.s.size() &&
+           ((lx.s[i] >= '0' && lx.s[i] <= '9') || lx.s[i] == '.' || lx.s[i] == 'e' ||
+            lx.s[i] == 'E' ||
+            ((lx.s[i] == '-' || lx.s[i] == '+') && (lx.s[i - 1] == 'e' || lx.s[i - 1] == 'E'))))
+      ++i;
+    std::string_view num = lx.s.substr(b, i - b);
+    auto d = parseDecimal(num);
+    if (!d) throw syntaxError();
+    lx.p = i;
+    v.setString(Value::Kind::Decimal) = std::string(num);
+    return;
+  }
+  if (lx.keyword("NULL")) {
+    v.setNull();
+    return;
+  }
+  if (lx.keyword("CHR")) {
+    lx.expect('(');
+    lx.skip();
+    std::size_t b = lx.p;
+    while (lx.p < lx.s.size() && lx.s[lx.p] >= '0' && lx.s[lx.p] <= '9') ++lx.p;
+    if (b == lx.p || lx.p - b > 3) throw syntaxError();
+    int code = std::stoi(std::string(lx.s.substr(b, lx.p - b)));
+    lx.expect(')');
+    if (code > 255) throw Error("Invalid argument used with CHR().");
+    // CHR() gives a byte of the code page; below 128 that is the same character in UTF-8.
+    if (code < 128) {
+      v.setString(Value::Kind::Text) = std::string(1, char(code));
+    } else {
+      std::string b1(1, char(code));
+      std::string& out = v.setString(Value::Kind::Text);
+      converterFor(kDefaultCodePage)->toUtf8(b1, out);
+    }
+    return;
+  }
+  throw Error("Command contains unrecognized phrase/keyword.");
+}
+
+void parseExpression(Lexer& lx, Value& v, Value& term, std::string& scratch) {
+  parseTerm(lx, v, scratch);
+  while (lx.accept('+')) {
+    parseTerm(lx, term, scratch);
+    bool vs = v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes;
+    bool ts = term.kind == Value::Kind::Text || term.kind == Value::Kind::Bytes;
+    if (vs && ts) {
+      v.s += term.s;
+      if (term.kind == Value::Kind::Bytes) v.kind = Value::Kind::Bytes;
+      continue;
+    }
+    if (v.kind == Value::Kind::Decimal && term.kind == Value::Kind::Decimal) {
+      auto a = parseDecimal(v.s), b = parseDecimal(term.s);
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15g",
+                    std::strtod(v.s.c_str(), nullptr) + std::strtod(term.s.c_str(), nullptr));
+      if (!a || !b) throw syntaxError();
+      v.s = buf;
+      continue;
+    }
+    if (v.isNull() || term.isNull()) {
+      v.setNull();
+      continue;
+    }
+    throw Error("Operator/operand type mismatch.");
+  }
+}
+
+struct TypeName {
+  const char* name;
+  char letter;
+};
+constexpr TypeName kTypeNames[] = {
+    {"CHARACTER", 'C'}, {"CHAR", 'C'},   {"C", 'C'},       {"VARCHAR", 'V'},  {"V", 'V'},
+    {"VARBINARY", 'Q'}, {"Q", 'Q'},      {"NUMERIC", 'N'}, {"NUM", 'N'},      {"DECIMAL", 'N'},
+    {"N", 'N'},         {"FLOAT", 'F'},  {"F", 'F'},       {"INTEGER", 'I'},  {"INT", 'I'},
+    {"I", 'I'},         {"DOUBLE", 'B'}, {"B", 'B'},       {"CURRENCY", 'Y'}, {"Y", 'Y'},
+    {"DATETIME", 'T'},  {"T", 'T'},      {"DATE", 'D'},    {"D", 'D'},        {"LOGICAL", 'L'},
+    {"L", 'L'},         {"MEMO", 'M'},   {"M", 'M'},       {"GENERAL", 'G'},  {"G", 'G'},
+    {"BLOB", 'W'},      {"W", 'W'},
+};
+
+}  // namespace
+
+// ------------------------------------------------------------------------------ catalogs
+
+void TableCatalog::checkDroppable(const std::string&) const {}
+
+FolderCatalog::FolderCatalog(std::string folder) : folder_(std::move(folder)) {
+  struct stat st;
+  if (::stat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw Error("Invalid path or file name: '" + folder_ + "' is not a folder.");
+}
+
+std::vector<CatalogEntry> FolderCatalog::tables() const {
+  std::vector<CatalogEntry> out;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), ::closedir);
+  if (!dir) throw Error("Cannot read folder '" + folder_ + "'.");
+  while (auto* e = ::readdir(dir.get())) {
+    std::string n = e->d_name;
+    if (n.size() <= 4 || !equalsNoCase(n.substr(n.size() - 4), ".dbf")) continue;
+    std::string full = joinPath(folder_, n);
+    struct stat st;
+    if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    out.push_back({n.substr(0, n.size() - 4), "TABLE", full});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const CatalogEntry& a, const CatalogEntry& b) { return a.name < b.name; });
+  return out;
+}
+
+std::optional<std::string> FolderCatalog::findTable(const std::string& name) const {
+  return findFileNoCase(folder_, name + ".dbf");
+}
+
+// ---------------------------------------------------------------------------- QueryResult
+
+QueryResult::QueryResult(const std::string& path) : table_(path), scan_(table_) {
+  count_ = table_.countLiveRecords();
+  values_.resize(fieldCount());
+  decoded_.assign(fieldCount(), false);
+}
+
+bool QueryResult::next() {
+  row_ = scan_.nextLive();
+  std::fill(decoded_.begin(), decoded_.end(), false);
+  return row_ != nullptr;
+}
+
+const Value& QueryResult::value(std::size_t i) {
+  if (!row_) throw Error("No current record.");
+  if (!decoded_[i]) {
+    table_.decodeField(row_, std::size_t(table_.userFields()[i]), values_[i]);
+    decoded_[i] = true;
+  }
+  return values_[i];
+}
+
+// -------------------------------------------------------------------------------- Session
+
+Session::Session(std::shared_ptr<TableCatalog> catalog) : catalog_(std::move(catalog)) {}
+
+Session::~Session() {
+  try {
+    flush();
+  } catch (...) {
+    // The caller that cares calls flush() and sees the error.
+  }
+}
+
+void Session::flush() {
+  for (auto& [path, w] : writers_) w->flush();
+  pending_ = false;
+}
+
+void Session::forget(const std::string& path) {
+  byRef_.clear();
+  auto it = writers_.find(path);
+  if (it == writers_.end()) return;
+  auto w = std::move(it->second);
+  writers_.erase(it);
+  w->flush();
+}
+
+std::string Session::resolve(const std::string& ref, bool mustExist) const {
+  std::string r = ref;
+  while (!r.empty() && isSpace(r.back())) r.pop_back();
+  if (r.empty()) throw syntaxError();
+  bool isPath = r.find_first_of("/\\") != std::string::npos ||
+                (r.size() > 4 && equalsNoCase(r.substr(r.size() - 4), ".dbf"));
+  if (!isPath) {
+    if (auto p = catalog_->findTable(r)) return *p;
+    if (mustExist) throw Error("File '" + toLowerAscii(r) + ".dbf' does not exist.");
+    return joinPath(catalog_->folder(), r + ".dbf");
+  }
+  std::string path = r;
+  bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() > 2 && path[1] == ':');
+  if (!absolute) path = joinPath(catalog_->folder(), path);
+  if (!(path.size() > 4 && equalsNoCase(path.substr(path.size() - 4), ".dbf"))) path += ".dbf";
+  if (auto p = findPathNoCase(path)) return *p;
+  if (mustExist) throw Error("File '" + fileNameOf(path) + "' does not exist.");
+  return path;
+}
+
+std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
+  Lexer lx{sql, 0};
+  if (lx.atEnd()) throw syntaxError();
+  if (lx.keyword("INSERT")) {
+    insert(sql, lx.p);
+    if (pending_ && std::chrono::steady_clock::now() - firstPending_ > kFlushInterval) flush();
+    return nullptr;
+  }
+  flush();
+  if (lx.keyword("SELECT")) return select(sql, lx.p);
+  if (lx.keyword("CREATE")) {
+    create(sql, lx.p);
+    return nullptr;
+  }
+  if (lx.keyword("DROP")) {
+    drop(sql, lx.p);
+    return nullptr;
+  }
+  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE", "ALTER",   "USE",     "PACK",
+                                            "ZAP",    "APPEND", "REPLACE", "INDEX",   "SET",
+                                            "COPY",   "MODIFY", "RENAME",  "REINDEX", "BROWSE"};
+  for (const char* v : kKnownVerbs)
+    if (lx.keyword(v))
+      throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
+  throw Error("Unrecognized command verb.");
+}
+
+TableWriter& Session::writerFor(const std::string& ref) {
+  if (auto it = byRef_.find(ref); it != byRef_.end()) return *it->second;
+  std::string path = resolve(ref, true);
+  auto it = writers_.find(path);
+  if (it == writers_.end()) it = writers_.emplace(path, TableWriter::openForAppend(path)).first;
+  byRef_[ref] = it->second.get();
+  return *it->second;
+}
+
+void Session::insert(std::string_view sql, std::size_t pos) {
+  Lexer lx{sql, pos};
+  if (!lx.keyword("INTO")) throw syntaxError();
+  std::string ref = lx.name();
+  if (lx.peek('('))
+    throw Error("INSERT with a field list is not supported; give VALUES for every field.");
+  if (!lx.keyword("VALUES")) throw Error("Command contains unrecognized phrase/keyword.");
+  lx.expect('(');
+  TableWriter& w = writerFor(ref);
+  std::size_t n = 0;
+  Value term;
+  std::string scratch;
+  if (!lx.peek(')')) {
+    do {
+      if (values_.size() <= n) values_.resize(n + 1);
+      parseExpression(lx, values_[n], term, scratch);
+      ++n;
+    } while (lx.accept(','));
+  }
+  lx.expect(')');
+  if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
+  if (n > w.userFields().size()) throw Error("Field count and value count do not match.");
+  try {
+    replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));
+  } catch (const Error& e) {
+    throw Error(std::string(e.what()).substr(
+                    0, std::strlen(e.what()) - (std::string(e.what()).ends_with(".") ? 1 : 0)) +
+                " in table '" + fileNameOf(w.path()) + "'.");
+  }
+  if (!pending_) {
+    pending_ = true;
+    firstPending_ = std::chrono::steady_clock::now();
+  }
+  if (w.pendingBytes() > kFlushBytes) w.flush();
+}
+
+void Session::create(std::string_view sql, std::size_t pos) {
+  Lexer lx{sql, pos};
+  if (lx.keyword("CURSOR") || lx.keyword("DATABASE") || lx.keyword("INDEX") || lx.keyword("VIEW"))
+    throw Error("Only CREATE TABLE is supported by this FoxPro engine.");
+  if (!(lx.keyword("TABLE") || lx.keyword("DBF"))) throw syntaxError();
+  std::string ref = lx.name();
+  lx.keyword("FREE");
+  lx.expect('(');
+  std::vector<ColumnSpec> cols;
+  std::vector<std::string> seen;
+  do {
+    ColumnSpec c;
+    c.name = lx.name();
+    std::string tw = toUpperAscii(lx.word());
+    char letter = 0;
+    for (const auto& t : kTypeNames)
+      if (tw == t.name) letter = t.letter;
+    if (!letter)
+      throw Error(tw.empty() ? "Syntax error." : "Field type '" + tw + "' is not supported.");
+    c.type = letter;
+    if (lx.accept('(')) {
+      std::string w = lx.word();
+      if (w.empty() || w.find_first_not_of("0123456789") != std::string::npos || w.size() > 5)
+        throw syntaxError();
+      c.width = std::uint32_t(std::stoul(w));
+      if (lx.accept(',')) {
+        std::string d = lx.word();
+        if (d.empty() || d.find_first_not_of("0123456789") != std::string::npos || d.size() > 3)
+          throw syntaxError();
+        c.decimals = std::uint8_t(std::min(255ul, std::stoul(d)));
+      }
+      lx.expect(')');
+    } else if (c.type == 'C' || c.type == 'V' || c.type == 'Q' || c.type == 'N' || c.type == 'F') {
+      throw Error("Field " + c.name + ": a width is required for type " + std::string(1, c.type) +
+                  ".");
+    }
+    for (;;) {
+      if (lx.keyword("NULL")) {
+        c.nullable = true;
+      } else if (lx.keyword("NOT")) {
+        if (!lx.keyword("NULL")) throw syntaxError();
+        c.nullable = false;
+      } else if (lx.keyword("NOCPTRANS") || lx.keyword("BINARY")) {
+        c.binary = true;
+      } else if (lx.keyword("AUTOINC")) {
+        c.autoInc = true;
+        if (lx.keyword("NEXTVALUE")) {
+          std::string v = lx.word();
+          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 9)
+            throw syntaxError();
+          c.autoIncNext = std::uint32_t(std::stoul(v));
+        }
+        if (lx.keyword("STEP")) {
+          std::string v = lx.word();
+          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 3 ||
+              std::stoul(v) > 255 || std::stoul(v) == 0)
+            throw syntaxError();
+          c.autoIncStep = std::uint8_t(std::stoul(v));
+        }
+      } else {
+        break;
+      }
+    }
+    lx.skip();
+    if (!lx.peek(',') && !lx.peek(')'))
+      throw Error("Field " + c.name +
+                  ": only NULL, NOT NULL, NOCPTRANS and AUTOINC are supported after the type.");
+    for (const auto& s : seen)
+      if (equalsNoCase(s, c.name)) throw Error("Field name '" + c.name + "' is duplicated.");
+    seen.push_back(c.name);
+    cols.push_back(c);
+  } while (lx.accept(','));
+  lx.expect(')');
+  if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
+
+  // Field names are stored in the table's code page.
+  auto conv = converterFor(1252);
+  for (auto& c : cols) {
+    std::string n;
+    replaced_ += (long long)conv->fromUtf8(c.name, n);
+    c.name = n;
+  }
+  std::string path = resolve(ref, false);
+  if (auto existing = findPathNoCase(path)) {
+    catalog_->checkDroppable(*existing);
+    forget(*existing);
+    path = *existing;  // a table of that name in another letter case is the one replaced
+  }
+  forget(path);
+  TableWriter::create(path, cols, 1252);
+}
+
+void Session::drop(std::string_view sql, std::size_t pos) {
+  Lexer lx{sql, pos};
+  if (!lx.keyword("TABLE")) throw Error("Only DROP TABLE is supported by this FoxPro engine.");
+  std::string ref = lx.name();
+  lx.keyword("RECYCLE");
+  if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
+  std::string path = resolve(ref, true);
+  catalog_->checkDroppable(path);
+  {
+    Table t(path);  // refuses what is not a table before anything is deleted
+    if (!t.header().backlink.empty())
+      throw Error("Table '" + fileNameOf(path) + "' belongs to database '" + t.header().backlink +
+                  "'; open that database to drop it.");
+  }
+  forget(path);
+  for (const char* ext : {".fpt", ".cdx"})
+    if (auto c = findCompanion(path, ext)) std::remove(c->c_str());
+  if (std::remove(path.c_str()) != 0)
+    throw Error("File '" + fileNameOf(path) + "' is in use or read-only.");
+}
+
+std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {
+  Lexer lx{sql, pos};
+  if (!lx.accept('*'))
+    throw Error("Only SELECT * FROM a table is supported by this FoxPro engine.");
+  if (!lx.keyword("FROM")) throw syntaxError();
+  std::string ref = lx.name();
+  if (!lx.atEnd()) throw Error("Only SELECT * FROM a table is supported by this FoxPro engine.");
+  return std::make_unique<QueryResult>(resolve(ref, true));
+}
+
+}  // namespace vfp

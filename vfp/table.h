@@ -1,0 +1,155 @@
+// Reading and appending to .dbf tables.
+//
+// Table opens any table format the engine knows (Visual FoxPro, FoxPro 2.x, dBase III/IV)
+// read-only, with its memo file, and decodes field values to UTF-8 text and typed values.
+// RecordScanner walks the records in file order through a large buffer.
+// TableWriter creates Visual FoxPro 9 free tables and appends records to them.
+//
+// Callers may rely on:
+// - recordCount() is the header's count (deleted records included) and the file holds them all;
+// - decodeField never throws for a bad value stored in a field (it gives null), only for a memo
+//   file that cannot be read;
+// - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
+//   records are written first, then the header's record count, then the end-of-file mark.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "vfp/codepage.h"
+#include "vfp/dbf_header.h"
+#include "vfp/file.h"
+#include "vfp/memo.h"
+#include "vfp/value.h"
+
+namespace vfp {
+
+class Table {
+ public:
+  // Opens the table at path (letter case of the name does not matter). codePage overrides
+  // the header's mark; 0 uses the mark, and 1252 when the table has none.
+  explicit Table(const std::string& path, int codePage = 0);
+
+  const std::string& path() const { return path_; }
+  // File name without folder and extension, as the table is known in SQL.
+  std::string name() const;
+  const TableHeader& header() const { return header_; }
+  int codePage() const { return converter_->codePage(); }
+  const TextConverter& converter() const { return *converter_; }
+  std::uint32_t recordCount() const { return header_.recordCount; }
+  // Indexes into header().fields of the fields a user sees (no _NullFlags).
+  const std::vector<int>& userFields() const { return userFields_; }
+
+  // Reads the raw bytes of record recno (0-based, recordLength bytes) into buffer.
+  void readRecord(std::uint32_t recno, std::uint8_t* buffer) const;
+  static bool isDeleted(const std::uint8_t* record) { return record[0] == '*'; }
+  // Decodes field fieldIndex (an index into header().fields) of a raw record.
+  void decodeField(const std::uint8_t* record, std::size_t fieldIndex, Value& out) const;
+  // Counts the live (not deleted) records, reading the file once.
+  std::uint32_t countLiveRecords() const;
+
+  const File& file() const { return file_; }
+
+ private:
+  std::string path_;
+  File file_;
+  TableHeader header_;
+  std::vector<int> userFields_;
+  const FieldDescriptor* nullFlags_ = nullptr;
+  std::shared_ptr<const TextConverter> converter_;
+  std::unique_ptr<MemoReader> memo_;
+  mutable std::string scratch_;
+};
+
+// Sequential reading of all records through one buffer of many records.
+class RecordScanner {
+ public:
+  explicit RecordScanner(const Table& table, std::size_t bufferBytes = 1 << 20);
+  // The next record (deleted ones included), or nullptr after the last.
+  const std::uint8_t* next();
+  // Next record that is not deleted, or nullptr.
+  const std::uint8_t* nextLive();
+  std::uint32_t recno() const { return recno_; }  // 0-based number of the record last returned
+
+ private:
+  const Table& table_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint32_t first_ = 0;   // record number of buffer_[0]
+  std::uint32_t loaded_ = 0;  // records in buffer_
+  std::uint32_t recno_ = UINT32_MAX;
+  std::uint32_t perBuffer_;
+};
+
+// A column of a table to be created.
+struct ColumnSpec {
+  std::string name;  // cut to ten characters and made unique by TableWriter::create
+  char type = 'C';
+  std::uint32_t width = 0;  // 0: the type's fixed or default width
+  std::uint8_t decimals = 0;
+  bool nullable = false;
+  bool binary = false;  // NOCPTRANS
+  bool autoInc = false;
+  std::uint32_t autoIncNext = 1;
+  std::uint8_t autoIncStep = 1;
+};
+
+// Field names of a free table: upper case, at most ten characters, unique. Longer names are
+// cut; a cut name that clashes gets a number in its last characters (NAME_OF_CO, NAME_OF_C2..).
+std::vector<std::string> freeTableFieldNames(const std::vector<std::string>& names);
+
+class TableWriter {
+ public:
+  // Creates a Visual FoxPro 9 free table at path (replacing any file of that name) and its
+  // .fpt when a column needs one. Throws vfp::Error for an impossible structure.
+  static std::unique_ptr<TableWriter> create(const std::string& path,
+                                             const std::vector<ColumnSpec>& columns,
+                                             int codePage = 1252);
+  // Opens an existing table for appending. Only Visual FoxPro tables are written.
+  static std::unique_ptr<TableWriter> openForAppend(const std::string& path);
+  ~TableWriter();  // flushes; errors are lost, so call flush() where they matter
+
+  const TableHeader& header() const { return header_; }
+  const std::string& path() const { return path_; }
+  std::uint32_t recordCount() const { return header_.recordCount; }
+  // Indexes into header().fields of the user fields, in order.
+  const std::vector<int>& userFields() const { return userFields_; }
+
+  // Appends one record. values[k] belongs to userFields()[k]; fewer values leave the rest
+  // blank (autoincrement fields take their next value). A Text value is converted to the
+  // field's type ("Data type mismatch" when it does not read as one). Returns the number of
+  // characters written as "?" because the code page cannot hold them.
+  std::size_t append(std::span<const Value> values);
+  // Writes what append() queued: memo blocks, records, the record count, the end mark.
+  void flush();
+  // Bytes queued and not yet written.
+  std::size_t pendingBytes() const { return pending_.size(); }
+
+  // Test hook: called before each step of flush() (1 memo blocks and header, 2 records,
+  // 3 record count, 4 end mark) so a test can stop the process there.
+  std::function<void(int step)> beforeFlushStep;
+
+ private:
+  TableWriter() = default;
+  void encodeField(const FieldDescriptor& f, const Value& v, std::uint8_t* rec,
+                   std::size_t& replaced);
+
+  std::string path_;
+  std::string fileName_;
+  File file_;
+  TableHeader header_;
+  std::vector<int> userFields_;
+  const FieldDescriptor* nullFlags_ = nullptr;
+  std::shared_ptr<const TextConverter> converter_;
+  std::unique_ptr<MemoWriter> memo_;
+  std::uint32_t flushedCount_ = 0;
+  std::string pending_;  // records after flushedCount_
+  std::string text_;     // scratch for conversions
+  bool autoIncDirty_ = false;
+};
+
+}  // namespace vfp
