@@ -3,31 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vfp/bytes.h"
+
 namespace vfp::cdx {
 
-namespace bytes {
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
-std::uint32_t be32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-void putLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void putLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putBe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
-}
-}  // namespace bytes
 
-using namespace bytes;
+using namespace vfp::bytes;
 
 unsigned bitLength(std::uint32_t n) {
   unsigned bits = 0;
@@ -210,13 +191,19 @@ LeafNode::Layout LeafNode::layoutFor(std::size_t keyLength, std::uint32_t maxRec
 
 LeafNode::Compression LeafNode::compress(const std::string* prev, const std::string& key,
                                          std::size_t keyLength, std::uint8_t pad) {
-  // FoxPro drops the trailing padding first and shares a prefix only within what is left:
-  // two equal character keys share their text, not their padding.
-  std::size_t trail = 0;
-  while (trail < keyLength && static_cast<std::uint8_t>(key[keyLength - 1 - trail]) == pad) ++trail;
+  // FoxPro drops the trailing padding first and shares a prefix only with the bytes the previous
+  // key actually stored: two equal character keys share their text, not their padding.
+  auto trailing = [&](const std::string& k) {
+    std::size_t n = 0;
+    while (n < keyLength && static_cast<std::uint8_t>(k[keyLength - 1 - n]) == pad) ++n;
+    return n;
+  };
+  const std::size_t trail = trailing(key);
   std::size_t dup = 0;
-  if (prev)
-    while (dup < keyLength - trail && (*prev)[dup] == key[dup]) ++dup;
+  if (prev) {
+    const std::size_t limit = keyLength - std::max(trail, trailing(*prev));
+    while (dup < limit && (*prev)[dup] == key[dup]) ++dup;
+  }
   return {dup, trail};
 }
 

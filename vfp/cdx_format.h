@@ -11,16 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "vfp/error.h"
 
 namespace vfp::cdx {
 
 // Every structural fault of an index file: the message names the file/tag/page where known.
-class CdxError : public std::runtime_error {
+class CdxError : public vfp::Error {
  public:
-  using std::runtime_error::runtime_error;
+  using vfp::Error::Error;
 };
 
 inline constexpr std::size_t kPageSize = 512;
@@ -28,16 +29,6 @@ inline constexpr std::size_t kTagHeaderSize = 1024;    // header page + expressi
 inline constexpr std::uint32_t kNoPage = 0xFFFFFFFFu;  // sibling pointer "none"
 inline constexpr std::size_t kMaxKeyLength = 240;
 inline constexpr std::size_t kTagNameLength = 10;  // keys of the tag directory
-
-// Byte order of index fields: headers are little-endian, interior-node pointers big-endian.
-namespace bytes {
-std::uint16_t le16(const std::uint8_t* p);
-std::uint32_t le32(const std::uint8_t* p);
-std::uint32_t be32(const std::uint8_t* p);
-void putLe16(std::uint8_t* p, std::uint16_t v);
-void putLe32(std::uint8_t* p, std::uint32_t v);
-void putBe32(std::uint8_t* p, std::uint32_t v);
-}  // namespace bytes
 
 // Tag option bits (tag header offset 14).
 namespace option {

@@ -981,8 +981,8 @@ bool Expression::nullable() const { return root_->nullable; }
 
 Value Expression::evaluate(const KeyRecord& record) const { return root_->eval(record); }
 
-std::string Expression::key(const KeyRecord& record) const {
-  return encodeKey(evaluate(record), width(), nullable());
+std::string Expression::key(const KeyRecord& record, bool nullMarker) const {
+  return encodeKey(evaluate(record), width(), nullMarker);
 }
 
 bool Expression::holds(const KeyRecord& record) const {

@@ -16,24 +16,25 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "vfp/error.h"
+
 namespace vfp::keyexpr {
 
 // The expression uses something outside the supported subset, or does not type-check.
-class UnsupportedExpression : public std::runtime_error {
+class UnsupportedExpression : public vfp::Error {
  public:
-  using std::runtime_error::runtime_error;
+  using vfp::Error::Error;
 };
 
 // A record's value cannot be turned into a key the way FoxPro would (e.g. a number field holding
 // "*****", or case conversion of a byte whose code-page mapping is unknown).
-class EvaluationError : public std::runtime_error {
+class EvaluationError : public vfp::Error {
  public:
-  using std::runtime_error::runtime_error;
+  using vfp::Error::Error;
 };
 
 struct FieldDef {
@@ -96,8 +97,9 @@ class Expression {
   std::size_t keyLength() const { return width() + (nullable() ? 1 : 0); }
 
   Value evaluate(const KeyRecord& record) const;
-  // The key bytes FoxPro stores for this record (MACHINE collation).
-  std::string key(const KeyRecord& record) const;
+  // The key bytes FoxPro stores for this record (MACHINE collation), with the null-marker byte
+  // when the tag has one (candidate tags have none: their keys may not be .NULL.).
+  std::string key(const KeyRecord& record, bool nullMarker) const;
   // For a FOR clause: whether the record belongs in the index (.NULL. counts as false).
   bool holds(const KeyRecord& record) const;
 

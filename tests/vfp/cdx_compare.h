@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "vfp/bytes.h"
 #include "vfp/cdx_reader.h"
 
 namespace cdxtest {
@@ -49,7 +50,7 @@ inline std::string comparePages(const IndexFile& a, const TagInfo& ta, const Ind
       return where + " sibling links";
     if (nx.isLeaf()) {
       const std::size_t n = x[LeafNode::kEntryBytesOffset];
-      const std::size_t free = bytes::le16(&x[LeafNode::kFreeOffset]);
+      const std::size_t free = vfp::bytes::le16(&x[LeafNode::kFreeOffset]);
       const std::size_t holeFrom = LeafNode::kEntriesOffset + nx.keyCount * n;
       for (std::size_t i = NodeHeader::kSize; i < kPageSize; ++i) {
         if (i >= holeFrom && i < holeFrom + free) continue;
@@ -61,7 +62,7 @@ inline std::string comparePages(const IndexFile& a, const TagInfo& ta, const Ind
         const std::size_t e = InteriorNode::kEntriesOffset + k * stride;
         for (std::size_t i = e; i < e + kl + 4; ++i)
           if (x[i] != y[i]) return where + " (interior) byte " + std::to_string(i);
-        if (ord(ordA, bytes::be32(&x[e + kl + 4])) != ord(ordB, bytes::be32(&y[e + kl + 4])))
+        if (ord(ordA, vfp::bytes::be32(&x[e + kl + 4])) != ord(ordB, vfp::bytes::be32(&y[e + kl + 4])))
           return where + " child link " + std::to_string(k);
       }
     }

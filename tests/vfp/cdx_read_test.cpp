@@ -8,6 +8,7 @@
 #include <set>
 
 #include "cdx_compare.h"
+#include "vfp/bytes.h"
 #include "vfp/cdx_reader.h"
 #include "vfp/cdx_writer.h"
 
@@ -41,7 +42,7 @@ std::uint32_t tableRecordCount(const fs::path& index) {
       std::ifstream in(e.path(), std::ios::binary);
       unsigned char h[8] = {};
       in.read(reinterpret_cast<char*>(h), 8);
-      return vfp::cdx::bytes::le32(h + 4);
+      return vfp::bytes::le32(h + 4);
     }
   }
   ADD_FAILURE() << "no table beside " << index;
@@ -253,7 +254,7 @@ TEST(CdxRead, APageThatPointsBackIntoItsTreeIsRefused) {
   ASSERT_FALSE(vfp::cdx::NodeHeader::decode(std::span(good.bytes()).subspan(root, 512)).isLeaf());
   auto bytes = good.bytes();
   // Point the root's first child at the root itself.
-  vfp::cdx::bytes::putBe32(&bytes[root + 12 + tag.header.keyLength + 4], root);
+  vfp::bytes::putBe32(&bytes[root + 12 + tag.header.keyLength + 4], root);
   const IndexFile bad = IndexFile::fromBytes(bytes, "loop.cdx");
   try {
     bad.keys(*bad.findTag(tag.name), ' ');
