@@ -865,9 +865,10 @@ class Parser {
       return make(Op::Dtos, Type::Character, 8, std::move(args));
     }
     if (name == "TTOC") {
-      arity(2, 2);
+      arity(1, 2);
       if (args[0]->type != Type::DateTime) fail("TTOC() needs a datetime argument");
-      if (staticInt(*args[1], name) != 1)
+      // Without the 1 the text follows SET DATE and SET HOURS, which an index cannot know.
+      if (args.size() < 2 || staticInt(*args[1], name) != 1)
         fail("TTOC() is only supported in its sortable form TTOC(t, 1)");
       args.resize(1);
       return make(Op::Ttoc, Type::Character, 14, std::move(args));
