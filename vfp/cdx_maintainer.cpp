@@ -7,6 +7,7 @@
 
 #include "vfp/cdx_reader.h"
 #include "vfp/cdx_writer.h"
+#include "vfp/dbc.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/keyexpr.h"
@@ -91,6 +92,15 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tableP
   }
 
   // The fields expressions can name, with the container's long names beside the .dbf names.
+  std::vector<std::string> names = longNames;
+  if (names.empty() && !m->header_.backlink.empty() && !container) {
+    try {
+      names = dbc::memberFieldNames(table.path());
+    } catch (const Error& e) {
+      throw Error(refuse +
+                  "its index expressions use the field names of its database: " + e.what());
+    }
+  }
   keyexpr::KeySchema schema;
   schema.codePageMark = m->header_.codePageMark;
   std::vector<int> fieldIndex;
@@ -99,7 +109,7 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tableP
     if (f.isNullFlags() || f.isSystem()) continue;
     keyexpr::FieldDef d;
     d.name = f.name;
-    if (fieldIndex.size() < longNames.size()) d.longName = longNames[fieldIndex.size()];
+    if (fieldIndex.size() < names.size()) d.longName = names[fieldIndex.size()];
     d.type = f.type;
     d.width = int(f.length);
     d.decimals = f.decimals;
