@@ -116,8 +116,8 @@ std::optional<std::int64_t> parseCurrency(std::string_view text) {
   if (s.size() > 19) return std::nullopt;
   std::uint64_t u = 0;
   for (char c : s) u = u * 10 + std::uint64_t(c - '0');
-  if (u > std::uint64_t(INT64_MAX)) return std::nullopt;
-  return neg ? -std::int64_t(u) : std::int64_t(u);
+  if (u > std::uint64_t(INT64_MAX) + (neg ? 1 : 0)) return std::nullopt;
+  return neg ? std::int64_t(0 - u) : std::int64_t(u);
 }
 
 std::optional<DateTime> parseDateTimeText(std::string_view text, bool* hasTime) {

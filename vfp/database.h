@@ -61,6 +61,9 @@ class QueryResult {
   const FieldDescriptor& field(std::size_t i) const {
     return table_.header().fields[std::size_t(table_.userFields()[i])];
   }
+  std::string fieldName(std::size_t i) const {
+    return table_.fieldName(std::size_t(table_.userFields()[i]));
+  }
   std::uint32_t rowCount() const { return count_; }
   // Moves to the next row; false after the last. Values are decoded on demand.
   bool next();

@@ -88,6 +88,12 @@ Table::Table(const std::string& path, int codePage) {
 
 std::string Table::name() const { return baseName(path_); }
 
+std::string Table::fieldName(std::size_t index) const {
+  std::string out;
+  converter_->toUtf8(header_.fields[index].name, out);
+  return out;
+}
+
 void Table::readRecord(std::uint32_t recno, std::uint8_t* buffer) const {
   if (recno >= header_.recordCount || file_.readAt(header_.recordOffset(recno), buffer,
                                                    header_.recordLength) < header_.recordLength)

@@ -50,6 +50,8 @@ class Table {
   static bool isDeleted(const std::uint8_t* record) { return record[0] == '*'; }
   // Decodes field fieldIndex (an index into header().fields) of a raw record.
   void decodeField(const std::uint8_t* record, std::size_t fieldIndex, Value& out) const;
+  // Field name in UTF-8 (names are stored in the table's code page).
+  std::string fieldName(std::size_t fieldIndex) const;
   // Counts the live (not deleted) records, reading the file once.
   std::uint32_t countLiveRecords() const;
 

@@ -55,7 +55,7 @@ void run(vfp::Session& session, const std::string& line, Output& out) {
   std::string& o = out.buf();
   for (std::size_t i = 0; i < result->fieldCount(); ++i) {
     if (i) o += ',';
-    vfpsql::appendCsvText(o, result->field(i).name);
+    vfpsql::appendCsvText(o, result->fieldName(i));
   }
   o += "\r\n";
   while (result->next()) {

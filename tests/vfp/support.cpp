@@ -1,0 +1,184 @@
+#include "support.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "tools/vfpsql/csv.h"
+#include "vfp/codepage.h"
+
+namespace fs = std::filesystem;
+
+namespace vfptest {
+
+std::string fixture(const std::string& relative) {
+  return std::string(QM_FIXTURES_DIR) + "/" + relative;
+}
+
+std::vector<std::string> fixtureTables() {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(QM_FIXTURES_DIR)) {
+    if (!e.is_regular_file()) continue;
+    std::string ext = vfp::toLowerAscii(e.path().extension().string());
+    if (ext == ".dbf" || ext == ".dbc") out.push_back(e.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "vfptest-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+namespace {
+
+void jsonString(std::string& out, const std::string& s) {
+  out += '"';
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\u%04x", c);
+      out += b;
+    } else {
+      out += char(c);
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
+std::string engineDump(const vfp::Table& table) {
+  using K = vfp::Value::Kind;
+  std::string out = "{";
+  if (table.header().codePageMark == 0) out += "\"encoding\":\"cp1252\",";
+  if (table.header().nullFlagsField()) out += "\"null_flags\":true,";
+  out += "\"fields\":[";
+  bool first = true;
+  for (int i : table.userFields()) {
+    if (!first) out += ',';
+    first = false;
+    const auto& f = table.header().fields[std::size_t(i)];
+    out += '[';
+    jsonString(out, table.fieldName(std::size_t(i)));
+    out += ',';
+    jsonString(out, std::string(1, f.type));
+    out += ']';
+  }
+  out += "],\"rows\":[";
+  vfp::RecordScanner scan(table);
+  vfp::Value v;
+  bool firstRow = true;
+  while (const auto* r = scan.nextLive()) {
+    out += firstRow ? "[" : ",[";
+    firstRow = false;
+    bool firstCell = true;
+    for (int i : table.userFields()) {
+      if (!firstCell) out += ',';
+      firstCell = false;
+      table.decodeField(r, std::size_t(i), v);
+      std::string kind, text;
+      switch (v.kind) {
+        case K::Null:
+          kind = "null";
+          break;
+        case K::Bool:
+          kind = "bool", text = v.b ? "1" : "0";
+          break;
+        case K::Int:
+          kind = "int", text = std::to_string(v.i);
+          break;
+        case K::Double:
+          kind = "double", text = vfpsql::shortestDouble(v.d);
+          break;
+        case K::Decimal:
+          kind = "decimal", text = v.s;
+          break;
+        case K::Text:
+          kind = "text", text = v.s;
+          break;
+        case K::Bytes: {
+          kind = "bytes";
+          std::string hex;
+          vfpsql::appendCsvValue(hex, v);
+          text = hex.substr(2);
+          break;
+        }
+        case K::Date:
+          kind = "date", vfpsql::appendCsvValue(text, v);
+          break;
+        case K::DateTime:
+          kind = "datetime", vfpsql::appendCsvValue(text, v);
+          break;
+      }
+      out += '[';
+      jsonString(out, kind);
+      out += ',';
+      jsonString(out, text);
+      out += ']';
+    }
+    out += ']';
+  }
+  out += "]}";
+  return out;
+}
+
+std::string runCommand(const std::string& command, int* exitCode) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) throw std::runtime_error("cannot run " + command);
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+std::vector<std::string> compareWithReaders(const std::vector<std::string>& tables,
+                                            const std::string& workDir) {
+  std::string manifest = workDir + "/manifest.txt";
+  std::ofstream m(manifest);
+  int k = 0;
+  for (const auto& t : tables) {
+    std::string dumpPath = workDir + "/dump" + std::to_string(k++) + ".json";
+    std::ofstream(dumpPath) << engineDump(vfp::Table(t));
+    m << t << '\t' << dumpPath << '\n';
+  }
+  m.close();
+  std::string out = runCommand("/usr/bin/python3 " + std::string(QM_SOURCE_DIR) +
+                               "/tests/vfp/compare_readers.py '" + manifest + "' 2>&1");
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void copyFixtureFolder(const std::string& fixtureFile, const std::string& toDir) {
+  fs::path src = fs::path(fixtureFile).parent_path();
+  for (const auto& e : fs::directory_iterator(src))
+    if (e.is_regular_file()) fs::copy_file(e.path(), fs::path(toDir) / e.path().filename());
+}
+
+}  // namespace vfptest

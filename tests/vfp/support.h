@@ -1,0 +1,41 @@
+// Helpers shared by the engine's tests: fixture paths, temporary folders, running the
+// independent Python readers, dumping what the engine reads.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vfp/table.h"
+
+namespace vfptest {
+
+std::string fixture(const std::string& relative);
+// Every .dbf/.dbc among the fixtures, sorted.
+std::vector<std::string> fixtureTables();
+
+// A fresh folder removed at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// JSON dump of the live records of a table as the engine reads them (format in
+// compare_readers.py).
+std::string engineDump(const vfp::Table& table);
+// Runs compare_readers.py over (table, dump) pairs; returns its output lines.
+std::vector<std::string> compareWithReaders(const std::vector<std::string>& tables,
+                                            const std::string& workDir);
+// Runs a command, returns its standard output; exitCode receives the status.
+std::string runCommand(const std::string& command, int* exitCode = nullptr);
+
+std::string readFile(const std::string& path);
+void copyFixtureFolder(const std::string& fixtureFile, const std::string& toDir);
+
+}  // namespace vfptest

@@ -1,0 +1,167 @@
+#include "transfer/foxpro_script.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr std::size_t kPieceCharacters = 200;
+constexpr const char* kJoin = "'+'";
+
+// Length of the UTF-8 sequence that starts with this byte; stray continuation bytes count
+// as one so that malformed text still advances.
+std::size_t sequenceLength(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF7) return 4;
+  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+// Calls piece(begin, end) for consecutive runs of at most kPieceCharacters characters.
+template <typename F>
+void forEachPiece(const std::string& text, std::size_t begin, std::size_t end, F piece) {
+  std::size_t start = begin, count = 0, i = begin;
+  while (i < end) {
+    std::size_t n = sequenceLength(static_cast<unsigned char>(text[i]));
+    if (i + n > end) n = end - i;
+    i += n;
+    if (++count == kPieceCharacters) {
+      piece(start, i);
+      start = i;
+      count = 0;
+    }
+  }
+  if (start < end) piece(start, end);
+}
+
+void appendQuoted(std::string& out, const std::string& text, std::size_t begin, std::size_t end) {
+  out += '\'';
+  for (std::size_t i = begin; i < end; ++i) {
+    if (text[i] == '\'') out += '\'';
+    out += text[i];
+  }
+  out += '\'';
+}
+
+}  // namespace
+
+namespace Foxpro {
+
+std::string SplitLongLiteral(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 60);
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = std::min(sequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
+    out.append(text, i, n);
+    i += n;
+    // Every full piece is followed by a join, so a text of exactly 200 characters ends in one.
+    if (++count % kPieceCharacters == 0) out += kJoin;
+  }
+  return out;
+}
+
+}  // namespace Foxpro
+
+namespace FoxproScript {
+
+std::string ColumnEntry(const std::string& fieldName) {
+  std::string entry = "[" + fieldName + "]";
+  for (auto& c : entry)
+    if (c == ' ' || c == '/') c = '_';
+  return entry;
+}
+
+std::string BareName(const std::string& columnEntry) {
+  std::string bare;
+  for (char c : columnEntry)
+    if (c != '[' && c != ']') bare += c;
+  return bare;
+}
+
+bool IsNumericName(const std::string& bareName) {
+  std::size_t i = 0, n = bareName.size();
+  auto skipSpaces = [&] {
+    while (i < n && std::isspace(static_cast<unsigned char>(bareName[i]))) ++i;
+  };
+  skipSpaces();
+  if (i < n && (bareName[i] == '+' || bareName[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < n && std::isdigit(static_cast<unsigned char>(bareName[i]))) ++i, ++digits;
+  if (i < n && bareName[i] == '.') {
+    ++i;
+    while (i < n && std::isdigit(static_cast<unsigned char>(bareName[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (bareName[i] == 'e' || bareName[i] == 'E')) {
+    std::size_t save = i++;
+    if (i < n && (bareName[i] == '+' || bareName[i] == '-')) ++i;
+    std::size_t expDigits = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(bareName[i]))) ++i, ++expDigits;
+    if (expDigits == 0) i = save;
+  }
+  skipSpaces();
+  return i == n;
+}
+
+bool IsBinaryType(int typeCode) { return typeCode == 128 || typeCode == 204 || typeCode == 205; }
+
+std::string ColumnText(int typeCode) { return IsBinaryType(typeCode) ? " BLOB," : " M,"; }
+
+std::string CreateCommand(const std::string& targetPath,
+                          const std::vector<std::string>& columnEntries,
+                          const std::vector<int>& typeCodes) {
+  std::string command = "CREATE TABLE '" + targetPath + "'(";
+  for (std::size_t i = 0; i < columnEntries.size(); ++i)
+    command += columnEntries[i] + ColumnText(i < typeCodes.size() ? typeCodes[i] : 0);
+  // The last column's comma goes; with no columns at all this drops the "(" as the original
+  // recipe does, and FoxPro reports the command.
+  command.pop_back();
+  return command + ")";
+}
+
+std::string Literal(const ado::Value& value, int typeCode) {
+  if (value.isNull()) return "''";
+  if (value.kind() == ado::Value::Kind::Bytes || IsBinaryType(typeCode)) {
+    const std::string bytes = value.toText();
+    if (bytes.empty()) return "''";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out = "0h";
+    out.reserve(2 + bytes.size() * 2);
+    for (unsigned char b : bytes) {
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+    return out;
+  }
+  const std::string text = value.toText();
+  std::string out;
+  out.reserve(text.size() + 8);
+  std::size_t runStart = 0;
+  auto flushRun = [&](std::size_t end) {
+    forEachPiece(text, runStart, end, [&](std::size_t b, std::size_t e) {
+      if (!out.empty()) out += '+';
+      appendQuoted(out, text, b, e);
+    });
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    flushRun(i);
+    if (!out.empty()) out += '+';
+    out += text[i] == '\r' ? "CHR(13)" : "CHR(10)";
+    runStart = i + 1;
+  }
+  flushRun(text.size());
+  return out.empty() ? "''" : out;
+}
+
+std::string InsertCommand(const std::string& targetPath, const std::vector<std::string>& literals) {
+  std::string command = "INSERT INTO [" + targetPath + "] VALUES(";
+  for (std::size_t i = 0; i < literals.size(); ++i) {
+    if (i) command += ", ";
+    command += literals[i];
+  }
+  return command + ")";
+}
+
+}  // namespace FoxproScript

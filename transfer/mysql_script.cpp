@@ -1,0 +1,62 @@
+#include "transfer/mysql_script.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "transfer/datatype.h"
+
+namespace MySqlScript {
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string out = "`";
+  for (char c : name) {
+    if (c == '`') out += '`';
+    out += c;
+  }
+  return out + "`";
+}
+
+std::string TempKeyName(const std::vector<std::string>& fieldNames) {
+  for (unsigned n = 0;; ++n) {
+    std::string key = "tempid" + std::to_string(n);
+    if (std::find(fieldNames.begin(), fieldNames.end(), key) == fieldNames.end()) return key;
+  }
+}
+
+std::string ColumnType(const ado::FieldInfo& field) {
+  std::string name = Datatype::DataTypeName(static_cast<std::int16_t>(field.type));
+  for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto has = [&](const char* word) { return name.find(word) != std::string::npos; };
+  if (has("char")) return "TEXT";
+  if (has("boolean")) return "BIT";
+  if (has("dec") || has("numeric")) {
+    // DECIMAL keeps the digits exactly; FLOAT would round them to 24 bits.
+    int precision = std::clamp(std::max(field.precision, field.scale), 1, 65);
+    int scale = std::clamp(field.scale, 0, std::min(30, precision));
+    return "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+  }
+  if (has("double")) return "DOUBLE";
+  if (has("smallint")) return "SMALLINT";
+  if (has("bigint")) return has("unsigned") ? "BIGINT UNSIGNED" : "BIGINT";
+  if (has("int")) return has("unsigned") ? "INT UNSIGNED" : "INT";
+  if (has("binary")) return "LONGBLOB";
+  return "TEXT";
+}
+
+std::string DropCommand(const std::string& table) { return "DROP TABLE " + QuoteIdentifier(table); }
+
+std::string CreateCommand(const std::string& table, const std::string& keyName,
+                          const std::vector<ado::FieldInfo>& fields) {
+  std::string command = "CREATE TABLE " + QuoteIdentifier(table) + "( " + QuoteIdentifier(keyName) +
+                        " INTEGER UNSIGNED NOT NULL,";
+  for (const auto& field : fields)
+    command += QuoteIdentifier(field.name) + " " + ColumnType(field) + ",";
+  command.pop_back();
+  return command + " );";
+}
+
+std::string AlterCommand(const std::string& table, const std::string& keyName) {
+  return "ALTER TABLE " + QuoteIdentifier(table) + " DROP COLUMN " + QuoteIdentifier(keyName);
+}
+
+}  // namespace MySqlScript
