@@ -456,7 +456,7 @@ void Session::insert(std::string_view sql, std::size_t pos) {
 void Session::create(std::string_view sql, std::size_t pos) {
   Lexer lx{sql, pos};
   if (lx.keyword("CURSOR") || lx.keyword("DATABASE") || lx.keyword("INDEX") || lx.keyword("VIEW"))
-    throw Error("Only CREATE TABLE is supported by this FoxPro engine.");
+    throw Error("This CREATE is not supported: the FoxPro engine runs CREATE TABLE.");
   if (!(lx.keyword("TABLE") || lx.keyword("DBF"))) throw syntaxError();
   std::string ref = lx.name();
   lx.keyword("FREE");
@@ -517,9 +517,14 @@ void Session::create(std::string_view sql, std::size_t pos) {
       }
     }
     lx.skip();
-    if (!lx.peek(',') && !lx.peek(')'))
-      throw Error("Field " + c.name +
-                  ": only NULL, NOT NULL, NOCPTRANS and AUTOINC are supported after the type.");
+    if (lx.atEnd()) throw syntaxError();
+    if (!lx.peek(',') && !lx.peek(')')) {
+      Lexer probe = lx;
+      std::string clause = toUpperAscii(probe.word());
+      throw Error(
+          "Field " + c.name + ": " + (clause.empty() ? std::string("this clause") : clause) +
+          " is not supported; only NULL, NOT NULL, NOCPTRANS and AUTOINC may follow the type.");
+    }
     for (const auto& s : seen)
       if (equalsNoCase(s, c.name)) throw Error("Field name '" + c.name + "' is duplicated.");
     seen.push_back(c.name);
@@ -547,7 +552,8 @@ void Session::create(std::string_view sql, std::size_t pos) {
 
 void Session::drop(std::string_view sql, std::size_t pos) {
   Lexer lx{sql, pos};
-  if (!lx.keyword("TABLE")) throw Error("Only DROP TABLE is supported by this FoxPro engine.");
+  if (!lx.keyword("TABLE"))
+    throw Error("This DROP is not supported: the FoxPro engine runs DROP TABLE.");
   std::string ref = lx.name();
   lx.keyword("RECYCLE");
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
@@ -569,10 +575,11 @@ void Session::drop(std::string_view sql, std::size_t pos) {
 std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {
   Lexer lx{sql, pos};
   if (!lx.accept('*'))
-    throw Error("Only SELECT * FROM a table is supported by this FoxPro engine.");
+    throw Error("This SELECT is not supported: the FoxPro engine runs SELECT * FROM a table.");
   if (!lx.keyword("FROM")) throw syntaxError();
   std::string ref = lx.name();
-  if (!lx.atEnd()) throw Error("Only SELECT * FROM a table is supported by this FoxPro engine.");
+  if (!lx.atEnd())
+    throw Error("This SELECT is not supported: the FoxPro engine runs SELECT * FROM a table.");
   return std::make_unique<QueryResult>(resolve(ref, true));
 }
 

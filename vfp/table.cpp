@@ -235,6 +235,7 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
 RecordScanner::RecordScanner(const Table& table, std::size_t bufferBytes) : table_(table) {
   std::size_t rl = table.header().recordLength;
   perBuffer_ = std::uint32_t(std::max<std::size_t>(1, bufferBytes / rl));
+  perBuffer_ = std::max<std::uint32_t>(1, std::min(perBuffer_, table.recordCount()));
   buffer_.resize(std::size_t(perBuffer_) * rl);
 }
 
