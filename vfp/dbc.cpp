@@ -1,8 +1,10 @@
 #include "vfp/dbc.h"
 
 #include <filesystem>
+#include <set>
 
 #include "vfp/bytes.h"
+#include "vfp/cdx_maintainer.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/memo.h"
@@ -207,6 +209,118 @@ std::vector<std::string> memberFieldNames(const std::string& tablePath) {
     throw Error("Table '" + fileNameOf(t.path()) + "' names database '" + link +
                 "' as its container, but that database does not list it.");
   return c.fieldNames(o->id);
+}
+
+namespace {
+
+// How a container names a file: relative to the container's folder, lower case, with
+// backslashes as FoxPro writes paths.
+std::string relativeName(const std::string& fromFolder, const std::string& file) {
+  std::error_code ec;
+  std::string rel = std::filesystem::path(file).lexically_relative(fromFolder).string();
+  if (rel.empty() || ec) rel = fileNameOf(file);
+  for (auto& ch : rel)
+    if (ch == '/') ch = '\\';
+  return toLowerAscii(rel);
+}
+
+Value intValue(std::int64_t v) {
+  Value x;
+  x.setInt(v);
+  return x;
+}
+Value textValue(const std::string& s) {
+  Value x;
+  x.setString(Value::Kind::Text) = s;
+  return x;
+}
+Value bytesValue(const std::string& s) {
+  Value x;
+  x.setString(Value::Kind::Bytes) = s;
+  return x;
+}
+
+}  // namespace
+
+void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
+              const std::vector<std::string>& longFieldNames) {
+  const Container c = Container::open(dbcPath);
+  const std::string dbcName = fileNameOf(c.path());
+  if (longName.empty() || longName.size() > kMaxLongName)
+    throw Error("Table name '" + longName + "' must have 1 to 128 characters.");
+  for (const auto& o : c.objects())
+    if ((o.type == "Table" || o.type == "View") && equalsNoCase(o.name, longName))
+      throw Error("Table '" + longName + "' already exists in database '" + dbcName + "'.");
+  std::set<std::string> seen;
+  for (const auto& f : longFieldNames) {
+    if (f.empty() || f.size() > kMaxLongName)
+      throw Error("Field name '" + f + "' must have 1 to 128 characters.");
+    if (!seen.insert(toLowerAscii(f)).second) throw Error("Field name '" + f + "' is duplicated.");
+  }
+  {
+    Table t(tablePath);
+    if (!t.header().backlink.empty())
+      throw Error("Table '" + fileNameOf(tablePath) + "' already belongs to database '" +
+                  t.header().backlink + "'.");
+    if (t.userFields().size() != longFieldNames.size())
+      throw Error("Table '" + fileNameOf(tablePath) + "' has " +
+                  std::to_string(t.userFields().size()) + " fields, but " +
+                  std::to_string(longFieldNames.size()) + " names were given.");
+  }
+
+  const std::string folder = folderOf(c.path());
+  std::vector<Property> tableProps = {
+      Property::byte(propid::kClass, objclass::kTable),
+      Property::string(propid::kPath, relativeName(folder, tablePath))};
+  {
+    auto w = TableWriter::openForAppend(c.path());
+    if (w->userFields().size() < 5) throw Error("File '" + dbcName + "' is not a database.");
+    const auto tableId = std::int64_t(w->recordCount()) + 1;
+    // OBJECTID, PARENTID, OBJECTTYPE, OBJECTNAME, PROPERTY; the rest stays blank.
+    const Value tableRow[] = {intValue(tableId), intValue(1), textValue("Table"),
+                              textValue(longName), bytesValue(encodeProperties(tableProps))};
+    w->append(tableRow);
+    for (std::size_t i = 0; i < longFieldNames.size(); ++i) {
+      const Value fieldRow[] = {intValue(tableId + 1 + std::int64_t(i)), intValue(tableId),
+                                textValue("Field"), textValue(toLowerAscii(longFieldNames[i]))};
+      w->append(fieldRow);
+    }
+    w->flush();  // memo, rows, .dcx, record count
+  }
+
+  // Last, the table's own link to the container.
+  Table t(tablePath);
+  TableHeader h = t.header();
+  h.backlink = relativeName(folderOf(t.path()), c.path());
+  const std::string bytes = h.encode();
+  if (bytes.size() != h.headerLength)
+    throw Error("Table '" + fileNameOf(tablePath) + "' has no room for a database backlink.");
+  File f(t.path(), File::Mode::ReadWrite);
+  f.writeAt(0, bytes.data(), bytes.size());
+}
+
+void removeTable(const std::string& dbcPath, const std::string& tablePath) {
+  const Container c = Container::open(dbcPath);
+  const Object* table = c.tableForFile(tablePath);
+  if (!table)
+    throw Error("Table '" + fileNameOf(tablePath) + "' is not part of database '" +
+                fileNameOf(c.path()) + "'.");
+  std::set<std::uint32_t> rows = {table->recno};
+  for (const auto& o : c.objects()) {
+    const bool child =
+        o.parent == table->id && (o.type == "Field" || o.type == "Index" || o.type == "Relation");
+    const Property* parentTable = findProperty(o.properties, propid::kParentTable);
+    const bool parentOf =
+        o.type == "Relation" && parentTable && equalsNoCase(parentTable->text(), table->name);
+    if (child || parentOf) rows.insert(o.recno);
+  }
+  {
+    Table dbc(c.path());
+    File f(dbc.path(), File::Mode::ReadWrite);
+    const std::uint8_t deleted = '*';
+    for (std::uint32_t r : rows) f.writeAt(dbc.header().recordOffset(r - 1), &deleted, 1);
+  }
+  if (auto index = IndexMaintainer::open(c.path())) index->write();
 }
 
 }  // namespace vfp::dbc

@@ -23,6 +23,7 @@ inline constexpr std::uint16_t kPath = 1;
 inline constexpr std::uint16_t kClass = 2;
 inline constexpr std::uint16_t kComment = 7;
 inline constexpr std::uint16_t kIsUnique = 17;
+inline constexpr std::uint16_t kParentTable = 18;  // of a relation
 inline constexpr std::uint16_t kPrimaryKey = 20;
 inline constexpr std::uint16_t kVersion = 24;
 }  // namespace propid
@@ -94,6 +95,22 @@ class Container {
   std::string path_;
   std::vector<Object> objects_;
 };
+
+// Adds the free table just created at tablePath to the container, as CREATE TABLE in an open
+// database does: a Table row (Class, Path) and one Field row per column (long names, lower
+// case) appended with OBJECTID = record number, the .dcx rebuilt, then the table's backlink set.
+// longFieldNames are in field order (the .dbf holds them cut to ten characters). Throws
+// vfp::Error, before changing anything, when the name is taken or too long.
+void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
+              const std::vector<std::string>& longFieldNames);
+
+// Removes a member from the container, as DROP TABLE does: its Table row, its Field and Index
+// rows and every relation involving it are marked deleted and the .dcx is rebuilt. Deleting the
+// table's files is left to the caller.
+void removeTable(const std::string& dbcPath, const std::string& tablePath);
+
+// Longest table and field names a container keeps (OBJECTNAME width).
+inline constexpr std::size_t kMaxLongName = 128;
 
 // Long field names of the table at tablePath when it belongs to a container (its backlink is
 // set); empty for a free table. Throws vfp::Error when the container is missing or does not

@@ -478,9 +478,11 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
   w->file_ = File(w->path_, File::Mode::ReadWrite);
   w->flushedCount_ = h.recordCount;
   if (h.memoKind() == MemoKind::Fpt) {
-    auto memoPath = findCompanion(w->path_, ".fpt");
+    // A container keeps its memos in the .dct.
+    const char* memoExt = (h.tableFlags & tableflag::kIsDatabase) ? ".dct" : ".fpt";
+    auto memoPath = findCompanion(w->path_, memoExt);
     if (!memoPath)
-      throw Error("Memo file '" + fileNameOf(replaceExtension(w->path_, ".fpt")) +
+      throw Error("Memo file '" + fileNameOf(replaceExtension(w->path_, memoExt)) +
                   "' is missing or is invalid.");
     w->memo_ = std::make_unique<MemoWriter>(*memoPath);
   }
