@@ -210,29 +210,43 @@ void IndexMaintainer::add(const std::uint8_t* record, std::uint32_t recno) {
   }
 }
 
-std::vector<std::uint8_t> IndexMaintainer::build() const {
+std::vector<std::uint8_t> IndexMaintainer::build() {
+  // Registered keys join the sorted ones now: they belong in every index written from here on.
+  for (auto& t : tags_) {
+    if (t->added.empty()) continue;
+    cdx::sortEntries(t->added, false);
+    const auto mid = t->entries.size();
+    t->entries.insert(t->entries.end(), std::make_move_iterator(t->added.begin()),
+                      std::make_move_iterator(t->added.end()));
+    t->added.clear();
+    std::inplace_merge(t->entries.begin(), t->entries.begin() + std::ptrdiff_t(mid),
+                       t->entries.end(), [](const KeyEntry& x, const KeyEntry& y) {
+                         const int c = x.key.compare(y.key);
+                         return c != 0 ? c < 0 : x.recno < y.recno;
+                       });
+    if (t->unique) cdx::sortEntries(t->entries, true);
+  }
+  // The keys are lent to the builder, not copied: tables can have millions of them.
   std::vector<cdx::TagBuild> builds;
-  for (const auto& t : tags_) {
+  for (auto& t : tags_) {
     cdx::TagBuild b;
     b.name = t->info.name;
     b.header = t->info.header;
     b.pad = t->pad;
-    b.entries = t->entries;
-    if (!t->added.empty()) {
-      auto more = t->added;
-      cdx::sortEntries(more, false);
-      const auto mid = b.entries.size();
-      b.entries.insert(b.entries.end(), more.begin(), more.end());
-      std::inplace_merge(b.entries.begin(), b.entries.begin() + std::ptrdiff_t(mid),
-                         b.entries.end(), [](const KeyEntry& x, const KeyEntry& y) {
-                           const int c = x.key.compare(y.key);
-                           return c != 0 ? c < 0 : x.recno < y.recno;
-                         });
-      if (t->unique) cdx::sortEntries(b.entries, true);
-    }
+    b.entries = std::move(t->entries);
     builds.push_back(std::move(b));
   }
-  return cdx::buildIndexFile(builds);
+  auto giveBack = [&] {
+    for (std::size_t i = 0; i < tags_.size(); ++i) tags_[i]->entries = std::move(builds[i].entries);
+  };
+  try {
+    auto bytes = cdx::buildIndexFile(builds);
+    giveBack();
+    return bytes;
+  } catch (...) {
+    giveBack();
+    throw;
+  }
 }
 
 void IndexMaintainer::write() {
@@ -247,13 +261,6 @@ void IndexMaintainer::write() {
     std::remove(temp.c_str());
     throw Error("Cannot replace index '" + fileNameOf(indexPath_) +
                 "': it is in use or read-only.");
-  }
-  // What is on disk is now the merged state.
-  for (auto& t : tags_) {
-    if (t->added.empty()) continue;
-    t->entries.insert(t->entries.end(), t->added.begin(), t->added.end());
-    cdx::sortEntries(t->entries, t->unique);
-    t->added.clear();
   }
 }
 

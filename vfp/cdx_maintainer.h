@@ -41,7 +41,7 @@ class IndexMaintainer {
   // Throws vfp::Error, changing nothing, when the record cannot be indexed.
   void add(const std::uint8_t* record, std::uint32_t recno);
   // The whole index file for every record known so far.
-  std::vector<std::uint8_t> build() const;
+  std::vector<std::uint8_t> build();
   // Replaces the index file with build()'s bytes.
   void write();
 

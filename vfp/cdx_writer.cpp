@@ -19,33 +19,31 @@ std::size_t fragmentLength(const std::string* prev, const std::string& key, std:
   return keyLength - c.dup - c.trail;
 }
 
-// Splits sorted entries into leaves, filling each leaf as far as its 488 bytes allow.
-std::vector<std::vector<NodeEntry>> packLeaves(const std::vector<KeyEntry>& entries,
-                                               std::size_t keyLength, std::uint8_t pad) {
-  std::vector<std::vector<NodeEntry>> leaves;
-  std::vector<NodeEntry> cur;
+// Splits sorted entries into leaves, filling each leaf as far as its 488 bytes allow. Returns
+// where each leaf starts, and entries.size() last.
+std::vector<std::size_t> packLeaves(const std::vector<KeyEntry>& entries, std::size_t keyLength,
+                                    std::uint8_t pad) {
+  std::vector<std::size_t> starts = {0};
+  std::size_t count = 0;
   std::size_t fragBytes = 0;
   std::uint32_t maxRecno = 0;
-  for (const auto& e : entries) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& e = entries[i];
     if (e.key.size() != keyLength) throw CdxError("key has the wrong length for its tag");
-    std::size_t frag =
-        fragmentLength(cur.empty() ? nullptr : &cur.back().key, e.key, keyLength, pad);
-    const std::uint32_t newMax = std::max(maxRecno, e.recno);
-    const auto layout = LeafNode::layoutFor(keyLength, newMax);
-    const std::size_t size = (cur.size() + 1) * layout.entryBytes + fragBytes + frag;
-    if (size > LeafNode::kSpace && !cur.empty()) {
-      leaves.push_back(std::move(cur));
-      cur.clear();
-      fragBytes = 0;
+    std::size_t frag = fragmentLength(count ? &entries[i - 1].key : nullptr, e.key, keyLength, pad);
+    const auto layout = LeafNode::layoutFor(keyLength, std::max(maxRecno, e.recno));
+    if (count && (count + 1) * layout.entryBytes + fragBytes + frag > LeafNode::kSpace) {
+      starts.push_back(i);
+      count = fragBytes = 0;
       maxRecno = 0;
       frag = fragmentLength(nullptr, e.key, keyLength, pad);
     }
-    cur.push_back({e.key, e.recno, 0});
+    ++count;
     fragBytes += frag;
     maxRecno = std::max(maxRecno, e.recno);
   }
-  if (!cur.empty() || leaves.empty()) leaves.push_back(std::move(cur));
-  return leaves;
+  starts.push_back(entries.size());
+  return starts;
 }
 
 struct Tree {
@@ -53,24 +51,48 @@ struct Tree {
   std::uint32_t root = 0;
 };
 
+std::size_t interiorCapacity(std::size_t keyLength) {
+  const std::size_t cap = InteriorNode::capacity(keyLength);
+  if (cap < 2) throw CdxError("key too long for an interior node");
+  return cap;
+}
+
+// Pages a tree of these entries takes: its leaves and every interior level.
+std::size_t treePageCount(const std::vector<KeyEntry>& entries, std::size_t keyLength,
+                          std::uint8_t pad) {
+  std::size_t level = packLeaves(entries, keyLength, pad).size() - 1;
+  if (level == 0) level = 1;  // an empty tree still has its root leaf
+  std::size_t pages = level;
+  const std::size_t cap = interiorCapacity(keyLength);
+  while (level > 1) {
+    level = (level + cap - 1) / cap;
+    pages += level;
+  }
+  return pages;
+}
+
 Tree buildTree(const std::vector<KeyEntry>& entries, std::size_t keyLength, std::uint8_t pad,
                std::uint32_t base) {
-  const auto leaves = packLeaves(entries, keyLength, pad);
+  auto starts = packLeaves(entries, keyLength, pad);
+  if (starts.size() == 2 && starts[0] == starts[1]) starts = {0, 0};  // empty: one empty leaf
+  const std::size_t leaves = std::max<std::size_t>(starts.size() - 1, 1);
   Tree t;
   auto offsetOf = [&](std::size_t index) {
     return static_cast<std::uint32_t>(base + index * kPageSize);
   };
   // Parent entries of the level being built: (last key, last record, child offset).
   std::vector<NodeEntry> level;
-  const bool single = leaves.size() == 1;
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
+  const bool single = leaves == 1;
+  for (std::size_t i = 0; i < leaves; ++i) {
     LeafNode leaf;
     leaf.header.attributes = attr::kLeaf | (single ? attr::kRoot : 0);
     leaf.header.left = i == 0 ? kNoPage : offsetOf(i - 1);
-    leaf.header.right = i + 1 == leaves.size() ? kNoPage : offsetOf(i + 1);
-    leaf.entries = leaves[i];
+    leaf.header.right = i + 1 == leaves ? kNoPage : offsetOf(i + 1);
     std::uint32_t maxRecno = 0;
-    for (const auto& e : leaf.entries) maxRecno = std::max(maxRecno, e.recno);
+    for (std::size_t k = starts[i]; k < starts[i + 1]; ++k) {
+      leaf.entries.push_back({entries[k].key, entries[k].recno, 0});
+      maxRecno = std::max(maxRecno, entries[k].recno);
+    }
     leaf.layout = LeafNode::layoutFor(keyLength, maxRecno);
     if (leaf.entries.empty()) {
       const auto L = leaf.layout;
@@ -86,8 +108,7 @@ Tree buildTree(const std::vector<KeyEntry>& entries, std::size_t keyLength, std:
     t.root = base;
     return t;
   }
-  const std::size_t cap = InteriorNode::capacity(keyLength);
-  if (cap < 2) throw CdxError("key too long for an interior node");
+  const std::size_t cap = interiorCapacity(keyLength);
   while (level.size() > 1) {
     const std::size_t first = t.pages.size();
     const std::size_t count = (level.size() + cap - 1) / cap;
@@ -138,7 +159,7 @@ std::vector<std::uint8_t> buildIndexFile(const std::vector<TagBuild>& tags) {
   // decides where the tags start.
   std::vector<std::size_t> treePages;
   for (const auto& t : tags)
-    treePages.push_back(buildTree(t.entries, t.header.keyLength, t.pad, 0).pages.size());
+    treePages.push_back(treePageCount(t.entries, t.header.keyLength, t.pad));
 
   std::size_t dirPages = 1;
   for (;;) {
