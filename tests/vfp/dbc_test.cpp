@@ -15,6 +15,7 @@
 #include "vfp/database.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
+#include "vfp/memo.h"
 #include "vfp/table.h"
 
 namespace fs = std::filesystem;
@@ -266,4 +267,35 @@ TEST(Dbc, DamagedContainersGiveClearErrors) {
       }
     }
   }
+}
+
+// Property lists decode and encode back to FoxPro's exact bytes, unknown and user-defined ids
+// included, and what a new table row gets has the shape of FoxPro's own rows.
+TEST(Dbc, PropertyListsRoundTripFoxProBytes) {
+  std::size_t lists = 0;
+  for (const auto& rel : kContainers) {
+    SCOPED_TRACE(rel);
+    vfp::Table dbc(fixture(rel));
+    const auto& prop = dbc.header().fields[std::size_t(dbc.header().fieldIndex("PROPERTY"))];
+    vfp::MemoReader memo(*vfp::findCompanion(dbc.path(), ".dct"), vfp::MemoKind::Fpt);
+    vfp::RecordScanner scan(dbc);
+    while (const std::uint8_t* r = scan.nextLive()) {
+      const std::uint32_t block = vfp::bytes::le32(r + prop.offset);
+      if (!block) continue;
+      std::string raw;
+      memo.read(block, raw);
+      EXPECT_EQ(encodeProperties(decodeProperties(raw)), raw) << scan.recno();
+      ++lists;
+    }
+  }
+  EXPECT_GT(lists, 300u);
+  // FoxPro's row for the free-standing table "contacts": Class, then Path.
+  const Container c = Container::open(fixture(kContainers[3]));
+  const auto* contacts =
+      c.tableForFile(fixture("infused__dbf/spec/fixtures/foxprodb/contacts.dbf"));
+  ASSERT_NE(contacts, nullptr);
+  EXPECT_EQ(encodeProperties(contacts->properties),
+            encodeProperties({Property::byte(propid::kClass, objclass::kTable),
+                              Property::string(propid::kPath, "contacts.dbf")}));
+  EXPECT_THROW(decodeProperties(std::string("\x20\0\0\0\1\0\1", 7)), vfp::Error);
 }
