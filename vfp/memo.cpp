@@ -35,6 +35,19 @@ MemoReader::MemoReader(const std::string& path, MemoKind kind)
   }
 }
 
+bool MemoReader::readRange(std::uint64_t offset, std::size_t n, char* out) const {
+  constexpr std::size_t kWindow = 256 * 1024;
+  if (n > kWindow / 2) return file_.readAt(offset, out, n) == n;
+  if (offset < windowStart_ || offset + n > windowStart_ + windowLength_) {
+    window_.resize(kWindow);
+    windowStart_ = offset;
+    windowLength_ = file_.readAt(offset, window_.data(), kWindow);
+    if (n > windowLength_) return false;
+  }
+  std::memcpy(out, window_.data() + (offset - windowStart_), n);
+  return true;
+}
+
 void MemoReader::read(std::uint32_t block, std::string& out) const {
   if (block == 0) return;
   std::uint64_t at = std::uint64_t(block) * blockSize_;
@@ -45,7 +58,7 @@ void MemoReader::read(std::uint32_t block, std::string& out) const {
   if (at >= size_) throw bad("lies past the end of the file");
   if (kind_ == MemoKind::Fpt || kind_ == MemoKind::Dbt4) {
     std::uint8_t bh[8];
-    if (file_.readAt(at, bh, 8) < 8) throw bad("is cut short");
+    if (!readRange(at, 8, reinterpret_cast<char*>(bh))) throw bad("is cut short");
     std::uint64_t len;
     std::uint64_t dataAt = at + 8;
     if (kind_ == MemoKind::Fpt) {
@@ -63,7 +76,7 @@ void MemoReader::read(std::uint32_t block, std::string& out) const {
     if (dataAt + len > size_) throw bad("is longer than the file");
     std::size_t old = out.size();
     out.resize(old + len);
-    file_.readAt(dataAt, out.data() + old, len);
+    if (!readRange(dataAt, len, out.data() + old)) throw bad("is cut short");
     return;
   }
 dbase3:

@@ -25,6 +25,9 @@ constexpr std::uint32_t kTypeText = 1;    // M and W
 constexpr std::uint32_t kTypeObject = 2;  // G
 }  // namespace fpt
 
+// Reads through a window of the file: memos of consecutive records usually lie next to each
+// other, so a scan costs a few large reads instead of two small ones per memo. Not for use from
+// two threads at once.
 class MemoReader {
  public:
   MemoReader(const std::string& path, MemoKind kind);  // throws when unreadable
@@ -34,10 +37,16 @@ class MemoReader {
   const std::string& path() const { return file_.path(); }
 
  private:
+  // Copies n bytes at offset into out; false when the file ends first.
+  bool readRange(std::uint64_t offset, std::size_t n, char* out) const;
+
   File file_;
   MemoKind kind_;
   std::uint32_t blockSize_ = 512;
   std::uint64_t size_ = 0;
+  mutable std::string window_;
+  mutable std::uint64_t windowStart_ = 0;
+  mutable std::size_t windowLength_ = 0;
 };
 
 // Appends memos to an .fpt. Data is gathered in memory and written by flush(), which writes the

@@ -248,15 +248,6 @@ void parseExpression(Lexer& lx, Value& v, Value& term, std::string& scratch) {
       if (term.kind == Value::Kind::Bytes) v.kind = Value::Kind::Bytes;
       continue;
     }
-    if (v.kind == Value::Kind::Decimal && term.kind == Value::Kind::Decimal) {
-      auto a = parseDecimal(v.s), b = parseDecimal(term.s);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g",
-                    std::strtod(v.s.c_str(), nullptr) + std::strtod(term.s.c_str(), nullptr));
-      if (!a || !b) throw syntaxError();
-      v.s = buf;
-      continue;
-    }
     if (v.isNull() || term.isNull()) {
       v.setNull();
       continue;
@@ -444,9 +435,10 @@ void Session::insert(std::string_view sql, std::size_t pos) {
   try {
     replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));
   } catch (const Error& e) {
-    throw Error(std::string(e.what()).substr(
-                    0, std::strlen(e.what()) - (std::string(e.what()).ends_with(".") ? 1 : 0)) +
-                " in table '" + fileNameOf(w.path()) + "'.");
+    // The writer names the field; the message adds the table.
+    std::string m = e.what();
+    if (m.ends_with(".")) m.pop_back();
+    throw Error(m + " in table '" + fileNameOf(w.path()) + "'.");
   }
   if (!pending_) {
     pending_ = true;
@@ -537,22 +529,26 @@ void Session::create(std::string_view sql, std::size_t pos) {
 
   std::vector<std::string> longNames;  // as written, for a container
   for (const auto& c : cols) longNames.push_back(c.name);
-  // Field names are stored in the table's code page.
-  auto conv = converterFor(1252);
-  for (auto& c : cols) {
-    std::string n;
-    replaced_ += (long long)conv->fromUtf8(c.name, n);
-    c.name = n;
-  }
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
+    std::string container;
+    try {
+      container = Table(*existing).header().backlink;
+    } catch (const Error&) {
+      // A file that cannot be read as a table is simply replaced.
+    }
+    if (!container.empty() && !catalog_->isMember(*existing))
+      throw Error("Table '" + fileNameOf(*existing) + "' belongs to database '" + container +
+                  "'; it cannot be replaced by a free table.");
     forget(*existing);
     path = *existing;  // a table of that name in another letter case is the one replaced
     if (catalog_->isMember(path)) catalog_->dropped(path);
   }
   forget(path);
-  TableWriter::create(path, cols, 1252);
+  std::size_t replaced = 0;
+  TableWriter::create(path, cols, 1252, &replaced);
+  replaced_ += (long long)replaced;
   std::string name = fileNameOf(path);
   if (ref.find_first_of("/\\") == std::string::npos && !equalsNoCase(ref + ".dbf", name))
     name = ref;  // a long name given as written

@@ -16,7 +16,6 @@ namespace vfp {
 namespace {
 
 constexpr std::uint8_t kLive = ' ';
-constexpr std::uint8_t kDeleted = '*';
 constexpr std::uint32_t kMsPerDay = 86400000;
 
 std::string baseName(const std::string& path) {
@@ -321,11 +320,15 @@ void todayInto(TableHeader& h) {
   h.updateDay = std::uint8_t(tm.tm_mday);
 }
 
+// Letters, digits and "_", not starting with a digit; letters of the code page beyond ASCII
+// (a with umlaut, e acute ...) count as letters, as they do in FoxPro.
 bool validName(const std::string& n) {
-  if (n.empty()) return false;
-  if (!(std::isalpha(static_cast<unsigned char>(n[0])) || n[0] == '_')) return false;
-  return std::all_of(n.begin(), n.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  auto letter = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+  };
+  if (n.empty() || !letter(static_cast<unsigned char>(n[0]))) return false;
+  return std::all_of(n.begin(), n.end(), [&](char c) {
+    return letter(static_cast<unsigned char>(c)) || (c >= '0' && c <= '9');
   });
 }
 
@@ -333,11 +336,18 @@ bool validName(const std::string& n) {
 
 std::unique_ptr<TableWriter> TableWriter::create(const std::string& path,
                                                  const std::vector<ColumnSpec>& columns,
-                                                 int codePage) {
+                                                 int codePage, std::size_t* replaced) {
   std::string fname = fileNameOf(path);
   if (columns.empty()) throw Error("Table '" + fname + "' needs at least one field.");
+  // Names are stored in the table's code page, then cut to ten characters.
+  auto conv = converterFor(codePage);
   std::vector<std::string> rawNames;
-  for (const auto& c : columns) rawNames.push_back(c.name);
+  for (const auto& c : columns) {
+    std::string n;
+    std::size_t r = conv->fromUtf8(c.name, n);
+    if (replaced) *replaced += r;
+    rawNames.push_back(n);
+  }
   auto names = freeTableFieldNames(rawNames);
 
   TableHeader h;
@@ -735,7 +745,6 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
     throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
   header_.recordCount = count;
-  (void)kDeleted;
   return replaced;
 }
 

@@ -109,10 +109,12 @@ std::vector<std::string> freeTableFieldNames(const std::vector<std::string>& nam
 class TableWriter {
  public:
   // Creates a Visual FoxPro 9 free table at path (replacing any file of that name) and its
-  // .fpt when a column needs one. Throws vfp::Error for an impossible structure.
+  // .fpt when a column needs one. Column names are UTF-8; characters of a name the code page
+  // cannot hold become "?" and are added to *replaced. Throws vfp::Error for an impossible
+  // structure.
   static std::unique_ptr<TableWriter> create(const std::string& path,
                                              const std::vector<ColumnSpec>& columns,
-                                             int codePage = 1252);
+                                             int codePage = 1252, std::size_t* replaced = nullptr);
   // Opens an existing table for appending. Only Visual FoxPro tables are written.
   static std::unique_ptr<TableWriter> openForAppend(const std::string& path);
   ~TableWriter();  // flushes; errors are lost, so call flush() where they matter

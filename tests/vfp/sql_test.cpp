@@ -93,6 +93,17 @@ TEST(Sql, CreateReplacesATableAndItsCompanionsInAnyLetterCase) {
   EXPECT_TRUE(selectAll(s, "SELECT * FROM notes").empty());
 }
 
+TEST(Sql, MembersOfAContainerAreNeitherDroppedNorReplacedAsFreeTables) {
+  TempDir dir;
+  copyFixtureFolder(fixture("infused__dbf/spec/fixtures/foxprodb/calls.dbf"), dir.path());
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  EXPECT_THROW(s.execute("DROP TABLE calls"), vfp::Error);
+  EXPECT_THROW(s.execute("CREATE TABLE calls (x C(1))"), vfp::Error);
+  EXPECT_TRUE(fs::exists(dir.file("calls.dbf")));
+  EXPECT_TRUE(fs::exists(dir.file("calls.FPT")));
+  EXPECT_EQ(vfp::Table(dir.file("calls.dbf")).countLiveRecords(), 16u);
+}
+
 TEST(Sql, ErrorsReadLikeFoxPros) {
   TempDir dir;
   vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));

@@ -117,12 +117,18 @@ TEST(Writer, TablesReadBackIdenticallyInTheIndependentReaders) {
   s.execute("INSERT INTO withvar VALUES('exactly10!', '')");
   s.execute("INSERT INTO withvar VALUES(NULL, 'x')");
   s.execute("INSERT INTO withvar VALUES('', 'y')");
+  // General fields: python-dbf fails on them, dbfread reads them.
+  s.execute("CREATE TABLE general (c C(2), g G)");
+  s.execute("INSERT INTO general VALUES('x', 0h151C0102)");
+  s.execute("INSERT INTO general VALUES('y', '')");
   s.flush();
   TempDir work;
-  auto lines = compareWithReaders({dir.file("alltypes.dbf"), dir.file("withvar.dbf")}, work.path());
+  auto lines = compareWithReaders(
+      {dir.file("alltypes.dbf"), dir.file("withvar.dbf"), dir.file("general.dbf")}, work.path());
   std::vector<std::string> expected = {"OK dbfread " + dir.file("alltypes.dbf") + " 3",
                                        "OK python-dbf " + dir.file("alltypes.dbf") + " 3",
-                                       "OK dbfread " + dir.file("withvar.dbf") + " 4"};
+                                       "OK dbfread " + dir.file("withvar.dbf") + " 4",
+                                       "OK dbfread " + dir.file("general.dbf") + " 2"};
   for (const auto& e : expected)
     EXPECT_NE(std::find(lines.begin(), lines.end(), e), lines.end())
         << e << "\n"

@@ -1,0 +1,112 @@
+// vfpsql as scripts use it: statements from arguments or standard input, CSV out, errors on
+// standard error with a failing exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/vfpsql/csv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Run {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Run runVfpsql(const std::vector<std::string>& args, const std::string& input = "") {
+  fs::path tmp = fs::temp_directory_path() / ("vfpsql-io-" + std::to_string(::getpid()));
+  fs::create_directories(tmp);
+  std::ofstream(tmp / "in") << input;
+  std::string cmd = std::string(QM_BINARY_DIR) + "/tools/vfpsql";
+  for (const auto& a : args) cmd += " " + shellQuote(a);
+  cmd +=
+      " <" + (tmp / "in").string() + " >" + (tmp / "out").string() + " 2>" + (tmp / "err").string();
+  int status = std::system(cmd.c_str());
+  Run r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  auto slurp = [](const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  r.out = slurp(tmp / "out");
+  r.err = slurp(tmp / "err");
+  fs::remove_all(tmp);
+  return r;
+}
+
+struct TempFolder {
+  std::string path;
+  TempFolder() {
+    std::string tmpl = (fs::temp_directory_path() / "vfpsql-XXXXXX").string();
+    path = mkdtemp(tmpl.data());
+  }
+  ~TempFolder() { fs::remove_all(path); }
+};
+
+}  // namespace
+
+TEST(Vfpsql, RunsStatementsAndPrintsRfc4180Csv) {
+  TempFolder dir;
+  auto r =
+      runVfpsql({dir.path, "CREATE TABLE t (a C(12) NULL, m M, q Q(3), n N(6,2), d D, l L)",
+                 "INSERT INTO t VALUES('x,y', 'say \"hi\"'+CHR(13)+CHR(10)+'bye', 0h00FF, 1.5, "
+                 "{^2021-08-31}, .T.)",
+                 "INSERT INTO t VALUES(NULL, '', 0h, '', {}, .F.)", "SELECT * FROM t", ".tables"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "A,M,Q,N,D,L\r\n"
+            "\"x,y\",\"say \"\"hi\"\"\r\nbye\",0h00FF,1.50,2021-08-31,1\r\n"
+            ",\"\",0h,,,0\r\n"
+            "TABLE_NAME,TABLE_TYPE\r\nt,TABLE\r\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(Vfpsql, ReadsStandardInputAndStopsAtTheFirstError) {
+  TempFolder dir;
+  auto r = runVfpsql({dir.path},
+                     "CREATE TABLE t (n I)\nINSERT INTO t VALUES(1)\n\nINSERT INTO t VALUES('x')\n"
+                     "INSERT INTO t VALUES(3)\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vfpsql: statement 4: Data type mismatch (field N) in table 't.dbf'.\n");
+  auto check = runVfpsql({dir.path, "SELECT * FROM t"});
+  EXPECT_EQ(check.out, "N\r\n1\r\n");  // the row before the error is kept, nothing after it ran
+  auto bad = runVfpsql({dir.path + "/nope"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("Invalid path or file name"), std::string::npos);
+  EXPECT_EQ(runVfpsql({}).status, 2);
+}
+
+TEST(Vfpsql, WarnsWhenCharactersCouldNotBeStored) {
+  TempFolder dir;
+  auto r = runVfpsql({dir.path, "CREATE TABLE t (m M)", "INSERT INTO t VALUES('日本')"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("2 character(s)"), std::string::npos) << r.err;
+}
+
+TEST(Vfpsql, CsvValuesKeepTheirExactForms) {
+  std::string out;
+  vfp::Value v;
+  v.setDouble(0.1);
+  vfpsql::appendCsvValue(out, v);
+  out += '|';
+  v.setDouble(1e300);
+  vfpsql::appendCsvValue(out, v);
+  out += '|';
+  v.setDateTime({{9999, 12, 31}, 23, 59, 59});
+  vfpsql::appendCsvValue(out, v);
+  out += '|';
+  v.setString(vfp::Value::Kind::Text) = "plain";
+  vfpsql::appendCsvValue(out, v);
+  EXPECT_EQ(out, "0.1|1e+300|9999-12-31 23:59:59|plain");
+}
