@@ -7,7 +7,6 @@
 
 namespace vfp::cdx {
 
-
 using namespace vfp::bytes;
 
 unsigned bitLength(std::uint32_t n) {
@@ -205,16 +204,6 @@ LeafNode::Compression LeafNode::compress(const std::string* prev, const std::str
     while (dup < limit && (*prev)[dup] == key[dup]) ++dup;
   }
   return {dup, trail};
-}
-
-std::size_t LeafNode::packedSize(const std::vector<NodeEntry>& entries, std::size_t keyLength,
-                                 std::uint8_t pad, const Layout& layout) {
-  std::size_t total = entries.size() * layout.entryBytes;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    auto c = compress(i ? &entries[i - 1].key : nullptr, entries[i].key, keyLength, pad);
-    total += keyLength - c.dup - c.trail;
-  }
-  return total;
 }
 
 std::array<std::uint8_t, kPageSize> LeafNode::encode(std::size_t keyLength,

@@ -80,7 +80,9 @@ struct TagHeader {
   static TagHeader decode(std::span<const std::uint8_t> bytes);  // needs kTagHeaderSize bytes
   std::array<std::uint8_t, kTagHeaderSize> encode() const;
 
-  bool isMachineCollation() const { return signature == signature::kMachine && collation.empty(); }
+  bool isMachineCollation() const {
+    return signature == signature::kMachine && (collation.empty() || collation == "MACHINE");
+  }
 };
 
 // Attribute bits of every node (offset 0).
@@ -167,9 +169,6 @@ struct LeafNode {
   };
   static Compression compress(const std::string* prev, const std::string& key,
                               std::size_t keyLength, std::uint8_t pad);
-  // Bytes the given keys take in a leaf with `layout` (entries plus fragments).
-  static std::size_t packedSize(const std::vector<NodeEntry>& entries, std::size_t keyLength,
-                                std::uint8_t pad, const Layout& layout);
   std::array<std::uint8_t, kPageSize> encode(std::size_t keyLength, std::uint8_t pad) const;
 };
 
