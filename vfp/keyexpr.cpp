@@ -271,6 +271,7 @@ enum class Op {
   Left,
   Padl,
   Padr,
+  Trim,
   Empty,
   Deleted,
   Not,
@@ -541,6 +542,25 @@ Value Node::eval(const KeyRecord& r) const {
     case Op::Left:
       v.text = fit(a[0].text, static_cast<std::size_t>(p1));
       break;
+    case Op::Trim: {
+      std::string t = a[0].text;
+      // Only blanks are certain to be what FoxPro trims here; tabs and NULs at the edges
+      // would make the key uncertain.
+      auto edge = [&](char c) {
+        if (c == '\t' || c == '\0')
+          throw EvaluationError("a value to trim starts or ends with a tab or NUL character");
+        return c == ' ';
+      };
+      if (p1 & 2)
+        while (!t.empty() && edge(t.back())) t.pop_back();
+      if (p1 & 1) {
+        std::size_t b = 0;
+        while (b < t.size() && edge(t[b])) ++b;
+        t.erase(0, b);
+      }
+      v.text = std::move(t);
+      break;
+    }
     case Op::Padl:
     case Op::Padr: {
       const std::size_t n = static_cast<std::size_t>(p1);
@@ -813,9 +833,9 @@ class Parser {
     }
     expect(Tok::RParen, "\")\"");
 
-    static const std::array<const char*, 12> kNames = {"UPPER", "LOWER",  "STR",     "DTOS",
-                                                       "TTOC",  "SUBSTR", "LEFT",    "PADL",
-                                                       "PADR",  "EMPTY",  "DELETED", "ALLTRIM"};
+    static const std::array<const char*, 15> kNames = {
+        "UPPER", "LOWER", "STR",     "DTOS",    "TTOC",  "SUBSTR", "LEFT", "PADL",
+        "PADR",  "EMPTY", "DELETED", "ALLTRIM", "LTRIM", "RTRIM",  "TRIM"};
     const std::string up = upperAscii(rawName);
     std::string name;
     for (const char* k : kNames) {
@@ -936,8 +956,16 @@ class Parser {
       arity(0, 0);
       return make(Op::Deleted, Type::Logical, 1, {});
     }
-    if (name == "ALLTRIM")
-      fail("ALLTRIM() gives keys of varying length, which cannot be maintained exactly");
+    if (name == "ALLTRIM" || name == "LTRIM" || name == "RTRIM" || name == "TRIM") {
+      // The result is as long as what is left; FoxPro pads such keys with blanks to the tag's
+      // key length, which the caller checks against the widest possible result.
+      arity(1, 1);
+      needChar(*args[0]);
+      const std::size_t w = args[0]->width;
+      auto n = make(Op::Trim, Type::Character, w, std::move(args));
+      n->p1 = name == "ALLTRIM" ? 3 : name == "LTRIM" ? 1 : 2;  // bit 1 leading, bit 2 trailing
+      return n;
+    }
     fail("function " + upperAscii(rawName) + "() is not supported");
   }
 

@@ -3,10 +3,11 @@
 //
 // Supported: field names (DBF or long container names), string/numeric/logical literals,
 // + (concatenation or addition), - (numbers), UPPER, LOWER, STR, DTOS, TTOC(t, 1), SUBSTR, LEFT,
-// PADL, PADR, EMPTY, DELETED(), NOT / .NOT. / !, .AND., .OR., and comparisons (= == <> # != < <=
-// > >= => =<). Function names may be abbreviated to four letters, as FoxPro allows.
-// Anything else is reported by compile() as UnsupportedExpression, so a caller can refuse to
-// maintain the index instead of writing a wrong one.
+// PADL, PADR, ALLTRIM/LTRIM/RTRIM/TRIM (keys padded back to the widest result), EMPTY, DELETED(),
+// NOT / .NOT. / !, .AND., .OR., and comparisons (= == <> # != < <= > >= => =<). Function names may
+// be abbreviated to four letters, as FoxPro allows. Anything else is reported by compile() as
+// UnsupportedExpression, so a caller can refuse to maintain the index instead of writing a wrong
+// one.
 //
 // Expressions are bound to a table through KeySchema / KeyRecord, which the table layer
 // implements; this header does no file I/O.

@@ -91,18 +91,20 @@ TEST(CdxMaintain, AppendingKeepsEveryTagExact) {
 
 TEST(CdxMaintain, UnsupportedIndexRefusesTheWriteAndChangesNothing) {
   TempDir dir;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Northwind/territories.dbf"),
-                             dir.path());
+  vfptest::copyFixtureFolder(
+      vfptest::fixture("fdbozzo__foxbin2prg/TESTS/DATOS_READONLY/fb2p_free.dbf"), dir.path());
   const auto before = folderBytes(dir.path());
   try {
     vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
-    s.execute("INSERT INTO territories VALUES ('99999', 'Nowhere', 1)");
+    s.execute("INSERT INTO fb2p_free VALUES ('x')");
     s.flush();
     FAIL() << "the insert was accepted";
   } catch (const vfp::Error& e) {
     const std::string msg = e.what();
-    EXPECT_NE(msg.find("territories.dbf"), std::string::npos) << msg;
-    EXPECT_NE(msg.find("TERRITORYI (ALLTRIM(UPPER(territoryid)))"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("fb2p_free.dbf"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("tag CARACTER (caracter FOR .NOT.EMPTY(caracter))"), std::string::npos)
+        << msg;
+    EXPECT_NE(msg.find("GENERAL"), std::string::npos) << msg;
   }
   EXPECT_TRUE(folderBytes(dir.path()) == before);
 }
