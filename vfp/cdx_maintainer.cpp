@@ -54,6 +54,7 @@ struct IndexMaintainer::Tag {
   bool unique = false;
   bool candidate = false;
   bool nullMarker = false;
+  std::string problem;                    // why it cannot be maintained (only when inspecting)
   std::vector<KeyEntry> entries;          // sorted
   std::vector<KeyEntry> added;            // in append order
   std::unordered_set<std::string> taken;  // candidate tags: keys in use
@@ -69,6 +70,19 @@ IndexMaintainer::~IndexMaintainer() = default;
 
 std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tablePath,
                                                        const std::vector<std::string>& longNames) {
+  return prepare(tablePath, longNames, nullptr);
+}
+
+std::vector<TagReport> inspectIndex(const std::string& tablePath,
+                                    const std::vector<std::string>& longNames) {
+  std::vector<TagReport> reports;
+  IndexMaintainer::prepare(tablePath, longNames, &reports);
+  return reports;
+}
+
+std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tablePath,
+                                                          const std::vector<std::string>& longNames,
+                                                          std::vector<TagReport>* reports) {
   Table table(tablePath);
   if (!(table.header().tableFlags & tableflag::kHasCdx)) return nullptr;
 
@@ -128,33 +142,39 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tableP
     auto cannot = [&](const std::string& why) {
       return Error(refuse + t->describe() + " cannot be kept up to date: " + why);
     };
-    if (h.signature == cdx::signature::kBinaryIndex) throw cannot("it is a binary (bitmap) index.");
-    if (!h.isMachineCollation())
-      throw cannot("it sorts by the " +
-                   (h.collation.empty() ? std::string("unknown") : h.collation) +
-                   " collating sequence; only MACHINE indexes can be maintained.");
     try {
-      t->key = Expression::compile(h.keyExpression, schema);
-      if (!h.forExpression.empty()) {
-        t->filter = Expression::compile(h.forExpression, schema);
-        if (t->filter->type() != keyexpr::Type::Logical)
-          throw keyexpr::UnsupportedExpression("the FOR clause is not a logical expression");
+      if (h.signature == cdx::signature::kBinaryIndex)
+        throw cannot("it is a binary (bitmap) index.");
+      if (!h.isMachineCollation())
+        throw cannot("it sorts by the " +
+                     (h.collation.empty() ? std::string("unknown") : h.collation) +
+                     " collating sequence; only MACHINE indexes can be maintained.");
+      try {
+        t->key = Expression::compile(h.keyExpression, schema);
+        if (!h.forExpression.empty()) {
+          t->filter = Expression::compile(h.forExpression, schema);
+          if (t->filter->type() != keyexpr::Type::Logical)
+            throw keyexpr::UnsupportedExpression("the FOR clause is not a logical expression");
+        }
+      } catch (const keyexpr::UnsupportedExpression& e) {
+        throw cannot(std::string(e.what()) + ".");
       }
-    } catch (const keyexpr::UnsupportedExpression& e) {
-      throw cannot(std::string(e.what()) + ".");
+      t->unique = h.options & cdx::option::kUnique;
+      t->candidate = h.options & cdx::option::kCandidate;
+      // Keys of nullable expressions carry a null-marker byte, except in candidate tags, whose
+      // keys FoxPro never lets be .NULL.
+      t->nullMarker = h.options & cdx::option::kNullable;
+      if (t->nullMarker ? !t->key->nullable() : (t->key->nullable() && !t->candidate))
+        throw cannot("its null-key option does not match the fields of its expression.");
+      const std::size_t length = t->key->width() + (t->nullMarker ? 1 : 0);
+      if (length != h.keyLength)
+        throw cannot("its keys are " + std::to_string(h.keyLength) +
+                     " bytes long, but the expression gives " + std::to_string(length) + ".");
+      t->pad = t->key->type() == keyexpr::Type::Character ? ' ' : 0;
+    } catch (const Error& e) {
+      if (!reports) throw;
+      t->problem = e.what();
     }
-    t->unique = h.options & cdx::option::kUnique;
-    t->candidate = h.options & cdx::option::kCandidate;
-    // Keys of nullable expressions carry a null-marker byte, except in candidate tags, whose
-    // keys FoxPro never lets be .NULL.
-    t->nullMarker = h.options & cdx::option::kNullable;
-    if (t->nullMarker ? !t->key->nullable() : (t->key->nullable() && !t->candidate))
-      throw cannot("its null-key option does not match the fields of its expression.");
-    const std::size_t length = t->key->width() + (t->nullMarker ? 1 : 0);
-    if (length != h.keyLength)
-      throw cannot("its keys are " + std::to_string(h.keyLength) +
-                   " bytes long, but the expression gives " + std::to_string(length) + ".");
-    t->pad = t->key->type() == keyexpr::Type::Character ? ' ' : 0;
     m->tags_.push_back(std::move(t));
   }
 
@@ -165,12 +185,16 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tableP
     rec.set(r);
     const std::uint32_t recno = scan.recno() + 1;
     for (auto& t : m->tags_) {
+      if (!t->problem.empty()) continue;
       try {
         if (t->filter && !t->filter->holds(rec)) continue;
         t->entries.push_back({t->key->key(rec, t->nullMarker), recno});
       } catch (const keyexpr::EvaluationError& e) {
-        throw Error(refuse + t->describe() + " cannot be computed for record " +
-                    std::to_string(recno) + ": " + e.what());
+        Error err(refuse + t->describe() + " cannot be computed for record " +
+                  std::to_string(recno) + ": " + e.what());
+        if (!reports) throw err;
+        t->problem = err.what();
+        t->entries.clear();
       }
     }
   }
@@ -178,6 +202,7 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::open(const std::string& tableP
     cdx::sortEntries(t->entries, t->unique);
     if (t->candidate)
       for (const auto& e : t->entries) t->taken.insert(e.key);
+    if (reports) reports->push_back({t->info.name, t->problem, t->entries});
   }
   m->fieldIndex_ = std::move(fieldIndex);
   return m;

@@ -21,9 +21,24 @@
 #include <string>
 #include <vector>
 
+#include "vfp/cdx_reader.h"
 #include "vfp/dbf_header.h"
 
 namespace vfp {
+
+// One tag as inspectIndex sees it.
+struct TagReport {
+  std::string name;
+  std::string problem;              // empty when the engine can maintain the tag
+  std::vector<cdx::KeyEntry> keys;  // its keys computed from the records, in index order
+};
+
+// Every tag of a table's structural index, each either with the keys the engine computes for it
+// or with the reason it cannot be maintained; writes nothing. Diagnostics and checks use it;
+// IndexMaintainer::open refuses a whole table at its first such problem. Throws vfp::Error for
+// problems of the file itself (no index, unreadable directory, missing container).
+std::vector<TagReport> inspectIndex(const std::string& tablePath,
+                                    const std::vector<std::string>& longNames = {});
 
 class IndexMaintainer {
  public:
@@ -49,7 +64,12 @@ class IndexMaintainer {
 
  private:
   struct Tag;
+  friend std::vector<TagReport> inspectIndex(const std::string&, const std::vector<std::string>&);
   IndexMaintainer() = default;
+  // open(), or with reports given: tag problems are recorded there instead of thrown.
+  static std::unique_ptr<IndexMaintainer> prepare(const std::string& tablePath,
+                                                  const std::vector<std::string>& longNames,
+                                                  std::vector<TagReport>* reports);
 
   std::string tableName_;
   std::string indexPath_;

@@ -212,8 +212,6 @@ class Lexer {
 
 // ---- values -----------------------------------------------------------------------------------
 
-double numberOf(const Value& v) { return v.number; }
-
 bool isNumeric(Type t) { return t == Type::Numeric || t == Type::Integer; }
 
 std::string typeName(Type t) {
@@ -576,13 +574,13 @@ Value Node::eval(const KeyRecord& r) const {
       v.text = a[0].text + a[1].text;
       break;
     case Op::Add:
-      v.number = numberOf(a[0]) + numberOf(a[1]);
+      v.number = a[0].number + a[1].number;
       break;
     case Op::Sub:
-      v.number = numberOf(a[0]) - numberOf(a[1]);
+      v.number = a[0].number - a[1].number;
       break;
     case Op::Neg:
-      v.number = -numberOf(a[0]);
+      v.number = -a[0].number;
       break;
     case Op::Cmp:
       v.logical = compare(a[0], a[1], cmp);
@@ -683,9 +681,6 @@ class Parser {
     NodePtr r = parseAdd();
     const bool same = (isNumeric(l->type) && isNumeric(r->type)) || l->type == r->type;
     if (!same) fail("cannot compare " + typeName(l->type) + " with " + typeName(r->type));
-    if (op == CmpOp::ExactEq && l->type != Type::Character) {
-      // == on non-strings is plain equality.
-    }
     NodePtr n = make(Op::Cmp, Type::Logical, 1, list(std::move(l), std::move(r)));
     n->cmp = op;
     return n;
