@@ -366,11 +366,21 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
     return joinPath(catalog_->folder(), r + ".dbf");
   }
   std::string path = r;
-  bool absolute = path[0] == '/' || path[0] == '\\' || (path.size() > 2 && path[1] == ':');
+  bool drive = path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+#ifndef _WIN32
+  // Paths typed by Windows users: "\" separates folders here too. A drive letter names
+  // nothing on this system.
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (drive) throw Error("Invalid path or file name: '" + r + "'.");
+#endif
+  bool absolute = path[0] == '/' || path[0] == '\\' || drive;
   if (!absolute) path = joinPath(catalog_->folder(), path);
   if (!(path.size() > 4 && equalsNoCase(path.substr(path.size() - 4), ".dbf"))) path += ".dbf";
   if (auto p = findPathNoCase(path)) return *p;
   if (mustExist) throw Error("File '" + fileNameOf(path) + "' does not exist.");
+  struct stat st;
+  if (::stat(folderOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw Error("Invalid path or file name: folder '" + folderOf(path) + "' does not exist.");
   return path;
 }
 

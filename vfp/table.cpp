@@ -320,6 +320,19 @@ void todayInto(TableHeader& h) {
   h.updateDay = std::uint8_t(tm.tm_mday);
 }
 
+// FoxPro stores field names in upper case, accented letters included (é -> É, š -> Š).
+void upper1252(std::string& s) {
+  for (auto& ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 'a' && c <= 'z'))
+      ch = char(c - 0x20);
+    else if (c == 0x9A || c == 0x9C || c == 0x9E)
+      ch = char(c - 0x10);
+    else if (c == 0xFF)
+      ch = char(0x9F);
+  }
+}
+
 // Letters, digits and "_", not starting with a digit; letters of the code page beyond ASCII
 // (a with umlaut, e acute ...) count as letters, as they do in FoxPro.
 bool validName(const std::string& n) {
@@ -346,6 +359,7 @@ std::unique_ptr<TableWriter> TableWriter::create(const std::string& path,
     std::string n;
     std::size_t r = conv->fromUtf8(c.name, n);
     if (replaced) *replaced += r;
+    if (codePage == 1252) upper1252(n);
     rawNames.push_back(n);
   }
   auto names = freeTableFieldNames(rawNames);

@@ -11,6 +11,7 @@
 //   file that cannot be read;
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
 //   records are written first, then the header's record count, then the end-of-file mark.
+// A Table keeps read buffers, so it is used from one thread at a time.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@ type letter], ...], "rows": [[[kind, text], ...], ...]} with live records only.
 Prints one line per table and reader: "OK <reader> <table> <rows>", "SKIP <reader> <table>
 <why>" when the reader cannot open the table, or "DIFF <reader> <table> <detail>".
 """
+import codecs
 import datetime
 import decimal
 import json
@@ -134,8 +135,14 @@ def bit(flags, b):
     return b is not None and b // 8 < len(flags) and flags[b // 8] >> (b % 8) & 1
 
 
+# Bytes a single-byte code page leaves undefined (0x81 in 1252) decode as the control character
+# of the same number, as Windows decodes them; Python's codecs refuse them.
+codecs.register_error("same_number", lambda e: (chr(e.object[e.start]), e.start + 1))
+codecs.register_error("same_number_back", lambda e: (bytes([ord(e.object[e.start])]), e.start + 1))
+
+
 def with_dbfread(table, dump):
-    t = dbfread.DBF(table, encoding=encoding_of(dump), char_decode_errors="strict",
+    t = dbfread.DBF(table, encoding=encoding_of(dump), char_decode_errors="same_number",
                     ignore_missing_memofile=False, recfactory=None)
     nulls, lengths = null_bits(t.fields)
     flags_at = [i for i, f in enumerate(t.fields) if f.type == "0"]
@@ -156,6 +163,9 @@ def with_dbfread(table, dump):
                     v = v.decode(t.encoding)
             if bit(flags, nulls.get(i)):
                 v = NULL_MARK
+            if f.type in "CMV" and f.reserved1 & 0x04 and isinstance(v, str):
+                # Binary (NOCPTRANS) fields hold bytes; dbfread decodes them all the same.
+                v = v.encode(t.encoding, errors="same_number_back")
             if f.type == "M" and t.header.dbversion == 0x8B and v:
                 # dbfread reads a dBase IV memo to its end mark, the engine by its stored
                 # length; the end mark may come after stale bytes of an older, longer memo.

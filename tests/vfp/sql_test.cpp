@@ -111,6 +111,13 @@ TEST(Sql, ErrorsReadLikeFoxPros) {
   EXPECT_EQ(errorOf(s, "INSERT INTO [" + dir.file("x.DBF") + "] VALUES('1')"),
             "File 'x.DBF' does not exist.");
   EXPECT_EQ(errorOf(s, "CREATE TABLE t (a C(5)"), "Syntax error.");
+  EXPECT_EQ(errorOf(s, "CREATE TABLE 'C:\\data\\x.DBF'(a M)"),
+            "Invalid path or file name: 'C:\\data\\x.DBF'.");
+  EXPECT_NE(errorOf(s, "CREATE TABLE 'no/such/x.DBF'(a M)").find("Invalid path or file name"),
+            std::string::npos);
+  fs::create_directory(dir.file("sub"));
+  s.execute("CREATE TABLE 'sub\\inner.dbf'(a M)");  // a backslash separates folders as well
+  EXPECT_TRUE(fs::exists(dir.file("sub/inner.dbf")));
   EXPECT_EQ(errorOf(s, "hello world"), "Unrecognized command verb.");
   s.execute("CREATE TABLE t (a C(5), b N(3))");
   EXPECT_NE(errorOf(s, "SELECT a FROM t").find("not supported"), std::string::npos);

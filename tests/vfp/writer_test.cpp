@@ -301,4 +301,17 @@ TEST(Writer, LongFieldNamesAreCutToTenAndMadeUnique) {
   EXPECT_EQ(cut[0], "ABCDEFGHIJ");
   EXPECT_EQ(cut[9], "ABCDEFGH10");
   EXPECT_EQ(cut[11], "ABCDEFGH12");
+  // Accented names are cut by their code-page bytes and upper-cased the way FoxPro does.
+  TempDir dir;
+  std::size_t replaced = 0;
+  vfp::TableWriter::create(
+      dir.file("acc.dbf"),
+      {{"größe_und_gewicht", 'C', 1}, {"Größe_und_Breite", 'C', 1}, {"œuvre", 'C', 1}}, 1252,
+      &replaced)
+      .reset();
+  vfp::Table t(dir.file("acc.dbf"));
+  EXPECT_EQ(t.fieldName(0), "GRÖßE_UND_");
+  EXPECT_EQ(t.fieldName(1), "GRÖßE_UND2");
+  EXPECT_EQ(t.fieldName(2), "ŒUVRE");
+  EXPECT_EQ(replaced, 0u);
 }
