@@ -314,6 +314,8 @@ void removeTable(const std::string& dbcPath, const std::string& tablePath) {
         o.type == "Relation" && parentTable && equalsNoCase(parentTable->text(), table->name);
     if (child || parentOf) rows.insert(o.recno);
   }
+  // The .dcx must be one that can be rebuilt before any row changes.
+  IndexMaintainer::open(c.path());
   {
     Table dbc(c.path());
     File f(dbc.path(), File::Mode::ReadWrite);
