@@ -157,7 +157,13 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tab
             throw keyexpr::UnsupportedExpression("the FOR clause is not a logical expression");
         }
       } catch (const keyexpr::UnsupportedExpression& e) {
-        throw cannot(std::string(e.what()) + ".");
+        // The tag's description already shows the expression; keep only the reason.
+        std::string why = e.what();
+        for (const std::string* x : {&h.keyExpression, &h.forExpression}) {
+          const std::string quoted = "\"" + *x + "\": ";
+          if (!x->empty() && why.rfind(quoted, 0) == 0) why.erase(0, quoted.size());
+        }
+        throw cannot(why + ".");
       }
       t->unique = h.options & cdx::option::kUnique;
       t->candidate = h.options & cdx::option::kCandidate;
