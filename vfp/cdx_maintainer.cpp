@@ -165,6 +165,10 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tab
         }
         throw cannot(why + ".");
       }
+      if (auto kind = t->key->unverifiedKeyEncoding(); !kind.empty())
+        throw cannot("how FoxPro stores " + kind +
+                     " keys is not known exactly enough to write them; index a text form "
+                     "such as TTOC(t, 1) or STR() instead.");
       t->unique = h.options & cdx::option::kUnique;
       t->candidate = h.options & cdx::option::kCandidate;
       // Keys of nullable expressions carry a null-marker byte, except in candidate tags, whose

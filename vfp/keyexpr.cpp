@@ -287,6 +287,7 @@ struct Node {
   Type type = Type::Logical;
   std::size_t width = 0;
   bool nullable = false;
+  bool currency = false;  // a number that comes straight from a Y field
   std::vector<std::unique_ptr<Node>> args;
   // Field
   std::size_t field = 0;
@@ -625,6 +626,8 @@ class Parser {
     n->width = width;
     n->codePage = schema_.codePageMark;
     for (const auto& a : args) n->nullable = n->nullable || a->nullable;
+    if (type == Type::Numeric)
+      for (const auto& a : args) n->currency = n->currency || a->currency;
     n->args = std::move(args);
     return n;
   }
@@ -806,6 +809,7 @@ class Parser {
     n->field = *idx;
     n->def = f;
     n->nullable = f.nullable;
+    n->currency = f.type == 'Y';
     return n;
   }
 
@@ -1002,6 +1006,12 @@ Expression Expression::compile(std::string_view text, const KeySchema& schema) {
 Type Expression::type() const { return root_->type; }
 std::size_t Expression::width() const { return root_->width; }
 bool Expression::nullable() const { return root_->nullable; }
+
+std::string Expression::unverifiedKeyEncoding() const {
+  if (root_->type == Type::DateTime) return "datetime";
+  if (root_->type == Type::Numeric && root_->currency) return "currency";
+  return {};
+}
 
 Value Expression::evaluate(const KeyRecord& record) const { return root_->eval(record); }
 

@@ -97,6 +97,10 @@ class Expression {
   // Length of the index key: the value bytes plus one null-marker byte when nullable.
   std::size_t keyLength() const { return width() + (nullable() ? 1 : 0); }
 
+  // The kind of key ("datetime", "currency") whose bytes in FoxPro's own indexes have not been
+  // checked against real files; empty for every other key. Maintainers refuse such tags.
+  std::string unverifiedKeyEncoding() const;
+
   Value evaluate(const KeyRecord& record) const;
   // The key bytes FoxPro stores for this record (MACHINE collation), with the null-marker byte
   // when the tag has one (candidate tags have none: their keys may not be .NULL.).
