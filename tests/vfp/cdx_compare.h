@@ -62,7 +62,8 @@ inline std::string comparePages(const IndexFile& a, const TagInfo& ta, const Ind
         const std::size_t e = InteriorNode::kEntriesOffset + k * stride;
         for (std::size_t i = e; i < e + kl + 4; ++i)
           if (x[i] != y[i]) return where + " (interior) byte " + std::to_string(i);
-        if (ord(ordA, vfp::bytes::be32(&x[e + kl + 4])) != ord(ordB, vfp::bytes::be32(&y[e + kl + 4])))
+        if (ord(ordA, vfp::bytes::be32(&x[e + kl + 4])) !=
+            ord(ordB, vfp::bytes::be32(&y[e + kl + 4])))
           return where + " child link " + std::to_string(k);
       }
     }
