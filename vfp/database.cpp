@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "vfp/dbc_catalog.h"
 #include "vfp/error.h"
 
 namespace vfp {
@@ -54,7 +55,7 @@ std::shared_ptr<TableCatalog> openCatalog(const std::string& source) {
     auto found = findPathNoCase(s);
     if (!found) throw Error("File '" + fileNameOf(s) + "' does not exist.");
     if (gContainerOpener) return gContainerOpener(*found);
-    return std::make_shared<ContainerFolderCatalog>(*found);
+    return std::make_shared<dbc::ContainerCatalog>(*found);
   }
   if (::stat(s.c_str(), &st) != 0)
     throw Error("Invalid path or file name: '" + source + "' does not exist.");

@@ -37,6 +37,17 @@ class TableCatalog {
   virtual std::string folder() const = 0;
   // Whether DROP TABLE may delete this table's files; throws with the reason when not.
   virtual void checkDroppable(const std::string& path) const;
+
+  // A database container plugs in here (free-table folders keep these defaults):
+  // long names of a member table's fields, in field order; empty when the .dbf names are the names.
+  virtual std::vector<std::string> fieldNames(const std::string&) const { return {}; }
+  // Whether the table at path is a member this catalogue keeps rows for.
+  virtual bool isMember(const std::string&) const { return false; }
+  // After CREATE TABLE wrote the free table at path (name as written, long field names).
+  virtual void created(const std::string&, const std::string&, const std::vector<std::string>&,
+                       bool /*free*/) {}
+  // Before DROP TABLE deletes a member's files.
+  virtual void dropped(const std::string&) {}
 };
 
 // Every .dbf of one folder (not its subfolders).
@@ -55,13 +66,15 @@ class FolderCatalog : public TableCatalog {
 // (deleted records are counted out when the result opens).
 class QueryResult {
  public:
-  explicit QueryResult(const std::string& path);
+  // longNames: the container's names of the fields, when the table is a member.
+  explicit QueryResult(const std::string& path, std::vector<std::string> longNames = {});
   const Table& table() const { return table_; }
   std::size_t fieldCount() const { return table_.userFields().size(); }
   const FieldDescriptor& field(std::size_t i) const {
     return table_.header().fields[std::size_t(table_.userFields()[i])];
   }
   std::string fieldName(std::size_t i) const {
+    if (i < longNames_.size()) return longNames_[i];
     return table_.fieldName(std::size_t(table_.userFields()[i]));
   }
   std::uint32_t rowCount() const { return count_; }
@@ -71,6 +84,7 @@ class QueryResult {
 
  private:
   Table table_;
+  std::vector<std::string> longNames_;
   RecordScanner scan_;
   std::uint32_t count_ = 0;
   const std::uint8_t* row_ = nullptr;

@@ -305,7 +305,9 @@ std::optional<std::string> FolderCatalog::findTable(const std::string& name) con
 
 // ---------------------------------------------------------------------------- QueryResult
 
-QueryResult::QueryResult(const std::string& path) : table_(path), scan_(table_) {
+QueryResult::QueryResult(const std::string& path, std::vector<std::string> longNames)
+    : table_(path), longNames_(std::move(longNames)), scan_(table_) {
+  if (longNames_.size() != table_.userFields().size()) longNames_.clear();
   count_ = table_.countLiveRecords();
   values_.resize(fieldCount());
   decoded_.assign(fieldCount(), false);
@@ -461,7 +463,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
     throw Error("This CREATE is not supported: the FoxPro engine runs CREATE TABLE.");
   if (!(lx.keyword("TABLE") || lx.keyword("DBF"))) throw syntaxError();
   std::string ref = lx.name();
-  lx.keyword("FREE");
+  const bool free = lx.keyword("FREE");
   lx.expect('(');
   std::vector<ColumnSpec> cols;
   std::vector<std::string> seen;
@@ -535,6 +537,8 @@ void Session::create(std::string_view sql, std::size_t pos) {
   lx.expect(')');
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
 
+  std::vector<std::string> longNames;  // as written, for a container
+  for (const auto& c : cols) longNames.push_back(c.name);
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
@@ -544,16 +548,31 @@ void Session::create(std::string_view sql, std::size_t pos) {
     } catch (const Error&) {
       // A file that cannot be read as a table is simply replaced.
     }
-    if (!container.empty())
+    if (!container.empty() && !catalog_->isMember(*existing))
       throw Error("Table '" + fileNameOf(*existing) + "' belongs to database '" + container +
                   "'; it cannot be replaced by a free table.");
     forget(*existing);
     path = *existing;  // a table of that name in another letter case is the one replaced
+    if (catalog_->isMember(path)) catalog_->dropped(path);
   }
   forget(path);
   std::size_t replaced = 0;
   TableWriter::create(path, cols, 1252, &replaced);
   replaced_ += (long long)replaced;
+  std::string name = fileNameOf(path);
+  if (ref.find_first_of("/\\") == std::string::npos && !equalsNoCase(ref + ".dbf", name))
+    name = ref;  // a long name given as written
+  else if (name.size() > 4)
+    name = name.substr(0, name.size() - 4);
+  try {
+    catalog_->created(path, name, longNames, free);
+  } catch (...) {
+    // Not in the container: the new file must not stay behind as a half-made member.
+    for (const char* ext : {".fpt", ".cdx"})
+      if (auto c = findCompanion(path, ext)) std::remove(c->c_str());
+    std::remove(path.c_str());
+    throw;
+  }
 }
 
 void Session::drop(std::string_view sql, std::size_t pos) {
@@ -567,11 +586,12 @@ void Session::drop(std::string_view sql, std::size_t pos) {
   catalog_->checkDroppable(path);
   {
     Table t(path);  // refuses what is not a table before anything is deleted
-    if (!t.header().backlink.empty())
+    if (!t.header().backlink.empty() && !catalog_->isMember(path))
       throw Error("Table '" + fileNameOf(path) + "' belongs to database '" + t.header().backlink +
                   "'; open that database to drop it.");
   }
   forget(path);
+  if (catalog_->isMember(path)) catalog_->dropped(path);
   for (const char* ext : {".fpt", ".cdx"})
     if (auto c = findCompanion(path, ext)) std::remove(c->c_str());
   if (std::remove(path.c_str()) != 0)
@@ -586,7 +606,8 @@ std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t p
   std::string ref = lx.name();
   if (!lx.atEnd())
     throw Error("This SELECT is not supported: the FoxPro engine runs SELECT * FROM a table.");
-  return std::make_unique<QueryResult>(resolve(ref, true));
+  std::string path = resolve(ref, true);
+  return std::make_unique<QueryResult>(path, catalog_->fieldNames(path));
 }
 
 }  // namespace vfp

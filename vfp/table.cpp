@@ -7,6 +7,7 @@
 #include <set>
 
 #include "vfp/bytes.h"
+#include "vfp/cdx_maintainer.h"
 #include "vfp/convert.h"
 #include "vfp/error.h"
 
@@ -484,9 +485,9 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
     throw Error(
         "Table '" + w->fileName_ +
         "' was made by an older FoxPro or by dBase; only Visual FoxPro tables can be written.");
-  if (h.tableFlags & tableflag::kHasCdx)
-    throw Error("Table '" + w->fileName_ +
-                "' has a structural index (.cdx), which cannot be kept up to date yet.");
+  // A structural index is rebuilt with every flush; a table whose index cannot be kept exact
+  // is refused here, before anything is written.
+  w->index_ = IndexMaintainer::open(w->path_);
   for (std::size_t i = 0; i < h.fields.size(); ++i) {
     auto& f = h.fields[i];
     if (f.isNullFlags())
@@ -501,9 +502,11 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
   w->file_ = File(w->path_, File::Mode::ReadWrite);
   w->flushedCount_ = h.recordCount;
   if (h.memoKind() == MemoKind::Fpt) {
-    auto memoPath = findCompanion(w->path_, ".fpt");
+    // A container keeps its memos in the .dct.
+    const char* memoExt = (h.tableFlags & tableflag::kIsDatabase) ? ".dct" : ".fpt";
+    auto memoPath = findCompanion(w->path_, memoExt);
     if (!memoPath)
-      throw Error("Memo file '" + fileNameOf(replaceExtension(w->path_, ".fpt")) +
+      throw Error("Memo file '" + fileNameOf(replaceExtension(w->path_, memoExt)) +
                   "' is missing or is invalid.");
     w->memo_ = std::make_unique<MemoWriter>(*memoPath);
   }
@@ -739,6 +742,7 @@ std::size_t TableWriter::append(std::span<const Value> values) {
       }
       if (k < values.size()) encodeField(f, values[k], rec, replaced);
     }
+    if (index_) index_->add(rec, count);
   } catch (...) {
     pending_.resize(at);
     throw;
@@ -768,6 +772,9 @@ void TableWriter::flush() {
   step(2);
   if (!pending_.empty())
     file_.writeAt(header_.recordOffset(flushedCount_), pending_.data(), pending_.size());
+  // Between records and count: a crash before this leaves the old records and index; after it,
+  // FoxPro sees keys beyond the record count and says so instead of silently missing rows.
+  if (index_) index_->write();
   step(3);
   std::uint8_t fixed[7];
   fixed[0] = header_.updateYear;

@@ -30,6 +30,8 @@
 
 namespace vfp {
 
+class IndexMaintainer;
+
 class Table {
  public:
   // Opens the table at path (letter case of the name does not matter). codePage overrides
@@ -155,6 +157,7 @@ class TableWriter {
   std::string pending_;  // records after flushedCount_
   std::string text_;     // scratch for conversions
   bool autoIncDirty_ = false;
+  std::unique_ptr<IndexMaintainer> index_;  // structural .cdx, when the table has one
 };
 
 }  // namespace vfp

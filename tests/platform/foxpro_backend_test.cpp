@@ -133,7 +133,15 @@ TEST(FoxProBackend, SchemaListsTablesOfAFolderOrAContainer) {
   dbc.open("Provider=vfpoledb.1;Data Source=" + std::string(QM_FIXTURES_DIR) +
            "/VFPX__Samples/Northwind/northwind.dbc;Collating Sequence=machine;");
   RecordSet members(dbc.openSchema(adSchemaTables));
-  EXPECT_EQ(members.recordCount(), 13);
+  // The container's own list: its 13 tables and 17 views, by their long names.
+  int tables = 0, views = 0;
+  for (; !members.eof(); members.moveNext()) {
+    const std::string type = members.value("TABLE_TYPE").asString();
+    tables += type == "TABLE";
+    views += type == "VIEW";
+  }
+  EXPECT_EQ(tables, 13);
+  EXPECT_EQ(views, 17);
 }
 
 TEST(FoxProBackend, FailuresCarryFoxProsMessages) {

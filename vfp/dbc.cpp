@@ -1,0 +1,328 @@
+#include "vfp/dbc.h"
+
+#include <filesystem>
+#include <set>
+
+#include "vfp/bytes.h"
+#include "vfp/cdx_maintainer.h"
+#include "vfp/error.h"
+#include "vfp/file.h"
+#include "vfp/memo.h"
+#include "vfp/table.h"
+
+namespace vfp::dbc {
+
+namespace {
+
+std::string trimRight(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+Property Property::string(std::uint16_t id, std::string_view text) {
+  Property p;
+  p.id = id;
+  p.value = std::string(text);
+  p.value.push_back('\0');
+  return p;
+}
+
+Property Property::byte(std::uint16_t id, std::uint8_t v) {
+  Property p;
+  p.id = id;
+  p.value = std::string(1, char(v));
+  return p;
+}
+
+std::string Property::text() const {
+  auto nul = value.find('\0');
+  return nul == std::string::npos ? value : value.substr(0, nul);
+}
+
+std::vector<Property> decodeProperties(std::string_view memo) {
+  std::vector<Property> out;
+  std::size_t at = 0;
+  while (at < memo.size()) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(memo.data() + at);
+    const std::size_t left = memo.size() - at;
+    if (left < Property::kLengthSize + Property::kIdLengthSize)
+      throw Error("Database property list is cut short.");
+    const std::uint32_t length = bytes::le32(p);
+    const std::uint16_t idLength = bytes::le16(p + Property::kLengthSize);
+    const std::size_t head = Property::kLengthSize + Property::kIdLengthSize + idLength;
+    if (idLength == 0 || idLength > 4 || length < head || length > left)
+      throw Error("Database property list is damaged.");
+    Property prop;
+    prop.idLength = idLength;
+    for (std::size_t i = 0; i < idLength; ++i)
+      prop.id |= std::uint32_t(p[Property::kLengthSize + Property::kIdLengthSize + i]) << (8 * i);
+    prop.value.assign(memo.data() + at + head, length - head);
+    out.push_back(std::move(prop));
+    at += length;
+  }
+  return out;
+}
+
+std::string encodeProperties(const std::vector<Property>& props) {
+  std::string out;
+  for (const auto& p : props) {
+    const std::size_t length =
+        Property::kLengthSize + Property::kIdLengthSize + p.idLength + p.value.size();
+    std::uint8_t head[Property::kLengthSize + Property::kIdLengthSize + 4] = {};
+    bytes::putLe32(head, std::uint32_t(length));
+    bytes::putLe16(head + Property::kLengthSize, p.idLength);
+    for (std::size_t i = 0; i < p.idLength; ++i)
+      head[Property::kLengthSize + Property::kIdLengthSize + i] = std::uint8_t(p.id >> (8 * i));
+    out.append(reinterpret_cast<const char*>(head),
+               Property::kLengthSize + Property::kIdLengthSize + p.idLength);
+    out += p.value;
+  }
+  return out;
+}
+
+const Property* findProperty(const std::vector<Property>& props, std::uint32_t id) {
+  for (const auto& p : props)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+Container Container::open(const std::string& dbcPath) {
+  Table t(dbcPath);
+  const auto& h = t.header();
+  const std::string name = fileNameOf(t.path());
+  const int fId = h.fieldIndex("OBJECTID"), fParent = h.fieldIndex("PARENTID"),
+            fType = h.fieldIndex("OBJECTTYPE"), fName = h.fieldIndex("OBJECTNAME"),
+            fProp = h.fieldIndex("PROPERTY");
+  if (!(h.tableFlags & tableflag::kIsDatabase) || fId < 0 || fParent < 0 || fType < 0 ||
+      fName < 0 || fProp < 0)
+    throw Error("File '" + name + "' is not a database.");
+  const auto& prop = h.fields[std::size_t(fProp)];
+  std::optional<MemoReader> memo;
+  if (auto dct = findCompanion(t.path(), ".dct")) memo.emplace(*dct, MemoKind::Fpt);
+
+  Container c;
+  c.path_ = t.path();
+  RecordScanner scan(t);
+  std::string text;
+  while (const std::uint8_t* r = scan.next()) {
+    if (Table::isDeleted(r)) continue;
+    Object o;
+    o.recno = scan.recno() + 1;
+    o.id = std::int32_t(bytes::le32(r + h.fields[std::size_t(fId)].offset));
+    o.parent = std::int32_t(bytes::le32(r + h.fields[std::size_t(fParent)].offset));
+    const auto& ft = h.fields[std::size_t(fType)];
+    o.type = trimRight(std::string(reinterpret_cast<const char*>(r + ft.offset), ft.length));
+    const auto& fn = h.fields[std::size_t(fName)];
+    o.name = trimRight(std::string(reinterpret_cast<const char*>(r + fn.offset), fn.length));
+    const std::uint32_t block = bytes::le32(r + prop.offset);
+    if (block != 0) {
+      if (!memo)
+        throw Error("Memo file '" + fileNameOf(replaceExtension(t.path(), ".dct")) +
+                    "' is missing or is invalid.");
+      text.clear();
+      memo->read(block, text);
+      try {
+        o.properties = decodeProperties(text);
+      } catch (const Error& e) {
+        throw Error(std::string(e.what()) + " (database '" + name + "', object '" + o.name + "')");
+      }
+    }
+    c.objects_.push_back(std::move(o));
+  }
+  return c;
+}
+
+std::string Container::resolvePath(const Object& table) const {
+  const Property* p = findProperty(table.properties, propid::kPath);
+  if (!p) return {};
+  std::string rel = p->text();
+  for (auto& ch : rel)
+    if (ch == '\\') ch = '/';
+  auto found = findPathNoCase(joinPath(folderOf(path_), rel));
+  return found ? *found : std::string();
+}
+
+std::vector<Member> Container::members() const {
+  std::vector<Member> out;
+  for (const auto& o : objects_) {
+    if (o.type == "Table") {
+      Member m{o.name, "TABLE", resolvePath(o), o.id};
+      if (m.path.empty()) {
+        const Property* p = findProperty(o.properties, propid::kPath);
+        throw Error("Table '" + o.name + "' of database '" + fileNameOf(path_) + "' names file '" +
+                    (p ? p->text() : std::string()) + "', which does not exist.");
+      }
+      out.push_back(std::move(m));
+    } else if (o.type == "View") {
+      out.push_back({o.name, "VIEW", {}, o.id});
+    }
+  }
+  return out;
+}
+
+std::optional<Member> Container::find(const std::string& name) const {
+  for (const auto& o : objects_) {
+    if ((o.type != "Table" && o.type != "View") || !equalsNoCase(o.name, name)) continue;
+    if (o.type == "View") return Member{o.name, "VIEW", {}, o.id};
+    Member m{o.name, "TABLE", resolvePath(o), o.id};
+    if (m.path.empty())
+      throw Error("Table '" + o.name + "' of database '" + fileNameOf(path_) +
+                  "' names a file that does not exist.");
+    return m;
+  }
+  return std::nullopt;
+}
+
+const Object* Container::tableForFile(const std::string& tablePath) const {
+  for (const auto& o : objects_) {
+    if (o.type != "Table") continue;
+    const std::string file = resolvePath(o);
+    std::error_code ec;
+    if (!file.empty() && std::filesystem::equivalent(file, tablePath, ec)) return &o;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Container::fieldNames(std::int32_t tableId) const {
+  std::vector<std::string> out;
+  for (const auto& o : objects_)
+    if (o.parent == tableId && o.type == "Field") out.push_back(o.name);
+  return out;
+}
+
+std::vector<std::string> memberFieldNames(const std::string& tablePath) {
+  Table t(tablePath);
+  const std::string& link = t.header().backlink;
+  if (link.empty()) return {};
+  std::string rel = link;
+  for (auto& ch : rel)
+    if (ch == '\\') ch = '/';
+  const auto dbcPath = findPathNoCase(joinPath(folderOf(t.path()), rel));
+  if (!dbcPath)
+    throw Error("Table '" + fileNameOf(t.path()) + "' belongs to database '" + link +
+                "', which is not found.");
+  const Container c = Container::open(*dbcPath);
+  const Object* o = c.tableForFile(t.path());
+  if (!o)
+    throw Error("Table '" + fileNameOf(t.path()) + "' names database '" + link +
+                "' as its container, but that database does not list it.");
+  return c.fieldNames(o->id);
+}
+
+namespace {
+
+// How a container names a file: relative to the container's folder, lower case, with
+// backslashes as FoxPro writes paths.
+std::string relativeName(const std::string& fromFolder, const std::string& file) {
+  std::error_code ec;
+  std::string rel = std::filesystem::path(file).lexically_relative(fromFolder).string();
+  if (rel.empty() || ec) rel = fileNameOf(file);
+  for (auto& ch : rel)
+    if (ch == '/') ch = '\\';
+  return toLowerAscii(rel);
+}
+
+Value intValue(std::int64_t v) {
+  Value x;
+  x.setInt(v);
+  return x;
+}
+Value textValue(const std::string& s) {
+  Value x;
+  x.setString(Value::Kind::Text) = s;
+  return x;
+}
+Value bytesValue(const std::string& s) {
+  Value x;
+  x.setString(Value::Kind::Bytes) = s;
+  return x;
+}
+
+}  // namespace
+
+void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
+              const std::vector<std::string>& longFieldNames) {
+  const Container c = Container::open(dbcPath);
+  const std::string dbcName = fileNameOf(c.path());
+  if (longName.empty() || longName.size() > kMaxLongName)
+    throw Error("Table name '" + longName + "' must have 1 to 128 characters.");
+  for (const auto& o : c.objects())
+    if ((o.type == "Table" || o.type == "View") && equalsNoCase(o.name, longName))
+      throw Error("Table '" + longName + "' already exists in database '" + dbcName + "'.");
+  std::set<std::string> seen;
+  for (const auto& f : longFieldNames) {
+    if (f.empty() || f.size() > kMaxLongName)
+      throw Error("Field name '" + f + "' must have 1 to 128 characters.");
+    if (!seen.insert(toLowerAscii(f)).second) throw Error("Field name '" + f + "' is duplicated.");
+  }
+  {
+    Table t(tablePath);
+    if (!t.header().backlink.empty())
+      throw Error("Table '" + fileNameOf(tablePath) + "' already belongs to database '" +
+                  t.header().backlink + "'.");
+    if (t.userFields().size() != longFieldNames.size())
+      throw Error("Table '" + fileNameOf(tablePath) + "' has " +
+                  std::to_string(t.userFields().size()) + " fields, but " +
+                  std::to_string(longFieldNames.size()) + " names were given.");
+  }
+
+  const std::string folder = folderOf(c.path());
+  std::vector<Property> tableProps = {
+      Property::byte(propid::kClass, objclass::kTable),
+      Property::string(propid::kPath, relativeName(folder, tablePath))};
+  {
+    auto w = TableWriter::openForAppend(c.path());
+    if (w->userFields().size() < 5) throw Error("File '" + dbcName + "' is not a database.");
+    const auto tableId = std::int64_t(w->recordCount()) + 1;
+    // OBJECTID, PARENTID, OBJECTTYPE, OBJECTNAME, PROPERTY; the rest stays blank.
+    const Value tableRow[] = {intValue(tableId), intValue(1), textValue("Table"),
+                              textValue(longName), bytesValue(encodeProperties(tableProps))};
+    w->append(tableRow);
+    for (std::size_t i = 0; i < longFieldNames.size(); ++i) {
+      const Value fieldRow[] = {intValue(tableId + 1 + std::int64_t(i)), intValue(tableId),
+                                textValue("Field"), textValue(toLowerAscii(longFieldNames[i]))};
+      w->append(fieldRow);
+    }
+    w->flush();  // memo, rows, .dcx, record count
+  }
+
+  // Last, the table's own link to the container.
+  Table t(tablePath);
+  TableHeader h = t.header();
+  h.backlink = relativeName(folderOf(t.path()), c.path());
+  const std::string bytes = h.encode();
+  if (bytes.size() != h.headerLength)
+    throw Error("Table '" + fileNameOf(tablePath) + "' has no room for a database backlink.");
+  File f(t.path(), File::Mode::ReadWrite);
+  f.writeAt(0, bytes.data(), bytes.size());
+}
+
+void removeTable(const std::string& dbcPath, const std::string& tablePath) {
+  const Container c = Container::open(dbcPath);
+  const Object* table = c.tableForFile(tablePath);
+  if (!table)
+    throw Error("Table '" + fileNameOf(tablePath) + "' is not part of database '" +
+                fileNameOf(c.path()) + "'.");
+  std::set<std::uint32_t> rows = {table->recno};
+  for (const auto& o : c.objects()) {
+    const bool child =
+        o.parent == table->id && (o.type == "Field" || o.type == "Index" || o.type == "Relation");
+    const Property* parentTable = findProperty(o.properties, propid::kParentTable);
+    const bool parentOf =
+        o.type == "Relation" && parentTable && equalsNoCase(parentTable->text(), table->name);
+    if (child || parentOf) rows.insert(o.recno);
+  }
+  // The .dcx must be one that can be rebuilt before any row changes.
+  IndexMaintainer::open(c.path());
+  {
+    Table dbc(c.path());
+    File f(dbc.path(), File::Mode::ReadWrite);
+    const std::uint8_t deleted = '*';
+    for (std::uint32_t r : rows) f.writeAt(dbc.header().recordOffset(r - 1), &deleted, 1);
+  }
+  if (auto index = IndexMaintainer::open(c.path())) index->write();
+}
+
+}  // namespace vfp::dbc

@@ -1,0 +1,120 @@
+// Database containers (.dbc with its .dct memo and .dcx index), read side: the objects a
+// container holds, its tables and views by their long names, and the long field names of its
+// member tables (their .dbf holds names cut to ten characters; index expressions use the long
+// ones).
+//
+// Callers may rely on: deleted container rows are never reported; member paths are resolved
+// against the container's folder, case-insensitively; a container that names a missing file,
+// or a table whose backlink points at another container, gives vfp::Error naming both.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vfp::dbc {
+
+// Property ids of the PROPERTY memo that this engine reads or writes. Other ids (including
+// user-defined two-byte ones) are kept verbatim.
+namespace propid {
+inline constexpr std::uint16_t kPath = 1;
+inline constexpr std::uint16_t kClass = 2;
+inline constexpr std::uint16_t kComment = 7;
+inline constexpr std::uint16_t kIsUnique = 17;
+inline constexpr std::uint16_t kParentTable = 18;  // of a relation
+inline constexpr std::uint16_t kPrimaryKey = 20;
+inline constexpr std::uint16_t kVersion = 24;
+}  // namespace propid
+
+// Class property values.
+namespace objclass {
+inline constexpr std::uint8_t kTable = 1;
+inline constexpr std::uint8_t kLocalView = 6;
+inline constexpr std::uint8_t kRemoteView = 7;
+}  // namespace objclass
+
+// One PROPERTY entry: [u32 LE entry length][u16 LE id length][id LE][value].
+struct Property {
+  static constexpr std::size_t kLengthSize = 4;
+  static constexpr std::size_t kIdLengthSize = 2;
+
+  std::uint32_t id = 0;
+  std::uint16_t idLength = 1;  // 1 for built-in ids, 2 for user-defined ones
+  std::string value;           // raw: strings keep their terminating NUL
+
+  static Property string(std::uint16_t id, std::string_view text);  // adds the NUL
+  static Property byte(std::uint16_t id, std::uint8_t v);
+  std::string text() const;  // value without the terminating NUL
+};
+
+// Throws vfp::Error for an entry that runs past the memo's end.
+std::vector<Property> decodeProperties(std::string_view memo);
+std::string encodeProperties(const std::vector<Property>& props);
+const Property* findProperty(const std::vector<Property>& props, std::uint32_t id);
+
+struct Object {
+  std::uint32_t recno = 0;  // 1-based record number in the .dbc
+  std::int32_t id = 0;
+  std::int32_t parent = 0;
+  std::string type;  // "Database", "Table", "View", "Field", "Index", "Relation", ...
+  std::string name;  // trailing blanks removed
+  std::vector<Property> properties;
+};
+
+struct Member {
+  std::string name;  // long name as the container keeps it
+  std::string type;  // "TABLE" or "VIEW"
+  std::string path;  // the table's file (resolved, existing); empty for views
+  std::int32_t id = 0;
+};
+
+class Container {
+ public:
+  // Reads the container's live rows and properties. Throws vfp::Error when the file is not a
+  // database container or its memo file cannot be read.
+  static Container open(const std::string& dbcPath);
+
+  const std::string& path() const { return path_; }
+  const std::vector<Object>& objects() const { return objects_; }
+
+  // Tables and views in container order. A table whose file is missing gives vfp::Error.
+  std::vector<Member> members() const;
+  // By long name, ignoring letter case.
+  std::optional<Member> find(const std::string& name) const;
+  // The Table object whose Path names this file.
+  const Object* tableForFile(const std::string& tablePath) const;
+  // Long names of a table's fields, in field order.
+  std::vector<std::string> fieldNames(std::int32_t tableId) const;
+  // The file a Table object's Path names, resolved against the container's folder; empty when
+  // it does not exist.
+  std::string resolvePath(const Object& table) const;
+
+ private:
+  std::string path_;
+  std::vector<Object> objects_;
+};
+
+// Adds the free table just created at tablePath to the container, as CREATE TABLE in an open
+// database does: a Table row (Class, Path) and one Field row per column (long names, lower
+// case) appended with OBJECTID = record number, the .dcx rebuilt, then the table's backlink set.
+// longFieldNames are in field order (the .dbf holds them cut to ten characters). Throws
+// vfp::Error, before changing anything, when the name is taken or too long.
+void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
+              const std::vector<std::string>& longFieldNames);
+
+// Removes a member from the container, as DROP TABLE does: its Table row, its Field and Index
+// rows and every relation involving it are marked deleted and the .dcx is rebuilt. Deleting the
+// table's files is left to the caller.
+void removeTable(const std::string& dbcPath, const std::string& tablePath);
+
+// Longest table and field names a container keeps (OBJECTNAME width).
+inline constexpr std::size_t kMaxLongName = 128;
+
+// Long field names of the table at tablePath when it belongs to a container (its backlink is
+// set); empty for a free table. Throws vfp::Error when the container is missing or does not
+// list the table.
+std::vector<std::string> memberFieldNames(const std::string& tablePath);
+
+}  // namespace vfp::dbc

@@ -1,0 +1,53 @@
+#include "vfp/dbc_catalog.h"
+
+#include "vfp/dbc.h"
+#include "vfp/error.h"
+#include "vfp/file.h"
+#include "vfp/table.h"
+
+namespace vfp::dbc {
+
+ContainerCatalog::ContainerCatalog(std::string dbcPath) : path_(std::move(dbcPath)) {
+  path_ = Container::open(path_).path();
+}
+
+std::vector<CatalogEntry> ContainerCatalog::tables() const {
+  std::vector<CatalogEntry> out;
+  for (auto& m : Container::open(path_).members()) out.push_back({m.name, m.type, m.path});
+  return out;
+}
+
+std::optional<std::string> ContainerCatalog::findTable(const std::string& name) const {
+  const auto m = Container::open(path_).find(name);
+  if (!m) return std::nullopt;
+  if (m->type != "TABLE")
+    throw Error("'" + m->name + "' is a view of database '" + fileNameOf(path_) +
+                "'; only its tables can be read.");
+  const std::string link = Table(m->path).header().backlink;
+  if (!equalsNoCase(fileNameOf(link), fileNameOf(path_)))
+    throw Error("Table '" + m->name + "' ('" + fileNameOf(m->path) + "') names " +
+                (link.empty() ? std::string("no database") : "database '" + link + "'") +
+                " as its own, not '" + fileNameOf(path_) + "'.");
+  return m->path;
+}
+
+std::string ContainerCatalog::folder() const { return folderOf(path_); }
+
+std::vector<std::string> ContainerCatalog::fieldNames(const std::string& path) const {
+  const Container c = Container::open(path_);
+  const Object* t = c.tableForFile(path);
+  return t ? c.fieldNames(t->id) : std::vector<std::string>{};
+}
+
+bool ContainerCatalog::isMember(const std::string& path) const {
+  return Container::open(path_).tableForFile(path) != nullptr;
+}
+
+void ContainerCatalog::created(const std::string& path, const std::string& name,
+                               const std::vector<std::string>& fieldNames, bool free) {
+  if (!free) addTable(path_, path, name, fieldNames);
+}
+
+void ContainerCatalog::dropped(const std::string& path) { removeTable(path_, path); }
+
+}  // namespace vfp::dbc

@@ -1,0 +1,33 @@
+// A database container as the SQL session sees it: its tables and views by their long names,
+// its member tables' long field names, and CREATE TABLE / DROP TABLE kept in the container.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vfp/database.h"
+
+namespace vfp::dbc {
+
+class ContainerCatalog : public TableCatalog {
+ public:
+  explicit ContainerCatalog(std::string dbcPath);  // throws unless a readable container
+
+  std::vector<CatalogEntry> tables() const override;
+  // A table by its long name. Throws for a view (only tables can be read) and for a table whose
+  // file names another container as its own.
+  std::optional<std::string> findTable(const std::string& name) const override;
+  std::string folder() const override;
+  std::vector<std::string> fieldNames(const std::string& path) const override;
+  bool isMember(const std::string& path) const override;
+  void created(const std::string& path, const std::string& name,
+               const std::vector<std::string>& fieldNames, bool free) override;
+  void dropped(const std::string& path) override;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace vfp::dbc
