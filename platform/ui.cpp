@@ -64,10 +64,13 @@ void CentreOnScreen(QWidget& window) {
 
 void SetBackground(QWidget& widget, const QColor& colour) {
   QPalette p = widget.palette();
-  p.setColor(QPalette::Window, colour);
+  // Buttons (option buttons, check boxes) fill with the button role, the others with the window.
+  p.setColor(widget.backgroundRole(), colour);
   widget.setPalette(p);
   widget.setAutoFillBackground(true);
 }
+
+QColor Background(const QWidget& widget) { return widget.palette().color(widget.backgroundRole()); }
 
 QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Button); }
 

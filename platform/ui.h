@@ -28,6 +28,8 @@ void MakeFixedWindow(QWidget& window, int clientWidthTwips, int clientHeightTwip
 void CentreOnScreen(QWidget& window);
 // Sets the background of one widget (window, frame, label, option button).
 void SetBackground(QWidget& widget, const QColor& colour);
+// The colour the widget's background is filled with.
+QColor Background(const QWidget& widget);
 // The system colour of 3-D faces (button face).
 QColor ButtonFaceColour();
 

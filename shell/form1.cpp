@@ -6,10 +6,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "platform/connection_strings.h"
 #include "platform/dataaccess.h"
@@ -42,6 +45,16 @@ constexpr const char* kMySqlPort = "MySQLPort";
 constexpr const char* kMySqlUser = "MySQLUser";
 constexpr const char* kMySqlPassword = "MySQLPassword";
 constexpr const char* kMySqlDatabase = "MySQLDatabase";
+
+// The gap between an option's indicator and its caption, as narrow as the design assumed.
+class OptionStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_RadioButtonLabelSpacing) return 3;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
 
 template <class W>
 W* place(W* widget, const char* name, int left, int top, int width, int height) {
@@ -104,7 +117,8 @@ QString Form1Texts::MySqlHelp() {
              "not a web based connection, for example.");
 }
 
-Form1::Form1() {
+Form1::Form1() : optionStyle_(new OptionStyle) {
+  optionStyle_->setParent(this);
   setObjectName(QStringLiteral("Form1"));
   platform::MakeFixedWindow(*this, kClientWidth, kClientHeight);
   setFont(platform::TextFont(false));
@@ -135,6 +149,14 @@ Form1::Form1() {
   PushButton1 = button(Frame2, "PushButton1", "Help", 3960, 2280, 3600, 405);
 
   PushButton2 = button(this, "PushButton2", "Next >", 120, 5040, 7800, 405);
+
+  // Qt draws an option's indicator wider than the design assumed: let a caption have the room
+  // it needs up to its text box, so "Free Table Folder:" is not cut off.
+  for (auto [opt, box] : {std::pair{Option1, Text1}, std::pair{Option2, Text2}}) {
+    opt->setStyle(optionStyle_);
+    int room = box->x() - opt->x() - 2;
+    opt->resize(std::max(opt->width(), std::min(opt->sizeHint().width(), room)), opt->height());
+  }
 
   // The password is shown as "*" whatever the style would draw.
   Text6->setEchoMode(QLineEdit::Password);

@@ -21,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QStyle;
 
 namespace platform {
 class WindowPointer;
@@ -104,6 +105,7 @@ class Form1 : public QWidget {
  private:
   QString settingsKey(const QLineEdit* box) const;
 
+  QStyle* optionStyle_;
   platform::WindowPointer* pointer_;
   bool loaded_ = false;
   bool movedToMainWindow_ = false;

@@ -172,16 +172,16 @@ TEST_F(MainModule, SkinAppliesOnlyWhenTheFileExistsWhileFormColorsAlwaysApply) {
   QWidget plain;
   build(plain);
   Main::ApplySkin(plain);
-  EXPECT_EQ(plain.palette().color(QPalette::Window), QColor(Qt::white));
-  EXPECT_EQ(plain.findChild<QGroupBox*>()->palette().color(QPalette::Window), QColor(Qt::white));
+  EXPECT_EQ(platform::Background(plain), QColor(Qt::white));
+  EXPECT_EQ(platform::Background(*plain.findChild<QGroupBox*>()), QColor(Qt::white));
   EXPECT_TRUE(plain.styleSheet().isEmpty());
 
   QWidget coloured;
   build(coloured);
   Main::ApplyFormColors(coloured);
-  EXPECT_EQ(coloured.palette().color(QPalette::Window), face);
-  EXPECT_EQ(coloured.findChild<QRadioButton*>()->palette().color(QPalette::Window), face);
-  EXPECT_EQ(coloured.findChild<QLabel*>()->palette().color(QPalette::Window), face);
+  EXPECT_EQ(platform::Background(coloured), face);
+  EXPECT_EQ(platform::Background(*coloured.findChild<QRadioButton*>()), face);
+  EXPECT_EQ(platform::Background(*coloured.findChild<QLabel*>()), face);
   EXPECT_FALSE(coloured.findChild<QLineEdit*>()->autoFillBackground());
 
   ASSERT_TRUE(env.programFolder().mkpath("x"));
@@ -189,8 +189,8 @@ TEST_F(MainModule, SkinAppliesOnlyWhenTheFileExistsWhileFormColorsAlwaysApply) {
   QWidget skinned;
   build(skinned);
   Main::ApplySkin(skinned);
-  EXPECT_EQ(skinned.palette().color(QPalette::Window), face);
-  EXPECT_EQ(skinned.findChild<QGroupBox*>()->palette().color(QPalette::Window), face);
+  EXPECT_EQ(platform::Background(skinned), face);
+  EXPECT_EQ(platform::Background(*skinned.findChild<QGroupBox*>()), face);
   EXPECT_EQ(skinned.styleSheet(), "QPushButton { font-weight: bold; }");
 }
 

@@ -262,8 +262,12 @@ TEST_F(ConnectionWindow, LooksAsDesignedWithoutTheSkin) {
   EXPECT_EQ(f.PushButton2->text(), "Next >");
   EXPECT_DOUBLE_EQ(f.PushButton2->font().pointSizeF(), 11.25);
   EXPECT_TRUE(f.Text3->font().bold());
-  EXPECT_EQ(f.palette().color(QPalette::Window), QColor(Qt::white));
-  EXPECT_EQ(f.Frame1->palette().color(QPalette::Window), QColor(Qt::white));
+  EXPECT_EQ(platform::Background(f), QColor(Qt::white));
+  EXPECT_EQ(platform::Background(*f.Frame1), QColor(Qt::white));
+  EXPECT_EQ(platform::Background(*f.Option2), QColor(Qt::white));
+  // Captions are not cut off, and an option never reaches into its text box.
+  EXPECT_GE(f.Option2->width(), f.Option2->sizeHint().width());
+  EXPECT_LT(f.Option2->geometry().right(), f.Text2->x());
   // Tab order: the FoxPro side, then the MySQL side, then "Next >".
   EXPECT_EQ(f.Text1->nextInFocusChain(), f.PushButton5);
   EXPECT_EQ(f.PushButton10->nextInFocusChain(), f.Text3);
@@ -276,9 +280,9 @@ TEST(ConnectionWindowSkin, TheSkinFileTurnsTheWindowButtonFace) {
   writeFile(env.programFolder().filePath("x/o.cjs"), "QLineEdit { border: 1px solid gray; }");
   Form1& f = env.app().window<Form1>();
   f.start();
-  EXPECT_EQ(f.palette().color(QPalette::Window), platform::ButtonFaceColour());
-  EXPECT_EQ(f.Option1->palette().color(QPalette::Window), platform::ButtonFaceColour());
-  EXPECT_EQ(f.Label3->palette().color(QPalette::Window), platform::ButtonFaceColour());
+  EXPECT_EQ(platform::Background(f), platform::ButtonFaceColour());
+  EXPECT_EQ(platform::Background(*f.Option1), platform::ButtonFaceColour());
+  EXPECT_EQ(platform::Background(*f.Label3), platform::ButtonFaceColour());
   EXPECT_EQ(f.styleSheet(), "QLineEdit { border: 1px solid gray; }");
 }
 
