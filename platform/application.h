@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <typeindex>
 
 #include "platform/clipboard.h"
@@ -95,6 +96,7 @@ class Application {
   // hands out the single instance, creating it with W's default constructor the first time.
   template <class W>
   W& window() {
+    static_assert(std::is_base_of_v<QWidget, W>, "windows are widgets");
     auto& slot = windows_[std::type_index(typeid(W))];
     if (!slot) slot = std::make_unique<W>();
     return static_cast<W&>(*slot);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/dialogs.h"
@@ -173,4 +176,25 @@ TEST(PlatformHelpers, TwipsAndFileFilters) {
   EXPECT_EQ(qtFileFilter("Text Files(*.txt)|*.txt|All Files (*.*)|*.*|"),
             "Text Files (*.txt);;All Files (*)");
   EXPECT_EQ(displayText("a\r\rb\r\nc"), "a\n\nb\nc");
+}
+
+TEST_F(PlatformUi, RealMessageBoxAnswersWithTheClassicCodesAndShowsCrAsLineBreaks) {
+  QtDialogs real;
+  auto pressLater = [](QMessageBox::StandardButton which, QString* seenText) {
+    QTimer::singleShot(0, [which, seenText] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      *seenText = box->text();
+      box->button(which)->click();
+    });
+  };
+  QString seen;
+  pressLater(QMessageBox::No, &seen);
+  EXPECT_EQ(real.messageBox(nullptr, "Overwrite?\r\rorders", vbYesNo | vbQuestion, "Quillmere"),
+            vbNo);
+  EXPECT_EQ(seen, "Overwrite?\n\norders");
+  pressLater(QMessageBox::Yes, &seen);
+  EXPECT_EQ(real.messageBox(nullptr, "Overwrite?", vbYesNo, "Quillmere"), vbYes);
+  pressLater(QMessageBox::Ok, &seen);
+  EXPECT_EQ(real.messageBox(nullptr, "Transfer finished.", vbOKOnly, "Quillmere"), vbOK);
 }
