@@ -281,11 +281,14 @@ void Form1::PushButton2_Click() {
     trap.step(106, [&] { foxpro = FoxproConnectionString(); });
     trap.step(108, [&] { app.mainWindow.fillFoxproList(foxpro); });
     trap.step(110, [&] { app.mainWindow.fillMySqlList(); });
-    trap.step(112, [&] { app.mainWindow.show(); });
-    trap.step(114, [&] {
-      hide();
-      movedToMainWindow_ = true;
-    });
+    bool shown = trap.step(112, [&] { app.mainWindow.show(); });
+    // Hiding this window while the main window failed to appear would leave no window at all.
+    if (shown) {
+      trap.step(114, [&] {
+        hide();
+        movedToMainWindow_ = true;
+      });
+    }
   }
   trap.step(116, [&] { pointer_->setNormal(); });
 }
