@@ -9,9 +9,15 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "platform/application.h"
+
+// Failing expectations on texts print the text itself.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace testing_support {
 
