@@ -1,0 +1,134 @@
+// The application object: the single instances of the program's windows, the services through
+// which windows reach the platform (dialogs, clipboard, web browser, random draw), and the seams
+// between windows that live in folders which may not know each other.
+//
+// Exactly one exists at a time: main() creates it after QApplication, tests create a fresh one per
+// test and install scripted services. Everything that shows a dialog, touches the clipboard, opens
+// a web address or draws a random number goes through Application::current(), so no test ever
+// blocks on a real dialog.
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <typeindex>
+
+#include "platform/clipboard.h"
+#include "platform/dialogs.h"
+
+namespace platform {
+
+// The web browser and the random draw: the two small system services the start-up uses.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+  // Hands the address to the system, which opens it in the user's browser. Never throws for an
+  // address the system cannot open: the visit is a courtesy, not an operation.
+  virtual void openUrl(const QString& url) = 0;
+  virtual void seedRandomFromTimeOfDay() = 0;
+  virtual double randomUniform() = 0;  // in [0, 1)
+};
+
+// The connection window's fields at one moment, from which both connection strings are built.
+struct ConnectionFields {
+  bool useDbcFile = true;   // Option1 "DBC File:" selected; otherwise the free-table folder
+  QString dbcFile;          // Text1
+  QString freeTableFolder;  // Text2
+  QString server;           // Text3
+  QString port;             // Text4
+  QString user;             // Text5
+  QString password;         // Text6
+  QString database;         // Text7
+};
+
+// What "Next >" of the connection window hands on to the main window. The main window lives in
+// catalogue/, which the connection window (shell/) may not depend on, so the program wires these
+// at start-up (app/main.cpp). "Next >" calls them in this order, each as its own trapped step,
+// only after both connection tests succeeded; while they are not all wired "Next >" ends after
+// the tests and the connection window stays where it is.
+struct MainWindowSeam {
+  // AddTablesToFoxproListbox on the main window's FoxPro list (List2); creating the main window
+  // on first use, which runs its load steps.
+  std::function<void(const std::string& foxproConnectionString)> fillFoxproList;
+  // AddTablesToMySQLListbox on the main window's MySQL list (List1).
+  std::function<void()> fillMySqlList;
+  // Shows the main window, not modal.
+  std::function<void()> show;
+  bool wired() const { return fillFoxproList && fillMySqlList && show; }
+};
+
+class Application {
+ public:
+  // Installs the Qt services and the program's folder (the executable's folder).
+  Application();
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // The one that exists now; throws std::logic_error when there is none.
+  static Application& current();
+  static bool exists();
+
+  // Services. Tests replace them with scripted ones.
+  Dialogs& dialogs() { return *dialogs_; }
+  void setDialogs(std::unique_ptr<Dialogs> d) { dialogs_ = std::move(d); }
+  Clipboard& clipboard() { return *clipboard_; }
+  void setClipboard(std::unique_ptr<Clipboard> c) { clipboard_ = std::move(c); }
+  Desktop& desktop() { return *desktop_; }
+  void setDesktop(std::unique_ptr<Desktop> d) { desktop_ = std::move(d); }
+
+  // Folder holding the program, "HAND-M.CUR", the icon and the optional skin "x/o.cjs".
+  QString programFolder() const { return programFolder_; }
+  void setProgramFolder(const QString& folder) { programFolder_ = folder; }
+  QString programFile(const QString& name) const;  // programFolder + "/" + name
+  QIcon icon() const;  // the application icon from the program's folder; empty when missing
+
+  // Caption of every message box and input box that names none of its own (SetShortTitle).
+  QString title() const { return title_; }
+  void setTitle(const QString& t) { title_ = t; }
+
+  // Windows, each created on first use and kept until the application object goes. window<W>()
+  // hands out the single instance, creating it with W's default constructor the first time.
+  template <class W>
+  W& window() {
+    static_assert(std::is_base_of_v<QWidget, W>, "windows are widgets");
+    auto& slot = windows_[std::type_index(typeid(W))];
+    if (!slot) slot = std::make_unique<W>();
+    return static_cast<W&>(*slot);
+  }
+  // The instance when it was created already, else nullptr; never creates.
+  template <class W>
+  W* existingWindow() const {
+    auto it = windows_.find(std::type_index(typeid(W)));
+    return it == windows_.end() ? nullptr : static_cast<W*>(it->second.get());
+  }
+
+  // Seams between windows (see MainWindowSeam). The connection window installs
+  // connectionFields when it is created; the main window's "< Back" calls showConnectionWindow.
+  MainWindowSeam mainWindow;
+  std::function<ConnectionFields()> connectionFields;
+  std::function<void()> showConnectionWindow;
+
+  // Ends the program at once (closing the connection or main window): leaves every event loop,
+  // the main one and any modal one. Code that resumes after a modal window must check ending()
+  // and stop. Tests replace endProgram to observe the request.
+  void quit();
+  bool ending() const { return ending_; }
+  std::function<void()> endProgram;
+
+ private:
+  std::unique_ptr<Dialogs> dialogs_;
+  std::unique_ptr<Clipboard> clipboard_;
+  std::unique_ptr<Desktop> desktop_;
+  QString programFolder_;
+  QString title_ = QStringLiteral("Quillmere");
+  bool ending_ = false;
+  std::map<std::type_index, std::unique_ptr<QWidget>> windows_;
+};
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include "platform/connection_strings.h"
+
+#include "platform/dataaccess.h"
+#include "platform/error_trap.h"
+
+namespace platform {
+
+namespace {
+std::string pair(const char* key, const QString& value) {
+  return ado::ConnectionString::pair(key, value.toStdString());
+}
+}  // namespace
+
+std::string FoxproConnectionString(const ConnectionFields& f) {
+  if (f.useDbcFile) {
+    return "Provider=vfpoledb.1;" + pair("Data Source", f.dbcFile) + "Collating Sequence=machine;";
+  }
+  return "Provider=vfpoledb.1;" + pair("Data Source", f.freeTableFolder) +
+         "Collating Sequence=general;";
+}
+
+std::string MySQLConnectionString(const ConnectionFields& f) {
+  return "DRIVER={MySQL ODBC 5.1 Driver};" + pair("SERVER", f.server) + pair("PORT", f.port) +
+         pair("USER", f.user) + pair("DATABASE", f.database) + pair("PASSWORD", f.password);
+}
+
+namespace {
+ConnectionFields currentFields() {
+  auto& app = Application::current();
+  if (!app.connectionFields) {
+    throw Error(QStringLiteral("The connection window is not loaded."));
+  }
+  return app.connectionFields();
+}
+}  // namespace
+
+}  // namespace platform
+
+std::string FoxproConnectionString() {
+  return platform::FoxproConnectionString(platform::currentFields());
+}
+
+std::string MySQLConnectionString() {
+  return platform::MySQLConnectionString(platform::currentFields());
+}

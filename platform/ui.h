@@ -1,0 +1,36 @@
+// Small helpers every window shares: yielding to pending events, twips, the program's fonts and
+// the fixed-border window look.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+
+class QWidget;
+
+namespace platform {
+
+// Lets pending window events run once (repaints, clicks), so long loops keep the window live.
+// Only window code calls this; engine and data access report progress through callbacks.
+void DoEvents();
+
+// 1440 twips per inch at the screen's logical DPI (15 twips per pixel at 96 DPI).
+int TwipsToPixels(int twips, double dpi);
+int TwipsToPixels(int twips);  // at the primary screen's logical DPI
+QRect TwipsRect(int left, int top, int width, int height);
+
+// Arial 9 pt (Liberation Sans where Arial is absent), bold or not; button captions 11.25 pt bold.
+QFont TextFont(bool bold);
+QFont ButtonFont();
+
+// A fixed single border, a minimise but no maximise button, the client area of the given twips.
+void MakeFixedWindow(QWidget& window, int clientWidthTwips, int clientHeightTwips);
+// Places the window in the centre of its screen's available area.
+void CentreOnScreen(QWidget& window);
+// Sets the background of one widget (window, frame, label, option button).
+void SetBackground(QWidget& widget, const QColor& colour);
+// The colour the widget's background is filled with.
+QColor Background(const QWidget& widget);
+// The system colour of 3-D faces (button face).
+QColor ButtonFaceColour();
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#include "shell/connection_tests.h"
+
+#include "platform/connection_strings.h"
+#include "platform/dataaccess.h"
+
+namespace Foxpro {
+
+bool CanConnectFoxpro() {
+  try {
+    ado::Connection cn;
+    cn.setCursorLocation(ado::adUseServer);
+    cn.open(FoxproConnectionString());
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CanConnectMySQL() {
+  try {
+    ado::Connection cn;
+    cn.open(MySQLConnectionString());
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace Foxpro
