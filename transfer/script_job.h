@@ -1,0 +1,36 @@
+// Work a transfer attaches to the script it leaves in the preview window, run by the execution
+// at a given point of the script rather than while the script is being built. The FoxPro-to-MySQL
+// transfer uses it to copy a table's rows right after the line that creates the table has run
+// and before the line that drops its temporary key column, so nothing reaches the database
+// before the user executes the preview.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ado {
+class Connection;
+}
+
+namespace transfer {
+
+class ScriptJob {
+ public:
+  virtual ~ScriptJob() = default;
+
+  // The table the job serves, for the notes shown to the user.
+  virtual std::string table() const = 0;
+  // True for the script line after whose successful execution the job runs (at most once per
+  // execution). A job whose line the user removed or changed beyond recognition does not run;
+  // the execution then says so in its notes.
+  virtual bool runsAfter(const std::string& line) const = 0;
+  // Does the work on the connection the script runs on. progress(percent) may be called as it
+  // goes (the window updates its bar and yields there). Problems that do not stop the run (a
+  // row the server refused) are added to notes; a failure that must stop the run throws, and
+  // the execution reports it like a failing line.
+  virtual void run(ado::Connection& target, const std::function<void(int percent)>& progress,
+                   std::vector<std::string>& notes) = 0;
+};
+
+}  // namespace transfer
