@@ -20,6 +20,7 @@
 
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
+#include "platform/main_window_view.h"
 
 namespace platform {
 
@@ -113,6 +114,8 @@ class Application {
   MainWindowSeam mainWindow;
   std::function<ConnectionFields()> connectionFields;
   std::function<void()> showConnectionWindow;
+  // The two transfers behind the main window's send buttons (see main_window_view.h).
+  TransferSeam transfers;
 
   // Ends the program at once (closing the connection or main window): leaves every event loop,
   // the main one and any modal one. Code that resumes after a modal window must check ending()

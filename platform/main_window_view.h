@@ -1,0 +1,32 @@
+// The parts of the main window that the two transfers work on. The main window lives in
+// catalogue/ and the transfers in transfer/, which may not know each other, so the main window
+// hands this view to the transfer its send button starts (through Application::transfers,
+// wired in app/main.cpp).
+#pragma once
+
+#include <functional>
+
+class QListWidget;
+class QProgressBar;
+class QWidget;
+
+namespace platform {
+
+class WindowPointer;
+
+struct MainWindowView {
+  QWidget& window;             // the main window, parent of the preview and of message boxes
+  QListWidget& List1;          // MySQL tables: sorted ignoring case, extended selection
+  QListWidget& List2;          // FoxPro tables, the same
+  QProgressBar& ProgressBar1;  // value 0..100; its text "Progress Bar" when idle
+  WindowPointer& pointer;      // the main window's pointer states
+};
+
+// "Send Table/s To FoxPro" and "Send Table/s To MySQL". The main window calls them from its
+// button handlers, refusing a second long operation while one runs; unset means not available.
+struct TransferSeam {
+  std::function<void(MainWindowView&)> sendToFoxpro;
+  std::function<void(MainWindowView&)> sendToMySql;
+};
+
+}  // namespace platform
