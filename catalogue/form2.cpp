@@ -164,7 +164,8 @@ void Form2::showCentred() {
 
 void Form2::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  // The window manager adds its frame after the window appears.
+  applyOuterHeight();
+  // A window manager may add its frame only after the window appears.
   QTimer::singleShot(0, this, [this] { applyOuterHeight(); });
 }
 
