@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QTimer>
 
 #include "catalogue/form2.h"
 #include "catalogue/table_list.h"
@@ -152,4 +153,17 @@ TEST_F(MySqlSide, RenameShowsTheNameAsStoredAndARefusalChangesNothing) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown[0].text.contains("Form2.PushButton6_Click at line 110"));
   EXPECT_EQ(form().pointer().state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(MySqlSide, ClosingTheWindowDuringADeleteStopsIt) {
+  admin("CREATE TABLE a (id INT)");
+  admin("CREATE TABLE b (id INT)");
+  relist();
+  selectOnly(list(), {"a", "b"});
+  // The delete yields before each entry; the window is closed at the first yield.
+  QTimer::singleShot(0, [this] { form().close(); });
+  form().PushButton1->click();
+  EXPECT_EQ(env.endRequests, 1);
+  EXPECT_EQ(entries(list()), (QStringList{"a", "b"}));
+  EXPECT_EQ(serverTables().size(), 2);
 }
