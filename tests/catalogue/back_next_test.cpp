@@ -11,7 +11,6 @@
 #include "catalogue/table_list.h"
 #include "catalogue_support.h"
 #include "platform/connection_strings.h"
-#include "platform/settings.h"
 #include "shell/form1.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
@@ -86,26 +85,4 @@ TEST_F(BothWindows, BackThenNextListsWhatTheChangedSettingsName) {
   EXPECT_EQ(entries(*f2->List1), (QStringList{"another", "Second_Side"}));
   EXPECT_EQ(entries(*f2->List2), (QStringList{"beta", "Gamma"}));
   EXPECT_TRUE(env.dialogs().shown.empty());
-}
-
-TEST_F(BothWindows, AReturningUserLandsInTheFilledMainWindow) {
-  QTemporaryDir folder;
-  createFoxproTable(folder.path(), "stock");
-  admin("CREATE TABLE prices (id INT)");
-  platform::Settings::setValue("FoxproOption", "2");
-  platform::Settings::setValue("FreeTableFolder", folder.path());
-  platform::Settings::setValue("MySQLServer", QString::fromStdString(sandbox().host));
-  platform::Settings::setValue("MySQLPort", QString::fromStdString(sandbox().port));
-  platform::Settings::setValue("MySQLUser", QString::fromStdString(sandbox().adminUser));
-  platform::Settings::setValue("MySQLPassword", QString::fromStdString(sandbox().adminPassword));
-  platform::Settings::setValue("MySQLDatabase", QString::fromStdString(database()));
-
-  auto& app = env.app();
-  WireMainWindow(app);
-  app.window<Form1>().start();
-  EXPECT_FALSE(app.window<Form1>().isVisible());
-  Form2& f2 = app.window<Form2>();
-  EXPECT_TRUE(f2.isVisible());
-  EXPECT_EQ(entries(*f2.List1), QStringList{"prices"});
-  EXPECT_EQ(entries(*f2.List2), QStringList{"stock"});
 }

@@ -78,16 +78,6 @@ TEST_F(FoxproSide, ListsExactlyTheCurrentTablesOfAFolderSortedIgnoringCase) {
   EXPECT_EQ(entries(list()), (QStringList{"archive", "Beta", "Customers", "my table"}));
   EXPECT_TRUE(selectedEntries(list()).isEmpty());
   EXPECT_TRUE(env.dialogs().shown.empty());
-
-  // A folder that is not there: reported, and the list is left empty.
-  fields.freeTableFolder = dir.filePath("missing");
-  relist();
-  EXPECT_TRUE(entries(list()).isEmpty());
-  auto shown = env.dialogs().messages();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_TRUE(
-      shown[0].text.contains("in Dovrant2021/08/31.Foxpro.AddTablesToFoxproListbox at "
-                             "line 100"));
 }
 
 TEST_F(FoxproSide, AContainerListsItsTablesButNotItsViews) {

