@@ -233,7 +233,8 @@ void Form2::renameMySqlTable() {
     newName = platform::InputBox(
         QStringLiteral("Enter new name of ") + oldName + QStringLiteral(":"), {}, oldName, this);
   });
-  if (newName.isEmpty()) return;
+  // An empty answer is also what a cancelled box gives.
+  if (newName.isEmpty() || platform::Application::current().ending()) return;
   trap.step(108, [&] { pointer_->setWait(); });
   QString stored;
   // A refused rename leaves the list as it was; a successful one shows the name as stored.
