@@ -91,7 +91,8 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
   PushButton3 = button(this, "PushButton3", "Execute SQL Commands Now", 120, 7210, 3840, 405);
   PushButton1 = button(this, "PushButton1", "Find and Replace", 4080, 7210, 3840, 405);
   PushButton2 = button(this, "PushButton2", "Save SQL Commands As Text File", 120, 7730, 3840, 405);
-  PushButton4 = button(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080, 7730, 3840, 405);
+  PushButton4 =
+      button(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080, 7730, 3840, 405);
   Frame2 = frame(this, "Frame2", "Notes", 120, 8220, 7800, 1695);
   Text1 = place(new QPlainTextEdit(Frame2), "Text1", 240, 300, 7335, 1215);
   ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 120, 10020, 7800, 405);
@@ -239,12 +240,15 @@ void Form4::PushButton2_Click() {
   if (file.isEmpty()) return;
   trap.step(102, [&] { pointer_->setWait(); });
   long long replaced = 0;
-  trap.step(104, [&] { replaced = transfer::SaveScriptFile(file, Script() + QLatin1String("\r\n")); });
+  trap.step(104,
+            [&] { replaced = transfer::SaveScriptFile(file, Script() + QLatin1String("\r\n")); });
   trap.step(106, [&] {
     if (!running_) pointer_->setNormal();
   });
   if (replaced > 0) {
-    trap.step(108, [&] { MsgBox(transfer::SavedReplacementMessage(replaced), platform::vbOKOnly, {}, this); });
+    trap.step(108, [&] {
+      MsgBox(transfer::SavedReplacementMessage(replaced), platform::vbOKOnly, {}, this);
+    });
   }
 }
 
@@ -252,7 +256,8 @@ void Form4::PushButton4_Click() {
   ErrorTrap trap(kWhere, "PushButton4_Click", this);
   trap.step(100, [&] { Main::ClearClipboard(); });
   trap.step(102, [&] { Main::CopyTextToClipboard(Script(), 0); });
-  trap.step(104, [&] { MsgBox(QLatin1String(Form4Texts::kDataSent), platform::vbOKOnly, {}, this); });
+  trap.step(104,
+            [&] { MsgBox(QLatin1String(Form4Texts::kDataSent), platform::vbOKOnly, {}, this); });
 }
 
 void Form4::PushButton3_Click() {

@@ -39,8 +39,7 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption, int 
 
 }  // namespace
 
-QString transfer::ReplaceAll(const QString& text, const QString& find,
-                             const QString& replacement) {
+QString transfer::ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
   QString result = text;
   result.replace(find, replacement, Qt::CaseSensitive);
   return result;
@@ -72,9 +71,9 @@ Form5::Form5(Form4& preview, QWidget* parent)
   pointer_ = new platform::WindowPointer(*this);
   pointer_->watch(PushButton3, Hover::Button);
   pointer_->watch(PushButton1, Hover::Button);
-  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(Text1),
-                     static_cast<QWidget*>(Text2), static_cast<QWidget*>(Label1[0]),
-                     static_cast<QWidget*>(Label1[1])}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(this), static_cast<QWidget*>(Text1), static_cast<QWidget*>(Text2),
+        static_cast<QWidget*>(Label1[0]), static_cast<QWidget*>(Label1[1])}) {
     pointer_->watch(w, Hover::Background);
   }
 

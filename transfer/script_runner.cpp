@@ -34,8 +34,8 @@ ScriptLines::ScriptLines(QString text) : text_(std::move(text)) {
 
 QStringView ScriptLines::line(qsizetype index) const {
   qsizetype start = starts_[static_cast<std::size_t>(index)];
-  qsizetype end = index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2
-                                     : text_.size();
+  qsizetype end =
+      index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2 : text_.size();
   return QStringView(text_).mid(start, end - start);
 }
 
@@ -142,9 +142,10 @@ ScriptOutcome ExecuteScript(const QString& script,
       std::vector<std::string> jobNotes;
       // The job's own progress fills the stretch of the bar between this line and the next.
       auto jobProgress = [&](int percent) {
-        long long value = count <= 1 ? 100
-                                     : (static_cast<long long>(i) * 100 + std::clamp(percent, 0, 100)) /
-                                           (count - 1);
+        long long value =
+            count <= 1
+                ? 100
+                : (static_cast<long long>(i) * 100 + std::clamp(percent, 0, 100)) / (count - 1);
         if (!progress(static_cast<int>(std::min(value, 100LL)))) stop = true;
       };
       try {
