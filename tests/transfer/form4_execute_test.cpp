@@ -197,6 +197,18 @@ TEST_F(FoxproPreview, ClosingTheWindowStopsTheRunAfterTheCurrentLine) {
   EXPECT_FALSE(form.running());
 }
 
+TEST_F(FoxproPreview, EditsDuringARunDoNotChangeWhatRuns) {
+  Form4 form;
+  form.AppendCommand("CREATE TABLE a (n I)");
+  form.AppendCommand("CREATE TABLE b (n I)");
+  form.AddJob(std::make_unique<ActionJob>("a", "CREATE TABLE a (n I)",
+                                          [&](auto&) { form.SetScript("CREATE TABLE c (n I)"); }));
+  whileOpen(env, form, [&] { form.PushButton3_Click(); });
+  EXPECT_EQ(rows("b"), 0);
+  EXPECT_EQ(rows("c"), -1);
+  EXPECT_EQ(messages(), QStringList{"Transfer finished."});
+}
+
 TEST_F(FoxproPreview, EndingTheProgramStopsTheRunWithoutAWord) {
   Form4 form;
   form.AppendCommand("CREATE TABLE a (n I)");
