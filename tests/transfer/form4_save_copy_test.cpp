@@ -140,6 +140,12 @@ TEST(Form4Save, CancelWritesNothingAndAnUnwritablePathIsReported) {
 }
 
 TEST(Form4Save, SingleByteCodePagesWriteQuestionMarksAndCountThem) {
+  EXPECT_EQ(transfer::ScriptFileCodeset("ISO-8859-1", 1), "ISO-8859-1");
+  EXPECT_EQ(transfer::ScriptFileCodeset("KOI8-R", 1), "KOI8-R");
+  EXPECT_EQ(transfer::ScriptFileCodeset("UTF-8", 6), "UTF-8");
+  EXPECT_EQ(transfer::ScriptFileCodeset("ANSI_X3.4-1968", 1), "UTF-8");
+  EXPECT_EQ(transfer::ScriptFileCodeset("EUC-JP", 3), "UTF-8");
+
   long long replaced = -1;
   EXPECT_EQ(transfer::EncodeScriptText("caf\u00e9 \u20ac \u0436\u00e9\r\n", "CP1252", &replaced),
             QByteArray("caf\xe9 \x80 ?\xe9\r\n"));
