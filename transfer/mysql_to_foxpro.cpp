@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressBar>
+#include <algorithm>
 #include <optional>
 
 #include "platform/connection_strings.h"
@@ -66,7 +67,9 @@ std::string FoxproTargetFolder(const platform::ConnectionFields& fields) {
 }
 
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString) {
-  mysql.setCursorLocation(ado::adUseClient);
+  // Rows are streamed: a stored result would hold the whole table in memory and keep the window
+  // waiting until the last row arrived. The progress bar's total is counted beforehand.
+  mysql.setCursorLocation(ado::adUseServer);
   mysql.setCommandTimeout(kSourceTimeoutSeconds);
   mysql.setConnectionTimeout(kSourceTimeoutSeconds);
   mysql.open(connectionString);
@@ -93,31 +96,51 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       hooks.tableDropped(lower);
     }
 
-    ado::RecordSet rows;
-    try {
-      rows.open("SELECT * FROM " + backtickName(table), mysql, ado::adOpenStatic,
-                ado::adLockReadOnly);
-    } catch (const ado::DataAccessError& e) {
-      throw ado::DataAccessError("Table '" + table + "' cannot be read: " + e.what(),
-                                 e.nativeCode());
-    }
+    const std::string source = backtickName(table);
+    auto named = [&](const ado::DataAccessError& e) {
+      return ado::DataAccessError("Table '" + table + "' cannot be read: " + e.what(),
+                                  e.nativeCode());
+    };
 
-    const std::string targetPath = targetFolder + table + ".DBF";
-    const int fieldCount = rows.fieldCount();
+    // The columns first, without rows: a question about a column name must not keep a
+    // streaming result waiting on the server.
     std::vector<std::string> entries;
     std::vector<int> types;
+    ado::RecordSet rows;
+    try {
+      rows.open("SELECT * FROM " + source + " LIMIT 0", mysql, ado::adOpenForwardOnly,
+                ado::adLockReadOnly);
+    } catch (const ado::DataAccessError& e) {
+      throw named(e);
+    }
+    const int fieldCount = rows.fieldCount();
+    std::vector<std::string> names;
     for (int f = 0; f < fieldCount; ++f) {
-      const ado::FieldInfo& field = rows.field(f);
-      std::string entry = FoxproScript::ColumnEntry(field.name);
+      names.push_back(rows.field(f).name);
+      types.push_back(rows.field(f).type);
+    }
+    rows.close();
+    for (const std::string& name : names) {
+      std::string entry = FoxproScript::ColumnEntry(name);
       const std::string bare = FoxproScript::BareName(entry);
       if (FoxproScript::IsNumericName(bare)) entry = "[" + hooks.renameNumericColumn(bare) + "]";
       entries.push_back(std::move(entry));
-      types.push_back(field.type);
     }
+    const std::string targetPath = targetFolder + table + ".DBF";
     hand(FoxproScript::CreateCommand(targetPath, entries, types));
 
+    long long total = 0;
+    try {
+      ado::RecordSet count(mysql.execute("SELECT COUNT(*) FROM " + source));
+      total = std::stoll(count.value(0).toText());
+      rows.open("SELECT * FROM " + source, mysql, ado::adOpenForwardOnly, ado::adLockReadOnly);
+    } catch (const ado::DataAccessError& e) {
+      throw named(e);
+    }
+    if (rows.fieldCount() != fieldCount)
+      throw ado::DataAccessError("Table '" + table + "' changed while it was being read.");
+
     const std::string prefix = "INSERT INTO [" + targetPath + "] VALUES(";
-    const long long total = rows.recordCount();
     hooks.progress(0, total);
     long long done = 0;
     while (!rows.eof()) {
@@ -129,7 +152,9 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       command += ')';
       hand(command);
       rows.moveNext();
-      hooks.progress(++done, total);
+      // Rows added meanwhile may outnumber the count; the bar stops at its end.
+      ++done;
+      hooks.progress(std::min(done, total), total);
     }
     rows.close();
     ++summary.tablesScripted;

@@ -32,8 +32,8 @@ namespace transfer {
 // in the file system's root.
 std::string FoxproTargetFolder(const platform::ConnectionFields& fields);
 
-// Opens the run's one MySQL connection: client-side cursor (exact row counts for the progress
-// bar), command and connection time-outs of 5000 seconds.
+// Opens the run's one MySQL connection: server-side cursor, so rows stream and a large table
+// never sits in memory whole; command and connection time-outs of 5000 seconds.
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString);
 
 // What the caller supplies to one script build. Every member must be set.
@@ -61,7 +61,8 @@ struct FoxproScriptSummary {
   long long commands = 0;
 };
 
-// Reads each table ("SELECT * FROM `name`") on the open connection, in the order given (the
+// Reads each table ("SELECT * FROM `name`", its rows counted first for the progress) on the
+// open connection, in the order given (the
 // main window passes its selection from the bottom of the list up), and hands out its commands.
 // Throws the data-access layer's error, with the table named, when a table cannot be read.
 FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
