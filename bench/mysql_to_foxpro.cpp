@@ -121,8 +121,10 @@ class BenchDialogs : public platform::Dialogs {
   QString openFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
   QString saveFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
   QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  long peakAtPreview = 0;
   int showModal(QDialog& dialog) override {
     shown = Clock::now();
+    peakAtPreview = peakMegabytes();
     auto& form = dynamic_cast<Form4&>(dialog);
     form.show();
     while (form.loading()) platform::DoEvents();
@@ -153,19 +155,23 @@ int main(int argc, char** argv) {
   run(m, "USE qm_bench_tofox");
   makeTable(m, rows);
 
-  // Baseline: every row of SELECT * fetched with Connector/C, stored client-side as the
-  // transfer's own cursor does.
-  auto b0 = Clock::now();
-  if (mysql_query(m, "SELECT * FROM bench") != 0) die(m, "select");
-  MYSQL_RES* res = mysql_store_result(m);
+  // Baseline: every row of SELECT * fetched with Connector/C, the better of two fetches, so a
+  // busy moment of the machine does not flatter the ratios.
+  double baseline = 1e9;
   unsigned long long bytes = 0;
-  const unsigned nf = mysql_num_fields(res);
-  while (MYSQL_ROW r = mysql_fetch_row(res)) {
-    unsigned long* len = mysql_fetch_lengths(res);
-    for (unsigned i = 0; i < nf; ++i) bytes += r[i] ? len[i] : 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto b0 = Clock::now();
+    if (mysql_query(m, "SELECT * FROM bench") != 0) die(m, "select");
+    MYSQL_RES* res = mysql_store_result(m);
+    bytes = 0;
+    const unsigned nf = mysql_num_fields(res);
+    while (MYSQL_ROW r = mysql_fetch_row(res)) {
+      unsigned long* len = mysql_fetch_lengths(res);
+      for (unsigned i = 0; i < nf; ++i) bytes += r[i] ? len[i] : 0;
+    }
+    mysql_free_result(res);
+    baseline = std::min(baseline, seconds(b0, Clock::now()));
   }
-  mysql_free_result(res);
-  const double baseline = seconds(b0, Clock::now());
   mysql_close(m);
   const long peakBefore = peakMegabytes();
 
@@ -233,8 +239,9 @@ int main(int argc, char** argv) {
                                                           : "relisting";
   std::printf("longest unserved event-loop gap       %8lld ms, ending while %s\n",
               static_cast<long long>(longestGap), phase);
-  std::printf("peak memory: %ld MB after baseline, %ld MB after the run\n", peakBefore,
-              peakMegabytes());
+  std::printf(
+      "peak memory: %ld MB after baseline, %ld MB when the preview opens, %ld MB after the run\n",
+      peakBefore, dialogs->peakAtPreview, peakMegabytes());
   std::printf("FoxPro list after the run: %d entries\n", list2.count());
   return dialogs->lastMessage == "Transfer finished." ? 0 : 1;
 }

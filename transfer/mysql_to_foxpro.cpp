@@ -271,7 +271,14 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
   // Whether or not the script ran, the list shows what the FoxPro database now holds, never an
   // entry for a table that was not created.
   if (listTouched || (built && summary.commands > 0))
-    trap.step(112, [&] { RefillFoxproList(view.List2, FoxproConnectionString()); });
+    trap.step(112, [&] {
+      // The main window's own listing when the program has wired it (it reports its own
+      // failures); the small refill here serves a view without one.
+      if (app.mainWindow.fillFoxproList)
+        app.mainWindow.fillFoxproList(FoxproConnectionString());
+      else
+        RefillFoxproList(view.List2, FoxproConnectionString());
+    });
   view.pointer.setNormal();
 }
 

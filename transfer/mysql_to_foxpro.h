@@ -71,7 +71,9 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const FoxproScriptHooks& hooks);
 
 // Replaces the list's entries with the FoxPro database's tables (views and system tables left
-// out). The main window's own listing lives in catalogue/, which this folder may not use.
+// out). The main window's own listing lives in catalogue/, which this folder may not use; the
+// send uses that one through Application::mainWindow.fillFoxproList when it is wired, and this
+// one otherwise.
 void RefillFoxproList(QListWidget& list, const std::string& foxproConnectionString);
 
 // The main window's "Send Table/s To FoxPro".

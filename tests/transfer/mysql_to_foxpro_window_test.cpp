@@ -365,3 +365,17 @@ TEST_F(SendToFoxproWindow, EveryDemoTableArrivesEqual) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SendToFoxproWindow, RelistsThroughTheMainWindowsListingWhenWired) {
+  admin("CREATE TABLE t (a INT)");
+  std::vector<std::string> relisted;
+  env.app().mainWindow.fillFoxproList = [&](const std::string& cs) { relisted.push_back(cs); };
+  select({"t"}, {"t"});
+  whenPreviewOpens(false);
+  transfer::SendTablesToFoxpro(view);
+  EXPECT_EQ(relisted, std::vector<std::string>{foxpro()});
+}
+
+}  // namespace
