@@ -379,3 +379,33 @@ TEST_F(SendToFoxproWindow, RelistsThroughTheMainWindowsListingWhenWired) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SendToFoxproWindow, FailuresAreReportedAndNoHalfScriptIsOffered) {
+  admin("CREATE TABLE here (a INT)");
+  List2.addItems({"old"});
+  // "gone" is listed but no longer in MySQL; "here" (below it) is scripted first.
+  select({"gone", "here"}, {"gone", "here"});
+  whenPreviewOpens(true);
+  transfer::SendTablesToFoxpro(view);
+  auto messages = env.dialogs().messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Application Error");
+  EXPECT_TRUE(messages[0].text.contains("Table 'gone' cannot be read"));
+  EXPECT_TRUE(messages[0].text.contains("in Dovrant2021/08/31.Form2.PushButton3_Click at line"));
+  EXPECT_EQ(previewsShown, 0);
+  EXPECT_TRUE(entries(List2).isEmpty());  // the interim "here" went with the refill
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+
+  env.dialogs().shown.clear();
+  fields.port = "1";  // nothing listens there
+  transfer::SendTablesToFoxpro(view);
+  messages = env.dialogs().messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Application Error");
+  EXPECT_EQ(previewsShown, 0);
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+}
+
+}  // namespace
