@@ -127,26 +127,6 @@ TEST_F(MySqlToFoxproScript, ValuesOfEveryColumnTypeAsTheirTextForm) {
             "'y', 'p,q', '', 'x''+''y', '{\"k\": 1}', 0h00FF, 0h1A, 0hDEADBEEF)");
 }
 
-TEST_F(MySqlToFoxproScript, LongValuesAndLineBreaksStayOnOneLineWhole) {
-  admin("CREATE TABLE t (v TEXT)");
-  const std::string s200(200, 'a'),
-      s201 = std::string(200, 'b') + "c",
-      s450 = std::string(200, 'x') + std::string(200, 'y') + std::string(50, 'z');
-  admin("INSERT INTO t VALUES ('" + s200 + "'), ('" + s201 + "'), ('" + s450 +
-        "'), ('a\\rb\\nc\\r\\nd'), ('\\r\\r'), (NULL)");
-  run({"t"});
-  ASSERT_EQ(commands.size(), 7u);
-  const std::string p = "INSERT INTO [/tmp/fox/t.DBF] VALUES(";
-  EXPECT_EQ(commands[1], p + "'" + s200 + "')");
-  EXPECT_EQ(commands[2], p + "'" + std::string(200, 'b') + "'+'c')");
-  EXPECT_EQ(commands[3], p + "'" + std::string(200, 'x') + "'+'" + std::string(200, 'y') + "'+'" +
-                             std::string(50, 'z') + "')");
-  EXPECT_EQ(commands[4], p + "'a'+CHR(13)+'b'+CHR(10)+'c'+CHR(13)+CHR(10)+'d')");
-  EXPECT_EQ(commands[5], p + "CHR(13)+CHR(13))");
-  EXPECT_EQ(commands[6], p + "'')");
-  for (const auto& c : commands) EXPECT_EQ(c.find_first_of("\r\n"), std::string::npos);
-}
-
 TEST_F(MySqlToFoxproScript, AnUnreadableTableIsNamedInTheError) {
   try {
     run({"missing"});
