@@ -67,15 +67,6 @@ QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, 
   return f;
 }
 
-// CR LF, lone CR and LF all become LF, the editor's own line break.
-QString withLineFeeds(QString text) {
-  if (text.contains(QLatin1Char('\r'))) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  }
-  return text;
-}
-
 }  // namespace
 
 Form4::Form4(QWidget* parent) : QDialog(parent) {
@@ -113,6 +104,8 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
     pointer_->watch(w, Hover::Background);
   }
 
+  connect(RichTextBox1->document(), &QTextDocument::contentsChange, this,
+          [this](int, int, int) { editorChanged(); });
   connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
   connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
   connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
@@ -135,8 +128,13 @@ void Form4::Form_Load() {
 }
 
 void Form4::AppendCommand(const QString& command) {
-  pending_ += withLineFeeds(command);
-  pending_ += QLatin1Char('\n');
+  if (edited_) {
+    text_ = editorText();
+    loaded_ = text_.size();
+    edited_ = false;
+  }
+  text_ += transfer::WithCrLf(command);
+  text_ += QLatin1String("\r\n");
   if (isVisible()) scheduleLoading();
 }
 
@@ -144,27 +142,49 @@ void Form4::AddJob(std::unique_ptr<transfer::ScriptJob> job) {
   if (job) jobs_.push_back(std::move(job));
 }
 
-bool Form4::loading() const { return pendingPos_ < pending_.size(); }
+bool Form4::loading() const { return !edited_ && loaded_ < text_.size(); }
 
-QString Form4::Script() const {
+QString Form4::editorText() const {
   // The raw text keeps every character as typed (the plain-text view would turn non-breaking
   // spaces into blanks); blocks are separated by the paragraph separator.
-  QString text = RichTextBox1->document()->toRawText();
-  text.replace(QChar(QChar::ParagraphSeparator), QLatin1String("\r\n"));
-  if (loading()) {
-    QString rest = pending_.mid(pendingPos_);
-    rest.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    text += rest;
+  QString raw = RichTextBox1->document()->toRawText();
+  const QChar* data = raw.constData();
+  const qsizetype n = raw.size();
+  QString out;
+  out.reserve(n + n / 32 + 16);
+  qsizetype from = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] != QChar(QChar::ParagraphSeparator)) continue;
+    out.append(data + from, i - from);
+    out.append(QLatin1String("\r\n"));
+    from = i + 1;
   }
-  return text;
+  out.append(data + from, n - from);
+  return out;
+}
+
+QString Form4::Script() const {
+  if (!edited_) return text_;
+  return editorText();
 }
 
 void Form4::SetScript(const QString& script) {
-  pending_ = withLineFeeds(script);
-  pendingPos_ = 0;
+  text_ = transfer::WithCrLf(script);
+  loaded_ = 0;
+  edited_ = false;
+  filling_ = true;
   RichTextBox1->clear();
-  if (isVisible()) {
-    loadNextPiece();
+  filling_ = false;
+  if (isVisible()) loadNextPiece();
+}
+
+void Form4::editorChanged() {
+  if (filling_) return;
+  edited_ = true;
+  // Someone replaced the text while pieces were still arriving: the editor is theirs now.
+  if (RichTextBox1->isReadOnly()) {
+    RichTextBox1->setReadOnly(false);
+    RichTextBox1->setUndoRedoEnabled(true);
   }
 }
 
@@ -185,29 +205,29 @@ void Form4::scheduleLoading() {
 
 void Form4::loadNextPiece() {
   if (!loading()) return;
-  qsizetype end = pendingPos_ + kPieceChars;
-  if (end >= pending_.size()) {
-    end = pending_.size();
+  qsizetype end = loaded_ + kPieceChars;
+  if (end >= text_.size()) {
+    end = text_.size();
   } else {
     // Pieces end after a line break so no line is split between two of them.
-    qsizetype lf = pending_.indexOf(QLatin1Char('\n'), end);
-    end = lf < 0 ? pending_.size() : lf + 1;
+    qsizetype lf = text_.indexOf(QLatin1Char('\n'), end);
+    end = lf < 0 ? text_.size() : lf + 1;
   }
-  bool first = pendingPos_ == 0 && RichTextBox1->document()->isEmpty();
+  bool first = loaded_ == 0;
   RichTextBox1->setUndoRedoEnabled(false);
   // The user types into the editor once it holds the whole script, not between pieces.
   RichTextBox1->setReadOnly(true);
+  filling_ = true;
   QTextCursor cursor(RichTextBox1->document());
   cursor.movePosition(QTextCursor::End);
-  cursor.insertText(QStringView(pending_).mid(pendingPos_, end - pendingPos_).toString());
-  pendingPos_ = end;
+  cursor.insertText(QStringView(text_).mid(loaded_, end - loaded_).toString());
+  filling_ = false;
+  loaded_ = end;
   if (first) RichTextBox1->moveCursor(QTextCursor::Start);
   if (loading()) {
     scheduleLoading();
     return;
   }
-  pending_.clear();
-  pendingPos_ = 0;
   RichTextBox1->setReadOnly(false);
   RichTextBox1->setUndoRedoEnabled(true);
 }

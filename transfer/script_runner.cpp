@@ -39,6 +39,42 @@ QStringView ScriptLines::line(qsizetype index) const {
   return QStringView(text_).mid(start, end - start);
 }
 
+QString WithCrLf(const QString& text) {
+  const QChar* data = text.constData();
+  const qsizetype n = text.size();
+  qsizetype lone = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] == u'\r') {
+      if (i + 1 < n && data[i + 1] == u'\n') {
+        ++i;
+      } else {
+        ++lone;
+      }
+    } else if (data[i] == u'\n') {
+      ++lone;
+    }
+  }
+  if (lone == 0) return text;
+  QString out;
+  out.reserve(n + lone);
+  qsizetype from = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] == u'\r') {
+      if (i + 1 < n && data[i + 1] == u'\n') {
+        ++i;
+        continue;
+      }
+    } else if (data[i] != u'\n') {
+      continue;
+    }
+    out.append(data + from, i - from);
+    out.append(kLineBreak);
+    from = i + 1;
+  }
+  out.append(data + from, n - from);
+  return out;
+}
+
 int LineProgress(long long index, long long count) {
   if (count <= 1) return 100;
   return static_cast<int>(std::clamp(index * 100 / (count - 1), 0LL, 100LL));

@@ -3,8 +3,11 @@
 // window closes, and a run that the user interrupts by closing the window or ending the program.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -52,6 +55,12 @@ class ActionJob : public transfer::ScriptJob {
   std::string line_;
   std::function<void(std::vector<std::string>&)> act_;
 };
+
+void moveMouse(QWidget* w) {
+  QMouseEvent e(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &e);
+}
 
 // Shows the window modally and runs the steps while it is open.
 void whileOpen(UiTestEnvironment& env, Form4& form, std::function<void()> steps) {
@@ -231,6 +240,29 @@ TEST_F(FoxproPreview, DiscardingTheWindowDuringARunLeavesTheRunAloneWithIt) {
   EXPECT_EQ(rows("a"), 0);
   EXPECT_EQ(rows("b"), -1);
   EXPECT_TRUE(messages().isEmpty());
+}
+
+TEST_F(FoxproPreview, PointerShowsTheHourglassThroughoutARun) {
+  using State = platform::WindowPointer::State;
+  Form4 form;
+  form.AppendCommand("CREATE TABLE a (n I)");
+  form.AppendCommand("INSERT INTO missing VALUES (1)");  // fails, so the window stays open
+  State overButtonDuringRun = State::Normal;
+  form.AddJob(std::make_unique<ActionJob>("a", "CREATE TABLE a (n I)", [&](auto&) {
+    moveMouse(form.PushButton2);
+    overButtonDuringRun = form.pointer().state();
+  }));
+  State overButtonAfter = State::Wait, overPreviewAfter = State::Wait;
+  whileOpen(env, form, [&] {
+    form.PushButton3_Click();
+    moveMouse(form.PushButton4);
+    overButtonAfter = form.pointer().state();
+    moveMouse(form.RichTextBox1->viewport());
+    overPreviewAfter = form.pointer().state();
+  });
+  EXPECT_EQ(overButtonDuringRun, State::Wait);
+  EXPECT_EQ(overButtonAfter, State::Custom);
+  EXPECT_EQ(overPreviewAfter, State::Normal);
 }
 
 namespace {

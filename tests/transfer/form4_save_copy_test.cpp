@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include "platform/pointer.h"
 #include "support/scripted_dialogs.h"
@@ -43,6 +45,25 @@ TEST(Form4Text, AppendedCommandsReadBackWithCrLfWhetherLoadedOrNot) {
   EXPECT_FALSE(form.RichTextBox1->isReadOnly());
   form.AppendCommand("late");
   EXPECT_EQ(form.Script(), expected + "late\r\n");
+}
+
+TEST(Form4Text, WhatTheUserTypesIsWhatTheScriptReads) {
+  UiTestEnvironment env;
+  Form4 form;
+  form.AppendCommand("SELECT 1");
+  form.AppendCommand("SELECT 2");
+  showAndLoad(form);
+  QTextCursor cursor(form.RichTextBox1->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText("SELECT 3\n");
+  cursor.movePosition(QTextCursor::Start);
+  cursor.deleteChar();
+  cursor.insertText("D");
+  EXPECT_EQ(form.Script(), "DELECT 1\r\nSELECT 2\r\nSELECT 3\r\n");
+  form.AppendCommand("SELECT 4");
+  EXPECT_EQ(form.Script(), "DELECT 1\r\nSELECT 2\r\nSELECT 3\r\nSELECT 4\r\n");
+  while (form.loading()) QCoreApplication::processEvents();
+  EXPECT_EQ(form.RichTextBox1->toPlainText(), "DELECT 1\nSELECT 2\nSELECT 3\nSELECT 4\n");
 }
 
 TEST(Form4Text, LargeScriptArrivesInPiecesAndReadsWholeMeanwhile) {
@@ -119,6 +140,12 @@ TEST(Form4Save, CancelWritesNothingAndAnUnwritablePathIsReported) {
 }
 
 TEST(Form4Save, SingleByteCodePagesWriteQuestionMarksAndCountThem) {
+  EXPECT_EQ(transfer::ScriptFileCodeset("ISO-8859-1", 1), "ISO-8859-1");
+  EXPECT_EQ(transfer::ScriptFileCodeset("KOI8-R", 1), "KOI8-R");
+  EXPECT_EQ(transfer::ScriptFileCodeset("UTF-8", 6), "UTF-8");
+  EXPECT_EQ(transfer::ScriptFileCodeset("ANSI_X3.4-1968", 1), "UTF-8");
+  EXPECT_EQ(transfer::ScriptFileCodeset("EUC-JP", 3), "UTF-8");
+
   long long replaced = -1;
   EXPECT_EQ(transfer::EncodeScriptText("caf\u00e9 \u20ac \u0436\u00e9\r\n", "CP1252", &replaced),
             QByteArray("caf\xe9 \x80 ?\xe9\r\n"));
