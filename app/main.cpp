@@ -4,6 +4,7 @@
 #include "catalogue/form2.h"
 #include "platform/application.h"
 #include "shell/form1.h"
+#include "transfer/mysql_to_foxpro.h"
 
 int main(int argc, char** argv) {
   QApplication qapp(argc, argv);
@@ -21,10 +22,8 @@ int main(int argc, char** argv) {
   WireMainWindow(app);
   app.showConnectionWindow = [&app] { app.window<Form1>().show(); };
 
-  // The main window's send buttons start the transfers through app.transfers
-  // (platform/main_window_view.h); while unset, those buttons do nothing. Wire them here:
-  //   app.transfers.sendToFoxpro = ...;  // "Send Table/s To FoxPro", MySQL to FoxPro
-  //   app.transfers.sendToMySql = ...;   // "Send Table/s To MySQL", FoxPro to MySQL
+  // The main window's send buttons start the transfers (platform/main_window_view.h).
+  app.transfers.sendToFoxpro = transfer::SendTablesToFoxpro;
 
   app.window<Form1>().start();
   if (app.ending()) return 0;
