@@ -13,12 +13,12 @@ namespace MySqlScript {
 // A MySQL identifier in backticks, any backtick inside doubled.
 std::string QuoteIdentifier(const std::string& name);
 
-// "tempid" + the smallest n >= 0 such that no field is named exactly that (case-sensitive).
+// "tempid" + the smallest n >= 0 such that no field has that name in any letter case.
 std::string TempKeyName(const std::vector<std::string>& fieldNames);
 
 // The column type for a field, chosen from the words of its type name and widened where the
-// narrower type would change values: TEXT, BIT, DECIMAL(p,s), DOUBLE, SMALLINT, INT, BIGINT,
-// LONGBLOB.
+// narrower type would change values: TEXT (LONGTEXT for memos), BIT, DECIMAL(p,s), DOUBLE,
+// SMALLINT, INT, BIGINT, LONGBLOB.
 std::string ColumnType(const ado::FieldInfo& field);
 
 std::string DropCommand(const std::string& table);
