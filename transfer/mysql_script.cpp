@@ -52,7 +52,9 @@ std::string ColumnType(const ado::FieldInfo& field) {
   return "TEXT";
 }
 
-std::string DropCommand(const std::string& table) { return "DROP TABLE " + QuoteIdentifier(table); }
+std::string DropCommand(const std::string& table) {
+  return "DROP TABLE IF EXISTS " + QuoteIdentifier(table);
+}
 
 std::string CreateCommand(const std::string& table, const std::string& keyName,
                           const std::vector<ado::FieldInfo>& fields) {

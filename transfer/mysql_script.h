@@ -21,6 +21,9 @@ std::string TempKeyName(const std::vector<std::string>& fieldNames);
 // SMALLINT, INT, BIGINT, LONGBLOB.
 std::string ColumnType(const ado::FieldInfo& field);
 
+// "DROP TABLE IF EXISTS `t`": the overwrite question matches names in any letter case, which
+// a server that keeps table names by case (MySQL on Linux) does not; there the old table stays
+// and the script goes on instead of stopping at the drop.
 std::string DropCommand(const std::string& table);
 // "CREATE TABLE `t`( `key` INTEGER UNSIGNED NOT NULL,`a` TEXT,`b` INT );"
 std::string CreateCommand(const std::string& table, const std::string& keyName,

@@ -54,8 +54,8 @@ TEST(MySqlScript, CommandTexts) {
             "`price` DECIMAL(10,2) );");
   EXPECT_EQ(CreateCommand("empty", "tempid0", {}),
             "CREATE TABLE `empty`( `tempid0` INTEGER UNSIGNED NOT NULL );");
-  EXPECT_EQ(DropCommand("order items"), "DROP TABLE `order items`");
+  EXPECT_EQ(DropCommand("order items"), "DROP TABLE IF EXISTS `order items`");
   EXPECT_EQ(AlterCommand("order items", "tempid0"),
             "ALTER TABLE `order items` DROP COLUMN `tempid0`");
-  EXPECT_EQ(DropCommand("a`b"), "DROP TABLE `a``b`");
+  EXPECT_EQ(DropCommand("a`b"), "DROP TABLE IF EXISTS `a``b`");
 }
