@@ -1,0 +1,110 @@
+// Form4, "Send Table/s": the window every transfer ends in. The transfer appends its commands to
+// the preview, one per line, names the target in m_SendType, attaches per-table jobs, and shows
+// the window modally:
+//
+//   Form4 form(&view.window);
+//   form.AppendCommand(...);            // as often as needed; cheap
+//   form.AddJob(std::move(job));        // optional, see script_job.h
+//   form.m_SendType = 0;                // 0 FoxPro, 1 MySQL
+//   platform::ShowModal(form);
+//   if (platform::Application::current().ending()) return;
+//
+// The user may edit, find and replace (Form5), save, copy or execute the script. A run that
+// reaches the end sets ScriptExecuted, says "Transfer finished." and closes the window (it stays
+// open when there are notes to read); a failing line stops the run and is shown with the
+// database's message in Notes. Closing the window during a run stops the run after the current
+// line. Each window is used once: closing it discards its script.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "transfer/script_job.h"
+
+class QGroupBox;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace platform {
+class WindowPointer;
+}
+
+namespace transfer {
+// Program-wide: false at start, set by a run that reached the end, never reset.
+bool ScriptExecuted();
+void SetScriptExecuted();
+}  // namespace transfer
+
+namespace Form4Texts {
+inline constexpr const char* kCaption = "Send Table/s";
+inline constexpr const char* kTransferFinished = "Transfer finished.";
+inline constexpr const char* kTransferProblem = "Transfer problem. See Notes.";
+inline constexpr const char* kDataSent = "Data sent to clipboard.";
+inline constexpr const char* kSaveTitle = "Save List";
+inline constexpr const char* kSaveFilter = "Text Files(*.txt)|*.txt|All Files (*.*)|*.*|";
+}  // namespace Form4Texts
+
+class Form4 : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit Form4(QWidget* parent = nullptr);
+  ~Form4() override;
+
+  qint16 m_SendType = 0;  // 0 FoxPro script, 1 MySQL script, other: runs nothing, succeeds
+
+  // Adds one command as one line of the script. A line break inside the command (CR LF, CR or
+  // LF) starts a new line. Cheap: the text is kept aside and reaches the editor when the window
+  // is shown, in pieces, so a million lines never freeze the window.
+  void AppendCommand(const QString& command);
+  // Attaches per-table work run during execution.
+  void AddJob(std::unique_ptr<transfer::ScriptJob> job);
+  // The script as it stands, lines joined by CR LF (what execution, save and copy read).
+  QString Script() const;
+  // Replaces the whole script (find and replace writes back through this).
+  void SetScript(const QString& script);
+
+  // True while "Execute SQL Commands Now" runs.
+  bool running() const { return running_; }
+  // True while text set aside by AppendCommand or SetScript is still being moved into the editor.
+  bool loading() const;
+
+  void Form_Load();
+  void PushButton1_Click();  // "Find and Replace"
+  void PushButton2_Click();  // "Save SQL Commands As Text File"
+  void PushButton3_Click();  // "Execute SQL Commands Now"
+  void PushButton4_Click();  // "Copy SQL Commands To Clipboard"
+
+  QGroupBox* Frame1;
+  QPlainTextEdit* RichTextBox1;
+  QPushButton* PushButton3;
+  QPushButton* PushButton1;
+  QPushButton* PushButton2;
+  QPushButton* PushButton4;
+  QGroupBox* Frame2;
+  QPlainTextEdit* Text1;  // Notes
+  QProgressBar* ProgressBar1;
+
+  platform::WindowPointer& pointer() { return *pointer_; }
+
+  // Every closing path (close box, Escape, a finished run) passes here.
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void loadNextPiece();
+  void scheduleLoading();
+
+  platform::WindowPointer* pointer_;
+  std::vector<std::unique_ptr<transfer::ScriptJob>> jobs_;
+  QString pending_;  // LF-separated text not yet in the editor
+  qsizetype pendingPos_ = 0;
+  bool loadScheduled_ = false;
+  bool running_ = false;
+  bool stopRequested_ = false;
+};

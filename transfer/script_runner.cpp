@@ -1,0 +1,176 @@
+#include "transfer/script_runner.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/connection_strings.h"
+#include "platform/dataaccess.h"
+#include "platform/error_trap.h"
+
+namespace transfer {
+
+namespace {
+
+const QString kLineBreak = QStringLiteral("\r\n");
+
+std::string toUtf8(QStringView text) {
+  QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace
+
+ScriptLines::ScriptLines(QString text) : text_(std::move(text)) {
+  if (text_.isEmpty()) return;
+  starts_.push_back(0);
+  qsizetype from = 0;
+  while (true) {
+    qsizetype at = text_.indexOf(kLineBreak, from);
+    if (at < 0) break;
+    from = at + kLineBreak.size();
+    starts_.push_back(from);
+  }
+}
+
+QStringView ScriptLines::line(qsizetype index) const {
+  qsizetype start = starts_[static_cast<std::size_t>(index)];
+  qsizetype end = index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2
+                                     : text_.size();
+  return QStringView(text_).mid(start, end - start);
+}
+
+int LineProgress(long long index, long long count) {
+  if (count <= 1) return 100;
+  return static_cast<int>(std::clamp(index * 100 / (count - 1), 0LL, 100LL));
+}
+
+QString ScriptOutcome::notesText() const {
+  QStringList parts;
+  if (end == End::Failed) {
+    parts << (hasFailingLine ? failingLine + kLineBreak + error : error);
+  }
+  parts << notes;
+  return parts.join(kLineBreak);
+}
+
+QString SkippedJobNote(const std::string& table) {
+  return QStringLiteral(
+             "The rows of table %1 were not copied: the line that creates it is no longer in "
+             "the script.")
+      .arg(QString::fromStdString(table));
+}
+
+QString ReplacedCharactersNote(long long count) {
+  if (count == 1) {
+    return QStringLiteral(
+        "1 character that the FoxPro table's code page cannot hold was written as \"?\".");
+  }
+  return QStringLiteral(
+             "%1 characters that the FoxPro tables' code page cannot hold were written as "
+             "\"?\".")
+      .arg(count);
+}
+
+std::function<std::string()> ScriptTarget(qint16 sendType) {
+  if (sendType == 0) return [] { return FoxproConnectionString(); };
+  if (sendType == 1) return [] { return MySQLConnectionString(); };
+  return {};
+}
+
+ScriptOutcome ExecuteScript(const QString& script,
+                            const std::function<std::string()>& connectionString,
+                            const std::vector<ScriptJob*>& jobs,
+                            const std::function<bool(int percent)>& progress) {
+  ScriptOutcome out;
+  const ScriptLines lines(script);
+  const qsizetype count = lines.size();
+  std::vector<bool> ran(jobs.size(), false);
+  std::unique_ptr<ado::Connection> cn;
+  qsizetype current = -1;
+
+  auto fail = [&](const QString& error) {
+    out.end = ScriptOutcome::End::Failed;
+    out.hasFailingLine = current >= 0;
+    if (out.hasFailingLine) out.failingLine = lines.line(current).toString();
+    out.error = error;
+  };
+  auto replacedNote = [&] {
+    long long replaced = 0;
+    try {
+      if (cn) replaced = cn->charactersReplaced();
+    } catch (...) {
+    }
+    if (replaced > 0) out.notes << ReplacedCharactersNote(replaced);
+  };
+
+  if (!connectionString) {
+    // No target: nothing runs, and the run counts as finished.
+    for (std::size_t j = 0; j < jobs.size(); ++j) out.notes << SkippedJobNote(jobs[j]->table());
+    return out;
+  }
+
+  try {
+    cn = std::make_unique<ado::Connection>();
+    cn->open(connectionString());
+  } catch (...) {
+    fail(platform::CurrentExceptionDescription());
+    return out;
+  }
+
+  bool stop = false;
+  for (qsizetype i = 0; i < count; ++i) {
+    if (!progress(LineProgress(i, count)) || stop) {
+      out.end = ScriptOutcome::End::Stopped;
+      replacedNote();
+      return out;
+    }
+    current = i;
+    QStringView line = lines.line(i);
+    if (line.isEmpty()) continue;
+    std::string command = toUtf8(line);
+    try {
+      cn->execute(command);
+      ++out.commandsRun;
+    } catch (...) {
+      fail(platform::CurrentExceptionDescription());
+      replacedNote();
+      return out;
+    }
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+      if (ran[j] || !jobs[j]->runsAfter(command)) continue;
+      ran[j] = true;
+      std::vector<std::string> jobNotes;
+      // The job's own progress fills the stretch of the bar between this line and the next.
+      auto jobProgress = [&](int percent) {
+        long long value = count <= 1 ? 100
+                                     : (static_cast<long long>(i) * 100 + std::clamp(percent, 0, 100)) /
+                                           (count - 1);
+        if (!progress(static_cast<int>(std::min(value, 100LL)))) stop = true;
+      };
+      try {
+        jobs[j]->run(*cn, jobProgress, jobNotes);
+      } catch (...) {
+        for (const auto& n : jobNotes) out.notes << QString::fromStdString(n);
+        fail(QStringLiteral("The rows of table %1 could not be copied: %2")
+                 .arg(QString::fromStdString(jobs[j]->table()),
+                      platform::CurrentExceptionDescription()));
+        replacedNote();
+        return out;
+      }
+      for (const auto& n : jobNotes) out.notes << QString::fromStdString(n);
+    }
+  }
+
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    if (!ran[j]) out.notes << SkippedJobNote(jobs[j]->table());
+  }
+  replacedNote();
+  try {
+    cn->close();
+  } catch (...) {
+    fail(platform::CurrentExceptionDescription());
+  }
+  return out;
+}
+
+}  // namespace transfer

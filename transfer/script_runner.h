@@ -1,0 +1,78 @@
+// Executing a preview script: the plain logic behind "Execute SQL Commands Now", without any
+// window, so tests and benchmarks run it directly.
+//
+// The script is split at CR LF once, at the start, and those lines are what runs: edits made to
+// the preview during a run change nothing. Every non-empty line is one command sent as it stands
+// (not split at ";", not trimmed); empty lines are skipped. After each line that ran, every job
+// that has not run yet and claims the line runs (see script_job.h). The first failing line or job
+// ends the run; what ran before stays in effect (no transaction).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transfer/script_job.h"
+
+namespace transfer {
+
+// The lines of a script, read once. Keeps its own copy of the text and where each line starts,
+// so a million lines cost a few megabytes beyond the text itself.
+class ScriptLines {
+ public:
+  explicit ScriptLines(QString text);  // empty text: no lines
+  qsizetype size() const { return static_cast<qsizetype>(starts_.size()); }
+  QStringView line(qsizetype index) const;
+
+ private:
+  QString text_;
+  std::vector<qsizetype> starts_;
+};
+
+// The progress bar value before line `index` of `count`: 0 before the first line, 100 before
+// the last, 100 throughout a one-line script.
+int LineProgress(long long index, long long count);
+
+struct ScriptOutcome {
+  enum class End {
+    Finished,  // every line ran: the script counts as executed
+    Failed,    // a line or a job failed; the run ended there
+    Stopped,   // the caller asked to stop (window closed, program ending)
+  };
+  End end = End::Finished;
+  bool hasFailingLine = false;  // false when the run failed before any line was current
+  QString failingLine;
+  QString error;      // the database's or the job's own description
+  QStringList notes;  // things the user should know that did not stop the run
+  long long commandsRun = 0;
+
+  // What the Notes box shows after a failure: the failing line, CR LF, the description, then
+  // any notes, one per line; after a finished run: the notes alone.
+  QString notesText() const;
+};
+
+// Runs the script.
+// - connectionString: called once, at the start, to reach the target; an empty function means
+//   the script has no target: nothing runs and the run finishes (a failure to build the string
+//   or to open the connection fails the run before any line).
+// - jobs: not owned; each runs at most once.
+// - progress(percent): called before every line (and as jobs go); it may let the window repaint
+//   and returns false when the run must stop. Checked again before every line, so a stop takes
+//   effect after the line or job that was running.
+ScriptOutcome ExecuteScript(const QString& script,
+                            const std::function<std::string()>& connectionString,
+                            const std::vector<ScriptJob*>& jobs,
+                            const std::function<bool(int percent)>& progress);
+
+// The connection string for a preview's target: 0 the FoxPro database, 1 the MySQL database,
+// built from the connection window's fields when called; any other value has no target.
+std::function<std::string()> ScriptTarget(qint16 sendType);
+
+// Notes texts.
+QString SkippedJobNote(const std::string& table);
+QString ReplacedCharactersNote(long long count);
+
+}  // namespace transfer
