@@ -1,16 +1,21 @@
 #include "transfer/foxpro_to_mysql.h"
 
 #include <QListWidget>
+#include <QProgressBar>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
 #include <optional>
 
+#include "platform/application.h"
 #include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/mysql_session.h"
+#include "platform/pointer.h"
+#include "platform/ui.h"
+#include "transfer/form4.h"
 #include "transfer/mysql_script.h"
 
 namespace transfer {
@@ -48,6 +53,9 @@ std::string InsertFor(const std::string& head, std::size_t width, int rows) {
   }
   return sql;
 }
+
+// Thrown out of a progress callback when the program is closing during a long build.
+struct ProgramEnding {};
 
 }  // namespace
 
@@ -241,6 +249,52 @@ void RefillMySqlList(QListWidget& List1, const std::string& mysqlConnectionStrin
   });
   List1.clear();
   List1.addItems(names);
+}
+
+void SendTablesToMySql(platform::MainWindowView& view) {
+  auto& app = platform::Application::current();
+  platform::ErrorTrap trap("Form2", "PushButton4_Click", &view.window);
+  if (view.List2.currentRow() < 0) {
+    trap.step(100, [&] {
+      platform::MsgBox("Please select a table to send.", platform::vbOKOnly, {}, &view.window);
+    });
+    return;
+  }
+
+  Form4 form(&view.window);
+  struct FormSink : ScriptSink {
+    Form4& form;
+    explicit FormSink(Form4& f) : form(f) {}
+    void appendCommand(const std::string& command) override {
+      form.AppendCommand(QString::fromStdString(command));
+    }
+    void addJob(std::unique_ptr<ScriptJob> job) override { form.AddJob(std::move(job)); }
+  } sink(form);
+
+  bool built = false;
+  {
+    platform::WaitPointer wait(view.pointer);
+    built = trap.step(102, [&] {
+      try {
+        BuildSendToMySql(view.List2, view.List1, FoxproConnectionString(), sink, &view.window,
+                         [&](int percent) {
+                           view.ProgressBar1.setValue(percent);
+                           platform::DoEvents();
+                           if (app.ending()) throw ProgramEnding{};
+                         });
+      } catch (const ProgramEnding&) {
+      }
+    });
+    view.ProgressBar1.setValue(0);
+    view.ProgressBar1.setFormat("Progress Bar");
+  }
+  if (!built || app.ending()) return;
+
+  form.m_SendType = 1;
+  trap.step(104, [&] { platform::ShowModal(form); });
+  if (app.ending()) return;
+  // Whether or not the script ran, and however far, the list shows what the server now holds.
+  trap.step(106, [&] { RefillMySqlList(view.List1, MySQLConnectionString()); });
 }
 
 }  // namespace transfer
