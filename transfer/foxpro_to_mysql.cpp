@@ -54,6 +54,18 @@ std::string InsertFor(const std::string& head, std::size_t width, int rows) {
   return sql;
 }
 
+// Bytes a value adds to a statement's packet, roughly.
+std::size_t SizeOnTheWire(const ado::Value& v) {
+  switch (v.kind()) {
+    case ado::Value::Kind::Decimal:
+    case ado::Value::Kind::Text:
+    case ado::Value::Kind::Bytes:
+      return v.asString().size() + 9;
+    default:
+      return 16;
+  }
+}
+
 // Thrown out of a progress callback when the program is closing during a long build.
 struct ProgramEnding {};
 
@@ -91,6 +103,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   params.reserve(std::size_t(perInsert) * width);
   long long firstRow = 0;  // row number of params' first row
   int rowsPending = 0;
+  std::size_t bytesPending = 0;
 
   auto one = [&]() -> ado::MySqlStatement& {
     if (!single) single.emplace(target, InsertFor(head, width, 1));
@@ -134,6 +147,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     }
     firstRow += rowsPending;
     rowsPending = 0;
+    bytesPending = 0;
     params.clear();
     if (++insertsInTransaction >= kInsertsPerTransaction) {
       tx->commit();
@@ -146,9 +160,13 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
 
   while (!rs.eof()) {
     params.push_back(ado::Value::fromInt(stats.rows));
-    for (int k = 0; k < int(fields.size()); ++k) params.push_back(rs.value(k));
+    for (int k = 0; k < int(fields.size()); ++k) {
+      const ado::Value& v = rs.value(k);
+      bytesPending += SizeOnTheWire(v);
+      params.push_back(v);
+    }
     ++stats.rows;
-    if (++rowsPending == perInsert) flush();
+    if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
     rs.moveNext();
   }
   flush();

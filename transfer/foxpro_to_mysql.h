@@ -8,6 +8,7 @@
 // rows, and SendTablesToMySql wires them to the main window and the preview.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,10 @@ namespace transfer {
 // limits while giving bulk speed. Progress is reported after every statement.
 inline constexpr int kMaxRowsPerInsert = 100;
 int RowsPerInsert(long long rows);
+// A statement is sent early once its values reach this size: a statement larger than the
+// server's max_allowed_packet (1 MB on old servers, 16 MB on MariaDB) makes the server drop the
+// connection. A single row larger than that still fails, with the server's message.
+inline constexpr std::size_t kMaxBytesPerInsert = 512 * 1024;
 // Statements between two commits: a commit forces a log flush, so they are spread out.
 inline constexpr int kInsertsPerTransaction = 100;
 

@@ -223,3 +223,25 @@ TEST_F(FoxproToMySqlCopy, ChangedSourceStopsTheJobWithAMessage) {
 }
 
 }  // namespace
+
+TEST_F(FoxproToMySqlCopy, LargeMemosGoInStatementsTheServerAccepts) {
+  TempFolder dir;
+  // 100 memos of 300 KB would make one 30 MB statement, beyond the server's 16 MB packet.
+  std::vector<std::string> statements = {"CREATE TABLE big (n I, m M)"};
+  const std::string chunk(250, 'x');
+  std::string memo = "'" + chunk + "'";
+  for (int i = 1; i < 1200; ++i) memo += " + '" + chunk + "'";
+  for (int r = 0; r < 10000; ++r)
+    statements.push_back("INSERT INTO big VALUES (" + std::to_string(r) + ", " +
+                         (r < 100 ? memo : "'small'") + ")");
+  Fox(dir.path, statements);
+  ado::Connection fox;
+  fox.open(FolderConnection(dir.path));
+  CollectedScript script;
+  script.add(ScriptTable(fox, FolderConnection(dir.path), "big", false));
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  auto rows =
+      MySqlRows(connectionString(), "SELECT COUNT(*), SUM(LENGTH(m) = 300000), MAX(n) FROM big");
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"10000", "100", "9999"}}));
+}
