@@ -245,3 +245,24 @@ TEST_F(FoxproToMySqlCopy, LargeMemosGoInStatementsTheServerAccepts) {
       MySqlRows(connectionString(), "SELECT COUNT(*), SUM(LENGTH(m) = 300000), MAX(n) FROM big");
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"10000", "100", "9999"}}));
 }
+
+TEST_F(FoxproToMySqlCopy, DemoTablesArrive) {
+  TempFolder dir;
+  Fox(dir.path,
+      {"CREATE TABLE products (code C(8), name C(40), price N(10,2), stock I, added D, updated T, "
+       "active L, notes M NULL)",
+       "INSERT INTO products VALUES ('A-100', 'Café crème', 3.50, 120, {^2024-01-15}, "
+       "{^2024-03-01 09:30:00}, .T., 'Line one' + CHR(13) + CHR(10) + 'line two')",
+       "INSERT INTO products VALUES ('B-200', 'O''Reilly \"Earl Grey\"', 12.00, 0, {^2023-12-31}, "
+       "{^2024-01-02 17:45:10}, .F., .NULL.)",
+       "INSERT INTO products VALUES ('C-300', 'Smørrebrød', -0.99, -5, {^2000-02-29}, "
+       "{^1999-12-31 23:59:59}, .T., 'Ça coûte 5 €')",
+       "CREATE TABLE Suppliers (id I, name C(40), country C(2))",
+       "INSERT INTO Suppliers VALUES (1, 'Tarnwick Trading', 'GB')",
+       "CREATE TABLE categories (code C(4), title V(30))",
+       "INSERT INTO categories VALUES ('TEA', 'Tea and infusions')"});
+  for (const auto& table : TablesOf(FolderConnection(dir.path)))
+    SendAndCompare(FolderConnection(dir.path), table, "demo");
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT price, notes FROM products")[2],
+            (std::vector<std::string>{"-0.99", "Ça coûte 5 €"}));
+}
