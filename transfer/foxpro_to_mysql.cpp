@@ -37,7 +37,10 @@ std::string InsertHead(const std::string& table, const std::string& keyName,
                        const std::vector<ado::FieldInfo>& fields) {
   std::string sql = "INSERT INTO " + MySqlScript::QuoteIdentifier(table) + " (" +
                     MySqlScript::QuoteIdentifier(keyName);
-  for (const auto& f : fields) sql += "," + MySqlScript::QuoteIdentifier(f.name);
+  for (const auto& f : fields) {
+    sql += ',';
+    sql += MySqlScript::QuoteIdentifier(f.name);
+  }
   return sql + ") VALUES ";
 }
 
