@@ -67,15 +67,6 @@ QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, 
   return f;
 }
 
-// CR LF, lone CR and LF all become LF, the editor's own line break.
-QString withLineFeeds(QString text) {
-  if (text.contains(QLatin1Char('\r'))) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  }
-  return text;
-}
-
 }  // namespace
 
 Form4::Form4(QWidget* parent) : QDialog(parent) {
@@ -91,7 +82,8 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
   PushButton3 = button(this, "PushButton3", "Execute SQL Commands Now", 120, 7210, 3840, 405);
   PushButton1 = button(this, "PushButton1", "Find and Replace", 4080, 7210, 3840, 405);
   PushButton2 = button(this, "PushButton2", "Save SQL Commands As Text File", 120, 7730, 3840, 405);
-  PushButton4 = button(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080, 7730, 3840, 405);
+  PushButton4 =
+      button(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080, 7730, 3840, 405);
   Frame2 = frame(this, "Frame2", "Notes", 120, 8220, 7800, 1695);
   Text1 = place(new QPlainTextEdit(Frame2), "Text1", 240, 300, 7335, 1215);
   ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 120, 10020, 7800, 405);
@@ -112,6 +104,8 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
     pointer_->watch(w, Hover::Background);
   }
 
+  connect(RichTextBox1->document(), &QTextDocument::contentsChange, this,
+          [this](int, int, int) { editorChanged(); });
   connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
   connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
   connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
@@ -134,8 +128,13 @@ void Form4::Form_Load() {
 }
 
 void Form4::AppendCommand(const QString& command) {
-  pending_ += withLineFeeds(command);
-  pending_ += QLatin1Char('\n');
+  if (edited_) {
+    text_ = editorText();
+    loaded_ = text_.size();
+    edited_ = false;
+  }
+  text_ += transfer::WithCrLf(command);
+  text_ += QLatin1String("\r\n");
   if (isVisible()) scheduleLoading();
 }
 
@@ -143,27 +142,49 @@ void Form4::AddJob(std::unique_ptr<transfer::ScriptJob> job) {
   if (job) jobs_.push_back(std::move(job));
 }
 
-bool Form4::loading() const { return pendingPos_ < pending_.size(); }
+bool Form4::loading() const { return !edited_ && loaded_ < text_.size(); }
 
-QString Form4::Script() const {
+QString Form4::editorText() const {
   // The raw text keeps every character as typed (the plain-text view would turn non-breaking
   // spaces into blanks); blocks are separated by the paragraph separator.
-  QString text = RichTextBox1->document()->toRawText();
-  text.replace(QChar(QChar::ParagraphSeparator), QLatin1String("\r\n"));
-  if (loading()) {
-    QString rest = pending_.mid(pendingPos_);
-    rest.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    text += rest;
+  QString raw = RichTextBox1->document()->toRawText();
+  const QChar* data = raw.constData();
+  const qsizetype n = raw.size();
+  QString out;
+  out.reserve(n + n / 32 + 16);
+  qsizetype from = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] != QChar(QChar::ParagraphSeparator)) continue;
+    out.append(data + from, i - from);
+    out.append(QLatin1String("\r\n"));
+    from = i + 1;
   }
-  return text;
+  out.append(data + from, n - from);
+  return out;
+}
+
+QString Form4::Script() const {
+  if (!edited_) return text_;
+  return editorText();
 }
 
 void Form4::SetScript(const QString& script) {
-  pending_ = withLineFeeds(script);
-  pendingPos_ = 0;
+  text_ = transfer::WithCrLf(script);
+  loaded_ = 0;
+  edited_ = false;
+  filling_ = true;
   RichTextBox1->clear();
-  if (isVisible()) {
-    loadNextPiece();
+  filling_ = false;
+  if (isVisible()) loadNextPiece();
+}
+
+void Form4::editorChanged() {
+  if (filling_) return;
+  edited_ = true;
+  // Someone replaced the text while pieces were still arriving: the editor is theirs now.
+  if (RichTextBox1->isReadOnly()) {
+    RichTextBox1->setReadOnly(false);
+    RichTextBox1->setUndoRedoEnabled(true);
   }
 }
 
@@ -184,29 +205,29 @@ void Form4::scheduleLoading() {
 
 void Form4::loadNextPiece() {
   if (!loading()) return;
-  qsizetype end = pendingPos_ + kPieceChars;
-  if (end >= pending_.size()) {
-    end = pending_.size();
+  qsizetype end = loaded_ + kPieceChars;
+  if (end >= text_.size()) {
+    end = text_.size();
   } else {
     // Pieces end after a line break so no line is split between two of them.
-    qsizetype lf = pending_.indexOf(QLatin1Char('\n'), end);
-    end = lf < 0 ? pending_.size() : lf + 1;
+    qsizetype lf = text_.indexOf(QLatin1Char('\n'), end);
+    end = lf < 0 ? text_.size() : lf + 1;
   }
-  bool first = pendingPos_ == 0 && RichTextBox1->document()->isEmpty();
+  bool first = loaded_ == 0;
   RichTextBox1->setUndoRedoEnabled(false);
   // The user types into the editor once it holds the whole script, not between pieces.
   RichTextBox1->setReadOnly(true);
+  filling_ = true;
   QTextCursor cursor(RichTextBox1->document());
   cursor.movePosition(QTextCursor::End);
-  cursor.insertText(QStringView(pending_).mid(pendingPos_, end - pendingPos_).toString());
-  pendingPos_ = end;
+  cursor.insertText(QStringView(text_).mid(loaded_, end - loaded_).toString());
+  filling_ = false;
+  loaded_ = end;
   if (first) RichTextBox1->moveCursor(QTextCursor::Start);
   if (loading()) {
     scheduleLoading();
     return;
   }
-  pending_.clear();
-  pendingPos_ = 0;
   RichTextBox1->setReadOnly(false);
   RichTextBox1->setUndoRedoEnabled(true);
 }
@@ -239,12 +260,15 @@ void Form4::PushButton2_Click() {
   if (file.isEmpty()) return;
   trap.step(102, [&] { pointer_->setWait(); });
   long long replaced = 0;
-  trap.step(104, [&] { replaced = transfer::SaveScriptFile(file, Script() + QLatin1String("\r\n")); });
+  trap.step(104,
+            [&] { replaced = transfer::SaveScriptFile(file, Script() + QLatin1String("\r\n")); });
   trap.step(106, [&] {
     if (!running_) pointer_->setNormal();
   });
   if (replaced > 0) {
-    trap.step(108, [&] { MsgBox(transfer::SavedReplacementMessage(replaced), platform::vbOKOnly, {}, this); });
+    trap.step(108, [&] {
+      MsgBox(transfer::SavedReplacementMessage(replaced), platform::vbOKOnly, {}, this);
+    });
   }
 }
 
@@ -252,7 +276,8 @@ void Form4::PushButton4_Click() {
   ErrorTrap trap(kWhere, "PushButton4_Click", this);
   trap.step(100, [&] { Main::ClearClipboard(); });
   trap.step(102, [&] { Main::CopyTextToClipboard(Script(), 0); });
-  trap.step(104, [&] { MsgBox(QLatin1String(Form4Texts::kDataSent), platform::vbOKOnly, {}, this); });
+  trap.step(104,
+            [&] { MsgBox(QLatin1String(Form4Texts::kDataSent), platform::vbOKOnly, {}, this); });
 }
 
 void Form4::PushButton3_Click() {

@@ -99,11 +99,18 @@ class Form4 : public QDialog {
  private:
   void loadNextPiece();
   void scheduleLoading();
+  void editorChanged();
+  QString editorText() const;
 
   platform::WindowPointer* pointer_;
   std::vector<std::unique_ptr<transfer::ScriptJob>> jobs_;
-  QString pending_;  // LF-separated text not yet in the editor
-  qsizetype pendingPos_ = 0;
+  // The script with CR LF line breaks. It is what Script() returns until the user edits the
+  // editor (edited_), so reading a large unedited script costs nothing; loaded_ says how much
+  // of it the editor holds already.
+  QString text_;
+  qsizetype loaded_ = 0;
+  bool edited_ = false;
+  bool filling_ = false;  // the window itself is changing the editor's text
   bool loadScheduled_ = false;
   bool running_ = false;
   bool stopRequested_ = false;

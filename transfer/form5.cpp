@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringMatcher>
 
 #include "platform/application.h"
 #include "platform/dialogs.h"
@@ -39,10 +40,23 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption, int 
 
 }  // namespace
 
-QString transfer::ReplaceAll(const QString& text, const QString& find,
-                             const QString& replacement) {
-  QString result = text;
-  result.replace(find, replacement, Qt::CaseSensitive);
+QString transfer::ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
+  if (find.isEmpty()) return text;
+  // One pass over the text, appending as it goes: a script of a million lines has a million
+  // matches, and replacing them in place would move the rest of the text each time.
+  QStringMatcher matcher(find, Qt::CaseSensitive);
+  qsizetype at = matcher.indexIn(text, 0);
+  if (at < 0) return text;
+  QString result;
+  result.reserve(text.size() + (replacement.size() > find.size() ? text.size() / 8 : 0));
+  qsizetype from = 0;
+  while (at >= 0) {
+    result.append(QStringView(text).mid(from, at - from));
+    result.append(replacement);
+    from = at + find.size();
+    at = matcher.indexIn(text, from);
+  }
+  result.append(QStringView(text).mid(from));
   return result;
 }
 
@@ -72,9 +86,9 @@ Form5::Form5(Form4& preview, QWidget* parent)
   pointer_ = new platform::WindowPointer(*this);
   pointer_->watch(PushButton3, Hover::Button);
   pointer_->watch(PushButton1, Hover::Button);
-  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(Text1),
-                     static_cast<QWidget*>(Text2), static_cast<QWidget*>(Label1[0]),
-                     static_cast<QWidget*>(Label1[1])}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(this), static_cast<QWidget*>(Text1), static_cast<QWidget*>(Text2),
+        static_cast<QWidget*>(Label1[0]), static_cast<QWidget*>(Label1[1])}) {
     pointer_->watch(w, Hover::Background);
   }
 

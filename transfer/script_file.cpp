@@ -11,12 +11,17 @@
 
 namespace transfer {
 
-QByteArray ScriptFileCodeset() {
-  QByteArray codeset(nl_langinfo(CODESET));
-  bool ascii = codeset == "ANSI_X3.4-1968" || codeset.toUpper() == "ASCII" ||
-               codeset.toUpper() == "US-ASCII";
-  if (MB_CUR_MAX == 1 && !codeset.isEmpty() && !ascii) return codeset;
+QByteArray ScriptFileCodeset(const QByteArray& localeCodeset, int maxBytesPerCharacter) {
+  // The C locale reports ASCII; writing a script in it would turn every accented letter into
+  // "?", so it counts as having no single-byte code page.
+  const QByteArray upper = localeCodeset.toUpper();
+  bool ascii = upper == "ANSI_X3.4-1968" || upper == "ASCII" || upper == "US-ASCII";
+  if (maxBytesPerCharacter == 1 && !localeCodeset.isEmpty() && !ascii) return localeCodeset;
   return QByteArrayLiteral("UTF-8");
+}
+
+QByteArray ScriptFileCodeset() {
+  return ScriptFileCodeset(QByteArray(nl_langinfo(CODESET)), static_cast<int>(MB_CUR_MAX));
 }
 
 QByteArray EncodeScriptText(const QString& text, const QByteArray& codeset, long long* replaced) {

@@ -13,6 +13,8 @@ namespace transfer {
 
 // The locale's character set when it is a single-byte one other than ASCII, else "UTF-8".
 QByteArray ScriptFileCodeset();
+// The same choice for a given locale character set and its longest character in bytes.
+QByteArray ScriptFileCodeset(const QByteArray& localeCodeset, int maxBytesPerCharacter);
 
 // The text in the given character set (an iconv name), "?" for each character it cannot hold;
 // *replaced receives how many there were. Throws platform::Error for an unknown character set.

@@ -34,9 +34,45 @@ ScriptLines::ScriptLines(QString text) : text_(std::move(text)) {
 
 QStringView ScriptLines::line(qsizetype index) const {
   qsizetype start = starts_[static_cast<std::size_t>(index)];
-  qsizetype end = index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2
-                                     : text_.size();
+  qsizetype end =
+      index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2 : text_.size();
   return QStringView(text_).mid(start, end - start);
+}
+
+QString WithCrLf(const QString& text) {
+  const QChar* data = text.constData();
+  const qsizetype n = text.size();
+  qsizetype lone = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] == u'\r') {
+      if (i + 1 < n && data[i + 1] == u'\n') {
+        ++i;
+      } else {
+        ++lone;
+      }
+    } else if (data[i] == u'\n') {
+      ++lone;
+    }
+  }
+  if (lone == 0) return text;
+  QString out;
+  out.reserve(n + lone);
+  qsizetype from = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    if (data[i] == u'\r') {
+      if (i + 1 < n && data[i + 1] == u'\n') {
+        ++i;
+        continue;
+      }
+    } else if (data[i] != u'\n') {
+      continue;
+    }
+    out.append(data + from, i - from);
+    out.append(kLineBreak);
+    from = i + 1;
+  }
+  out.append(data + from, n - from);
+  return out;
 }
 
 int LineProgress(long long index, long long count) {
@@ -142,9 +178,10 @@ ScriptOutcome ExecuteScript(const QString& script,
       std::vector<std::string> jobNotes;
       // The job's own progress fills the stretch of the bar between this line and the next.
       auto jobProgress = [&](int percent) {
-        long long value = count <= 1 ? 100
-                                     : (static_cast<long long>(i) * 100 + std::clamp(percent, 0, 100)) /
-                                           (count - 1);
+        long long value =
+            count <= 1
+                ? 100
+                : (static_cast<long long>(i) * 100 + std::clamp(percent, 0, 100)) / (count - 1);
         if (!progress(static_cast<int>(std::min(value, 100LL)))) stop = true;
       };
       try {

@@ -32,6 +32,10 @@ class ScriptLines {
   std::vector<qsizetype> starts_;
 };
 
+// The text with every line break (CR LF, a lone CR, a lone LF) written as CR LF; in one pass,
+// and without copying when it has no other kind of break.
+QString WithCrLf(const QString& text);
+
 // The progress bar value before line `index` of `count`: 0 before the first line, 100 before
 // the last, 100 throughout a one-line script.
 int LineProgress(long long index, long long count);

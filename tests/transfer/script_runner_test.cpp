@@ -1,6 +1,8 @@
 // Executing a script without a window, against a temporary folder of FoxPro free tables: how the
 // text is cut into commands, what progress is reported, where a failure stops, and when the
 // per-table jobs run.
+#include "transfer/script_runner.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -10,7 +12,6 @@
 
 #include "platform/dataaccess.h"
 #include "transfer/script_job.h"
-#include "transfer/script_runner.h"
 
 using transfer::ExecuteScript;
 using transfer::ScriptOutcome;
@@ -37,7 +38,8 @@ long long rowCount(ado::Connection& cn, const std::string& table) {
 // Counts the rows of its table when it runs, so a test sees where in the script it ran.
 class CountingJob : public transfer::ScriptJob {
  public:
-  CountingJob(std::string table, std::string line) : table_(std::move(table)), line_(std::move(line)) {}
+  CountingJob(std::string table, std::string line)
+      : table_(std::move(table)), line_(std::move(line)) {}
   std::string table() const override { return table_; }
   bool runsAfter(const std::string& line) const override { return line == line_; }
   void run(ado::Connection& target, const std::function<void(int)>& progress,
@@ -163,10 +165,10 @@ TEST_F(ScriptRunnerTest, NoTargetRunsNothingAndFinishes) {
 
 TEST_F(ScriptRunnerTest, JobRunsAfterItsLineAndBeforeTheNext) {
   CountingJob job("a", "CREATE TABLE a (n I)");
-  ScriptOutcome out = run(QStringLiteral(
-                              "CREATE TABLE a (n I)\r\nINSERT INTO a VALUES (1)\r\nCREATE TABLE "
-                              "a2 (n I)\r\nCREATE TABLE a (n I)"),
-                          {&job});
+  ScriptOutcome out =
+      run(QStringLiteral("CREATE TABLE a (n I)\r\nINSERT INTO a VALUES (1)\r\nCREATE TABLE "
+                         "a2 (n I)\r\nCREATE TABLE a (n I)"),
+          {&job});
   // Its line comes twice: it runs once, after the first.
   EXPECT_EQ(out.end, ScriptOutcome::End::Finished);
   EXPECT_EQ(job.runs, 1);
@@ -180,8 +182,8 @@ TEST_F(ScriptRunnerTest, JobWhoseLineWasRemovedIsNotedAndAFailingJobStopsTheRun)
   CountingJob gone("gone", "CREATE TABLE gone (n I)");
   CountingJob failing("a", "CREATE TABLE a (n I)");
   failing.failWith = "row 3 refused";
-  ScriptOutcome out = run(QStringLiteral("CREATE TABLE a (n I)\r\nCREATE TABLE b (n I)"),
-                          {&gone, &failing});
+  ScriptOutcome out =
+      run(QStringLiteral("CREATE TABLE a (n I)\r\nCREATE TABLE b (n I)"), {&gone, &failing});
   EXPECT_EQ(out.end, ScriptOutcome::End::Failed);
   EXPECT_EQ(out.failingLine, "CREATE TABLE a (n I)");
   EXPECT_TRUE(out.error.contains("row 3 refused")) << out.error.toStdString();
