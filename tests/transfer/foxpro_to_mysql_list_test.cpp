@@ -1,5 +1,5 @@
-// The FoxPro list walked into a script: bottom-up order, the overwrite question, and the MySQL
-// list refilled from the server.
+// The FoxPro list walked into a script: the overwrite question in its cases, a table that cannot
+// be read, and the MySQL list refilled from the server.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
@@ -32,26 +32,6 @@ class FoxproToMySqlList : public qmtest::MySqlDatabaseTest {
                                       {});
   }
 };
-
-TEST_F(FoxproToMySqlList, SelectedTablesGoBottomUpAndArriveWhenTheScriptRuns) {
-  List2.item(1)->setSelected(true);
-  List2.item(3)->setSelected(true);
-  CollectedScript script;
-  EXPECT_EQ(Build(script), 2);
-  ASSERT_EQ(script.lines.size(), 4u);
-  EXPECT_EQ(script.lines[0].rfind("CREATE TABLE `gamma`(", 0), 0u);
-  EXPECT_EQ(script.lines[2].rfind("CREATE TABLE `beta`(", 0), 0u);
-  EXPECT_TRUE(env.dialogs().messages().empty());
-  // Nothing reaches MySQL while the script is only built.
-  EXPECT_TRUE(MySqlRows(connectionString(), "SHOW TABLES").empty());
-  Execute(script.lines, script.jobs, connectionString());
-  transfer::RefillMySqlList(List1, connectionString());
-  ASSERT_EQ(List1.count(), 2);
-  EXPECT_EQ(List1.item(0)->text(), "beta");
-  EXPECT_EQ(List1.item(1)->text(), "gamma");
-  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM beta"),
-            (std::vector<std::vector<std::string>>{{"x"}}));
-}
 
 TEST_F(FoxproToMySqlList, ExistingNamesAreOverwrittenOnlyAfterYes) {
   admin("CREATE TABLE ALPHA (old INT)");
