@@ -17,9 +17,17 @@ std::string QuoteIdentifier(const std::string& name) {
 }
 
 std::string TempKeyName(const std::vector<std::string>& fieldNames) {
+  // MySQL column names ignore case, and FoxPro keeps free-table field names in capitals, so a
+  // field TEMPID0 would clash with a key tempid0.
+  auto lower = [](std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  std::vector<std::string> taken;
+  for (const auto& name : fieldNames) taken.push_back(lower(name));
   for (unsigned n = 0;; ++n) {
     std::string key = "tempid" + std::to_string(n);
-    if (std::find(fieldNames.begin(), fieldNames.end(), key) == fieldNames.end()) return key;
+    if (std::find(taken.begin(), taken.end(), key) == taken.end()) return key;
   }
 }
 
@@ -27,7 +35,8 @@ std::string ColumnType(const ado::FieldInfo& field) {
   std::string name = Datatype::DataTypeName(static_cast<std::int16_t>(field.type));
   for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   auto has = [&](const char* word) { return name.find(word) != std::string::npos; };
-  if (has("char")) return "TEXT";
+  // A memo may hold far more than TEXT's 64 KB, which a strict server refuses and a lax one cuts.
+  if (has("char")) return has("long") ? "LONGTEXT" : "TEXT";
   if (has("boolean")) return "BIT";
   if (has("dec") || has("numeric")) {
     // DECIMAL keeps the digits exactly; FLOAT would round them to 24 bits.
@@ -43,7 +52,9 @@ std::string ColumnType(const ado::FieldInfo& field) {
   return "TEXT";
 }
 
-std::string DropCommand(const std::string& table) { return "DROP TABLE " + QuoteIdentifier(table); }
+std::string DropCommand(const std::string& table) {
+  return "DROP TABLE IF EXISTS " + QuoteIdentifier(table);
+}
 
 std::string CreateCommand(const std::string& table, const std::string& keyName,
                           const std::vector<ado::FieldInfo>& fields) {

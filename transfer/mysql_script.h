@@ -13,14 +13,17 @@ namespace MySqlScript {
 // A MySQL identifier in backticks, any backtick inside doubled.
 std::string QuoteIdentifier(const std::string& name);
 
-// "tempid" + the smallest n >= 0 such that no field is named exactly that (case-sensitive).
+// "tempid" + the smallest n >= 0 such that no field has that name in any letter case.
 std::string TempKeyName(const std::vector<std::string>& fieldNames);
 
 // The column type for a field, chosen from the words of its type name and widened where the
-// narrower type would change values: TEXT, BIT, DECIMAL(p,s), DOUBLE, SMALLINT, INT, BIGINT,
-// LONGBLOB.
+// narrower type would change values: TEXT (LONGTEXT for memos), BIT, DECIMAL(p,s), DOUBLE,
+// SMALLINT, INT, BIGINT, LONGBLOB.
 std::string ColumnType(const ado::FieldInfo& field);
 
+// "DROP TABLE IF EXISTS `t`": the overwrite question matches names in any letter case, which
+// a server that keeps table names by case (MySQL on Linux) does not; there the old table stays
+// and the script goes on instead of stopping at the drop.
 std::string DropCommand(const std::string& table);
 // "CREATE TABLE `t`( `key` INTEGER UNSIGNED NOT NULL,`a` TEXT,`b` INT );"
 std::string CreateCommand(const std::string& table, const std::string& keyName,

@@ -15,16 +15,19 @@ ado::FieldInfo field(const std::string& name, int type, int precision = 0, int s
 }
 }  // namespace
 
-TEST(MySqlScript, TempKeyAvoidsExistingFieldsCaseSensitively) {
+TEST(MySqlScript, TempKeyAvoidsExistingFieldsInAnyCase) {
   EXPECT_EQ(TempKeyName({"id", "name"}), "tempid0");
   EXPECT_EQ(TempKeyName({"tempid0"}), "tempid1");
   EXPECT_EQ(TempKeyName({"tempid1", "tempid0"}), "tempid2");
-  EXPECT_EQ(TempKeyName({"TEMPID0"}), "tempid0");
+  // MySQL would refuse a key column tempid0 beside a field TEMPID0.
+  EXPECT_EQ(TempKeyName({"TEMPID0"}), "tempid1");
+  EXPECT_EQ(TempKeyName({"tempid01"}), "tempid0");
 }
 
 TEST(MySqlScript, ColumnTypesKeepEveryValue) {
   EXPECT_EQ(ColumnType(field("a", ado::adChar)), "TEXT");
-  EXPECT_EQ(ColumnType(field("a", ado::adLongVarChar)), "TEXT");
+  EXPECT_EQ(ColumnType(field("a", ado::adLongVarChar)), "LONGTEXT");
+  EXPECT_EQ(ColumnType(field("a", ado::adLongVarWChar)), "LONGTEXT");
   EXPECT_EQ(ColumnType(field("a", ado::adBoolean)), "BIT");
   EXPECT_EQ(ColumnType(field("a", ado::adNumeric, 12, 2)), "DECIMAL(12,2)");
   EXPECT_EQ(ColumnType(field("a", 14, 20, 0)), "DECIMAL(20,0)");  // adDecimal
@@ -51,8 +54,8 @@ TEST(MySqlScript, CommandTexts) {
             "`price` DECIMAL(10,2) );");
   EXPECT_EQ(CreateCommand("empty", "tempid0", {}),
             "CREATE TABLE `empty`( `tempid0` INTEGER UNSIGNED NOT NULL );");
-  EXPECT_EQ(DropCommand("order items"), "DROP TABLE `order items`");
+  EXPECT_EQ(DropCommand("order items"), "DROP TABLE IF EXISTS `order items`");
   EXPECT_EQ(AlterCommand("order items", "tempid0"),
             "ALTER TABLE `order items` DROP COLUMN `tempid0`");
-  EXPECT_EQ(DropCommand("a`b"), "DROP TABLE `a``b`");
+  EXPECT_EQ(DropCommand("a`b"), "DROP TABLE IF EXISTS `a``b`");
 }

@@ -1,0 +1,167 @@
+// "Send Table/s To MySQL" driven through the main window's parts, against the private MariaDB and
+// a temporary FoxPro folder, with the preview executed or closed by the test.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QWidget>
+
+#include "foxpro_to_mysql_support.h"
+#include "platform/connection_strings.h"
+#include "platform/main_window_view.h"
+#include "platform/pointer.h"
+#include "support/mysql_sandbox.h"
+#include "support/scripted_dialogs.h"
+#include "transfer/form4.h"
+
+using namespace tomysql_test;
+using testing_support::UiTestEnvironment;
+
+namespace {
+
+QStringList entries(const QListWidget& list) {
+  QStringList out;
+  for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
+  return out;
+}
+
+class SendToMySqlWindow : public qmtest::MySqlDatabaseTest {
+ protected:
+  UiTestEnvironment env;
+  TempFolder fox;
+  QWidget window;
+  QListWidget List1{&window}, List2{&window};
+  QProgressBar ProgressBar1{&window};
+  platform::WindowPointer pointer{window};
+  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
+  platform::ConnectionFields fields;
+  QString previewScript;
+  QString notes;
+  int previewsShown = 0;
+  std::vector<int> barWhileBuilt;
+
+  void SetUp() override {
+    qmtest::MySqlDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    List2.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fields.useDbcFile = false;
+    fields.freeTableFolder = QString::fromStdString(fox.path);
+    fields.server = QString::fromStdString(sandbox().host);
+    fields.port = QString::fromStdString(sandbox().port);
+    fields.user = QString::fromStdString(sandbox().adminUser);
+    fields.password = QString::fromStdString(sandbox().adminPassword);
+    fields.database = QString::fromStdString(database());
+    env.app().connectionFields = [this] { return fields; };
+    Fox(fox.path, {"CREATE TABLE orders (id I, note C(10) NULL, day D)",
+                   "INSERT INTO orders VALUES (1, 'it''s', {^2021-08-31})",
+                   "INSERT INTO orders VALUES (2, NULL, {})", "CREATE TABLE zeta (z L)",
+                   "INSERT INTO zeta VALUES (.T.)"});
+    List2.addItems({"orders", "zeta"});
+    QObject::connect(&ProgressBar1, &QProgressBar::valueChanged,
+                     [this](int v) { barWhileBuilt.push_back(v); });
+  }
+
+  void select(const QStringList& chosen) {
+    for (int i = 0; i < List2.count(); ++i)
+      List2.item(i)->setSelected(chosen.contains(List2.item(i)->text()));
+    List2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  }
+
+  void whenPreviewOpens(bool execute) {
+    env.dialogs().modalScripts.push_back([this, execute](QDialog& d) {
+      auto& form = dynamic_cast<Form4&>(d);
+      ++previewsShown;
+      EXPECT_EQ(form.m_SendType, 1);
+      EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+      previewScript = form.Script();
+      if (execute) form.PushButton3_Click();
+      notes = form.Text1->toPlainText();
+      return 0;
+    });
+  }
+};
+
+TEST_F(SendToMySqlWindow, NoCurrentEntryAsksForATable) {
+  List2.item(0)->setSelected(true);
+  transfer::SendTablesToMySql(view);
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Please select a table to send.");
+  EXPECT_EQ(previewsShown, 0);
+}
+
+TEST_F(SendToMySqlWindow, ExecutedPreviewCopiesRowsAndRelistsFromTheServer) {
+  admin("CREATE TABLE orders (old INT)");
+  admin("CREATE TABLE other (x INT)");
+  List1.addItems({"orders", "stale"});
+  select({"orders", "zeta"});
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(true);
+
+  transfer::SendTablesToMySql(view);
+
+  ASSERT_EQ(previewsShown, 1);
+  EXPECT_EQ(previewScript,
+            "CREATE TABLE `zeta`( `tempid0` INTEGER UNSIGNED NOT NULL,`Z` BIT );\r\n"
+            "ALTER TABLE `zeta` DROP COLUMN `tempid0`\r\n"
+            "DROP TABLE IF EXISTS `orders`\r\n"
+            "CREATE TABLE `orders`( `tempid0` INTEGER UNSIGNED NOT NULL,`ID` INT,`NOTE` TEXT,"
+            "`DAY` TEXT );\r\n"
+            "ALTER TABLE `orders` DROP COLUMN `tempid0`\r\n");
+  EXPECT_TRUE(notes.isEmpty()) << notes.toStdString();
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].text, "Would you like to overwrite orders?");
+  EXPECT_EQ(shown[1].text, "Transfer finished.");
+  std::vector<std::string> columns;
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders", &columns),
+            (std::vector<std::vector<std::string>>{{"1", "it's", "2021-08-31"},
+                                                   {"2", "<null>", "<null>"}}));
+  EXPECT_EQ(columns, (std::vector<std::string>{"ID", "NOTE", "DAY"}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM zeta"),
+            (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(entries(List1), (QStringList{"orders", "other", "zeta"}));
+  EXPECT_EQ(barWhileBuilt, (std::vector<int>{50, 100, 0}));
+  EXPECT_EQ(ProgressBar1.format(), "Progress Bar");
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(SendToMySqlWindow, ClosedPreviewLeavesMySqlUntouched) {
+  admin("CREATE TABLE orders (old INT)");
+  admin("INSERT INTO orders VALUES (7)");
+  List1.addItem("orders");
+  select({"orders", "zeta"});
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(false);
+
+  transfer::SendTablesToMySql(view);
+
+  ASSERT_EQ(previewsShown, 1);
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
+            (std::vector<std::vector<std::string>>{{"7"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SHOW TABLES").size(), 1u);
+  EXPECT_EQ(entries(List1), QStringList{"orders"});
+}
+
+TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
+  select({"orders"});
+  env.dialogs().modalScripts.push_back([this](QDialog& d) {
+    auto& form = dynamic_cast<Form4&>(d);
+    // The user narrows a column in the preview; the strict server refuses the longer text.
+    form.SetScript(form.Script().replace("`NOTE` TEXT", "`NOTE` VARCHAR(3)"));
+    form.PushButton3_Click();
+    notes = form.Text1->toPlainText();
+    return 0;
+  });
+
+  transfer::SendTablesToMySql(view);
+
+  EXPECT_TRUE(notes.contains("Row 0 of orders was not sent")) << notes.toStdString();
+  EXPECT_EQ(notes.count("was not sent"), 1) << notes.toStdString();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
+            (std::vector<std::vector<std::string>>{{"2", "<null>", "<null>"}}));
+  EXPECT_EQ(entries(List1), QStringList{"orders"});
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// "Send Table/s To MySQL": the selected FoxPro tables become a MySQL script in the preview
+// window (drop of an overwritten table, creation with a temporary key column first, removal of
+// that key column) plus, per table, a row-copy job that the preview runs right after the table's
+// creation line. Nothing reaches MySQL until the user executes the preview.
+//
+// The pieces are plain functions so that tests and the benchmark run them without windows:
+// ScriptTable makes one table's part, BuildSendToMySql walks the FoxPro list, CopyRows moves the
+// rows, and SendTablesToMySql wires them to the main window and the preview.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dataaccess.h"
+#include "transfer/script_job.h"
+
+class QListWidget;
+class QWidget;
+
+namespace ado {
+class MySqlSession;
+}
+namespace platform {
+struct MainWindowView;
+}
+
+namespace transfer {
+
+// Rows per multi-row INSERT when the source has `rows` rows: small tables go one row per
+// statement so the progress moves by row (4 rows give 25, 50, 75, 100); larger ones at most 100
+// rows per statement, which keeps a statement well inside the server's packet and placeholder
+// limits while giving bulk speed. Progress is reported after every statement.
+inline constexpr int kMaxRowsPerInsert = 100;
+int RowsPerInsert(long long rows);
+// A statement is sent early once its values reach this size: a statement larger than the
+// server's max_allowed_packet (1 MB on old servers, 16 MB on MariaDB) makes the server drop the
+// connection. A single row larger than that still fails, with the server's message.
+inline constexpr std::size_t kMaxBytesPerInsert = 512 * 1024;
+// Statements between two commits: a commit forces a log flush, so they are spread out.
+inline constexpr int kInsertsPerTransaction = 100;
+
+struct RowCopyStats {
+  long long rows = 0;     // rows read from the source
+  long long stored = 0;   // rows the server took
+  long long refused = 0;  // rows reported in the notes
+};
+
+// Copies every row of the FoxPro table `table` (SELECT * FROM "table" on `source`) into the
+// MySQL table of the same name, whose columns are the key column and then the source's fields
+// in order. The key holds the 0-based row number. Rows go in multi-row prepared INSERTs inside
+// transactions; when a statement fails its rows are tried one by one, so exactly the refused
+// rows are reported (one note each, with the row number and the server's text) and the others
+// arrive. Memory does not grow with the table. progress(percent) is called after each
+// statement. Throws when the source cannot be read, when it no longer has the fields the
+// script was made for, or when the connection fails as a whole.
+RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
+                      const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
+                      ado::MySqlSession& target, const std::function<void(int)>& progress,
+                      std::vector<std::string>& notes);
+
+// The row copy of one table as the preview runs it: after the table's creation line (recognised
+// by its "CREATE TABLE `name`(" start, so replacing column types in the preview keeps it), it
+// reopens the FoxPro database the script was made from and copies the rows on the connection
+// the preview executes on.
+class RowCopyJob : public ScriptJob {
+ public:
+  RowCopyJob(std::string foxproConnectionString, std::string table, std::string keyName,
+             std::vector<ado::FieldInfo> fields);
+  std::string table() const override { return table_; }
+  bool runsAfter(const std::string& line) const override;
+  void run(ado::Connection& target, const std::function<void(int percent)>& progress,
+           std::vector<std::string>& notes) override;
+
+  const std::string& keyName() const { return keyName_; }
+  const RowCopyStats& stats() const { return stats_; }  // of the last run
+
+ private:
+  std::string foxpro_;
+  std::string table_;
+  std::string keyName_;
+  std::vector<ado::FieldInfo> fields_;
+  std::string createPrefix_;
+  RowCopyStats stats_;
+};
+
+// One table's part of the script: its commands in order and the job that copies its rows.
+struct TableScript {
+  std::vector<std::string> commands;  // drop (when overwriting), create, alter
+  std::unique_ptr<RowCopyJob> job;
+};
+
+// Reads the structure of `table` through the open FoxPro connection and makes its part of the
+// script. foxproConnectionString is what the job reopens when it runs.
+TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
+                        const std::string& table, bool overwrite);
+
+// Where a transfer puts what it makes: the preview window, or a collector in tests.
+class ScriptSink {
+ public:
+  virtual ~ScriptSink() = default;
+  virtual void appendCommand(const std::string& command) = 0;
+  virtual void addJob(std::unique_ptr<ScriptJob> job) = 0;
+};
+
+// The script for the FoxPro list's selected tables, from the bottom of the list upwards. A name
+// that List1 (the MySQL tables) already holds, in any letter case, is sent only after "Would
+// you like to overwrite <name>?" (captioned "Overwrite?") is answered Yes. A table that cannot
+// be read is reported through the error trap and the others go on. progress(percent) after
+// each table. Returns how many tables were scripted.
+int BuildSendToMySql(const QListWidget& List2, const QListWidget& List1,
+                     const std::string& foxproConnectionString, ScriptSink& sink, QWidget* parent,
+                     const std::function<void(int)>& progress);
+
+// Refills the MySQL list from the server with "SHOW TABLES;" so that it shows what exists after
+// the preview closed, whether or not the script ran. Throws when the server cannot be read; the
+// list is then left as it was.
+void RefillMySqlList(QListWidget& List1, const std::string& mysqlConnectionString);
+
+// "Send Table/s To MySQL" of the main window: "Please select a table to send." without a current
+// FoxPro entry; else the script and jobs into a new preview window (a MySQL script), shown
+// modally; afterwards the MySQL list is refilled from the server.
+void SendTablesToMySql(platform::MainWindowView& view);
+
+}  // namespace transfer
