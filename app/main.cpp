@@ -1,8 +1,10 @@
 // Quillmere: copies tables between Visual FoxPro databases and MySQL/MariaDB, both ways.
 #include <QApplication>
 
+#include "catalogue/form2.h"
 #include "platform/application.h"
 #include "shell/form1.h"
+#include "transfer/mysql_to_foxpro.h"
 
 int main(int argc, char** argv) {
   QApplication qapp(argc, argv);
@@ -15,15 +17,13 @@ int main(int argc, char** argv) {
   platform::Application app;
   QApplication::setWindowIcon(app.icon());
 
-  // "Next >" hands on to the main window through app.mainWindow (platform/application.h). The
-  // main window comes with the table catalogue; wire it here when it lands, for example:
-  //   app.mainWindow.fillFoxproList = [&](const std::string& cs) {
-  //     Foxpro::AddTablesToFoxproListbox(*app.window<Form2>().List2, cs); };
-  //   app.mainWindow.fillMySqlList = [&] {
-  //   MySQL::AddTablesToMySQLListbox(*app.window<Form2>().List1); }; app.mainWindow.show = [&] {
-  //   app.window<Form2>().showCentred(); }; app.showConnectionWindow = [&] {
-  //   app.window<Form1>().show(); };
+  // "Next >" fills the main window's lists and shows it; its "< Back" shows the connection
+  // window again.
+  WireMainWindow(app);
   app.showConnectionWindow = [&app] { app.window<Form1>().show(); };
+
+  // The main window's send buttons start the transfers (platform/main_window_view.h).
+  app.transfers.sendToFoxpro = transfer::SendTablesToFoxpro;
 
   app.window<Form1>().start();
   if (app.ending()) return 0;

@@ -120,39 +120,56 @@ std::string CreateCommand(const std::string& targetPath,
   return command + ")";
 }
 
-std::string Literal(const ado::Value& value, int typeCode) {
-  if (value.isNull()) return "''";
+void AppendLiteral(std::string& out, const ado::Value& value, int typeCode) {
+  if (value.isNull()) {
+    out += "''";
+    return;
+  }
+  // Text, decimals and bytes are read in place; only the other kinds are formatted first.
+  std::string formatted;
+  const bool inPlace = value.kind() == ado::Value::Kind::Text ||
+                       value.kind() == ado::Value::Kind::Decimal ||
+                       value.kind() == ado::Value::Kind::Bytes;
+  if (!inPlace) formatted = value.toText();
+  const std::string& text = inPlace ? value.asString() : formatted;
+
   if (value.kind() == ado::Value::Kind::Bytes || IsBinaryType(typeCode)) {
-    const std::string bytes = value.toText();
-    if (bytes.empty()) return "''";
+    if (text.empty()) {
+      out += "''";
+      return;
+    }
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out = "0h";
-    out.reserve(2 + bytes.size() * 2);
-    for (unsigned char b : bytes) {
+    out.reserve(out.size() + 2 + text.size() * 2);
+    out += "0h";
+    for (unsigned char b : text) {
       out += kHex[b >> 4];
       out += kHex[b & 15];
     }
-    return out;
+    return;
   }
-  const std::string text = value.toText();
-  std::string out;
-  out.reserve(text.size() + 8);
+  const std::size_t start = out.size();
   std::size_t runStart = 0;
   auto flushRun = [&](std::size_t end) {
     forEachPiece(text, runStart, end, [&](std::size_t b, std::size_t e) {
-      if (!out.empty()) out += '+';
+      if (out.size() != start) out += '+';
       appendQuoted(out, text, b, e);
     });
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
     flushRun(i);
-    if (!out.empty()) out += '+';
+    if (out.size() != start) out += '+';
     out += text[i] == '\r' ? "CHR(13)" : "CHR(10)";
     runStart = i + 1;
   }
   flushRun(text.size());
-  return out.empty() ? "''" : out;
+  if (out.size() == start) out += "''";
+}
+
+std::string Literal(const ado::Value& value, int typeCode) {
+  std::string out;
+  AppendLiteral(out, value, typeCode);
+  return out;
 }
 
 std::string InsertCommand(const std::string& targetPath, const std::vector<std::string>& literals) {

@@ -41,6 +41,8 @@ std::string CreateCommand(const std::string& targetPath,
 // most 200 characters with quotes doubled; CR and LF as CHR(13) and CHR(10) joined in, so the
 // command stays on one line and the text arrives whole; bytes as a 0h hexadecimal literal.
 std::string Literal(const ado::Value& value, int typeCode);
+// The same expression appended to out, for building a command in one reused buffer.
+void AppendLiteral(std::string& out, const ado::Value& value, int typeCode);
 
 // "INSERT INTO [" + path + "] VALUES(" + literals joined by ", " + ")".
 std::string InsertCommand(const std::string& targetPath, const std::vector<std::string>& literals);

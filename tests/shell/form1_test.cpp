@@ -307,9 +307,12 @@ TEST_F(ConnectionWindow, PickersFillTheBoxesAndCancelChangesNothing) {
   EXPECT_EQ(f.Text1->text(), "/picked/shop.dbc");
   EXPECT_EQ(value("DBCFile"), "/picked/shop.dbc");
   EXPECT_TRUE(f.Option2->isChecked());  // picking a file does not change the source choice
+  f.PushButton5->click();               // cancelled: the picked file stays
+  EXPECT_EQ(f.Text1->text(), "/picked/shop.dbc");
+  EXPECT_EQ(value("DBCFile"), "/picked/shop.dbc");
 
   const auto& shown = env.dialogs().shown;
-  ASSERT_EQ(shown.size(), 3u);
+  ASSERT_EQ(shown.size(), 4u);
   EXPECT_EQ(shown[0].text, "Please select folder:");
   EXPECT_EQ(shown[1].start, "");  // starts at the default place each time
   EXPECT_EQ(shown[2].caption, "Select Foxpro Database");

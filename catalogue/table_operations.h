@@ -1,0 +1,41 @@
+// Deleting and renaming tables directly on either database, without the preview. The main
+// window's buttons call these and keep their list in step with what the database now holds:
+// an entry goes only when its table went, and a renamed entry shows the name the server stored.
+//
+// Every function throws (ado::DataAccessError with the server's or engine's own message, or
+// platform::Error) when the database refuses; nothing is half done on the caller's side.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace ado {
+class Connection;
+}
+
+namespace Catalogue {
+
+// A MySQL identifier between backticks, any backtick inside doubled, so that every name the
+// server can hold (spaces, backticks, semicolons) reaches it as one name.
+std::string MySqlQuotedName(const QString& name);
+// "DROP TABLE `name`" and "RENAME TABLE `old` TO `new`", without a closing semicolon.
+std::string MySqlDropStatement(const QString& name);
+std::string MySqlRenameStatement(const QString& oldName, const QString& newName);
+
+// "DROP TABLE `name`" for the FoxPro engine. Its quotes cannot be doubled, so a name holding a
+// backtick is quoted with the first of [ ], " " and ' ' that it does not contain; throws
+// platform::Error when it contains all of them.
+std::string FoxproDropStatement(const QString& name);
+
+// Opens its own connection, drops the table and closes the connection.
+void DropMySqlTable(const std::string& connectionString, const QString& name);
+// Drops a FoxPro table (container member or free table) on an open connection.
+void DropFoxproTable(ado::Connection& connection, const QString& name);
+
+// Opens its own connection, renames the table and returns the new name as the server stored
+// it: a server that folds table names to lower case stores "Archive2021" as "archive2021", and
+// the list must show what the next statement will find.
+QString RenameMySqlTable(const std::string& connectionString, const QString& oldName,
+                         const QString& newName);
+
+}  // namespace Catalogue

@@ -1,0 +1,161 @@
+// The MySQL list and its delete and rename buttons against the private MariaDB, each test in a
+// database of its own.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTimer>
+
+#include "catalogue/form2.h"
+#include "catalogue/table_list.h"
+#include "catalogue/table_listing.h"
+#include "catalogue_support.h"
+#include "platform/pointer.h"
+#include "support/mysql_sandbox.h"
+#include "support/scripted_dialogs.h"
+
+using testing_support::UiTestEnvironment;
+
+namespace {
+
+class MySqlSide : public qmtest::MySqlDatabaseTest {
+ protected:
+  UiTestEnvironment env;
+
+  void SetUp() override {
+    qmtest::MySqlDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    password = QString::fromStdString(sandbox().adminPassword);
+    env.app().connectionFields = [this] {
+      platform::ConnectionFields f;
+      f.server = QString::fromStdString(sandbox().host);
+      f.port = QString::fromStdString(sandbox().port);
+      f.user = QString::fromStdString(sandbox().adminUser);
+      f.password = password;
+      f.database = QString::fromStdString(database());
+      return f;
+    };
+  }
+
+  Form2& form() { return env.app().window<Form2>(); }
+  QListWidget& list() { return *form().List1; }
+  void relist() { MySQL::AddTablesToMySQLListbox(list()); }
+  QStringList serverTables() { return databaseTables(connectionString(), "SHOW TABLES"); }
+  QStringList messages() {
+    QStringList out;
+    for (const auto& m : env.dialogs().messages()) out << m.text;
+    return out;
+  }
+
+  QString password;
+};
+
+}  // namespace
+
+TEST_F(MySqlSide, ListsExactlyTheCurrentTablesViewsIncludedSortedIgnoringCase) {
+  relist();
+  EXPECT_TRUE(entries(list()).isEmpty());
+  admin("CREATE TABLE orders (id INT)");
+  admin("CREATE TABLE Customers (id INT)");
+  admin("CREATE TABLE `Zeta Table` (id INT)");
+  admin("CREATE TABLE archive (id INT)");
+  admin("CREATE VIEW big_orders AS SELECT id FROM orders");
+  relist();
+  EXPECT_EQ(entries(list()),
+            (QStringList{"archive", "big_orders", "Customers", "orders", "Zeta Table"}));
+
+  // Changes made elsewhere: a refill shows exactly what is there now, nothing selected.
+  list().selectAll();
+  admin("DROP TABLE orders");
+  admin("DROP VIEW big_orders");
+  admin("CREATE TABLE Beta (id INT)");
+  relist();
+  EXPECT_EQ(entries(list()), (QStringList{"archive", "Beta", "Customers", "Zeta Table"}));
+  EXPECT_TRUE(selectedEntries(list()).isEmpty());
+  EXPECT_TRUE(env.dialogs().shown.empty());
+
+  // A connection that cannot be opened is reported once and leaves the list empty.
+  password = "wrong";
+  relist();
+  EXPECT_TRUE(entries(list()).isEmpty());
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, "Application Error");
+  EXPECT_TRUE(
+      shown[0].text.contains("in Dovrant2021/08/31.MySQL.AddTablesToMySQLListbox at "
+                             "line 100"))
+      << shown[0].text.toStdString();
+}
+
+TEST_F(MySqlSide, DeleteDropsTheSelectedTablesWhateverTheirNamesAndKeepsARefusedOne) {
+  for (const char* t : {"CREATE TABLE a (id INT)", "CREATE TABLE `Order Details` (id INT)",
+                        "CREATE TABLE `we``ird` (id INT)", "CREATE TABLE keep1 (id INT)",
+                        "CREATE TABLE Keep2 (id INT)", "CREATE VIEW v AS SELECT id FROM keep1"}) {
+    admin(t);
+  }
+  relist();
+  selectOnly(list(), {"a", "Order Details", "we`ird", "v"});
+  form().PushButton1->click();
+  // The view cannot be dropped as a table: reported, and its entry stays with it.
+  EXPECT_EQ(entries(list()), (QStringList{"keep1", "Keep2", "v"}));
+  QStringList onServer = serverTables();
+  onServer.sort(Qt::CaseInsensitive);
+  EXPECT_EQ(onServer, (QStringList{"keep1", "Keep2", "v"}));
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains("is a view")) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].text.contains("Form2.PushButton1_Click at line 106"));
+  EXPECT_EQ(form().pointer().state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(MySqlSide, RenameShowsTheNameAsStoredAndARefusalChangesNothing) {
+  admin("CREATE TABLE Orders (id INT)");
+  admin("CREATE TABLE existing (id INT)");
+  admin("CREATE TABLE `back``tick` (id INT)");
+  relist();
+  selectOnly(list(), {"Orders"});
+  env.dialogs().textAnswers = {"Archive2021"};
+  form().PushButton6->click();
+  // What the server made of the mixed-case name depends on its lower_case_table_names.
+  QString stored = databaseTables(connectionString(), "SELECT @@lower_case_table_names")[0] == "1"
+                       ? "archive2021"
+                       : "Archive2021";
+  EXPECT_EQ(entries(list()), (QStringList{stored, "back`tick", "existing"}));
+  EXPECT_TRUE(serverTables().contains(stored));
+  EXPECT_TRUE(selectedEntries(list()).isEmpty());
+  EXPECT_TRUE(env.dialogs().messages().empty());
+
+  // The entry names its table: it can be renamed again, backticks and all.
+  selectOnly(list(), {stored});
+  env.dialogs().textAnswers = {"with`tick and space"};
+  form().PushButton6->click();
+  selectOnly(list(), {"back`tick"});
+  env.dialogs().textAnswers = {"plain"};
+  form().PushButton6->click();
+  EXPECT_EQ(entries(list()), (QStringList{"existing", "plain", "with`tick and space"}));
+
+  // Refused (the name is taken): reported, and the list still shows both tables.
+  selectOnly(list(), {"plain"});
+  env.dialogs().textAnswers = {"existing"};
+  form().PushButton6->click();
+  EXPECT_EQ(entries(list()), (QStringList{"existing", "plain", "with`tick and space"}));
+  QStringList onServer = serverTables();
+  onServer.sort(Qt::CaseInsensitive);
+  EXPECT_EQ(onServer, entries(list()));
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains("Form2.PushButton6_Click at line 110"));
+  EXPECT_EQ(form().pointer().state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(MySqlSide, ClosingTheWindowDuringADeleteStopsIt) {
+  admin("CREATE TABLE a (id INT)");
+  admin("CREATE TABLE b (id INT)");
+  relist();
+  selectOnly(list(), {"a", "b"});
+  // The delete yields before each entry; the window is closed at the first yield.
+  QTimer::singleShot(0, [this] { form().close(); });
+  form().PushButton1->click();
+  EXPECT_EQ(env.endRequests, 1);
+  EXPECT_EQ(entries(list()), (QStringList{"a", "b"}));
+  EXPECT_EQ(serverTables().size(), 2);
+}

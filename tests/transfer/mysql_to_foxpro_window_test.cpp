@@ -1,0 +1,411 @@
+// "Send Table/s To FoxPro" driven through the main window's parts, against the private MariaDB
+// and a temporary FoxPro folder, with the preview window executed or closed by the test.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/connection_strings.h"
+#include "platform/dataaccess.h"
+#include "platform/main_window_view.h"
+#include "platform/pointer.h"
+#include "support/mysql_sandbox.h"
+#include "support/scripted_dialogs.h"
+#include "transfer/form4.h"
+#include "transfer/mysql_to_foxpro.h"
+#include "transfer/script_runner.h"
+
+using testing_support::Shown;
+using testing_support::UiTestEnvironment;
+
+namespace {
+
+QStringList entries(const QListWidget& list) {
+  QStringList out;
+  for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
+  return out;
+}
+
+QByteArray digestOf(const QString& folder) {
+  QCryptographicHash h(QCryptographicHash::Sha256);
+  QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    h.addData(name.toUtf8());
+    h.addData(f.readAll());
+  }
+  return h.result();
+}
+
+// Every row of a table as the text forms of its values, in row order.
+std::vector<std::vector<std::string>> rowsOf(const std::string& connectionString,
+                                             const std::string& sql,
+                                             std::vector<std::string>* names = nullptr) {
+  ado::Connection c;
+  c.open(connectionString);
+  ado::RecordSet rs;
+  rs.open(sql, c);
+  if (names)
+    for (int f = 0; f < rs.fieldCount(); ++f) names->push_back(rs.field(f).name);
+  std::vector<std::vector<std::string>> rows;
+  for (; !rs.eof(); rs.moveNext()) {
+    rows.emplace_back();
+    for (int f = 0; f < rs.fieldCount(); ++f) rows.back().push_back(rs.value(f).toText());
+  }
+  return rows;
+}
+
+class SendToFoxproWindow : public qmtest::MySqlDatabaseTest {
+ protected:
+  UiTestEnvironment env;
+  QTemporaryDir fox;
+  QWidget window;
+  QListWidget List1{&window}, List2{&window};
+  QProgressBar ProgressBar1{&window};
+  platform::WindowPointer pointer{window};
+  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
+  platform::ConnectionFields fields;
+  QString executedScript;  // the script as the preview held it
+  int previewsShown = 0;
+
+  void SetUp() override {
+    qmtest::MySqlDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    for (QListWidget* l : {&List1, &List2}) {
+      l->setSortingEnabled(true);
+      l->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+    ProgressBar1.setFormat("Progress Bar");
+    fields.useDbcFile = false;
+    fields.freeTableFolder = fox.path();
+    fields.server = QString::fromStdString(sandbox().host);
+    fields.port = QString::fromStdString(sandbox().port);
+    fields.user = QString::fromStdString(sandbox().adminUser);
+    fields.password = QString::fromStdString(sandbox().adminPassword);
+    fields.database = QString::fromStdString(database());
+    env.app().connectionFields = [this] { return fields; };
+  }
+
+  std::string foxpro() const { return platform::FoxproConnectionString(fields); }
+  std::string folder() const { return transfer::FoxproTargetFolder(fields); }
+
+  void select(const QStringList& mysqlTables, const QStringList& chosen) {
+    List1.addItems(mysqlTables);
+    for (int i = 0; i < List1.count(); ++i)
+      List1.item(i)->setSelected(chosen.contains(List1.item(i)->text()));
+    List1.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  }
+
+  // The preview, when it opens, is executed (or only read and closed).
+  void whenPreviewOpens(bool execute) {
+    env.dialogs().modalScripts.push_back([this, execute](QDialog& d) {
+      auto& form = dynamic_cast<Form4&>(d);
+      ++previewsShown;
+      EXPECT_EQ(form.m_SendType, 0);
+      executedScript = form.Script();
+      if (execute) form.PushButton3_Click();
+      notes = form.Text1->toPlainText();
+      return 0;
+    });
+  }
+
+  QString notes;
+};
+
+TEST_F(SendToFoxproWindow, WorkedExampleExecutedReadsBackAndRelists) {
+  admin("CREATE TABLE orders (id INT, note VARCHAR(20), pic LONGBLOB)");
+  admin("INSERT INTO orders VALUES (1, 'it''s', NULL)");
+  {  // an older FoxPro table of that name, listed
+    ado::Connection c;
+    c.open(foxpro());
+    c.execute("CREATE TABLE '" + folder() + "orders.DBF' (old M)");
+  }
+  List2.addItems({"orders", "zeta"});
+  select({"orders"}, {"orders"});
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(true);
+
+  transfer::SendTablesToFoxpro(view);
+
+  auto messages = env.dialogs().messages();
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, "Would you like to overwrite orders?");
+  EXPECT_EQ(messages[0].caption, "Overwrite?");
+  EXPECT_EQ(messages[0].style, platform::vbYesNo);
+  EXPECT_EQ(messages.back().text, "Transfer finished.");
+  const QString path = QString::fromStdString(folder()) + "orders.DBF";
+  EXPECT_EQ(executedScript, "DROP TABLE [orders]\r\nCREATE TABLE '" + path +
+                                "'([id] M,[note] M,[pic] BLOB)\r\nINSERT INTO [" + path +
+                                "] VALUES('1', 'it''s', '')\r\n");
+  std::vector<std::string> names;
+  auto rows = rowsOf(foxpro(), "SELECT * FROM orders", &names);
+  EXPECT_EQ(names, (std::vector<std::string>{"ID", "NOTE", "PIC"}));  // free-table field names
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", "it's", ""}}));
+  // Relisted from the database: the stale "zeta" entry goes, the new table is there once.
+  EXPECT_EQ(entries(List2), QStringList{"orders"});
+  EXPECT_EQ(ProgressBar1.value(), 0);
+  EXPECT_EQ(ProgressBar1.format(), "Progress Bar");
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(SendToFoxproWindow, ClosingThePreviewUnexecutedChangesNoFile) {
+  admin("CREATE TABLE orders (id INT)");
+  admin("INSERT INTO orders VALUES (7)");
+  admin("CREATE TABLE fresh (id INT)");
+  {
+    ado::Connection c;
+    c.open(foxpro());
+    c.execute("CREATE TABLE '" + folder() + "orders.DBF' (old M)");
+    c.execute("INSERT INTO orders VALUES ('kept')");
+  }
+  const QByteArray before = digestOf(fox.path());
+  List2.addItems({"orders"});
+  select({"fresh", "orders"}, {"fresh", "orders"});
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(false);
+
+  transfer::SendTablesToFoxpro(view);
+
+  EXPECT_EQ(previewsShown, 1);
+  EXPECT_EQ(digestOf(fox.path()), before);
+  EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM orders"),
+            (std::vector<std::vector<std::string>>{{"kept"}}));
+  // The interim entries ("fresh", a second "orders") are gone: the list is what FoxPro holds.
+  EXPECT_EQ(entries(List2), QStringList{"orders"});
+  // Bottom-up: "orders" sits below "fresh" in the list, so its commands come first.
+  EXPECT_TRUE(executedScript.startsWith("DROP TABLE [orders]\r\nCREATE TABLE '"));
+  EXPECT_LT(executedScript.indexOf("orders.DBF"), executedScript.indexOf("fresh.DBF"));
+}
+
+TEST_F(SendToFoxproWindow, EveryTableDeclinedOpensNoPreviewAndNoSelectionIsRefused) {
+  admin("CREATE TABLE Orders (id INT)");
+  List2.addItems({"orders"});
+  select({"Orders"}, {"Orders"});
+  env.dialogs().messageAnswers = {platform::vbNo};
+  whenPreviewOpens(true);
+  transfer::SendTablesToFoxpro(view);
+  EXPECT_EQ(previewsShown, 0);
+  ASSERT_EQ(env.dialogs().messages().size(), 1u);
+  EXPECT_EQ(env.dialogs().messages()[0].text, "Would you like to overwrite Orders?");
+  EXPECT_EQ(entries(List2), QStringList{"orders"});
+  EXPECT_TRUE(QDir(fox.path()).isEmpty());
+
+  // No current entry, or a current entry and nothing selected: the same message, nothing opened.
+  for (int current : {-1, 0}) {
+    env.dialogs().shown.clear();
+    List1.clearSelection();
+    List1.setCurrentRow(current, QItemSelectionModel::NoUpdate);
+    transfer::SendTablesToFoxpro(view);
+    ASSERT_EQ(env.dialogs().shown.size(), 1u);
+    EXPECT_EQ(env.dialogs().shown[0].text, "Please select a table");
+    EXPECT_EQ(env.dialogs().shown[0].style, platform::vbOKOnly);
+  }
+  EXPECT_EQ(previewsShown, 0);
+}
+
+TEST_F(SendToFoxproWindow, ValuesArriveWholeAndReadBackEqual) {
+  admin(
+      "CREATE TABLE vals (n INT, `2021` VARCHAR(600), de DECIMAL(10,2), d DATE, dt DATETIME, "
+      "tm TIME, fl DOUBLE, bt BIT(1), y YEAR, js JSON, bn VARBINARY(8), bl LONGBLOB)");
+  const std::string s200(200, 'a'), s201 = std::string(199, 'b') + "é" + "c",
+                                    s450 = std::string(150, 'x') + "'+'" + std::string(297, 'y');
+  const std::vector<std::string> texts = {s200,          s201,        s450,       "",
+                                          "a'+'b +'c'+", "one\rtwo",  "one\ntwo", "one\r\ntwo",
+                                          "\r\n",        "Euro € ok", "漢字 ✓"};
+  int n = 0;
+  for (const auto& t : texts) {
+    std::string quoted;
+    for (char c : t)
+      quoted += c == '\'' ? std::string("''") : c == '\\' ? "\\\\" : std::string(1, c);
+    admin("INSERT INTO vals VALUES (" + std::to_string(++n) + ", '" + quoted +
+          "', -12.5, '2021-08-31', '2021-08-31 23:59:58', '-01:02:03', 0.1, b'1', 2021, "
+          "'[1, \"x\"]', 0x00FF1A, 0xDEADBEEF00)");
+  }
+  admin(
+      "INSERT INTO vals VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+      "NULL, NULL)");
+  select({"vals"}, {"vals"});
+  env.dialogs().textAnswers = {"year2021"};
+  whenPreviewOpens(true);
+
+  transfer::SendTablesToFoxpro(view);
+
+  auto shown = env.dialogs().shown;
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown[0].kind, Shown::Kind::Input);
+  EXPECT_EQ(shown[0].text, "Please change field name so it is not strictly numeric");
+  EXPECT_EQ(shown[0].start, "2021");
+  EXPECT_EQ(executedScript.count('\n'), 1 + static_cast<int>(texts.size()) + 1);
+
+  std::vector<std::string> mysqlNames, foxNames;
+  auto expected =
+      rowsOf(connectionString(), "SELECT * FROM vals ORDER BY n IS NULL, n", &mysqlNames);
+  auto actual = rowsOf(foxpro(), "SELECT * FROM vals", &foxNames);
+  EXPECT_EQ(foxNames[1], "YEAR2021");
+  // Characters code page 1252 cannot hold arrive as "?", one each, and the notes say how many.
+  for (auto& row : expected)
+    if (row[1] == "漢字 ✓") row[1] = "?? ?";
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r)
+    EXPECT_EQ(actual[r], expected[r]) << "row " << r;
+  EXPECT_TRUE(notes.contains(transfer::ReplacedCharactersNote(3))) << notes.toStdString();
+
+  // An independent reader sees the same texts in the memo column.
+  QProcess py;
+  py.start("/usr/bin/python3",
+           {"-c",
+            "import sys, dbfread\n"
+            "class Blobs(dbfread.FieldParser):\n"
+            "    def parseW(self, field, data):\n"
+            "        return data\n"
+            "for r in dbfread.DBF(sys.argv[1], encoding='cp1252', parserclass=Blobs):\n"
+            "    sys.stdout.buffer.write(repr(r['YEAR2021']).encode('utf-8') + b'\\n')\n",
+            QString::fromStdString(folder()) + "vals.DBF"});
+  ASSERT_TRUE(py.waitForFinished(30000));
+  ASSERT_EQ(py.exitCode(), 0) << py.readAllStandardError().toStdString();
+  const QStringList lines =
+      QString::fromUtf8(py.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), static_cast<int>(expected.size()));
+  EXPECT_EQ(lines[0], "'" + QString::fromStdString(s200) + "'");
+  EXPECT_EQ(lines[1], "'" + QString::fromStdString(s201) + "'");
+  EXPECT_EQ(lines[7], "'one\\r\\ntwo'");
+  EXPECT_EQ(lines[9], "'Euro € ok'");
+}
+
+TEST_F(SendToFoxproWindow, InAContainerTheNewTableBecomesAMember) {
+  const QString source = QStringLiteral(QM_FIXTURES_DIR "/VFPX__Samples/Northwind");
+  for (const QString& name : QDir(source).entryList(QDir::Files))
+    ASSERT_TRUE(QFile::copy(source + "/" + name, fox.filePath(name))) << name.toStdString();
+  fields.useDbcFile = true;
+  fields.dbcFile = fox.filePath("northwind.dbc");
+  admin("CREATE TABLE `Order Notes` (`line no` INT, txt TEXT)");
+  admin("INSERT INTO `Order Notes` VALUES (1, 'first'), (2, 'second')");
+  select({"Order Notes"}, {"Order Notes"});
+  whenPreviewOpens(true);
+
+  transfer::SendTablesToFoxpro(view);
+
+  EXPECT_EQ(env.dialogs().messages().back().text, "Transfer finished.");
+  const QStringList listed = entries(List2);
+  EXPECT_TRUE(listed.contains("Order Notes", Qt::CaseInsensitive))
+      << listed.join(",").toStdString();
+  EXPECT_TRUE(listed.contains("customers", Qt::CaseInsensitive));
+  EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM [Order Notes]"),
+            (std::vector<std::vector<std::string>>{{"1", "first"}, {"2", "second"}}));
+}
+
+}  // namespace
+
+namespace {
+
+// The text as a code page 1252 table holds it: every character that page lacks becomes "?".
+std::string as1252(const std::string& utf8) {
+  static const QString extra = QString::fromUtf8("€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ");
+  QString out;
+  for (char32_t c : QString::fromUtf8(utf8).toUcs4()) {
+    bool held = c < 0x80 || (c >= 0xA0 && c <= 0xFF) ||
+                (c <= 0xFFFF && extra.contains(QChar(static_cast<char16_t>(c))));
+    out += held ? QString::fromUcs4(&c, 1) : QStringLiteral("?");
+  }
+  return out.toStdString();
+}
+
+// The demo's MySQL tables, from the script that makes them, so the test follows the demo.
+std::vector<std::string> demoStatements() {
+  QFile f(QStringLiteral(QM_SOURCE_DIR "/scripts/demo"));
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  const QString text = QString::fromUtf8(f.readAll());
+  const qsizetype begin = text.indexOf("<<'SQL'\n", text.indexOf("mysql-tables.sql"));
+  const qsizetype end = text.indexOf("\nSQL\n", begin);
+  if (begin < 0 || end < 0) return {};
+  std::vector<std::string> out;
+  for (const QString& s : text.mid(begin + 8, end - begin - 8).split(";\n", Qt::SkipEmptyParts))
+    if (!s.trimmed().isEmpty()) out.push_back(s.toStdString());
+  return out;
+}
+
+TEST_F(SendToFoxproWindow, EveryDemoTableArrivesEqual) {
+  const auto statements = demoStatements();
+  ASSERT_GE(statements.size(), 6u);
+  for (const auto& s : statements) admin(s);
+  const QStringList tables{"customers", "documents", "orders"};
+  select(tables, tables);
+  whenPreviewOpens(true);
+
+  transfer::SendTablesToFoxpro(view);
+
+  EXPECT_EQ(env.dialogs().messages().back().text, "Transfer finished.") << notes.toStdString();
+  EXPECT_EQ(entries(List2), tables);
+  for (const QString& t : tables) {
+    auto expected = rowsOf(connectionString(), "SELECT * FROM " + t.toStdString());
+    auto actual = rowsOf(foxpro(), "SELECT * FROM " + t.toStdString());
+    ASSERT_EQ(actual.size(), expected.size()) << t.toStdString();
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      for (auto& v : expected[r]) v = as1252(v);
+      // Bytes arrive as they are; only text passes through the code page.
+      if (t == "documents") {
+        auto raw = rowsOf(connectionString(), "SELECT * FROM documents");
+        expected[r][3] = raw[r][3];
+        expected[r][4] = raw[r][4];
+      }
+      EXPECT_EQ(actual[r], expected[r]) << t.toStdString() << " row " << r;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SendToFoxproWindow, RelistsThroughTheMainWindowsListingWhenWired) {
+  admin("CREATE TABLE t (a INT)");
+  std::vector<std::string> relisted;
+  env.app().mainWindow.fillFoxproList = [&](const std::string& cs) { relisted.push_back(cs); };
+  select({"t"}, {"t"});
+  whenPreviewOpens(false);
+  transfer::SendTablesToFoxpro(view);
+  EXPECT_EQ(relisted, std::vector<std::string>{foxpro()});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SendToFoxproWindow, FailuresAreReportedAndNoHalfScriptIsOffered) {
+  admin("CREATE TABLE here (a INT)");
+  List2.addItems({"old"});
+  // "gone" is listed but no longer in MySQL; "here" (below it) is scripted first.
+  select({"gone", "here"}, {"gone", "here"});
+  whenPreviewOpens(true);
+  transfer::SendTablesToFoxpro(view);
+  auto messages = env.dialogs().messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Application Error");
+  EXPECT_TRUE(messages[0].text.contains("Table 'gone' cannot be read"));
+  EXPECT_TRUE(messages[0].text.contains("in Dovrant2021/08/31.Form2.PushButton3_Click at line"));
+  EXPECT_EQ(previewsShown, 0);
+  EXPECT_TRUE(entries(List2).isEmpty());  // the interim "here" went with the refill
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+
+  env.dialogs().shown.clear();
+  fields.port = "1";  // nothing listens there
+  transfer::SendTablesToFoxpro(view);
+  messages = env.dialogs().messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Application Error");
+  EXPECT_EQ(previewsShown, 0);
+  EXPECT_EQ(pointer.state(), platform::WindowPointer::State::Normal);
+}
+
+}  // namespace
