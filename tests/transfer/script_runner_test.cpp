@@ -132,13 +132,6 @@ TEST_F(ScriptRunnerTest, FailingLineStopsTheRunAndEarlierLinesStay) {
   EXPECT_EQ(rows("b"), -1);
 }
 
-TEST_F(ScriptRunnerTest, CommandOverTwoLinesIsSentAsTwoCommands) {
-  ScriptOutcome out = run(QStringLiteral("CREATE TABLE a\r\n(n I)"));
-  EXPECT_EQ(out.end, ScriptOutcome::End::Failed);
-  EXPECT_EQ(out.failingLine, "CREATE TABLE a");
-  EXPECT_EQ(rows("a"), -1);
-}
-
 TEST_F(ScriptRunnerTest, ConnectionFailureHasNoCurrentLine) {
   auto out = ExecuteScript(
       QStringLiteral("CREATE TABLE a (n I)"),
@@ -148,19 +141,6 @@ TEST_F(ScriptRunnerTest, ConnectionFailureHasNoCurrentLine) {
   EXPECT_FALSE(out.hasFailingLine);
   EXPECT_EQ(out.notesText(), out.error);
   EXPECT_FALSE(out.error.isEmpty());
-}
-
-TEST_F(ScriptRunnerTest, NoTargetRunsNothingAndFinishes) {
-  CountingJob job("a", "CREATE TABLE a (n I)");
-  bool called = false;
-  auto out = ExecuteScript(QStringLiteral("CREATE TABLE a (n I)"), {}, {&job}, [&](int) {
-    called = true;
-    return true;
-  });
-  EXPECT_EQ(out.end, ScriptOutcome::End::Finished);
-  EXPECT_FALSE(called);
-  EXPECT_EQ(job.runs, 0);
-  EXPECT_EQ(rows("a"), -1);
 }
 
 TEST_F(ScriptRunnerTest, JobRunsAfterItsLineAndBeforeTheNext) {
@@ -195,17 +175,6 @@ TEST_F(ScriptRunnerTest, JobWhoseLineWasRemovedIsNotedAndAFailingJobStopsTheRun)
   EXPECT_EQ(finished.end, ScriptOutcome::End::Finished);
   EXPECT_EQ(finished.notes, QStringList{transfer::SkippedJobNote("gone")});
   EXPECT_EQ(finished.notesText(), transfer::SkippedJobNote("gone"));
-}
-
-TEST_F(ScriptRunnerTest, StopRequestTakesEffectBeforeTheNextLine) {
-  int calls = 0;
-  std::string cs = foxproFolder(dir);
-  auto out = ExecuteScript(
-      QStringLiteral("CREATE TABLE a (n I)\r\nCREATE TABLE b (n I)"), [cs] { return cs; }, {},
-      [&](int) { return ++calls < 2; });
-  EXPECT_EQ(out.end, ScriptOutcome::End::Stopped);
-  EXPECT_EQ(rows("a"), 0);
-  EXPECT_EQ(rows("b"), -1);
 }
 
 TEST_F(ScriptRunnerTest, CharactersOutsideTheCodePageAreCountedInTheNotes) {
