@@ -4,6 +4,7 @@
 #include "catalogue/form2.h"
 #include "platform/application.h"
 #include "shell/form1.h"
+#include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_to_foxpro.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
 
   // The main window's send buttons start the transfers (platform/main_window_view.h).
   app.transfers.sendToFoxpro = transfer::SendTablesToFoxpro;
+  app.transfers.sendToMySql = transfer::SendTablesToMySql;
 
   app.window<Form1>().start();
   if (app.ending()) return 0;
