@@ -101,8 +101,11 @@ Value toAdo(const vfp::Value& v) {
 class FoxCursor : public Cursor {
  public:
   explicit FoxCursor(std::unique_ptr<vfp::QueryResult> result) : result_(std::move(result)) {
-    for (std::size_t i = 0; i < result_->fieldCount(); ++i)
+    for (std::size_t i = 0; i < result_->fieldCount(); ++i) {
       fields_.push_back(fieldInfoFor(result_->field(i)));
+      // The container's long name, or the stored name converted from the table's code page.
+      fields_.back().name = result_->fieldName(i);
+    }
     values_.resize(fields_.size());
     have_.assign(fields_.size(), false);
     eof_ = !result_->next();

@@ -186,3 +186,24 @@ TEST(FoxProBackend, ReplacedCharactersAreCountedUntilTheConnectionCloses) {
   rs.moveNext();
   EXPECT_EQ(rs.value(0).asString(), "?????");
 }
+
+TEST(FoxProBackend, FieldNamesAreTheContainersLongNamesAndUtf8) {
+  // The .dbf holds CATEGORYNA; the container keeps categoryname, which the transfers must see.
+  Connection dbc;
+  dbc.open("Provider=vfpoledb.1;Data Source=" + std::string(QM_FIXTURES_DIR) +
+           "/VFPX__Samples/Northwind/northwind.dbc;Collating Sequence=machine;");
+  RecordSet categories;
+  categories.open("SELECT * FROM \"categories\"", dbc);
+  ASSERT_EQ(categories.fieldCount(), 4);
+  EXPECT_EQ(categories.field(1).name, "categoryname");
+  EXPECT_EQ(categories.field(2).name, "description");
+
+  // Names stored in code page 936 reach the caller as UTF-8, like the values.
+  Connection folder;
+  folder.open(
+      folderConnection(std::string(QM_FIXTURES_DIR) + "/albfernandez__javadbf/src/test/resources"));
+  RecordSet gbk;
+  gbk.open("SELECT * FROM \"gbk\"", folder);
+  ASSERT_GT(gbk.fieldCount(), 0);
+  EXPECT_EQ(gbk.field(0).name, "\xE8\xAE\xBE\xE8\xAE\xA1\xE7\xBC\x96\xE5\x8F\xB7");  // 设计编号
+}
