@@ -104,7 +104,12 @@ class FoxCursor : public Cursor {
     for (std::size_t i = 0; i < result_->fieldCount(); ++i) {
       fields_.push_back(fieldInfoFor(result_->field(i)));
       // The container's long name, or the stored name converted from the table's code page.
-      fields_.back().name = result_->fieldName(i);
+      // FoxPro keeps field names in capitals; the provider hands them out in lower case, which
+      // is also what the names become as MySQL columns.
+      std::string name = result_->fieldName(i);
+      for (auto& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      fields_.back().name = std::move(name);
     }
     values_.resize(fields_.size());
     have_.assign(fields_.size(), false);

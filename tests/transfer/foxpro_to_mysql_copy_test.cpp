@@ -162,7 +162,7 @@ TEST_F(FoxproToMySqlCopy, FourRowsReportQuarterSteps_NoRowsCopyNothing) {
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM `four`").size(), 4u);
   std::vector<std::string> columns;
   EXPECT_TRUE(MySqlRows(connectionString(), "SELECT * FROM `empty`", &columns).empty());
-  EXPECT_EQ(columns, (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(columns, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
@@ -179,14 +179,14 @@ TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
   CollectedScript script;
   script.add(ScriptTable(fox, FolderConnection(dir.path), "many", false));
   std::string& create = script.lines[0];
-  create.replace(create.find("`S` TEXT"), 8, "`S` VARCHAR(3)");
+  create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
   script.lines.insert(script.lines.begin(), "SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
   auto run = Execute(script.lines, script.jobs, connectionString());
   ASSERT_EQ(run.notes.size(), 2u);
   EXPECT_NE(run.notes[0].find("Row 5 of many"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[0].find("Data too long"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[1].find("Row 507 of many"), std::string::npos) << run.notes[1];
-  auto rows = MySqlRows(connectionString(), "SELECT N FROM `many` ORDER BY N");
+  auto rows = MySqlRows(connectionString(), "SELECT n FROM `many` ORDER BY n");
   ASSERT_EQ(rows.size(), 998u);
   EXPECT_EQ(rows[5][0], "6");
   EXPECT_EQ(rows[505][0], "506");

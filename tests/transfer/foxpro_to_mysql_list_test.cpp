@@ -62,7 +62,7 @@ TEST_F(FoxproToMySqlList, ExistingNamesAreOverwrittenOnlyAfterYes) {
   EXPECT_EQ(run.jobsRun, (std::vector<std::string>{"gamma", "alpha"}));
   std::vector<std::string> columns;
   MySqlRows(connectionString(), "SELECT * FROM gamma", &columns);
-  EXPECT_EQ(columns, std::vector<std::string>{"C"});
+  EXPECT_EQ(columns, std::vector<std::string>{"c"});
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM beta"),
             (std::vector<std::vector<std::string>>{{"5"}}));
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM alpha"),

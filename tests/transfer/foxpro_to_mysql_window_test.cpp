@@ -103,11 +103,11 @@ TEST_F(SendToMySqlWindow, ExecutedPreviewCopiesRowsAndRelistsFromTheServer) {
 
   ASSERT_EQ(previewsShown, 1);
   EXPECT_EQ(previewScript,
-            "CREATE TABLE `zeta`( `tempid0` INTEGER UNSIGNED NOT NULL,`Z` BIT );\r\n"
+            "CREATE TABLE `zeta`( `tempid0` INTEGER UNSIGNED NOT NULL,`z` BIT );\r\n"
             "ALTER TABLE `zeta` DROP COLUMN `tempid0`\r\n"
             "DROP TABLE IF EXISTS `orders`\r\n"
-            "CREATE TABLE `orders`( `tempid0` INTEGER UNSIGNED NOT NULL,`ID` INT,`NOTE` TEXT,"
-            "`DAY` TEXT );\r\n"
+            "CREATE TABLE `orders`( `tempid0` INTEGER UNSIGNED NOT NULL,`id` INT,`note` TEXT,"
+            "`day` TEXT );\r\n"
             "ALTER TABLE `orders` DROP COLUMN `tempid0`\r\n");
   EXPECT_TRUE(notes.isEmpty()) << notes.toStdString();
   auto shown = env.dialogs().messages();
@@ -118,7 +118,7 @@ TEST_F(SendToMySqlWindow, ExecutedPreviewCopiesRowsAndRelistsFromTheServer) {
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders", &columns),
             (std::vector<std::vector<std::string>>{{"1", "it's", "2021-08-31"},
                                                    {"2", "<null>", "<null>"}}));
-  EXPECT_EQ(columns, (std::vector<std::string>{"ID", "NOTE", "DAY"}));
+  EXPECT_EQ(columns, (std::vector<std::string>{"id", "note", "day"}));
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM zeta"),
             (std::vector<std::vector<std::string>>{{"1"}}));
   EXPECT_EQ(entries(List1), (QStringList{"orders", "other", "zeta"}));
@@ -149,7 +149,7 @@ TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
   env.dialogs().modalScripts.push_back([this](QDialog& d) {
     auto& form = dynamic_cast<Form4&>(d);
     // The user narrows a column in the preview; the strict server refuses the longer text.
-    form.SetScript(form.Script().replace("`NOTE` TEXT", "`NOTE` VARCHAR(3)"));
+    form.SetScript(form.Script().replace("`note` TEXT", "`note` VARCHAR(3)"));
     form.PushButton3_Click();
     notes = form.Text1->toPlainText();
     return 0;
