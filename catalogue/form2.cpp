@@ -34,30 +34,8 @@ constexpr int kBackTop = 4980;
 constexpr int kBackHeight = 405;
 constexpr int kRoomBelowBack = 580;
 
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QLatin1String(name));
-  widget->setGeometry(TwipsRect(left, top, width, height));
-  return widget;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                    int h) {
-  auto* b = place(new QPushButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  b->setFont(platform::ButtonFont());
-  b->setAutoDefault(false);
-  return b;
-}
-
-QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                 int h) {
-  auto* f = place(new QGroupBox(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  f->setFont(platform::TextFont(true));
-  return f;
-}
-
 TableList* tableList(QWidget* parent, const char* name) {
-  auto* list = place(new TableList(parent), name, 240, 360, 3330, 1635);
+  auto* list = platform::Place(new TableList(parent), name, 240, 360, 3330, 1635);
   list->setFont(platform::TextFont(true));
   return list;
 }
@@ -73,29 +51,34 @@ Form2::Form2() {
   platform::MakeFixedWindow(*this, kClientWidth, kDesignClientHeight);
   setFont(platform::TextFont(true));
 
-  Frame2 = frame(this, "Frame2", "MySQL Tables", 120, 120, 3840, 4215);
+  Frame2 = platform::MakeFrame(this, "Frame2", "MySQL Tables", 120, 120, 3840, 4215);
   List1 = tableList(Frame2, "List1");
-  PushButton10 = button(Frame2, "PushButton10", "Select All", 240, 2100, 1600, 405);
-  PushButton11 = button(Frame2, "PushButton11", "Deselect All", 1960, 2100, 1600, 405);
-  PushButton3 = button(Frame2, "PushButton3", "Send Table/s To FoxPro", 240, 2600, 3330, 405);
-  PushButton1 = button(Frame2, "PushButton1", "Delete Table/s", 240, 3100, 3330, 405);
-  PushButton6 = button(Frame2, "PushButton6", "Rename Table", 240, 3600, 3330, 405);
+  PushButton10 = platform::MakeButton(Frame2, "PushButton10", "Select All", 240, 2100, 1600, 405);
+  PushButton11 =
+      platform::MakeButton(Frame2, "PushButton11", "Deselect All", 1960, 2100, 1600, 405);
+  PushButton3 =
+      platform::MakeButton(Frame2, "PushButton3", "Send Table/s To FoxPro", 240, 2600, 3330, 405);
+  PushButton1 = platform::MakeButton(Frame2, "PushButton1", "Delete Table/s", 240, 3100, 3330, 405);
+  PushButton6 = platform::MakeButton(Frame2, "PushButton6", "Rename Table", 240, 3600, 3330, 405);
 
-  Frame1 = frame(this, "Frame1", "FoxPro Tables", 4080, 120, 3840, 4215);
+  Frame1 = platform::MakeFrame(this, "Frame1", "FoxPro Tables", 4080, 120, 3840, 4215);
   List2 = tableList(Frame1, "List2");
-  PushButton8 = button(Frame1, "PushButton8", "Select All", 240, 2100, 1600, 405);
-  PushButton9 = button(Frame1, "PushButton9", "Deselect All", 1960, 2100, 1600, 405);
-  PushButton4 = button(Frame1, "PushButton4", "Send Table/s To MySQL", 240, 2600, 3330, 405);
-  PushButton5 = button(Frame1, "PushButton5", "Delete Table/s", 240, 3100, 3330, 405);
-  PushButton7 = button(Frame1, "PushButton7", "Rename Table", 240, 3598, 3330, 405);
+  PushButton8 = platform::MakeButton(Frame1, "PushButton8", "Select All", 240, 2100, 1600, 405);
+  PushButton9 = platform::MakeButton(Frame1, "PushButton9", "Deselect All", 1960, 2100, 1600, 405);
+  PushButton4 =
+      platform::MakeButton(Frame1, "PushButton4", "Send Table/s To MySQL", 240, 2600, 3330, 405);
+  PushButton5 = platform::MakeButton(Frame1, "PushButton5", "Delete Table/s", 240, 3100, 3330, 405);
+  PushButton7 = platform::MakeButton(Frame1, "PushButton7", "Rename Table", 240, 3598, 3330, 405);
 
-  ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 120, 4460, 7800, 405);
+  ProgressBar1 = platform::Place(new QProgressBar(this), "ProgressBar1", 120, 4460, 7800, 405);
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->setFormat(QStringLiteral("Progress Bar"));
   ProgressBar1->setAlignment(Qt::AlignCenter);
-  PushButton2 = button(this, "PushButton2", "< Back", 120, kBackTop, 3840, kBackHeight);
-  PushButton12 = button(this, "PushButton12", "Help", 4080, kBackTop, 3840, kBackHeight);
+  PushButton2 =
+      platform::MakeButton(this, "PushButton2", "< Back", 120, kBackTop, 3840, kBackHeight);
+  PushButton12 =
+      platform::MakeButton(this, "PushButton12", "Help", 4080, kBackTop, 3840, kBackHeight);
 
   // Tab order: the MySQL list, the FoxPro list, the MySQL buttons, the FoxPro buttons, "< Back"
   // and "Help".
@@ -136,10 +119,7 @@ void Form2::Form_Load() {
   auto& app = platform::Application::current();
   trap.step(100, [&] { Main::ApplyFormColors(*this); });
   trap.step(102, [&] { setWindowIcon(app.icon()); });
-  trap.step(104, [&] {
-    QString hand = app.programFile(QStringLiteral("HAND-M.CUR"));
-    if (Main::FileExists(hand)) pointer_->loadCustom(hand);
-  });
+  trap.step(104, [&] { platform::LoadHandPointer(*pointer_); });
   trap.step(106, [&] { setWindowTitle(QLatin1String(Main::kProductTitle)); });
   trap.step(108, [&] { applyOuterHeight(); });
 }

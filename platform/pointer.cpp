@@ -7,7 +7,9 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "platform/application.h"
 #include "platform/error_trap.h"
+#include "platform/main_module.h"
 
 namespace platform {
 
@@ -109,6 +111,11 @@ bool WindowPointer::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QObject::eventFilter(watched, event);
+}
+
+void LoadHandPointer(WindowPointer& pointer) {
+  QString hand = Application::current().programFile(QStringLiteral("HAND-M.CUR"));
+  if (Main::FileExists(hand)) pointer.loadCustom(hand);
 }
 
 }  // namespace platform

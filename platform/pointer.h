@@ -60,6 +60,11 @@ class WindowPointer : public QObject {
   QHash<QObject*, Hover> rules_;
 };
 
+// Loads the hand from "HAND-M.CUR" in the program's folder when that file exists; a missing file
+// is no error (the custom state then looks like the normal one), an unreadable one throws
+// platform::Error for the window's error trap to report.
+void LoadHandPointer(WindowPointer& pointer);
+
 // Shows the wait pointer for a scope and the normal pointer at its end, on every path.
 class WaitPointer {
  public:

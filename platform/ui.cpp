@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
@@ -73,5 +75,22 @@ void SetBackground(QWidget& widget, const QColor& colour) {
 QColor Background(const QWidget& widget) { return widget.palette().color(widget.backgroundRole()); }
 
 QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Button); }
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
+                        int width, int height) {
+  auto* b =
+      Place(new QPushButton(QString::fromUtf8(caption), parent), name, left, top, width, height);
+  b->setFont(ButtonFont());
+  b->setAutoDefault(false);
+  return b;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const char* caption, int left, int top,
+                     int width, int height) {
+  auto* f =
+      Place(new QGroupBox(QString::fromUtf8(caption), parent), name, left, top, width, height);
+  f->setFont(TextFont(true));
+  return f;
+}
 
 }  // namespace platform

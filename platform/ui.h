@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QFont>
+#include <QLatin1String>
 #include <QRect>
+#include <QWidget>
 
-class QWidget;
+class QGroupBox;
+class QPushButton;
 
 namespace platform {
 
@@ -17,6 +20,20 @@ void DoEvents();
 int TwipsToPixels(int twips, double dpi);
 int TwipsToPixels(int twips);  // at the primary screen's logical DPI
 QRect TwipsRect(int left, int top, int width, int height);
+
+// Names a control (its objectName, which tests find it by) and places it in twips.
+template <class W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QLatin1String(name));
+  widget->setGeometry(TwipsRect(left, top, width, height));
+  return widget;
+}
+// A push button with the button font that never acts as the window's default button.
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
+                        int width, int height);
+// A frame with the bold text font.
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const char* caption, int left, int top,
+                     int width, int height);
 
 // Arial 9 pt (Liberation Sans where Arial is absent), bold or not; button captions 11.25 pt bold.
 QFont TextFont(bool bold);

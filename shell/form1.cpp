@@ -56,29 +56,14 @@ class OptionStyle : public QProxyStyle {
   }
 };
 
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QLatin1String(name));
-  widget->setGeometry(TwipsRect(left, top, width, height));
-  return widget;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                    int h) {
-  auto* b = place(new QPushButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  b->setFont(platform::ButtonFont());
-  b->setAutoDefault(false);
-  return b;
-}
-
 QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h) {
-  auto* e = place(new QLineEdit(parent), name, l, t, w, h);
+  auto* e = platform::Place(new QLineEdit(parent), name, l, t, w, h);
   e->setFont(platform::TextFont(true));
   return e;
 }
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-  auto* lb = place(new QLabel(QString::fromUtf8(caption), parent), name, l, t, w, h);
+  auto* lb = platform::Place(new QLabel(QString::fromUtf8(caption), parent), name, l, t, w, h);
   lb->setFont(platform::TextFont(true));
   platform::SetBackground(*lb, Qt::white);
   return lb;
@@ -86,7 +71,7 @@ QLabel* label(QWidget* parent, const char* name, const char* caption, int l, int
 
 QRadioButton* option(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
                      int h) {
-  auto* o = place(new QRadioButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
+  auto* o = platform::Place(new QRadioButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
   o->setFont(platform::TextFont(true));
   platform::SetBackground(*o, Qt::white);
   return o;
@@ -94,8 +79,7 @@ QRadioButton* option(QWidget* parent, const char* name, const char* caption, int
 
 QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
                  int h) {
-  auto* f = place(new QGroupBox(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  f->setFont(platform::TextFont(true));
+  auto* f = platform::MakeFrame(parent, name, caption, l, t, w, h);
   platform::SetBackground(*f, Qt::white);
   return f;
 }
@@ -127,12 +111,13 @@ Form1::Form1() : optionStyle_(new OptionStyle) {
   Frame1 = frame(this, "Frame1", "FoxPro Login", 120, 120, 7800, 1845);
   Option1 = option(Frame1, "Option1", "DBC File:", 240, 345, 1095, 255);
   Text1 = textBox(Frame1, "Text1", 1440, 300, 5295, 345);
-  PushButton5 = button(Frame1, "PushButton5", "...", 6855, 300, 720, 345);
+  PushButton5 = platform::MakeButton(Frame1, "PushButton5", "...", 6855, 300, 720, 345);
   Option2 = option(Frame1, "Option2", "Free Table Folder:", 240, 845, 1815, 255);
   Text2 = textBox(Frame1, "Text2", 2160, 800, 4575, 345);
-  PushButton4 = button(Frame1, "PushButton4", "...", 6855, 795, 720, 345);
-  PushButton3 = button(Frame1, "PushButton3", "Test Connection", 240, 1270, 3600, 405);
-  PushButton10 = button(Frame1, "PushButton10", "Help", 3960, 1275, 3600, 405);
+  PushButton4 = platform::MakeButton(Frame1, "PushButton4", "...", 6855, 795, 720, 345);
+  PushButton3 =
+      platform::MakeButton(Frame1, "PushButton3", "Test Connection", 240, 1270, 3600, 405);
+  PushButton10 = platform::MakeButton(Frame1, "PushButton10", "Help", 3960, 1275, 3600, 405);
 
   Frame2 = frame(this, "Frame2", "MySQL Login", 120, 2040, 7800, 2865);
   Label3 = label(Frame2, "Label3", "Server:", 240, 405, 1095, 255);
@@ -145,10 +130,11 @@ Form1::Form1() : optionStyle_(new OptionStyle) {
   Text6 = textBox(Frame2, "Text6", 1320, 1320, 6255, 345);
   Label4 = label(Frame2, "Label4", "Database:", 240, 1845, 975, 255);
   Text7 = textBox(Frame2, "Text7", 1320, 1800, 6255, 345);
-  PushButton6 = button(Frame2, "PushButton6", "Test Connection", 240, 2280, 3600, 405);
-  PushButton1 = button(Frame2, "PushButton1", "Help", 3960, 2280, 3600, 405);
+  PushButton6 =
+      platform::MakeButton(Frame2, "PushButton6", "Test Connection", 240, 2280, 3600, 405);
+  PushButton1 = platform::MakeButton(Frame2, "PushButton1", "Help", 3960, 2280, 3600, 405);
 
-  PushButton2 = button(this, "PushButton2", "Next >", 120, 5040, 7800, 405);
+  PushButton2 = platform::MakeButton(this, "PushButton2", "Next >", 120, 5040, 7800, 405);
 
   // Qt draws an option's indicator wider than the design assumed: let a caption have the room
   // it needs up to its text box, so "Free Table Folder:" is not cut off.
@@ -238,10 +224,7 @@ void Form1::Form_Load() {
   });
   trap.step(104, [&] { Main::SetShortTitle(); });
   trap.step(106, [&] { Main::VisitWebSiteAtRandom(); });
-  trap.step(108, [&] {
-    QString hand = app.programFile(QStringLiteral("HAND-M.CUR"));
-    if (Main::FileExists(hand)) pointer_->loadCustom(hand);
-  });
+  trap.step(108, [&] { platform::LoadHandPointer(*pointer_); });
   trap.step(110, [&] { Text1->setText(platform::Settings::value(kDbcFile)); });
   trap.step(112, [&] { Text2->setText(platform::Settings::value(kFreeTableFolder)); });
   trap.step(114, [&] {

@@ -45,28 +45,6 @@ constexpr const char* kWhere = "Form4";
 // second, large enough that an ordinary script arrives in one piece when the window opens.
 constexpr qsizetype kPieceChars = 1 << 20;
 
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QLatin1String(name));
-  widget->setGeometry(TwipsRect(left, top, width, height));
-  return widget;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                    int h) {
-  auto* b = place(new QPushButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  b->setFont(platform::ButtonFont());
-  b->setAutoDefault(false);
-  return b;
-}
-
-QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                 int h) {
-  auto* f = place(new QGroupBox(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  f->setFont(platform::TextFont(true));
-  return f;
-}
-
 }  // namespace
 
 Form4::Form4(QWidget* parent) : QDialog(parent) {
@@ -76,17 +54,21 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
   setFixedSize(platform::TwipsToPixels(kClientWidth), platform::TwipsToPixels(kClientHeight));
   setFont(platform::TextFont(true));
 
-  Frame1 = frame(this, "Frame1", "Preview SQL Commands Before Execution", 120, 120, 7800, 6975);
-  RichTextBox1 = place(new QPlainTextEdit(Frame1), "RichTextBox1", 240, 300, 7335, 6495);
+  Frame1 = platform::MakeFrame(this, "Frame1", "Preview SQL Commands Before Execution", 120, 120,
+                               7800, 6975);
+  RichTextBox1 = platform::Place(new QPlainTextEdit(Frame1), "RichTextBox1", 240, 300, 7335, 6495);
   RichTextBox1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  PushButton3 = button(this, "PushButton3", "Execute SQL Commands Now", 120, 7210, 3840, 405);
-  PushButton1 = button(this, "PushButton1", "Find and Replace", 4080, 7210, 3840, 405);
-  PushButton2 = button(this, "PushButton2", "Save SQL Commands As Text File", 120, 7730, 3840, 405);
-  PushButton4 =
-      button(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080, 7730, 3840, 405);
-  Frame2 = frame(this, "Frame2", "Notes", 120, 8220, 7800, 1695);
-  Text1 = place(new QPlainTextEdit(Frame2), "Text1", 240, 300, 7335, 1215);
-  ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 120, 10020, 7800, 405);
+  PushButton3 =
+      platform::MakeButton(this, "PushButton3", "Execute SQL Commands Now", 120, 7210, 3840, 405);
+  PushButton1 =
+      platform::MakeButton(this, "PushButton1", "Find and Replace", 4080, 7210, 3840, 405);
+  PushButton2 = platform::MakeButton(this, "PushButton2", "Save SQL Commands As Text File", 120,
+                                     7730, 3840, 405);
+  PushButton4 = platform::MakeButton(this, "PushButton4", "Copy SQL Commands To Clipboard", 4080,
+                                     7730, 3840, 405);
+  Frame2 = platform::MakeFrame(this, "Frame2", "Notes", 120, 8220, 7800, 1695);
+  Text1 = platform::Place(new QPlainTextEdit(Frame2), "Text1", 240, 300, 7335, 1215);
+  ProgressBar1 = platform::Place(new QProgressBar(this), "ProgressBar1", 120, 10020, 7800, 405);
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
   ProgressBar1->setFormat(QStringLiteral("Progress Bar"));
@@ -121,10 +103,7 @@ void Form4::Form_Load() {
   auto& app = platform::Application::current();
   trap.step(100, [&] { Main::ApplyFormColors(*this); });
   trap.step(102, [&] { setWindowIcon(app.icon()); });
-  trap.step(104, [&] {
-    QString hand = app.programFile(QStringLiteral("HAND-M.CUR"));
-    if (Main::FileExists(hand)) pointer_->loadCustom(hand);
-  });
+  trap.step(104, [&] { platform::LoadHandPointer(*pointer_); });
 }
 
 void Form4::AppendCommand(const QString& command) {

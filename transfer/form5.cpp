@@ -23,21 +23,6 @@ constexpr int kClientWidth = 8040;
 constexpr int kClientHeight = 1590;
 constexpr const char* kWhere = "Form5";
 
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QLatin1String(name));
-  widget->setGeometry(TwipsRect(left, top, width, height));
-  return widget;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                    int h) {
-  auto* b = place(new QPushButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  b->setFont(platform::ButtonFont());
-  b->setAutoDefault(false);
-  return b;
-}
-
 }  // namespace
 
 QString transfer::ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
@@ -68,13 +53,14 @@ Form5::Form5(Form4& preview, QWidget* parent)
   setFixedSize(platform::TwipsToPixels(kClientWidth), platform::TwipsToPixels(kClientHeight));
   setFont(platform::TextFont(true));
 
-  Label1[0] = place(new QLabel(QStringLiteral("Find what:"), this), "Label1_0", 120, 165, 855, 225);
-  Text1 = place(new QLineEdit(this), "Text1", 1440, 120, 6480, 375);
-  Label1[1] =
-      place(new QLabel(QStringLiteral("Replace with:"), this), "Label1_1", 120, 645, 1140, 225);
-  Text2 = place(new QLineEdit(this), "Text2", 1440, 600, 6480, 375);
-  PushButton3 = button(this, "PushButton3", "Replace All", 120, 1080, 3840, 405);
-  PushButton1 = button(this, "PushButton1", "Cancel", 4080, 1080, 3840, 405);
+  Label1[0] = platform::Place(new QLabel(QStringLiteral("Find what:"), this), "Label1_0", 120, 165,
+                              855, 225);
+  Text1 = platform::Place(new QLineEdit(this), "Text1", 1440, 120, 6480, 375);
+  Label1[1] = platform::Place(new QLabel(QStringLiteral("Replace with:"), this), "Label1_1", 120,
+                              645, 1140, 225);
+  Text2 = platform::Place(new QLineEdit(this), "Text2", 1440, 600, 6480, 375);
+  PushButton3 = platform::MakeButton(this, "PushButton3", "Replace All", 120, 1080, 3840, 405);
+  PushButton1 = platform::MakeButton(this, "PushButton1", "Cancel", 4080, 1080, 3840, 405);
   // The labels are wider than the design in Qt's font metrics; let them use the room up to
   // their boxes.
   for (QLabel* l : Label1) l->resize(std::max(l->width(), Text1->x() - l->x() - 2), l->height());
@@ -105,10 +91,7 @@ void Form5::Form_Load() {
   auto& app = platform::Application::current();
   trap.step(100, [&] { Main::ApplyFormColors(*this); });
   trap.step(102, [&] { setWindowIcon(app.icon()); });
-  trap.step(104, [&] {
-    QString hand = app.programFile(QStringLiteral("HAND-M.CUR"));
-    if (Main::FileExists(hand)) pointer_->loadCustom(hand);
-  });
+  trap.step(104, [&] { platform::LoadHandPointer(*pointer_); });
 }
 
 void Form5::PushButton3_Click() {
