@@ -19,23 +19,15 @@
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
+#include "support/table_rows.h"
 #include "transfer/form4.h"
 #include "transfer/script_job.h"
 
 using testing_support::UiTestEnvironment;
 
-namespace {
+using testing_support::RowCount;
 
-long long rowCount(ado::Connection& cn, const std::string& table) {
-  try {
-    ado::RecordSet rs(cn.execute("SELECT * FROM " + table));
-    long long n = 0;
-    for (; !rs.eof(); rs.moveNext()) ++n;
-    return n;
-  } catch (const ado::DataAccessError&) {
-    return -1;
-  }
-}
+namespace {
 
 // The message the database gives for the statement.
 QString errorOf(const std::string& connectionString, const std::string& sql) {
@@ -103,7 +95,7 @@ class FoxproPreview : public ::testing::Test {
   long long rows(const std::string& table) {
     ado::Connection cn;
     cn.open(foxpro());
-    return rowCount(cn, table);
+    return RowCount(cn, table);
   }
   QStringList messages() {
     QStringList out;
@@ -301,7 +293,7 @@ class MySqlPreview : public qmtest::MySqlDatabaseTest {
   long long rows(const std::string& table) {
     ado::Connection cn;
     cn.open(connectionString());
-    return rowCount(cn, "`" + table + "`");
+    return RowCount(cn, "`" + table + "`");
   }
 };
 

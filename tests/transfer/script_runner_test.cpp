@@ -11,28 +11,19 @@
 #include <vector>
 
 #include "platform/dataaccess.h"
+#include "support/table_rows.h"
 #include "transfer/script_job.h"
 
 using transfer::ExecuteScript;
 using transfer::ScriptOutcome;
+
+using testing_support::RowCount;
 
 namespace {
 
 std::string foxproFolder(const QTemporaryDir& dir) {
   return "Provider=vfpoledb.1;Data Source=" + dir.path().toStdString() +
          ";Collating Sequence=general;";
-}
-
-// Rows of a table, or -1 when the table cannot be read.
-long long rowCount(ado::Connection& cn, const std::string& table) {
-  try {
-    ado::RecordSet rs(cn.execute("SELECT * FROM " + table));
-    long long n = 0;
-    for (; !rs.eof(); rs.moveNext()) ++n;
-    return n;
-  } catch (const ado::DataAccessError&) {
-    return -1;
-  }
 }
 
 // Counts the rows of its table when it runs, so a test sees where in the script it ran.
@@ -45,7 +36,7 @@ class CountingJob : public transfer::ScriptJob {
   void run(ado::Connection& target, const std::function<void(int)>& progress,
            std::vector<std::string>& notes) override {
     ++runs;
-    rowsSeen = rowCount(target, table_);
+    rowsSeen = RowCount(target, table_);
     progress(50);
     if (!failWith.empty()) throw ado::DataAccessError(failWith);
     notes.push_back("copied " + table_);
@@ -76,7 +67,7 @@ class ScriptRunnerTest : public ::testing::Test {
   long long rows(const std::string& table) {
     ado::Connection cn;
     cn.open(foxproFolder(dir));
-    return rowCount(cn, table);
+    return RowCount(cn, table);
   }
 };
 
