@@ -100,7 +100,7 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tab
 
   std::optional<cdx::IndexFile> file;
   try {
-    file = cdx::IndexFile::open(m->indexPath_);
+    file = cdx::IndexFile::open(nativePath(m->indexPath_));
   } catch (const cdx::CdxError& e) {
     throw Error(refuse + "its index cannot be read: " + e.what());
   }
@@ -292,8 +292,8 @@ void IndexMaintainer::write() {
     File f(temp, File::Mode::Create);
     f.writeAt(0, bytes.data(), bytes.size());
   }
-  if (std::rename(temp.c_str(), indexPath_.c_str()) != 0) {
-    std::remove(temp.c_str());
+  if (!replaceFile(temp, indexPath_)) {
+    removeFile(temp);
     throw Error("Cannot replace index '" + fileNameOf(indexPath_) +
                 "': it is in use or read-only.");
   }

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <set>
 
+#include "vfp/file.h"
+
 namespace vfp::cdx {
 
 namespace {
@@ -20,11 +22,12 @@ std::string trimRight(std::string s) {
 
 IndexFile IndexFile::open(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw CdxError("cannot open index " + path.string());
+  const std::string name = utf8Path(path);
+  if (!in) throw CdxError("cannot open index " + name);
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
-  if (in.bad()) throw CdxError("cannot read index " + path.string());
-  return fromBytes(std::move(bytes), path.string());
+  if (in.bad()) throw CdxError("cannot read index " + name);
+  return fromBytes(std::move(bytes), name);
 }
 
 IndexFile IndexFile::fromBytes(std::vector<std::uint8_t> bytes, std::string displayName) {

@@ -1,5 +1,6 @@
-// Conversion between a table's code page and UTF-8. One small interface so that a build for
-// another system can supply its own converter; this one is built on iconv.
+// Conversion between a table's code page and UTF-8. One small interface over the system's own
+// converter (iconv on POSIX systems, MultiByteToWideChar/WideCharToMultiByte on Windows; see
+// vfp/os/codec.h), so tables convert alike on every system.
 //
 // Callers may rely on:
 // - toUtf8 never fails: bytes the code page leaves undefined come out as the control

@@ -1,7 +1,5 @@
 #include "vfp/database.h"
 
-#include <sys/stat.h>
-
 #include "vfp/dbc_catalog.h"
 #include "vfp/error.h"
 
@@ -49,15 +47,14 @@ std::shared_ptr<TableCatalog> openCatalog(const std::string& source) {
   std::string s = source;
   while (s.size() > 1 && (s.back() == '/' || s.back() == '\\')) s.pop_back();
   if (s.empty()) throw Error("Invalid path or file name.");
-  struct stat st;
-  if (::stat(s.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::make_shared<FolderCatalog>(s);
+  if (pathKind(s) == PathKind::Folder) return std::make_shared<FolderCatalog>(s);
   if (s.size() > 4 && equalsNoCase(s.substr(s.size() - 4), ".dbc")) {
     auto found = findPathNoCase(s);
     if (!found) throw Error("File '" + fileNameOf(s) + "' does not exist.");
     if (gContainerOpener) return gContainerOpener(*found);
     return std::make_shared<dbc::ContainerCatalog>(*found);
   }
-  if (::stat(s.c_str(), &st) != 0)
+  if (pathKind(s) == PathKind::None)
     throw Error("Invalid path or file name: '" + source + "' does not exist.");
   throw Error("'" + source +
               "' is neither a folder of free tables nor a database container (.dbc).");

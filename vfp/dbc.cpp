@@ -180,7 +180,8 @@ const Object* Container::tableForFile(const std::string& tablePath) const {
     if (o.type != "Table") continue;
     const std::string file = resolvePath(o);
     std::error_code ec;
-    if (!file.empty() && std::filesystem::equivalent(file, tablePath, ec)) return &o;
+    if (!file.empty() && std::filesystem::equivalent(nativePath(file), nativePath(tablePath), ec))
+      return &o;
   }
   return nullptr;
 }
@@ -217,7 +218,7 @@ namespace {
 // backslashes as FoxPro writes paths.
 std::string relativeName(const std::string& fromFolder, const std::string& file) {
   std::error_code ec;
-  std::string rel = std::filesystem::path(file).lexically_relative(fromFolder).string();
+  std::string rel = utf8Path(nativePath(file).lexically_relative(nativePath(fromFolder)));
   if (rel.empty() || ec) rel = fileNameOf(file);
   for (auto& ch : rel)
     if (ch == '/') ch = '\\';

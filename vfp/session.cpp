@@ -1,6 +1,3 @@
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -277,21 +274,18 @@ constexpr TypeName kTypeNames[] = {
 void TableCatalog::checkDroppable(const std::string&) const {}
 
 FolderCatalog::FolderCatalog(std::string folder) : folder_(std::move(folder)) {
-  struct stat st;
-  if (::stat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+  if (pathKind(folder_) != PathKind::Folder)
     throw Error("Invalid path or file name: '" + folder_ + "' is not a folder.");
 }
 
 std::vector<CatalogEntry> FolderCatalog::tables() const {
   std::vector<CatalogEntry> out;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), ::closedir);
-  if (!dir) throw Error("Cannot read folder '" + folder_ + "'.");
-  while (auto* e = ::readdir(dir.get())) {
-    std::string n = e->d_name;
+  auto entries = folderEntries(folder_);
+  if (!entries) throw Error("Cannot read folder '" + folder_ + "'.");
+  for (const auto& n : *entries) {
     if (n.size() <= 4 || !equalsNoCase(n.substr(n.size() - 4), ".dbf")) continue;
     std::string full = joinPath(folder_, n);
-    struct stat st;
-    if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (pathKind(full) != PathKind::File) continue;
     out.push_back({n.substr(0, n.size() - 4), "TABLE", full});
   }
   std::sort(out.begin(), out.end(),
@@ -378,8 +372,7 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
   if (!(path.size() > 4 && equalsNoCase(path.substr(path.size() - 4), ".dbf"))) path += ".dbf";
   if (auto p = findPathNoCase(path)) return *p;
   if (mustExist) throw Error("File '" + fileNameOf(path) + "' does not exist.");
-  struct stat st;
-  if (::stat(folderOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+  if (pathKind(folderOf(path)) != PathKind::Folder)
     throw Error("Invalid path or file name: folder '" + folderOf(path) + "' does not exist.");
   return path;
 }
@@ -569,8 +562,8 @@ void Session::create(std::string_view sql, std::size_t pos) {
   } catch (...) {
     // Not in the container: the new file must not stay behind as a half-made member.
     for (const char* ext : {".fpt", ".cdx"})
-      if (auto c = findCompanion(path, ext)) std::remove(c->c_str());
-    std::remove(path.c_str());
+      if (auto c = findCompanion(path, ext)) removeFile(*c);
+    removeFile(path);
     throw;
   }
 }
@@ -591,11 +584,14 @@ void Session::drop(std::string_view sql, std::size_t pos) {
                   "'; open that database to drop it.");
   }
   forget(path);
-  if (catalog_->isMember(path)) catalog_->dropped(path);
+  // Every file is taken before the container forgets the table: a table another program has
+  // open stays whole and listed.
+  std::vector<std::string> files{path};
   for (const char* ext : {".fpt", ".cdx"})
-    if (auto c = findCompanion(path, ext)) std::remove(c->c_str());
-  if (std::remove(path.c_str()) != 0)
-    throw Error("File '" + fileNameOf(path) + "' is in use or read-only.");
+    if (auto c = findCompanion(path, ext)) files.push_back(*c);
+  FileRemoval removal(std::move(files));
+  if (catalog_->isMember(path)) catalog_->dropped(path);
+  removal.commit();
 }
 
 std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {

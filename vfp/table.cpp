@@ -314,7 +314,11 @@ std::uint32_t defaultWidth(char type) {
 void todayInto(TableHeader& h) {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
   localtime_r(&now, &tm);
+#endif
   h.updateYear = std::uint8_t((tm.tm_year + 1900) % 100);
   h.updateMonth = std::uint8_t(tm.tm_mon + 1);
   h.updateDay = std::uint8_t(tm.tm_mday);
@@ -428,13 +432,23 @@ std::unique_ptr<TableWriter> TableWriter::create(const std::string& path,
   if (h.recordLength > header::kMaxRecordLength) throw Error("Record is too long.");
   todayInto(h);
 
-  // Replace the table and its companions, whatever their letter case.
-  for (const char* ext : {".dbf", ".fpt", ".cdx"}) {
-    std::string target = ext == std::string(".dbf") ? path : replaceExtension(path, ext);
-    while (auto existing = findPathNoCase(target)) {
-      if (std::remove(existing->c_str()) != 0)
-        throw Error("Cannot replace '" + fileNameOf(*existing) + "': it is in use or read-only.");
+  // Replace the table and its companions, whatever their letter case: all of them or, when one
+  // is in use, none.
+  std::vector<std::string> previous;
+  if (auto entries = folderEntries(folderOf(path))) {
+    for (const char* ext : {".dbf", ".fpt", ".cdx"}) {
+      const std::string target =
+          fileNameOf(ext == std::string(".dbf") ? path : replaceExtension(path, ext));
+      for (const auto& e : *entries) {
+        const std::string full = joinPath(folderOf(path), e);
+        if (equalsNoCase(e, target) && pathKind(full) == PathKind::File) previous.push_back(full);
+      }
     }
+  }
+  try {
+    FileRemoval(std::move(previous)).commit();
+  } catch (const Error& e) {
+    throw Error(std::string("Cannot replace the table: ") + e.what());
   }
   bool memo = h.tableFlags & tableflag::kHasMemo;
   if (memo) {

@@ -80,10 +80,12 @@ TEST(Sql, TheTransferScriptRunsWithEveryNameForm) {
 
 TEST(Sql, CreateReplacesATableAndItsCompanionsInAnyLetterCase) {
   TempDir dir;
+  {  // closed before the files are renamed: Windows renames no file a program writes
+    vfp::Session first(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    first.execute("CREATE TABLE notes (m M)");
+    first.execute("INSERT INTO notes VALUES('kept?')");
+  }
   vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
-  s.execute("CREATE TABLE notes (m M)");
-  s.execute("INSERT INTO notes VALUES('kept?')");
-  s.flush();
   fs::copy_file(dir.file("notes.dbf"), dir.file("stray.txt"));  // an unrelated file stays
   fs::rename(dir.file("notes.fpt"), dir.file("NOTES.FPT"));
   fs::copy_file(dir.file("stray.txt"), dir.file("Notes.CDX"));
@@ -111,8 +113,14 @@ TEST(Sql, ErrorsReadLikeFoxPros) {
   EXPECT_EQ(errorOf(s, "INSERT INTO [" + dir.file("x.DBF") + "] VALUES('1')"),
             "File 'x.DBF' does not exist.");
   EXPECT_EQ(errorOf(s, "CREATE TABLE t (a C(5)"), "Syntax error.");
+#ifdef _WIN32
+  EXPECT_EQ(errorOf(s, "CREATE TABLE 'C:\\data\\x.DBF'(a M)"),
+            "Invalid path or file name: folder 'C:\\data' does not exist.");
+#else
+  // A drive letter names nothing here.
   EXPECT_EQ(errorOf(s, "CREATE TABLE 'C:\\data\\x.DBF'(a M)"),
             "Invalid path or file name: 'C:\\data\\x.DBF'.");
+#endif
   EXPECT_NE(errorOf(s, "CREATE TABLE 'no/such/x.DBF'(a M)").find("Invalid path or file name"),
             std::string::npos);
   fs::create_directory(dir.file("sub"));

@@ -1,6 +1,8 @@
 #include "support.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 #include "tools/vfpsql/csv.h"
 #include "vfp/codepage.h"
+#include "vfp/file.h"
 
 namespace fs = std::filesystem;
 
@@ -23,24 +26,32 @@ std::vector<std::string> fixtureTables() {
   std::vector<std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(QM_FIXTURES_DIR)) {
     if (!e.is_regular_file()) continue;
-    std::string ext = vfp::toLowerAscii(e.path().extension().string());
-    if (ext == ".dbf" || ext == ".dbc") out.push_back(e.path().string());
+    std::string ext = vfp::toLowerAscii(vfp::utf8Path(e.path().extension()));
+    if (ext == ".dbf" || ext == ".dbc") out.push_back(vfp::utf8Path(e.path()));
   }
   std::sort(out.begin(), out.end());
   return out;
 }
 
 TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "vfptest-XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
+  // A random name made here: mkdtemp is not on every system.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = fs::temp_directory_path() / ("vfptest-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(p)) {
+      path_ = vfp::utf8Path(p);
+      for (auto& c : path_)
+        if (c == '\\') c = '/';
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
   std::error_code ec;
-  fs::remove_all(path_, ec);
+  fs::remove_all(vfp::nativePath(path_), ec);
 }
 
 namespace {
@@ -141,14 +152,31 @@ std::string engineDump(const vfp::Table& table) {
 
 std::string runCommand(const std::string& command, int* exitCode) {
   std::string out;
+#ifdef _WIN32
+  FILE* p = _popen(command.c_str(), "rb");
+#else
   FILE* p = popen(command.c_str(), "r");
+#endif
   if (!p) throw std::runtime_error("cannot run " + command);
   char buf[4096];
   std::size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+#ifdef _WIN32
+  int status = _pclose(p);
+  if (exitCode) *exitCode = status;
+#else
   int status = pclose(p);
   if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return out;
+}
+
+bool independentReadersAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
 }
 
 std::vector<std::string> compareWithReaders(const std::vector<std::string>& tables,
@@ -171,14 +199,19 @@ std::vector<std::string> compareWithReaders(const std::vector<std::string>& tabl
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(vfp::nativePath(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 void copyFixtureFolder(const std::string& fixtureFile, const std::string& toDir) {
-  fs::path src = fs::path(fixtureFile).parent_path();
+  fs::path src = vfp::nativePath(fixtureFile).parent_path();
   for (const auto& e : fs::directory_iterator(src))
-    if (e.is_regular_file()) fs::copy_file(e.path(), fs::path(toDir) / e.path().filename());
+    if (e.is_regular_file()) {
+      const fs::path to = vfp::nativePath(toDir) / e.path().filename();
+      fs::copy_file(e.path(), to);
+      // The shared fixtures are read-only; a copy is made to be changed.
+      fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    }
 }
 
 }  // namespace vfptest

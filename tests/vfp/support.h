@@ -29,6 +29,9 @@ class TempDir {
 // JSON dump of the live records of a table as the engine reads them (format in
 // compare_readers.py).
 std::string engineDump(const vfp::Table& table);
+// The independent readers are Python programs of this machine's Linux; the Windows build made
+// here runs under Wine without them (what they check does not depend on the system).
+bool independentReadersAvailable();
 // Runs compare_readers.py over (table, dump) pairs; returns its output lines.
 std::vector<std::string> compareWithReaders(const std::vector<std::string>& tables,
                                             const std::string& workDir);

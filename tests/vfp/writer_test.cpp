@@ -1,7 +1,6 @@
 // Tables the engine writes: byte-for-byte headers against VFP-made files, read back by the
 // independent readers, round trips of awkward values, autoincrement, the 2 GB limit.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -122,6 +121,7 @@ TEST(Writer, TablesReadBackIdenticallyInTheIndependentReaders) {
   s.execute("INSERT INTO general VALUES('x', 0h151C0102)");
   s.execute("INSERT INTO general VALUES('y', '')");
   s.flush();
+  if (!vfptest::independentReadersAvailable()) GTEST_SKIP() << "the Python readers run on Linux";
   TempDir work;
   auto lines = compareWithReaders(
       {dir.file("alltypes.dbf"), dir.file("withvar.dbf"), dir.file("general.dbf")}, work.path());

@@ -15,7 +15,38 @@
 #include "vfp/database.h"
 #include "vfp/error.h"
 
+#ifdef _WIN32
+// windows.h first: the other Windows headers need its types.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include "vfp/os/windows/wide.h"
+#endif
+
 namespace {
+
+// The arguments in UTF-8, as the engine takes paths and text. Windows hands a narrow argv in
+// the ANSI code page, which cannot spell every file name; its wide command line can. Output is
+// written byte for byte there too (no "\n" -> "\r\n"), so it equals the Linux build's.
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  SetConsoleOutputCP(CP_UTF8);
+  int n = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.push_back(vfp::os::toUtf8(wide[i]));
+  LocalFree(wide);
+  return out;
+#else
+  return std::vector<std::string>(argv, argv + argc);
+#endif
+}
 
 class Output {
  public:
@@ -71,7 +102,8 @@ void run(vfp::Session& session, const std::string& line, Output& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  const std::vector<std::string> args = utf8Arguments(argc, argv);
+  if (args.size() < 2) {
     std::fprintf(stderr,
                  "usage: vfpsql SOURCE [SQL]...\n"
                  "SOURCE is a folder of free tables or a .dbc file; without SQL arguments,\n"
@@ -81,11 +113,11 @@ int main(int argc, char** argv) {
   Output out;
   long lineNo = 0;
   try {
-    vfp::Session session(vfp::openCatalog(argv[1]));
-    if (argc > 2) {
-      for (int i = 2; i < argc; ++i) {
-        lineNo = i - 1;
-        run(session, argv[i], out);
+    vfp::Session session(vfp::openCatalog(args[1]));
+    if (args.size() > 2) {
+      for (std::size_t i = 2; i < args.size(); ++i) {
+        lineNo = long(i) - 1;
+        run(session, args[i], out);
       }
     } else {
       std::string line;
