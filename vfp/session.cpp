@@ -9,6 +9,7 @@
 #include "vfp/convert.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
+#include "vfp/names.h"
 
 namespace vfp {
 
@@ -358,6 +359,7 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
   std::string r = ref;
   while (!r.empty() && isSpace(r.back())) r.pop_back();
   if (r.empty()) throw syntaxError();
+  checkReference(r);
   bool isPath = r.find_first_of("/\\") != std::string::npos ||
                 (r.size() > 4 && equalsNoCase(r.substr(r.size() - 4), ".dbf"));
   if (!isPath) {
@@ -470,6 +472,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
   do {
     ColumnSpec c;
     c.name = lx.name();
+    checkFieldName(c.name);
     std::string tw = toUpperAscii(lx.word());
     char letter = 0;
     for (const auto& t : kTypeNames)
