@@ -64,21 +64,38 @@ char32_t nextUtf8(std::string_view s, std::size_t& i) {
   return c;
 }
 
+// Where an undefined byte whose own number is taken stands in the private use area.
+constexpr char32_t kUndefinedBase = 0xF700;
+
 // Single-byte pages: a 256-entry table built once from the system's converter, so a row loop
 // never calls it.
 class SingleByteConverter : public TextConverter {
  public:
   SingleByteConverter(int codePage, const os::Codec& decode) : codePage_(codePage) {
+    // The bytes the page defines come first, so that a character always encodes to the byte
+    // that defines it. An undefined byte stands for the character of the same number, unless a
+    // defined byte already means that one (0xD5 of code page 857 is undefined, 0xE5 is "Õ"):
+    // then for a private-use character, so that it still survives a round trip.
+    std::array<bool, 256> defined{};
     for (int b = 0; b < 256; ++b) {
-      std::string u;
       char c = char(b);
-      if (b < 0x80 || !decode.decode(std::string_view(&c, 1), u) || u.empty()) {
-        u.clear();
-        appendUtf8(char32_t(b), u);
+      std::string u;
+      if (b < 0x80) {
+        u = std::string(1, c);
+      } else if (decode.decode(std::string_view(&c, 1), u) && !u.empty()) {
+      } else {
+        continue;
       }
+      defined[b] = true;
       toUtf8_[b] = u;
       std::size_t i = 0;
       fromUnicode_.emplace(nextUtf8(u, i), std::uint8_t(b));
+    }
+    for (int b = 0x80; b < 256; ++b) {
+      if (defined[b]) continue;
+      char32_t stand = fromUnicode_.count(char32_t(b)) ? kUndefinedBase + char32_t(b) : char32_t(b);
+      appendUtf8(stand, toUtf8_[b]);
+      fromUnicode_.emplace(stand, std::uint8_t(b));
     }
   }
   int codePage() const override { return codePage_; }

@@ -3,8 +3,9 @@
 // vfp/os/codec.h), so tables convert alike on every system.
 //
 // Callers may rely on:
-// - toUtf8 never fails: bytes the code page leaves undefined come out as the control
-//   character of the same number, so every byte of a single-byte page survives a round trip;
+// - toUtf8 never fails: bytes the code page leaves undefined come out as the character of the
+//   same number (U+F700 plus the byte where the page already uses that character), so every
+//   byte of a single-byte page survives a round trip;
 // - fromUtf8 writes "?" for each character the code page cannot hold and returns how many;
 // - the code-page mark of a table header (byte 29) maps to a code page number and back.
 #pragma once

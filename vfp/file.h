@@ -54,6 +54,11 @@ PathKind pathKind(const std::string& path);
 // "orders.dbf" as "Orders.DBF"); nullopt when path is no file.
 std::optional<std::string> storedName(const std::string& path);
 
+// One spelling for every way of writing the path of one file, for telling whether two paths name
+// the same file: on Windows the full path with one separator, in upper case (its file names
+// ignore case); elsewhere the path itself.
+std::string pathKey(const std::string& path);
+
 // The names in a folder ("." and ".." left out); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> folderEntries(const std::string& folder);
 

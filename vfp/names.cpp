@@ -125,9 +125,9 @@ std::string confinedPath(const std::string& folder, std::string_view name,
 bool isInsideFolder(const std::string& folder, const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path f = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+  fs::path f = fs::weakly_canonical(fs::absolute(nativePath(folder), ec), ec);
   if (ec) return false;
-  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  fs::path p = fs::weakly_canonical(fs::absolute(nativePath(path), ec), ec);
   if (ec) return false;
   auto fi = f.begin(), pi = p.begin();
   for (; fi != f.end(); ++fi, ++pi) {

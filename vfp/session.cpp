@@ -356,7 +356,7 @@ void Session::flush() {
 
 void Session::forget(const std::string& path) {
   byRef_.clear();
-  auto it = writers_.find(path);
+  auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
   auto w = std::move(it->second);
   writers_.erase(it);
@@ -424,8 +424,10 @@ TableWriter& Session::writerFor(const std::string& ref) {
   if (auto it = byRef_.find(ref); it != byRef_.end()) return *it->second;
   std::string path = resolve(ref, true);
   catalog_->checkWritable(path);
-  auto it = writers_.find(path);
-  if (it == writers_.end()) it = writers_.emplace(path, TableWriter::openForAppend(path)).first;
+  // One writer per file, however its path was written.
+  const std::string key = pathKey(path);
+  auto it = writers_.find(key);
+  if (it == writers_.end()) it = writers_.emplace(key, TableWriter::openForAppend(path)).first;
   byRef_[ref] = it->second.get();
   return *it->second;
 }

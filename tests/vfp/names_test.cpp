@@ -114,6 +114,8 @@ TEST(Names, IsInsideFolderResolvesDotsAndLinks) {
   EXPECT_TRUE(vfp::isInsideFolder(dir.file("db"), dir.file("db/sub/../x.dbf")));
   EXPECT_FALSE(vfp::isInsideFolder(dir.file("db"), dir.file("db/../other/x.dbf")));
   EXPECT_FALSE(vfp::isInsideFolder(dir.file("db"), dir.file("dbx/x.dbf")));
+#ifndef _WIN32  // Wine makes no symbolic links
   fs::create_directory_symlink(dir.file("other"), dir.file("db/link"));
   EXPECT_FALSE(vfp::isInsideFolder(dir.file("db"), dir.file("db/link/x.dbf")));
+#endif
 }

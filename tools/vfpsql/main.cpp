@@ -16,11 +16,13 @@
 #include "vfp/error.h"
 
 #ifdef _WIN32
-// windows.h first: the other Windows headers need its types.
+// windows.h first, the other Windows headers need its types.
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
-#include <windows.h>
 
 #include "vfp/os/windows/wide.h"
 #endif

@@ -94,6 +94,8 @@ std::optional<std::string> storedName(const std::string& path) {
   return fileNameOf(path);
 }
 
+std::string pathKey(const std::string& path) { return path; }
+
 std::optional<std::vector<std::string>> folderEntries(const std::string& folder) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
   if (!dir) return std::nullopt;

@@ -139,6 +139,17 @@ std::optional<std::string> storedName(const std::string& path) {
   return os::toUtf8(data.cFileName);
 }
 
+std::string pathKey(const std::string& path) {
+  const std::wstring wide = os::toWide(path);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  n = n ? GetFullPathNameW(wide.c_str(), n, full.data(), nullptr) : 0;
+  if (n == 0) full = wide;
+  full.resize(n ? n : full.size());
+  CharUpperBuffW(full.data(), DWORD(full.size()));
+  return os::toUtf8(full);
+}
+
 std::optional<std::vector<std::string>> folderEntries(const std::string& folder) {
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileW(os::toWide(joinPath(folder, "*")).c_str(), &data);
