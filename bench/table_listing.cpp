@@ -3,7 +3,7 @@
 // screen; and placing names arriving in random order in a visible list.
 //
 //   QT_QPA_PLATFORM=offscreen bench_table_listing [tables=5000] [folder=/tmp]
-#include "catalogue/table_listing.h"
+#include "platform/table_listing.h"
 
 #include <QApplication>
 #include <algorithm>
