@@ -1,9 +1,11 @@
 // The MySQL backend of the data-access layer on MariaDB Connector/C.
+#include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -342,6 +344,21 @@ MySqlLogin MySqlLogin::fromConnectionString(const ConnectionString& cs) {
 
 // ---- session ----------------------------------------------------------------------------------
 
+namespace {
+
+int RefuseInit(void** state, const char*, void*) {
+  *state = nullptr;
+  return 1;
+}
+int RefuseRead(void*, char*, unsigned int) { return -1; }
+void RefuseEnd(void*) {}
+int RefuseError(void*, char* message, unsigned int size) {
+  std::snprintf(message, size, "This program sends no files to the server.");
+  return CR_UNKNOWN_ERROR;
+}
+
+}  // namespace
+
 MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options) {
   mysql_ = mysql_init(nullptr);
   if (!mysql_) throw DataAccessError("MySQL client: out of memory");
@@ -362,8 +379,12 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
     mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &connect);
     mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &command);
     mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &command);
-    my_bool no = 0;
-    mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &no);
+    // Rows are bulk loaded with LOAD DATA LOCAL, which the client must announce when it
+    // connects. The data always comes from memory through a handler set for that statement;
+    // outside it this handler refuses, so a server can never make the client read a file.
+    my_bool yes = 1;
+    mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &yes);
+    mysql_set_local_infile_handler(mysql_, RefuseInit, RefuseRead, RefuseEnd, RefuseError, nullptr);
 
     if (!mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(), login.password.c_str(),
                             login.database.empty() ? nullptr : login.database.c_str(), login.port,
