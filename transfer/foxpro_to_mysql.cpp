@@ -170,47 +170,49 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // A chunk per percent, so progress moves as it does with statements.
   std::unique_ptr<LocalRowLoad> load = LocalRowLoad::Start(
       target, table, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
-  auto sendChunk = [&] {
+  auto nextRow = [&](ado::Value* row) {
+    if (rs.eof()) return false;
+    row[0] = ado::Value::fromInt(stats.rows);
+    for (int k = 0; k < int(fields.size()); ++k) row[k + 1] = rs.value(k);
+    ++stats.rows;
+    rs.moveNext();
+    return true;
+  };
+  auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
+    firstRow = rows.front().asInt();
+    for (std::size_t at = 0; at < rows.size(); at += w) {
+      params.insert(params.end(), rows.begin() + std::ptrdiff_t(at),
+                    rows.begin() + std::ptrdiff_t(at + w));
+      for (std::size_t k = at; k < at + w; ++k) bytesPending += SizeOnTheWire(rows[k]);
+      if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
+    }
+    flush();
+    if (tx) {
+      tx->commit();
+      tx.reset();
+      insertsInTransaction = 0;
+    }
+  };
+  while (load && !rs.eof()) {
     const long long loadedBefore = load->chunksLoaded();
-    load->send([&](const std::vector<ado::Value>& rows, std::size_t w) {
-      firstRow = rows.front().asInt();
-      for (std::size_t at = 0; at < rows.size(); at += w) {
-        params.insert(params.end(), rows.begin() + std::ptrdiff_t(at),
-                      rows.begin() + std::ptrdiff_t(at + w));
-        for (std::size_t k = at; k < at + w; ++k) bytesPending += SizeOnTheWire(rows[k]);
-        if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
-      }
-      flush();
-      if (tx) {
-        tx->commit();
-        tx.reset();
-        insertsInTransaction = 0;
-      }
-    });
+    load->send(nextRow, sendWithInserts);
     stats.stored = stats.rows - stats.refused;
     // A chunk handed back reported its progress through the statements.
     if (progress && load->chunksLoaded() > loadedBefore)
       progress(total > 0 ? int(std::min<long long>(100, stats.rows * 100 / total)) : 100);
-  };
+  }
 
   while (!rs.eof()) {
     params.push_back(ado::Value::fromInt(stats.rows));
     for (int k = 0; k < int(fields.size()); ++k) {
       const ado::Value& v = rs.value(k);
-      if (!load) bytesPending += SizeOnTheWire(v);
+      bytesPending += SizeOnTheWire(v);
       params.push_back(v);
     }
     ++stats.rows;
-    if (load) {
-      load->add(params.data());
-      params.clear();
-      if (load->full()) sendChunk();
-    } else if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) {
-      flush();
-    }
+    if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
     rs.moveNext();
   }
-  if (load) sendChunk();
   flush();
   if (tx) tx->commit();
   return stats;

@@ -70,51 +70,36 @@ void AppendNumber(std::string& out, T value) {
   out.append(buffer, r.ptr);
 }
 
+// n decimal digits of v (0 <= v), zero-padded; more digits when v needs them.
+void AppendDigits(std::string& out, long v, int n) {
+  char buffer[24];
+  int k = sizeof buffer;
+  do {
+    buffer[--k] = char('0' + v % 10);
+    v /= 10;
+  } while ((v > 0 || sizeof buffer - std::size_t(k) < std::size_t(n)) && k > 0);
+  out.append(buffer + k, sizeof buffer - std::size_t(k));
+}
+
 void AppendTime(std::string& out, const ado::Time& t) {
-  char buffer[32];
-  int n = std::snprintf(buffer, sizeof buffer, "%s%02d:%02d:%02d", t.negative ? "-" : "", t.hour,
-                        t.minute, t.second);
-  out.append(buffer, std::size_t(n));
+  if (t.negative) out += '-';
+  AppendDigits(out, t.hour, 2);
+  out += ':';
+  AppendDigits(out, t.minute, 2);
+  out += ':';
+  AppendDigits(out, t.second, 2);
   if (t.microsecond) {
-    n = std::snprintf(buffer, sizeof buffer, ".%06d", t.microsecond);
-    out.append(buffer, std::size_t(n));
+    out += '.';
+    AppendDigits(out, t.microsecond, 6);
   }
 }
 
 void AppendDate(std::string& out, const ado::Date& d) {
-  char buffer[16];
-  int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
-  out.append(buffer, std::size_t(n));
-}
-
-// Feeds the "file" the server asks for from memory. Whatever name the server asks for, only
-// this text is sent: the client never reads a file on the server's behalf.
-struct Feed {
-  const std::string* text = nullptr;
-  std::size_t at = 0;
-};
-
-int FeedInit(void** state, const char*, void* userdata) {
-  *state = userdata;
-  auto* feed = static_cast<Feed*>(userdata);
-  if (!feed || !feed->text) return 1;
-  feed->at = 0;
-  return 0;
-}
-
-int FeedRead(void* state, char* buffer, unsigned int size) {
-  auto* feed = static_cast<Feed*>(state);
-  std::size_t n = std::min<std::size_t>(size, feed->text->size() - feed->at);
-  std::memcpy(buffer, feed->text->data() + feed->at, n);
-  feed->at += n;
-  return int(n);
-}
-
-void FeedEnd(void*) {}
-
-int FeedError(void*, char* message, unsigned int size) {
-  std::snprintf(message, size, "This program sends no files to the server.");
-  return CR_UNKNOWN_ERROR;
+  AppendDigits(out, d.year, 4);
+  out += '-';
+  AppendDigits(out, d.month, 2);
+  out += '-';
+  AppendDigits(out, d.day, 2);
 }
 
 }  // namespace
@@ -212,28 +197,80 @@ LocalRowLoad::LocalRowLoad(ado::MySqlSession& target, std::string statement, std
       chunkRows_(std::clamp<std::size_t>(chunkRows, 1, kMaxChunkRows)),
       notes_(notes) {
   rows_.reserve(chunkRows_ * width_);
-  text_.reserve(kChunkBytes + (kChunkBytes >> 2));
 }
 
 LocalRowLoad::~LocalRowLoad() = default;
 
-void LocalRowLoad::add(const ado::Value* row) {
-  rows_.insert(rows_.end(), row, row + width_);
-  if (!refused_) AppendLoadLine(text_, row, width_);
+bool LocalRowLoad::draw(const Source& source) {
+  if (rows_.size() >= chunkRows_ * width_ || drawnBytes_ >= kChunkBytes || exhausted_) return false;
+  const std::size_t at = rows_.size();
+  rows_.resize(at + width_);
+  if (!source(rows_.data() + at)) {
+    rows_.resize(at);
+    exhausted_ = true;
+    return false;
+  }
+  if (!refused_) {
+    const std::size_t before = text_.size();
+    AppendLoadLine(text_, rows_.data() + at, width_);
+    drawnBytes_ += text_.size() - before;
+  }
+  return true;
 }
 
-bool LocalRowLoad::full() const {
-  return rows_.size() >= chunkRows_ * width_ || text_.size() >= kChunkBytes;
+// The client library asks for the "file" piece by piece while the server reads it. Each piece
+// is made from the next rows as it is asked for, so the server parses one piece while the next
+// is being read from the source. Whatever name the server asks for, only these rows are sent:
+// the client never reads a file on the server's behalf.
+int LocalRowLoad::FeedInit(void** state, const char*, void* userdata) {
+  *state = userdata;
+  return userdata ? 0 : 1;
 }
 
-bool LocalRowLoad::load() {
+int LocalRowLoad::FeedRead(void* state, char* buffer, unsigned int size) {
+  auto* self = static_cast<LocalRowLoad*>(state);
+  try {
+    while (self->text_.size() - self->sent_ < size && self->draw(*self->source_)) {
+    }
+  } catch (...) {
+    // The source failed; the statement ends with an error and the failure is raised after it.
+    self->failure_ = std::current_exception();
+    return -1;
+  }
+  std::size_t n = std::min<std::size_t>(size, self->text_.size() - self->sent_);
+  std::memcpy(buffer, self->text_.data() + self->sent_, n);
+  self->sent_ += n;
+  if (self->sent_ == self->text_.size()) {
+    self->text_.clear();
+    self->sent_ = 0;
+  }
+  return int(n);
+}
+
+void LocalRowLoad::FeedEnd(void*) {}
+
+int LocalRowLoad::FeedError(void* state, char* message, unsigned int size) {
+  std::snprintf(
+      message, size, "%s",
+      state ? "The rows could not be read." : "This program sends no files to the server.");
+  return CR_UNKNOWN_ERROR;
+}
+
+bool LocalRowLoad::load(const Source& source) {
   MYSQL* m = target_.handle();
-  Feed feed{&text_, 0};
-  mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, &feed);
+  source_ = &source;
+  text_.clear();
+  sent_ = 0;
+  drawnBytes_ = 0;
+  failure_ = nullptr;
+  target_.settle();
   ado::MySqlTransaction tx(target_);
+  mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, this);
   bool ok = mysql_real_query(m, statement_.data(), statement_.size()) == 0;
-  // The handler must not outlive the feed: any later request is refused.
+  // Any later request is refused.
   mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, nullptr);
+  source_ = nullptr;
+  if (failure_) std::rethrow_exception(failure_);
   const std::size_t rows = rows_.size() / width_;
   if (ok && mysql_warning_count(m) == 0 && mysql_affected_rows(m) == rows) {
     tx.commit();
@@ -250,6 +287,7 @@ bool LocalRowLoad::load() {
     // The connection itself failed: nothing further can be sent, by any path.
     if (code >= 2000 && code < 3000) target_.raise();
   }
+  if (rows_.empty()) return false;
   // A value was adjusted, a row skipped, or the chunk failed part way: undo the chunk, on any
   // storage engine (a table without transactions keeps what a rollback cannot undo, so its
   // rows go by key).
@@ -259,16 +297,26 @@ bool LocalRowLoad::load() {
   return false;
 }
 
-void LocalRowLoad::send(const Fallback& fallback) {
-  if (rows_.empty()) return;
-  if (!refused_ && load()) {
-    ++loaded_;
-  } else {
+bool LocalRowLoad::send(const Source& source, const Fallback& fallback) {
+  rows_.clear();
+  exhausted_ = false;
+  bool loaded = false;
+  if (!refused_) loaded = load(source);
+  if (refused_) {
+    // No local loading: the chunk is drawn here and goes to the statements.
+    drawnBytes_ = 0;
+    while (draw(source)) {
+    }
+  }
+  // A chunk that fails part way leaves rows unread: they stay for the next chunk.
+  if (!loaded && !rows_.empty()) {
     ++handedBack_;
     fallback(rows_, width_);
+  } else if (loaded && !rows_.empty()) {
+    ++loaded_;
   }
   rows_.clear();
-  text_.clear();
+  return !exhausted_;
 }
 
 }  // namespace transfer

@@ -8,12 +8,12 @@
 // that fails or draws any warning is undone and handed back to the caller, who sends its rows
 // with INSERT statements and learns exactly which rows are refused.
 //
-//   auto load = LocalRowLoad::Start(session, table, columns, notes);  // nullptr: use INSERT
-//   load->add(row); ... if (load->full()) load->send(fallback);
-//   load->send(fallback);  // the rest
+//   auto load = LocalRowLoad::Start(session, table, columns, chunkRows, notes);  // nullptr: INSERT
+//   while (load->send(nextRow, sendWithInserts)) {}
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,6 +38,8 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
 
 class LocalRowLoad {
  public:
+  // Fills `row` (width values) with the next row; false when there are no more.
+  using Source = std::function<bool(ado::Value* row)>;
   // A chunk's rows, `width` values each, handed back when the chunk did not load as it is.
   using Fallback = std::function<void(const std::vector<ado::Value>& rows, std::size_t width)>;
 
@@ -53,12 +55,11 @@ class LocalRowLoad {
                                              std::vector<std::string>& notes);
   ~LocalRowLoad();
 
-  void add(const ado::Value* row);  // columns.size() values
-  bool full() const;
-  // Loads the queued rows (nothing when none) in a transaction of their own. A chunk the
-  // server refuses or changes is rolled back and goes to `fallback`; when the server turns out
-  // to refuse local loading itself, every later chunk goes there too (and the note is added).
-  void send(const Fallback& fallback);
+  // Loads the next chunk, drawn from `source` while the server reads it, in a transaction of
+  // its own. A chunk the server refuses or changes is rolled back and goes to `fallback`; when
+  // the server turns out to refuse local loading itself, this and every later chunk go there
+  // (and the note is added). False once the source has no more rows.
+  bool send(const Source& source, const Fallback& fallback);
 
   long long chunksLoaded() const { return loaded_; }
   long long chunksHandedBack() const { return handedBack_; }
@@ -66,16 +67,26 @@ class LocalRowLoad {
  private:
   LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
                std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes);
-  bool load();  // true when the chunk is in, as sent
+  bool draw(const Source& source);  // one more row into the chunk; false when it is complete
+  bool load(const Source& source);  // true when the chunk is in, as sent
+  static int FeedInit(void** state, const char* name, void* userdata);
+  static int FeedRead(void* state, char* buffer, unsigned int size);
+  static void FeedEnd(void* state);
+  static int FeedError(void* state, char* message, unsigned int size);
 
   ado::MySqlSession& target_;
   std::string statement_;   // LOAD DATA LOCAL INFILE ... (columns)
-  std::string deleteHead_;  // DELETE FROM `table` WHERE `key` >= ; undoes a chunk on any engine
+  std::string deleteHead_;  // DELETE FROM `table` WHERE `key` BETWEEN: undoes a chunk anywhere
   std::size_t width_;
   std::size_t chunkRows_;
   std::vector<std::string>& notes_;
-  std::vector<ado::Value> rows_;
-  std::string text_;
+  std::vector<ado::Value> rows_;  // the chunk's rows so far
+  std::string text_;              // their text not yet handed to the client library
+  std::size_t sent_ = 0;          // of text_
+  std::size_t drawnBytes_ = 0;    // text made for this chunk
+  bool exhausted_ = false;
+  const Source* source_ = nullptr;
+  std::exception_ptr failure_;
   bool refused_ = false;  // the server refuses local loading: everything goes to the fallback
   long long loaded_ = 0;
   long long handedBack_ = 0;

@@ -1,5 +1,8 @@
 // The engine's fuzz targets, as plain functions: the libFuzzer programs in this folder call
-// them, and the engine's tests run the inputs that once crashed them (tests/fuzz/regressions).
+// them, and the engine's tests run the inputs that once crashed them (tests/fuzz/regressions/
+// <target>/; each of those made AddressSanitizer report a heap buffer overflow before the
+// header checks: a narrow I or T field, an autoincrementing C field or a short _NullFlags at
+// the end of the record, a container whose OBJECTID is one byte wide).
 //
 // An input that holds several files separates them with kPartSeparator, e.g. a table, then its
 // memo file: <.dbf bytes> "\nQM-PART\n" <.fpt bytes>. A missing part is an absent file.

@@ -268,6 +268,27 @@ TEST_F(FoxproToMySqlCopy, DemoTablesArrive) {
             (std::vector<std::string>{"-0.99", "Ça coûte 5 €"}));
 }
 
+TEST(LoadLine, ValuesInTheServersTextFormsWithSeparatorsEscaped) {
+  using ado::Value;
+  const Value row[] = {Value::fromInt(-42),
+                       Value::null(),
+                       Value::fromText("a\tb\nc\\d\re"),
+                       Value::fromBytes(std::string("x\0y", 3)),
+                       Value::fromDouble(2.675),
+                       Value::fromDouble(1e300),
+                       Value::fromDecimal("-12.50"),
+                       Value::fromBool(true),
+                       Value::fromDate({2021, 8, 31}),
+                       Value::fromDateTime({{1900, 1, 1}, {false, 0, 0, 1, 0}}),
+                       Value::fromTime({true, 838, 59, 59, 120}),
+                       Value::fromText("")};
+  std::string line;
+  transfer::AppendLoadLine(line, row, std::size(row));
+  EXPECT_EQ(line,
+            "-42\t\\N\ta\\tb\\nc\\\\d\\re\tx\\0y\t2.675\t1e+300\t-12.50\t1\t2021-08-31\t"
+            "1900-01-01 00:00:01\t-838:59:59.000120\t\n");
+}
+
 // Local loading is switched on and off for the whole server, which would change the notes of
 // copies running at the same time: this test runs alone, as the ctest test
 // transfer_local_loading_on_and_off, and is skipped in the parallel run.
