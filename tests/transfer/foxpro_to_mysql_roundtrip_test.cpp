@@ -30,6 +30,7 @@ class RoundTrip : public qmtest::MySqlDatabaseTest {
   platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   QString notes;
+  QString reports;  // Notes as each preview opened
 
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
@@ -45,8 +46,11 @@ class RoundTrip : public qmtest::MySqlDatabaseTest {
   void executePreview() {
     env.dialogs().modalScripts.push_back([this](QDialog& d) {
       auto& form = dynamic_cast<Form4&>(d);
+      const QString report = form.Text1->toPlainText();
+      reports += report + "\n";
       form.PushButton3_Click();
-      notes += form.Text1->toPlainText();
+      // Notes of the run replace the report; without any the report stays.
+      if (form.Text1->toPlainText() != report) notes += form.Text1->toPlainText();
       return 0;
     });
   }
