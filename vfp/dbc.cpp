@@ -98,6 +98,18 @@ Container Container::open(const std::string& dbcPath) {
   if (!(h.tableFlags & tableflag::kIsDatabase) || fId < 0 || fParent < 0 || fType < 0 ||
       fName < 0 || fProp < 0)
     throw Error("File '" + name + "' is not a database.");
+  // The rows below are read as these types; a container with other ones is damaged.
+  auto expect = [&](int index, char type) {
+    const auto& f = h.fields[std::size_t(index)];
+    if (f.type != type || !h.isVisualFoxPro())
+      throw Error("Database '" + name + "' is corrupt: field " + f.name + " has type " +
+                  std::string(1, f.type) + ", not " + std::string(1, type) + ".");
+  };
+  expect(fId, 'I');
+  expect(fParent, 'I');
+  expect(fType, 'C');
+  expect(fName, 'C');
+  expect(fProp, 'M');
   const auto& prop = h.fields[std::size_t(fProp)];
   std::optional<MemoReader> memo;
   if (auto dct = findCompanion(t.path(), ".dct")) memo.emplace(*dct, MemoKind::Fpt);

@@ -38,6 +38,64 @@ std::string hex2(unsigned v) {
   return buf;
 }
 
+// The widths a field of each type must have: the engine reads and writes these types as
+// fixed-size binary values, so a narrower field would lead it outside the record.
+void checkFieldWidths(const TableHeader& h, const std::string& fileName) {
+  const bool vfp = h.isVisualFoxPro();
+  auto refuse = [&](const FieldDescriptor& f, const std::string& why) {
+    return Error("Table '" + fileName + "' is corrupt: field " + f.name + " (type " +
+                 std::string(1, f.type) + ", width " + std::to_string(f.length) + ") " + why + ".");
+  };
+  int flagBits = 0, nullFlagFields = 0;
+  const FieldDescriptor* nullFlags = nullptr;
+  for (const auto& f : h.fields) {
+    std::uint32_t want = 0;
+    switch (f.type) {
+      case 'L':
+        want = 1;
+        break;
+      case 'D':
+        want = 8;
+        break;
+      case 'I':
+      case 'M':
+      case 'G':
+      case 'W':
+      case 'P':
+        // FoxPro 2.x and dBase keep memo block numbers as ten digits; Visual FoxPro as 4 bytes.
+        want = vfp || f.type == 'I' ? 4 : 0;
+        break;
+      case 'B':
+      case 'Y':
+      case 'T':
+        want = vfp ? 8 : 0;  // dBase uses 'B' for a ten-digit binary memo pointer
+        break;
+      default:
+        break;
+    }
+    if (want && f.length != want)
+      throw refuse(f,
+                   "must be " + std::to_string(want) + (want == 1 ? " byte" : " bytes") + " wide");
+    if (f.isAutoInc() && f.type != 'I') throw refuse(f, "is autoincrementing but not an Integer");
+    if (f.isNullFlags()) {
+      ++nullFlagFields;
+      nullFlags = &f;
+    } else if (!f.isSystem()) {
+      if (f.type == 'V' || f.type == 'Q') ++flagBits;
+      if (f.isNullable()) ++flagBits;
+    }
+  }
+  if (nullFlagFields > 1)
+    throw Error("Table '" + fileName + "' is corrupt: it has more than one _NullFlags field.");
+  if (flagBits > 0 && !nullFlags)
+    throw Error("Table '" + fileName + "' is corrupt: it has nullable or variable-length fields " +
+                "but no _NullFlags field.");
+  if (nullFlags && std::uint64_t(nullFlags->length) * 8 < std::uint64_t(flagBits))
+    throw Error("Table '" + fileName + "' is corrupt: its _NullFlags field has " +
+                std::to_string(nullFlags->length * 8) + " bits but " + std::to_string(flagBits) +
+                " are needed for its nullable and variable-length fields.");
+}
+
 }  // namespace
 
 std::uint16_t TableHeader::peekHeaderLength(const std::uint8_t* d, std::size_t size,
@@ -76,6 +134,7 @@ TableHeader TableHeader::decode(const std::uint8_t* d, std::size_t size,
   std::size_t end = std::min<std::size_t>(h.headerLength, size);
   std::size_t pos = kFixedSize;
   bool anyBadOffset = false;
+  const bool vfp = h.isVisualFoxPro();
   while (pos + kDescriptorSize <= end && d[pos] != kTerminator) {
     const std::uint8_t* p = d + pos;
     FieldDescriptor f;
@@ -88,7 +147,9 @@ TableHeader TableHeader::decode(const std::uint8_t* d, std::size_t size,
     f.offset = bytes::le32(p + kDisplacementOffset);
     f.length = p[kLengthOffset];
     f.decimals = p[kDecimalsOffset];
-    f.flags = p[kFieldFlagsOffset];
+    // Only Visual FoxPro keeps field flags in byte 18; dBase and FoxPro 2.x leave other things
+    // there, which must not hide a field or turn text into hex.
+    f.flags = vfp ? p[kFieldFlagsOffset] : 0;
     if (f.isAutoInc()) {
       f.autoIncNext = bytes::le32(p + kAutoIncNextOffset);
       f.autoIncStep = p[kAutoIncStepOffset];
@@ -98,6 +159,7 @@ TableHeader TableHeader::decode(const std::uint8_t* d, std::size_t size,
     if (h.fields.size() > kMaxFields + 1) throw corrupt("too many fields");
   }
   if (h.fields.empty()) throw corrupt("no fields");
+  const bool terminated = pos < end && d[pos] == kTerminator;
 
   // FoxPro 2.x and Clipper store C lengths above 255 with the decimal byte as high byte; dBase
   // keeps other things there. The record length tells which reading is meant.
@@ -128,8 +190,15 @@ TableHeader TableHeader::decode(const std::uint8_t* d, std::size_t size,
   for (const auto& f : h.fields)
     if (f.offset == 0 || std::uint64_t(f.offset) + f.length > h.recordLength)
       throw corrupt("field " + f.name + " lies outside the record");
+  // A header length that stops inside the field list would make descriptor bytes a record.
+  // Visual FoxPro always ends the list with 0x0D; other writers may leave it out, but then the
+  // fields read must fill the record.
+  if (!terminated && (vfp || computed != h.recordLength))
+    throw corrupt("the header length " + std::to_string(h.headerLength) +
+                  " ends inside the field list");
+  checkFieldWidths(h, fileName);
 
-  if (h.isVisualFoxPro() && pos < end && d[pos] == kTerminator) {
+  if (vfp && terminated) {
     std::size_t b = pos + 1;
     std::size_t bend = std::min(end, b + kBacklinkSize);
     std::size_t n = 0;

@@ -56,6 +56,9 @@ void MemoReader::read(std::uint32_t block, std::string& out) const {
                  std::to_string(block) + " " + why + ".");
   };
   if (at >= size_) throw bad("lies past the end of the file");
+  // Blocks start after the 512-byte header (a .dbt's header is block 0); a pointer into it
+  // would hand out header bytes as a memo.
+  if (kind_ == MemoKind::Fpt && at < fpt::kHeaderSize) throw bad("lies inside the file's header");
   if (kind_ == MemoKind::Fpt || kind_ == MemoKind::Dbt4) {
     std::uint8_t bh[8];
     if (!readRange(at, 8, reinterpret_cast<char*>(bh))) throw bad("is cut short");
@@ -121,6 +124,10 @@ MemoWriter::MemoWriter(const std::string& path) : file_(path, File::Mode::ReadWr
   std::uint64_t size = file_.size();
   std::uint32_t bySize = std::uint32_t((size + blockSize_ - 1) / blockSize_);
   if (bySize > nextFree_ && size < header::kMaxFileSize) nextFree_ = bySize;
+  // One that points far past the file's end is damaged: every block in use lies inside the
+  // file, so the next memo goes at its end instead of leaving a hole of up to 2 GB.
+  if (std::uint64_t(nextFree_) > std::max<std::uint64_t>(bySize, first))
+    nextFree_ = std::max(bySize, first);
   flushedFree_ = nextFree_;
 }
 

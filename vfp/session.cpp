@@ -9,6 +9,7 @@
 #include "vfp/convert.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
+#include "vfp/names.h"
 
 namespace vfp {
 
@@ -138,7 +139,6 @@ void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
       if (ch == '/' || ch == '.') ch = '-';
     // {^2021-08-31 12:34} and {^2021-8-31} are both legal FoxPro.
     int y, m, d, hh = 0, mi = 0, ss = 0, n = 0;
-    char ampm[3] = {};
     int got = std::sscanf(scratch.c_str(), "%d-%d-%d%n", &y, &m, &d, &n);
     if (got != 3) throw Error("Date/Datetime evaluated to an invalid value.");
     std::string_view rest = std::string_view(scratch).substr(std::size_t(n));
@@ -150,15 +150,30 @@ void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
       v.setDate(dt.date);
       return;
     }
-    std::string r(rest);
-    int k = std::sscanf(r.c_str(), "%d:%d:%d%2s", &hh, &mi, &ss, ampm);
-    if (k < 1) k = std::sscanf(r.c_str(), "%d%2s", &hh, ampm);
-    if (k < 1) throw Error("Date/Datetime evaluated to an invalid value.");
-    std::string ap = toUpperAscii(ampm);
+    // hh[:mm[:ss]] [AM|PM]: anything else after the time is not a time.
+    auto invalid = [] { return Error("Date/Datetime evaluated to an invalid value."); };
+    auto number = [&](int& out) {
+      std::size_t k = 0;
+      out = 0;
+      while (k < rest.size() && k < 2 && rest[k] >= '0' && rest[k] <= '9')
+        out = out * 10 + (rest[k++] - '0');
+      if (k == 0) throw invalid();
+      rest.remove_prefix(k);
+    };
+    number(hh);
+    for (int* part : {&mi, &ss}) {
+      if (rest.empty() || rest.front() != ':') break;
+      rest.remove_prefix(1);
+      number(*part);
+    }
+    while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
+    std::string ap = toUpperAscii(std::string(rest));
+    if (ap == "A" || ap == "P") ap += "M";
+    if (!ap.empty() && ap != "AM" && ap != "PM") throw invalid();
+    if (!ap.empty() && hh > 12) throw invalid();
     if (ap == "PM" && hh < 12) hh += 12;
     if (ap == "AM" && hh == 12) hh = 0;
-    if (hh > 23 || mi > 59 || ss > 59 || hh < 0 || mi < 0 || ss < 0)
-      throw Error("Date/Datetime evaluated to an invalid value.");
+    if (hh > 23 || mi > 59 || ss > 59) throw invalid();
     dt.hour = hh, dt.minute = mi, dt.second = ss;
     v.setDateTime(dt);
     return;
@@ -358,6 +373,7 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
   std::string r = ref;
   while (!r.empty() && isSpace(r.back())) r.pop_back();
   if (r.empty()) throw syntaxError();
+  checkReference(r);
   bool isPath = r.find_first_of("/\\") != std::string::npos ||
                 (r.size() > 4 && equalsNoCase(r.substr(r.size() - 4), ".dbf"));
   if (!isPath) {
@@ -480,6 +496,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
   do {
     ColumnSpec c;
     c.name = lx.name();
+    checkFieldName(c.name);
     std::string tw = toUpperAscii(lx.word());
     char letter = 0;
     for (const auto& t : kTypeNames)
@@ -515,7 +532,8 @@ void Session::create(std::string_view sql, std::size_t pos) {
         c.autoInc = true;
         if (lx.keyword("NEXTVALUE")) {
           std::string v = lx.word();
-          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 9)
+          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
+              v.size() > 10 || std::stoull(v) > std::uint64_t(INT32_MAX))
             throw syntaxError();
           c.autoIncNext = std::uint32_t(std::stoul(v));
         }

@@ -78,10 +78,13 @@ Table::Table(const std::string& path, int codePage) {
     // A container keeps its memos in the .dct.
     if (!memoPath && (header_.tableFlags & tableflag::kIsDatabase))
       memoPath = findCompanion(path_, ".dct");
-    if (!memoPath)
-      throw Error("Memo file '" +
-                  fileNameOf(replaceExtension(path_, mk == MemoKind::Fpt ? ".fpt" : ".dbt")) +
+    if (!memoPath) {
+      const char* ext = (header_.tableFlags & tableflag::kIsDatabase) ? ".dct"
+                        : mk == MemoKind::Fpt                         ? ".fpt"
+                                                                      : ".dbt";
+      throw Error("Memo file '" + fileNameOf(replaceExtension(path_, ext)) +
                   "' is missing or is invalid.");
+    }
     memo_ = std::make_unique<MemoReader>(*memoPath, mk);
   }
 }
@@ -634,6 +637,8 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
         if (!parseDecimal(s)) throw mismatch();
         d = std::strtod(s.c_str(), nullptr);
       }
+      // FoxPro has no infinity or NaN: 1e400 is an overflow, not a value.
+      if (!std::isfinite(d)) throw Error("Numeric overflow. Data was lost (field " + f.name + ").");
       bytes::putLeDouble(p, d);
       return;
     }
@@ -737,10 +742,24 @@ std::size_t TableWriter::append(std::span<const Value> values) {
     for (std::size_t k = 0; k < userFields_.size(); ++k) {
       auto& f = header_.fields[std::size_t(userFields_[k])];
       if (f.isAutoInc()) {
+        // The counter is a signed 32-bit Integer: past its largest value it would wrap.
+        if (f.autoIncNext > std::uint32_t(INT32_MAX))
+          throw Error("Numeric overflow. Data was lost (field " + f.name +
+                      " has handed out its largest autoincrement value).");
         bytes::putLe32(rec + f.offset, f.autoIncNext);
         continue;
       }
-      if (k < values.size()) encodeField(f, values[k], rec, replaced);
+      if (k < values.size()) {
+        encodeField(f, values[k], rec, replaced);
+      } else if (f.type == 'V' || f.type == 'Q') {
+        // Left out: empty, the way FoxPro marks a short value (length byte 0, flag bit set).
+        static const Value kEmpty = [] {
+          Value e;
+          e.setString(Value::Kind::Bytes);
+          return e;
+        }();
+        encodeField(f, kEmpty, rec, replaced);
+      }
     }
     if (index_) index_->add(rec, count);
   } catch (...) {
