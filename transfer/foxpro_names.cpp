@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "vfp/codepage.h"
+#include "vfp/names.h"
 
 namespace FoxproNames {
 
@@ -118,36 +119,9 @@ std::vector<Renamed> FieldNames(const std::vector<std::string>& wanted, bool fre
 }
 
 Renamed TableFileStem(const std::string& table) {
-  constexpr std::size_t kMaxStemBytes = 200;  // leaves room for the extension and companions
-  Renamed r;
-  std::string bad;
-  for (char c : table) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool refused =
-        u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
-    if (refused) {
-      if (u >= 0x20 && bad.find(c) == std::string::npos) bad += c;
-      r.name += '_';
-    } else {
-      r.name += c;
-    }
-  }
-  std::vector<std::string> why;
-  if (!bad.empty() || r.name != table)
-    why.push_back(bad.empty() ? "a file name cannot hold control characters"
-                              : "a file name cannot hold \"" + bad + "\"");
-  // Windows drops trailing dots and spaces; "." and ".." are folders, not files.
-  while (!r.name.empty() && (r.name.back() == '.' || r.name.back() == ' ')) r.name.back() = '_';
-  if (r.name.empty()) r.name = "_";
-  if (r.name.size() > kMaxStemBytes) {
-    std::size_t end = kMaxStemBytes;  // never inside a UTF-8 sequence
-    while (end > 0 && (static_cast<unsigned char>(r.name[end]) & 0xC0) == 0x80) --end;
-    r.name.resize(end);
-    why.push_back("a table's file name is kept to 200 bytes");
-  }
-  if (why.empty() && r.name != table) why.push_back("a file name cannot end in a dot or a space");
-  for (std::size_t i = 0; i < why.size(); ++i) r.why += (i ? "; " : "") + why[i];
-  return r;
+  // The engine's one rule for names that come from a database and become file names.
+  vfp::ConfinedName confined = vfp::confineTableName(table);
+  return {confined.stem, confined.reason};
 }
 
 std::optional<std::string> Delimited(const std::string& name, char preferred) {

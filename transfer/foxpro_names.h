@@ -28,9 +28,8 @@ std::vector<Renamed> FieldNames(const std::vector<std::string>& wanted, bool fre
                                 int codePage);
 
 // The file name, without folder and extension, of the new table for a MySQL table: the name
-// itself when it can be one, else with "_" for each character a file name in the target folder
-// cannot hold (separators, control characters, those Windows refuses) and never "." or "..",
-// so the file always lands inside the folder it is meant for.
+// itself when it can be one, else as vfp::confineTableName makes it (separators, control
+// characters and those Windows refuses become "_"), so the file always lands inside the folder.
 Renamed TableFileStem(const std::string& table);
 
 // The delimited form of a table reference in a FoxPro command: [name] when the name holds no

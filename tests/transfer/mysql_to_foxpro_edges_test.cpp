@@ -134,9 +134,10 @@ TEST_F(MySqlToFoxproEdges, TableNamesWithQuotesBracketsAndSeparatorsStayInTheFol
             (std::vector<std::vector<std::string>>{{"1"}}));
   EXPECT_EQ(FoxRows(FolderConnection(inner), "a]b"),
             (std::vector<std::vector<std::string>>{{"2"}}));
-  EXPECT_EQ(FoxRows(FolderConnection(inner), ".._.._evil"),
+  EXPECT_EQ(FoxRows(FolderConnection(inner), "___.._evil"),
             (std::vector<std::vector<std::string>>{{"3"}}));
-  EXPECT_TRUE(Reports("Table ../../evil:\n  file .._.._evil.DBF (a file name cannot hold \"/\")"))
+  EXPECT_TRUE(
+      Reports("Table ../../evil:\n  file ___.._evil.DBF ('/' cannot be part of a file name)"))
       << report;
   // Nothing was written beside or above the target folder.
   std::vector<std::string> outside;
@@ -196,7 +197,7 @@ TEST(FoxproNames, ContainersKeepLongNamesAndStillMakeThemUnique) {
   EXPECT_EQ(FoxproNames::Delimited("a]b", '['), "'a]b'");
   EXPECT_EQ(FoxproNames::Delimited("o'b", '\''), "[o'b]");
   EXPECT_EQ(FoxproNames::Delimited("]'\"`"), std::nullopt);
-  EXPECT_EQ(FoxproNames::TableFileStem("..").name, "._");  // a file, not the parent folder
+  EXPECT_EQ(FoxproNames::TableFileStem("..").name, "__");  // a file, not the parent folder
   EXPECT_EQ(FoxproNames::TableFileStem("a\\b:c").name, "a_b_c");
 }
 
