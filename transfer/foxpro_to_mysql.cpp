@@ -378,8 +378,9 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
         const auto& f = t.header().fields[c.field];
         const char* p = reinterpret_cast<const char*>(rec) + f.offset;
         if (c.type == 'D' || c.type == 'T') {
-          if (c.type == 'D' ? std::all_of(p, p + f.length, [](char ch) { return ch == ' '; })
-                            : std::all_of(p, p + f.length, [](char ch) { return ch == 0; }))
+          // Blank is spaces (as FoxPro writes a D) or zeros (as it writes a T); other tools
+          // use either.
+          if (std::all_of(p, p + f.length, [](char ch) { return ch == ' ' || ch == 0; }))
             ++c.blank;
           continue;
         }
