@@ -156,9 +156,9 @@ int main(int argc, char** argv) {
     for (long r = 0; r < rows; ++r) {
       const std::string n = std::to_string(r);
       s.execute("INSERT INTO typed VALUES (" + n + ", 'Customer " + std::to_string(r % 977) +
-                "', '" + std::to_string(r % 100000) + ".25', " +
-                (r % 10 ? "{^2021-08-31}" : "{}") + ", {^2021-08-31 12:34:56}, 1.5, " + n +
-                ".5, " + std::to_string(r % 128) + ", 'A note, it''s')");
+                "', '" + std::to_string(r % 100000) + ".25', " + (r % 10 ? "{^2021-08-31}" : "{}") +
+                ", {^2021-08-31 12:34:56}, 1.5, " + n + ".5, " + std::to_string(r % 128) +
+                ", 'A note, it''s')");
     }
     s.flush();
   }
@@ -202,13 +202,13 @@ int main(int argc, char** argv) {
   const double fromFoxWhole = scriptWithReport + copy;
 
   std::printf("rows: %ld\n", rows);
-  std::printf("MySQL->FoxPro: build %.2f s without report, %.2f s with; execute %.2f s\n",
-              without, with, execute);
-  std::printf("MySQL->FoxPro: report %.2f s of %.2f s whole = %.1f%%\n", toFoxReport,
-              toFoxWhole, 100.0 * toFoxReport / toFoxWhole);
-  std::printf("FoxPro->MySQL: report %.2f s of %.2f s whole (script %.2f s, copy %.2f s) = %.1f%%\n",
-              fromFoxReport, fromFoxWhole, scriptWithReport, copy,
-              100.0 * fromFoxReport / fromFoxWhole);
+  std::printf("MySQL->FoxPro: build %.2f s without report, %.2f s with; execute %.2f s\n", without,
+              with, execute);
+  std::printf("MySQL->FoxPro: report %.2f s of %.2f s whole = %.1f%%\n", toFoxReport, toFoxWhole,
+              100.0 * toFoxReport / toFoxWhole);
+  std::printf(
+      "FoxPro->MySQL: report %.2f s of %.2f s whole (script %.2f s, copy %.2f s) = %.1f%%\n",
+      fromFoxReport, fromFoxWhole, scriptWithReport, copy, 100.0 * fromFoxReport / fromFoxWhole);
   std::printf("report MySQL->FoxPro:\n%s\nreport FoxPro->MySQL:\n%s\n", report.c_str(),
               transfer::FoxproToMySqlReport({{"typed", lines}}).c_str());
   (void)foxCs;

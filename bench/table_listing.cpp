@@ -3,7 +3,7 @@
 // alone, arriving in random order.
 //
 //   QT_QPA_PLATFORM=offscreen bench_table_listing [tables=5000] [folder=/tmp]
-#include "catalogue/table_listing.h"
+#include "platform/table_listing.h"
 
 #include <QApplication>
 #include <algorithm>

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "catalogue/table_list.h"
-#include "catalogue/table_listing.h"
+#include "platform/table_listing.h"
 #include "catalogue/table_operations.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"

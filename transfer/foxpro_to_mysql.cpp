@@ -16,6 +16,7 @@
 #include "platform/main_module.h"
 #include "platform/mysql_session.h"
 #include "platform/pointer.h"
+#include "platform/table_listing.h"
 #include "platform/ui.h"
 #include "transfer/form4.h"
 #include "transfer/mysql_script.h"
@@ -380,8 +381,7 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
         if (c.type == 'D' || c.type == 'T') {
           // Blank is spaces (as FoxPro writes a D) or zeros (as it writes a T); other tools
           // use either.
-          if (std::all_of(p, p + f.length, [](char ch) { return ch == ' ' || ch == 0; }))
-            ++c.blank;
+          if (std::all_of(p, p + f.length, [](char ch) { return ch == ' ' || ch == 0; })) ++c.blank;
           continue;
         }
         const std::string_view raw(p, f.length);
@@ -447,65 +447,55 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
   return part;
 }
 
-int BuildSendToMySql(const QListWidget& List2, const QListWidget& List1,
-                     const std::string& foxproConnectionString, ScriptSink& sink, QWidget* parent,
-                     const std::function<void(int)>& progress) {
-  std::vector<QString> chosen;  // bottom-up, as the script lists them
-  for (int i = List2.count() - 1; i >= 0; --i)
-    if (List2.item(i)->isSelected()) chosen.push_back(List2.item(i)->text());
-  if (chosen.empty()) return 0;
+int BuildSendToMySql(const std::vector<std::string>& tables,
+                     const std::vector<std::string>& mysqlTables,
+                     const std::string& foxproConnectionString, ScriptSink& sink,
+                     const SendToMySqlHooks& hooks) {
+  if (tables.empty()) return 0;
+  auto held = [&](const std::string& name) {
+    const QString wanted = QString::fromStdString(name);
+    return std::any_of(mysqlTables.begin(), mysqlTables.end(), [&](const std::string& t) {
+      return QString::fromStdString(t).compare(wanted, Qt::CaseInsensitive) == 0;
+    });
+  };
 
   ado::Connection foxpro;
   foxpro.setCursorLocation(ado::adUseClient);
   foxpro.open(foxproConnectionString);
-  platform::ErrorTrap trap("Form2", "PushButton4_Click", parent);
   int scripted = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
-  for (std::size_t i = 0; i < chosen.size(); ++i) {
-    const QString& name = chosen[i];
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    const std::string& name = tables[i];
     bool overwrite = false;
-    if (Main::ListContains(List1, name)) {
-      overwrite = platform::MsgBox("Would you like to overwrite " + name + "?", platform::vbYesNo,
-                                   "Overwrite?", parent) == platform::vbYes;
+    if (held(name)) {
+      overwrite = hooks.confirmOverwrite && hooks.confirmOverwrite(name);
       if (!overwrite) continue;
     }
     // A table that cannot be read is reported and left out; the others still go.
-    const bool sent = trap.step(118, [&] {
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name.toStdString(), overwrite);
+    try {
+      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, overwrite);
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
-      report.emplace_back(name.toStdString(), std::move(part.report));
+      report.emplace_back(name, std::move(part.report));
       ++scripted;
-    });
-    if (!sent)
-      report.emplace_back(name.toStdString(),
-                          std::vector<std::string>{"left out of the script: it cannot be read"});
-    if (progress) progress(int((i + 1) * 100 / chosen.size()));
+    } catch (const std::exception& e) {
+      if (hooks.tableFailed) hooks.tableFailed(name, e.what());
+      report.emplace_back(
+          name, std::vector<std::string>{
+                    std::string("left out of the script: it cannot be read: ") + e.what()});
+    }
+    if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }
   foxpro.close();
   sink.report(FoxproToMySqlReport(report));
   return scripted;
 }
 
-void RefillMySqlList(QListWidget& List1, const std::string& mysqlConnectionString) {
-  ado::Connection mysql;
-  mysql.open(mysqlConnectionString);
-  ado::RecordSet rs(mysql.execute("SHOW TABLES;"));
-  QStringList names;
-  for (; rs.state() == ado::adStateOpen && !rs.eof(); rs.moveNext())
-    names << QString::fromStdString(rs.value(0).toText());
-  mysql.close();
-  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-  });
-  List1.clear();
-  List1.addItems(names);
-}
-
 void SendTablesToMySql(platform::MainWindowView& view) {
   auto& app = platform::Application::current();
   platform::ErrorTrap trap("Form2", "PushButton4_Click", &view.window);
-  if (view.List2.currentRow() < 0) {
+  const std::vector<std::string> tables = platform::ChosenTables(view.List2);
+  if (tables.empty()) {
     trap.step(100, [&] {
       platform::MsgBox("Please select a table to send.", platform::vbOKOnly, {}, &view.window);
     });
@@ -530,12 +520,24 @@ void SendTablesToMySql(platform::MainWindowView& view) {
     platform::WaitPointer wait(view.pointer);
     built = trap.step(102, [&] {
       try {
-        BuildSendToMySql(view.List2, view.List1, FoxproConnectionString(), sink, &view.window,
-                         [&](int percent) {
-                           view.ProgressBar1.setValue(percent);
-                           platform::DoEvents();
-                           if (app.ending()) throw ProgramEnding{};
-                         });
+        SendToMySqlHooks hooks;
+        hooks.confirmOverwrite = [&](const std::string& name) {
+          return platform::MsgBox(
+                     "Would you like to overwrite " + QString::fromStdString(name) + "?",
+                     platform::vbYesNo, "Overwrite?", &view.window) == platform::vbYes;
+        };
+        // Reported as the build's own step, so the report names where it happened.
+        hooks.tableFailed = [&](const std::string&, const std::string& error) {
+          platform::ErrorTrap tableTrap("Form2", "PushButton4_Click", &view.window);
+          tableTrap.step(118, [&] { throw platform::Error(error); });
+        };
+        hooks.progress = [&](int percent) {
+          view.ProgressBar1.setValue(percent);
+          platform::DoEvents();
+          if (app.ending()) throw ProgramEnding{};
+        };
+        BuildSendToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(), sink,
+                         hooks);
       } catch (const ProgramEnding&) {
       }
     });
@@ -548,7 +550,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
   trap.step(104, [&] { platform::ShowModal(form); });
   if (app.ending()) return;
   // Whether or not the script ran, and however far, the list shows what the server now holds.
-  trap.step(106, [&] { RefillMySqlList(view.List1, MySQLConnectionString()); });
+  MySQL::AddTablesToMySQLListbox(view.List1);
 }
 
 }  // namespace transfer

@@ -4,8 +4,8 @@
 // creation line. Nothing reaches MySQL until the user executes the preview.
 //
 // The pieces are plain functions so that tests and the benchmark run them without windows:
-// ScriptTable makes one table's part, BuildSendToMySql walks the FoxPro list, CopyRows moves the
-// rows, and SendTablesToMySql wires them to the main window and the preview.
+// ScriptTable makes one table's part, BuildSendToMySql walks the chosen tables, CopyRows moves
+// the rows, and SendTablesToMySql wires them to the main window and the preview.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +16,6 @@
 
 #include "platform/dataaccess.h"
 #include "transfer/script_job.h"
-
-class QListWidget;
-class QWidget;
 
 namespace ado {
 class MySqlSession;
@@ -126,22 +123,28 @@ class ScriptSink {
   virtual void report(const std::string& /*text*/) {}
 };
 
-// The script for the FoxPro list's selected tables, from the bottom of the list upwards. A name
-// that List1 (the MySQL tables) already holds, in any letter case, is sent only after "Would
-// you like to overwrite <name>?" (captioned "Overwrite?") is answered Yes. A table that cannot
-// be read is reported through the error trap and the others go on. progress(percent) after
-// each table. Returns how many tables were scripted.
-int BuildSendToMySql(const QListWidget& List2, const QListWidget& List1,
-                     const std::string& foxproConnectionString, ScriptSink& sink, QWidget* parent,
-                     const std::function<void(int)>& progress);
+// What the caller supplies to one build besides the tables. Unset members mean: no overwrite
+// (a table the target holds is skipped), failures are not reported, no progress.
+struct SendToMySqlHooks {
+  // "Would you like to overwrite <name>?": true overwrites the MySQL table, false skips it.
+  std::function<bool(const std::string& table)> confirmOverwrite;
+  // A table that cannot be read is left out, the others go on; here is why.
+  std::function<void(const std::string& table, const std::string& error)> tableFailed;
+  // After each table, 0..100.
+  std::function<void(int percent)> progress;
+};
 
-// Refills the MySQL list from the server with "SHOW TABLES;" so that it shows what exists after
-// the preview closed, whether or not the script ran. Throws when the server cannot be read; the
-// list is then left as it was.
-void RefillMySqlList(QListWidget& List1, const std::string& mysqlConnectionString);
+// The script for the chosen FoxPro tables, in the order given (the main window passes its
+// selection from the bottom of the list up). A name that mysqlTables already holds, in any
+// letter case, is sent only when confirmOverwrite says so. Returns how many tables were
+// scripted. Throws when the FoxPro database cannot be opened.
+int BuildSendToMySql(const std::vector<std::string>& tables,
+                     const std::vector<std::string>& mysqlTables,
+                     const std::string& foxproConnectionString, ScriptSink& sink,
+                     const SendToMySqlHooks& hooks);
 
-// "Send Table/s To MySQL" of the main window: "Please select a table to send." without a current
-// FoxPro entry; else the script and jobs into a new preview window (a MySQL script), shown
+// "Send Table/s To MySQL" of the main window: "Please select a table to send." without a
+// selected FoxPro entry; else the script and jobs into a new preview window (a MySQL script), shown
 // modally; afterwards the MySQL list is refilled from the server.
 void SendTablesToMySql(platform::MainWindowView& view);
 

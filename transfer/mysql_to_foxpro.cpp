@@ -19,6 +19,7 @@
 #include "platform/main_module.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "platform/table_listing.h"
 #include "platform/ui.h"
 #include "transfer/form4.h"
 #include "transfer/foxpro_names.h"
@@ -411,16 +412,6 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
   return summary;
 }
 
-void RefillFoxproList(QListWidget& list, const std::string& foxproConnectionString) {
-  ado::Connection foxpro;
-  foxpro.open(foxproConnectionString);
-  ado::RecordSet schema(foxpro.openSchema(ado::adSchemaTables));
-  list.clear();
-  for (; !schema.eof(); schema.moveNext())
-    if (schema.value("TABLE_TYPE").toText() == "TABLE")
-      list.addItem(QString::fromStdString(schema.value("TABLE_NAME").toText()));
-}
-
 void SendTablesToFoxpro(platform::MainWindowView& view) {
   auto& app = platform::Application::current();
   platform::ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("PushButton3_Click"),
@@ -428,11 +419,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
 
   // The selection is taken once, from the bottom of the list up, so clicks in the list while
   // the script is built do not change what is sent.
-  std::vector<std::string> tables;
-  if (view.List1.currentRow() >= 0)
-    for (int i = view.List1.count() - 1; i >= 0; --i)
-      if (view.List1.item(i)->isSelected())
-        tables.push_back(view.List1.item(i)->text().toStdString());
+  const std::vector<std::string> tables = platform::ChosenTables(view.List1);
   if (tables.empty()) {
     trap.step(100, [&] {
       platform::MsgBox(QString::fromLatin1(kSelectTable), platform::vbOKOnly, {}, &view.window);
@@ -526,14 +513,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
   // Whether or not the script ran, the list shows what the FoxPro database now holds, never an
   // entry for a table that was not created.
   if (listTouched || show)
-    trap.step(112, [&] {
-      // The main window's own listing when the program has wired it (it reports its own
-      // failures); the small refill here serves a view without one.
-      if (app.mainWindow.fillFoxproList)
-        app.mainWindow.fillFoxproList(FoxproConnectionString());
-      else
-        RefillFoxproList(view.List2, FoxproConnectionString());
-    });
+    trap.step(112, [&] { Foxpro::AddTablesToFoxproListbox(view.List2, FoxproConnectionString()); });
   view.pointer.setNormal();
 }
 

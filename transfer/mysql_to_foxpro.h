@@ -22,8 +22,6 @@ namespace platform {
 struct MainWindowView;
 }
 
-class QListWidget;
-
 namespace transfer {
 
 // The folder the new tables go to: the container's folder when a .dbc is chosen, else the
@@ -104,12 +102,6 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const std::vector<std::string>& tables,
                                       const std::string& targetFolder,
                                       const FoxproScriptHooks& hooks);
-
-// Replaces the list's entries with the FoxPro database's tables (views and system tables left
-// out). The main window's own listing lives in catalogue/, which this folder may not use; the
-// send uses that one through Application::mainWindow.fillFoxproList when it is wired, and this
-// one otherwise.
-void RefillFoxproList(QListWidget& list, const std::string& foxproConnectionString);
 
 // The main window's "Send Table/s To FoxPro".
 void SendTablesToFoxpro(platform::MainWindowView& view);

@@ -38,6 +38,8 @@ class TableCatalog {
   virtual std::string folder() const = 0;
   // Whether DROP TABLE may delete this table's files; throws with the reason when not.
   virtual void checkDroppable(const std::string& path) const;
+  // Whether INSERT may write to this table; throws with the reason when not.
+  virtual void checkWritable(const std::string&) const {}
 
   // A database container plugs in here (free-table folders keep these defaults):
   // long names of a member table's fields, in field order; empty when the .dbf names are the names.

@@ -152,6 +152,10 @@ std::string Container::resolvePath(const Object& table) const {
   std::string rel = p->text();
   for (auto& ch : rel)
     if (ch == '\\') ch = '/';
+  // FoxPro resolves a member's Path against the container's folder, "../data/x.dbf" included
+  // (reading only: the catalogue never writes or deletes outside the folder). A drive letter, a
+  // UNC name or a leading separator names a place on some other machine; nothing is read for it.
+  if (rel.empty() || rel[0] == '/' || (rel.size() > 1 && rel[1] == ':')) return {};
   auto found = findPathNoCase(joinPath(folderOf(path_), rel));
   return found ? *found : std::string();
 }

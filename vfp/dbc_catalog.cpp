@@ -3,6 +3,7 @@
 #include "vfp/dbc.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
+#include "vfp/names.h"
 #include "vfp/table.h"
 
 namespace vfp::dbc {
@@ -41,6 +42,30 @@ std::vector<std::string> ContainerCatalog::fieldNames(const std::string& path) c
 
 bool ContainerCatalog::isMember(const std::string& path) const {
   return Container::open(path_).tableForFile(path) != nullptr;
+}
+
+namespace {
+
+// Members live beside their container or below it; one the container's Path puts elsewhere is
+// not this database's to change.
+void checkInside(const std::string& dbcPath, const std::string& path, const char* action) {
+  const Container c = Container::open(dbcPath);
+  const Object* t = c.tableForFile(path);
+  if (!t || isInsideFolder(folderOf(dbcPath), path)) return;
+  const Property* p = findProperty(t->properties, propid::kPath);
+  throw Error("Table '" + t->name + "' of database '" + fileNameOf(dbcPath) + "' lies outside " +
+              "the database's folder ('" + (p ? p->text() : path) + "'); it is not " + action +
+              ".");
+}
+
+}  // namespace
+
+void ContainerCatalog::checkDroppable(const std::string& path) const {
+  checkInside(path_, path, "replaced or deleted");
+}
+
+void ContainerCatalog::checkWritable(const std::string& path) const {
+  checkInside(path_, path, "written to");
 }
 
 void ContainerCatalog::created(const std::string& path, const std::string& name,

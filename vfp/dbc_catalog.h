@@ -20,6 +20,10 @@ class ContainerCatalog : public TableCatalog {
   std::string folder() const override;
   std::vector<std::string> fieldNames(const std::string& path) const override;
   bool isMember(const std::string& path) const override;
+  // A member whose Path leads outside the container's folder is read (FoxPro reads it too) but
+  // never written, replaced or deleted.
+  void checkDroppable(const std::string& path) const override;
+  void checkWritable(const std::string& path) const override;
   void created(const std::string& path, const std::string& name,
                const std::vector<std::string>& fieldNames, bool free) override;
   void dropped(const std::string& path) override;

@@ -430,6 +430,7 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
 TableWriter& Session::writerFor(const std::string& ref) {
   if (auto it = byRef_.find(ref); it != byRef_.end()) return *it->second;
   std::string path = resolve(ref, true);
+  catalog_->checkWritable(path);
   auto it = writers_.find(path);
   if (it == writers_.end()) it = writers_.emplace(path, TableWriter::openForAppend(path)).first;
   byRef_[ref] = it->second.get();

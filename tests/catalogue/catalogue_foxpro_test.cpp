@@ -10,7 +10,7 @@
 
 #include "catalogue/form2.h"
 #include "catalogue/table_list.h"
-#include "catalogue/table_listing.h"
+#include "platform/table_listing.h"
 #include "catalogue_support.h"
 #include "platform/connection_strings.h"
 #include "platform/pointer.h"

@@ -7,7 +7,7 @@
 
 #include "catalogue/form2.h"
 #include "catalogue/table_list.h"
-#include "catalogue/table_listing.h"
+#include "platform/table_listing.h"
 #include "catalogue_support.h"
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"

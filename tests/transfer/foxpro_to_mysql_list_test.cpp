@@ -1,10 +1,11 @@
-// The FoxPro list walked into a script: the overwrite question in its cases, a table that cannot
-// be read, and the MySQL list refilled from the server.
+// The chosen FoxPro tables walked into a script: the overwrite question in its cases, a table
+// that cannot be read, and the MySQL list refilled from the server.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
 
 #include "foxpro_to_mysql_support.h"
+#include "platform/table_listing.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 
@@ -27,9 +28,23 @@ class FoxproToMySqlList : public qmtest::MySqlDatabaseTest {
          "INSERT INTO beta VALUES ('x')", "CREATE TABLE gamma (c L)", "CREATE TABLE delta (d D)"});
     List2.addItems({"alpha", "beta", "delta", "gamma"});
   }
+  std::vector<std::string> asked;   // overwrite questions, in order
+  std::vector<bool> answers;        // their answers, in order
+  std::vector<std::string> failed;  // tables reported as unreadable
+  std::vector<int> progress;
   int Build(CollectedScript& script) {
-    return transfer::BuildSendToMySql(List2, List1, FolderConnection(dir.path), script, nullptr,
-                                      {});
+    transfer::SendToMySqlHooks hooks;
+    hooks.confirmOverwrite = [this](const std::string& t) {
+      asked.push_back(t);
+      return answers.at(asked.size() - 1);
+    };
+    hooks.tableFailed = [this](const std::string& t, const std::string& error) {
+      EXPECT_NE(error.find(t), std::string::npos) << error;
+      failed.push_back(t);
+    };
+    hooks.progress = [this](int p) { progress.push_back(p); };
+    return transfer::BuildSendToMySql(platform::ChosenTables(List2), platform::ListedTables(List1),
+                                      FolderConnection(dir.path), script, hooks);
   }
 };
 
@@ -38,24 +53,19 @@ TEST_F(FoxproToMySqlList, ExistingNamesAreOverwrittenOnlyAfterYes) {
   admin("CREATE TABLE beta (old INT)");
   admin("INSERT INTO beta VALUES (5)");
   admin("CREATE TABLE gamma (old INT)");
-  transfer::RefillMySqlList(List1, connectionString());
+  MySQL::AddTablesToMySQLListbox(List1, connectionString());
   for (int i : {0, 1, 3}) List2.item(i)->setSelected(true);
-  // Asked bottom-up: gamma, beta, alpha.
-  env.dialogs().messageAnswers = {platform::vbYes, platform::vbNo, platform::vbYes};
+  // Asked bottom-up, the name as the FoxPro list has it: gamma, beta, alpha.
+  answers = {true, false, true};
   CollectedScript script;
   EXPECT_EQ(Build(script), 2);
-  auto shown = env.dialogs().messages();
-  ASSERT_EQ(shown.size(), 3u);
-  EXPECT_EQ(shown[1].text, "Would you like to overwrite beta?");
-  EXPECT_EQ(shown[1].caption, "Overwrite?");
-  EXPECT_EQ(shown[1].style & platform::kMsgBoxButtonsMask, platform::vbYesNo);
-  EXPECT_EQ(shown[2].text, "Would you like to overwrite alpha?");
+  EXPECT_EQ(asked, (std::vector<std::string>{"gamma", "beta", "alpha"}));
   ASSERT_EQ(script.lines.size(), 6u);
   EXPECT_EQ(script.lines[0], "DROP TABLE IF EXISTS `gamma`");
   EXPECT_EQ(script.lines[3], "DROP TABLE IF EXISTS `alpha`");
   // MySQL here keeps table names by case: ALPHA stays beside the new alpha, nothing stops.
   auto run = Execute(script.lines, script.jobs, connectionString());
-  transfer::RefillMySqlList(List1, connectionString());
+  MySQL::AddTablesToMySQLListbox(List1, connectionString());
   ASSERT_EQ(List1.count(), 4);
   EXPECT_EQ(List1.item(0)->text().toLower(), "alpha");
   EXPECT_EQ(List1.item(1)->text().toLower(), "alpha");
@@ -73,15 +83,10 @@ TEST_F(FoxproToMySqlList, UnreadableTableIsReportedAndTheOthersGo) {
   List2.addItem("missing");
   List2.item(0)->setSelected(true);
   List2.item(4)->setSelected(true);
-  std::vector<int> progress;
   CollectedScript script;
-  EXPECT_EQ(transfer::BuildSendToMySql(List2, List1, FolderConnection(dir.path), script, nullptr,
-                                       [&](int p) { progress.push_back(p); }),
-            1);
-  auto shown = env.dialogs().messages();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].caption, "Application Error");
-  EXPECT_TRUE(shown[0].text.contains("missing")) << shown[0].text.toStdString();
+  EXPECT_EQ(Build(script), 1);
+  EXPECT_EQ(failed, std::vector<std::string>{"missing"});
+  EXPECT_TRUE(env.dialogs().shown.empty());
   EXPECT_EQ(progress, (std::vector<int>{50, 100}));
   EXPECT_EQ(script.jobs.size(), 1u);
 }

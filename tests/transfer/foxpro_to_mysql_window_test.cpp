@@ -85,13 +85,40 @@ class SendToMySqlWindow : public qmtest::MySqlDatabaseTest {
   }
 };
 
-TEST_F(SendToMySqlWindow, NoCurrentEntryAsksForATable) {
-  List2.item(0)->setSelected(true);
+TEST_F(SendToMySqlWindow, TheSelectionIsSentWhateverMadeItAndNoneAsksForATable) {
+  // A current entry without a selection is no choice.
+  List2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
   transfer::SendTablesToMySql(view);
   auto shown = env.dialogs().messages();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Please select a table to send.");
   EXPECT_EQ(previewsShown, 0);
+
+  // "Select All" leaves no current entry; the selection is what counts.
+  env.dialogs().shown.clear();
+  List2.setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+  List2.selectAll();
+  ASSERT_EQ(List2.currentRow(), -1);
+  whenPreviewOpens(false);
+  transfer::SendTablesToMySql(view);
+  EXPECT_TRUE(env.dialogs().messages().empty());
+  ASSERT_EQ(previewsShown, 1);
+  EXPECT_TRUE(previewScript.contains("CREATE TABLE `orders`("));
+  EXPECT_TRUE(previewScript.contains("CREATE TABLE `zeta`("));
+}
+
+TEST_F(SendToMySqlWindow, AnUnreadableTableIsReportedInTheWindowAndTheOthersGo) {
+  List2.addItem("missing");
+  select({"missing", "zeta"});
+  whenPreviewOpens(false);
+  transfer::SendTablesToMySql(view);
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, "Application Error");
+  EXPECT_TRUE(shown[0].text.contains("missing")) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].text.contains("Form2.PushButton4_Click at line 118"));
+  ASSERT_EQ(previewsShown, 1);
+  EXPECT_TRUE(previewScript.contains("CREATE TABLE `zeta`("));
 }
 
 TEST_F(SendToMySqlWindow, ExecutedPreviewCopiesRowsAndRelistsFromTheServer) {

@@ -370,14 +370,25 @@ TEST_F(SendToFoxproWindow, EveryDemoTableArrivesEqual) {
 
 namespace {
 
-TEST_F(SendToFoxproWindow, RelistsThroughTheMainWindowsListingWhenWired) {
+TEST_F(SendToFoxproWindow, SelectAllIsAChoiceAndTheListShowsWhatTheFolderHolds) {
   admin("CREATE TABLE t (a INT)");
-  std::vector<std::string> relisted;
-  env.app().mainWindow.fillFoxproList = [&](const std::string& cs) { relisted.push_back(cs); };
-  select({"t"}, {"t"});
-  whenPreviewOpens(false);
+  admin("INSERT INTO t VALUES (7)");
+  admin("CREATE TABLE u (b INT)");
+  List1.addItems({"t", "u"});
+  List1.setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+  List1.selectAll();
+  ASSERT_EQ(List1.currentRow(), -1);
+  List2.addItems({"stale"});
+  whenPreviewOpens(true);
   transfer::SendTablesToFoxpro(view);
-  EXPECT_EQ(relisted, std::vector<std::string>{foxpro()});
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Transfer finished.");
+  EXPECT_EQ(previewsShown, 1);
+  EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM t"), (std::vector<std::vector<std::string>>{{"7"}}));
+  QStringList listed = entries(List2);
+  listed.sort(Qt::CaseInsensitive);
+  EXPECT_EQ(listed, (QStringList{"t", "u"}));
 }
 
 }  // namespace

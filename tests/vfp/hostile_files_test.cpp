@@ -49,6 +49,29 @@ std::string makeTable(const TempDir& dir, const std::string& columns,
   return dir.file("t.dbf");
 }
 
+// Points the Path of a container's table at another file: new properties in a new .dct block.
+void setMemberPath(const std::string& dbc, const std::string& table, const std::string& path) {
+  const auto c = vfp::dbc::Container::open(dbc);
+  const vfp::dbc::Object* member = nullptr;
+  for (const auto& o : c.objects())
+    if (o.type == "Table" && o.name == table) member = &o;
+  ASSERT_NE(member, nullptr);
+  auto props = member->properties;
+  for (auto& p : props)
+    if (p.id == vfp::dbc::propid::kPath)
+      p = vfp::dbc::Property::string(vfp::dbc::propid::kPath, path);
+  const std::string memo = vfp::dbc::encodeProperties(props);
+  vfp::MemoWriter w(vfp::replaceExtension(dbc, ".DCT"));
+  const std::uint32_t block = w.append(vfp::fpt::kTypeText, memo.data(), memo.size());
+  w.flush();
+  vfp::Table t(dbc);
+  const auto& h = t.header();
+  patch(dbc,
+        h.recordOffset(member->recno - 1) + h.fields[std::size_t(h.fieldIndex("PROPERTY"))].offset,
+        {std::uint8_t(block), std::uint8_t(block >> 8), std::uint8_t(block >> 16),
+         std::uint8_t(block >> 24)});
+}
+
 }  // namespace
 
 // A field narrower than its type's storage made the writer, the index and the autoincrement
@@ -270,4 +293,43 @@ TEST(HostileFiles, ATimeLiteralWithABadSuffixIsRefused) {
   std::vector<int> hours;
   while (q.next()) hours.push_back(q.value(0).when.hour);
   EXPECT_EQ(hours, (std::vector<int>{12, 1, 23, 7}));
+}
+
+// A container member whose Path leads out of the container's folder: FoxPro reads it, so SELECT
+// does; nothing writes to it, replaces it or deletes it.
+TEST(HostileFiles, AContainerMemberOutsideItsFolderIsReadButNeverChanged) {
+  TempDir dir;
+  fs::create_directory(dir.file("db"));
+  fs::create_directory(dir.file("outside"));
+  copyFixtureFolder(fixture(kContainer), dir.file("db"));
+  for (const char* f : {"calls.dbf", "calls.CDX", "calls.FPT"})
+    fs::rename(dir.file(std::string("db/") + f), dir.file(std::string("outside/") + f));
+  const std::string dbc = dir.file("db/FOXPRO-DB-TEST.DBC");
+  setMemberPath(dbc, "calls", "..\\outside\\calls.dbf");
+  const std::string outside = readFile(dir.file("outside/calls.dbf"));
+  vfp::Session s(vfp::openCatalog(dbc));
+  auto rows = s.execute("SELECT * FROM calls");
+  EXPECT_GT(rows->rowCount(), 0u);
+  rows.reset();
+  for (const char* sql :
+       {"DROP TABLE calls", "INSERT INTO calls VALUES(1)", "CREATE TABLE calls(a I)"}) {
+    const std::string e = errorOf([&] {
+      s.execute(sql);
+      s.flush();
+    });
+    EXPECT_NE(e.find("Table 'calls' of database 'FOXPRO-DB-TEST.DBC' lies outside the database's "
+                     "folder ('..\\outside\\calls.dbf')"),
+              std::string::npos)
+        << sql << ": " << e;
+  }
+  EXPECT_EQ(readFile(dir.file("outside/calls.dbf")), outside);
+  EXPECT_TRUE(fs::exists(dir.file("outside/calls.FPT")));
+  EXPECT_TRUE(fs::exists(dir.file("outside/calls.CDX")));
+  EXPECT_FALSE(fs::exists(dir.file("db/calls.dbf")));
+
+  // An absolute Path is a place on another machine: nothing is read for it, even when this
+  // machine has a file there.
+  setMemberPath(dbc, "calls", dir.file("outside/calls.dbf"));
+  EXPECT_NE(errorOf([&] { s.execute("SELECT * FROM calls"); }).find("does not exist"),
+            std::string::npos);
 }

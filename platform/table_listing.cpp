@@ -1,0 +1,121 @@
+#include "platform/table_listing.h"
+
+#include <QListWidget>
+#include <QVariant>
+
+#include "platform/application.h"
+#include "platform/connection_strings.h"
+#include "platform/dataaccess.h"
+#include "platform/error_trap.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr const char* kGenerationProperty = "quillmereListing";
+
+// Marks the start of a listing of this list; an older listing still running sees the mark
+// change and stops.
+class ListingTurn {
+ public:
+  explicit ListingTurn(QListWidget& list)
+      : list_(list), turn_(list.property(kGenerationProperty).toInt() + 1) {
+    list_.setProperty(kGenerationProperty, turn_);
+  }
+  // Yields once; false when this listing must stop (superseded, or the program is ending).
+  bool yield() {
+    platform::DoEvents();
+    return list_.property(kGenerationProperty).toInt() == turn_ &&
+           !platform::Application::current().ending();
+  }
+
+ private:
+  QListWidget& list_;
+  int turn_;
+};
+
+// Replaces the list's entries with the names read by `read`, which runs as step 100 of the trap.
+void Fill(QListWidget& list, platform::ErrorTrap& trap,
+          const std::function<std::vector<std::string>()>& read) {
+  std::vector<std::string> names;
+  trap.step(100, [&] { names = read(); });
+  ListingTurn turn(list);
+  trap.step(104, [&] { list.clear(); });
+  for (const std::string& name : names) {
+    if (!turn.yield()) break;
+    trap.step(108, [&] { list.addItem(QString::fromStdString(name)); });
+  }
+}
+
+}  // namespace
+
+namespace platform {
+
+std::vector<std::string> FoxproTableNames(const std::string& connectionString) {
+  ado::Connection cn;
+  cn.open(connectionString);
+  ado::RecordSet rs(cn.openSchema(ado::adSchemaTables));
+  const int nameColumn = rs.fieldIndex("TABLE_NAME");
+  const int typeColumn = rs.fieldIndex("TABLE_TYPE");
+  std::vector<std::string> names;
+  for (; !rs.eof(); rs.moveNext()) {
+    // Views and system tables are not tables to send or delete; the type must match exactly.
+    if (rs.value(typeColumn).toText() == "TABLE") names.push_back(rs.value(nameColumn).toText());
+  }
+  rs.close();
+  cn.close();
+  return names;
+}
+
+std::vector<std::string> MySqlTableNames(const std::string& connectionString) {
+  ado::Connection cn;
+  cn.open(connectionString);
+  ado::RecordSet rs(cn.execute("SHOW TABLES;"));
+  std::vector<std::string> names;
+  for (; rs.state() == ado::adStateOpen && !rs.eof(); rs.moveNext())
+    names.push_back(rs.value(0).toText());
+  rs.close();
+  cn.close();
+  return names;
+}
+
+std::vector<std::string> ChosenTables(const QListWidget& list) {
+  std::vector<std::string> names;
+  for (int i = list.count() - 1; i >= 0; --i)
+    if (list.item(i)->isSelected()) names.push_back(list.item(i)->text().toStdString());
+  return names;
+}
+
+std::vector<std::string> ListedTables(const QListWidget& list) {
+  std::vector<std::string> names;
+  names.reserve(std::size_t(list.count()));
+  for (int i = 0; i < list.count(); ++i) names.push_back(list.item(i)->text().toStdString());
+  return names;
+}
+
+}  // namespace platform
+
+namespace Foxpro {
+
+void AddTablesToFoxproListbox(QListWidget& list, const std::string& connectionString) {
+  platform::ErrorTrap trap(QStringLiteral("Foxpro"), QStringLiteral("AddTablesToFoxproListbox"),
+                           list.window());
+  Fill(list, trap, [&] { return platform::FoxproTableNames(connectionString); });
+}
+
+}  // namespace Foxpro
+
+namespace MySQL {
+
+void AddTablesToMySQLListbox(QListWidget& list) {
+  platform::ErrorTrap trap(QStringLiteral("MySQL"), QStringLiteral("AddTablesToMySQLListbox"),
+                           list.window());
+  Fill(list, trap, [&] { return platform::MySqlTableNames(MySQLConnectionString()); });
+}
+
+void AddTablesToMySQLListbox(QListWidget& list, const std::string& connectionString) {
+  platform::ErrorTrap trap(QStringLiteral("MySQL"), QStringLiteral("AddTablesToMySQLListbox"),
+                           list.window());
+  Fill(list, trap, [&] { return platform::MySqlTableNames(connectionString); });
+}
+
+}  // namespace MySQL
