@@ -85,13 +85,15 @@ class StrictCopyMode {
   explicit StrictCopyMode(ado::MySqlSession& session) : session_(session) {
     auto rows = session_.query("SELECT @@SESSION.sql_mode");
     if (!rows.empty() && !rows[0].empty()) saved_ = rows[0][0].value_or("");
-    session_.execute(
-        "SET SESSION sql_mode = CONCAT_WS(',', @@SESSION.sql_mode, 'STRICT_ALL_TABLES')");
+    // Mode names hold letters, digits, "_" and ","; nothing here needs escaping. An empty
+    // element (",STRICT_ALL_TABLES") is refused by some servers.
+    const std::string mode = saved_ && !saved_->empty() ? *saved_ + ",STRICT_ALL_TABLES"
+                                                        : std::string("STRICT_ALL_TABLES");
+    session_.execute("SET SESSION sql_mode = '" + mode + "'");
   }
   ~StrictCopyMode() {
     if (!saved_) return;
     try {
-      // Mode names hold letters, digits, "_" and ","; nothing here needs escaping.
       session_.execute("SET SESSION sql_mode = '" + *saved_ + "'");
     } catch (...) {
       // The connection is gone; a new one starts with the server's default mode anyway.
