@@ -439,6 +439,17 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     names.push_back(rs.field(k).name);
   }
   rs.close();
+  // MySQL refuses longer names at Execute; a container's long names may be up to 128.
+  constexpr int kMySqlNameCharacters = 64;
+  auto tooLong = [](const std::string& n) {
+    return QString::fromStdString(n).size() > kMySqlNameCharacters;
+  };
+  if (tooLong(table))
+    throw ado::DataAccessError("the table name has more than 64 characters, MySQL's limit");
+  for (const auto& n : names)
+    if (tooLong(n))
+      throw ado::DataAccessError("the field name " + n +
+                                 " has more than 64 characters, MySQL's limit");
   TableScript part;
   const std::string key = MySqlScript::TempKeyName(names);
   if (overwrite) part.commands.push_back(MySqlScript::DropCommand(table));
@@ -483,8 +494,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     } catch (const std::exception& e) {
       if (hooks.tableFailed) hooks.tableFailed(name, e.what());
       report.emplace_back(
-          name, std::vector<std::string>{
-                    std::string("left out of the script: it cannot be read: ") + e.what()});
+          name, std::vector<std::string>{std::string("left out of the script: ") + e.what()});
     }
     if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }

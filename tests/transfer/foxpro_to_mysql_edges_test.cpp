@@ -211,4 +211,25 @@ TEST_F(FoxproToMySqlEdges, TortureTablesArriveAsTheReportSays) {
   EXPECT_EQ(ru[2][0], "<null>");
 }
 
+TEST_F(FoxproToMySqlEdges, NamesLongerThanMySqlTakesLeaveTheirTableOutWithTheReason) {
+  TempFolder dir;
+  const std::string longName(70, 'l');
+  Fox(dir.path, {"CREATE TABLE " + longName + " (a I)", "CREATE TABLE ok (a I)"});
+  struct Sink : CollectedScript {
+    std::string text;
+    void report(const std::string& t) override { text = t; }
+  } sink;
+  std::vector<std::string> failed;
+  transfer::SendToMySqlHooks hooks;
+  hooks.tableFailed = [&](const std::string& t, const std::string&) { failed.push_back(t); };
+  EXPECT_EQ(
+      transfer::BuildSendToMySql({longName, "ok"}, {}, FolderConnection(dir.path), sink, hooks), 1);
+  EXPECT_EQ(failed, std::vector<std::string>{longName});
+  EXPECT_EQ(sink.text, "Table " + longName +
+                           ":\n  left out of the script: the table name has more than 64 "
+                           "characters, MySQL's limit");
+  ASSERT_EQ(sink.lines.size(), 2u);
+  EXPECT_EQ(sink.lines[0].rfind("CREATE TABLE `ok`(", 0), 0u);
+}
+
 }  // namespace
