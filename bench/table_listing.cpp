@@ -1,6 +1,6 @@
 // Benchmark: filling the FoxPro table list from a folder of many free tables (one yield per
-// table, each name placed in the case-insensitive order), and placing names in a table list
-// alone, arriving in random order.
+// table, each name placed in the case-insensitive order), first hidden, then relisting it on
+// screen; and placing names arriving in random order in a visible list.
 //
 //   QT_QPA_PLATFORM=offscreen bench_table_listing [tables=5000] [folder=/tmp]
 #include "platform/table_listing.h"
@@ -45,16 +45,34 @@ int main(int argc, char** argv) {
     vfp::TableWriter::create((folder / (name + ".dbf")).string(), {{"id", 'I'}});
   }
 
+  const std::string connection =
+      "Provider=vfpoledb.1;Data Source=" + folder.string() + ";Collating Sequence=general;";
+  // A hidden list, then the same list on screen and listed again: relisting what the user sees
+  // should cost what a hidden list costs.
   TableList list;
   auto start = clock_type::now();
-  Foxpro::AddTablesToFoxproListbox(
-      list, "Provider=vfpoledb.1;Data Source=" + folder.string() + ";Collating Sequence=general;");
-  std::printf("FoxPro listing: %d tables in %.3f s\n", list.count(), seconds(start));
+  Foxpro::AddTablesToFoxproListbox(list, connection);
+  double hidden = seconds(start);
+  std::printf("FoxPro listing, hidden list: %d tables in %.3f s\n", list.count(), hidden);
+  list.resize(300, 400);
+  list.show();
+  QApplication::processEvents();
+  start = clock_type::now();
+  Foxpro::AddTablesToFoxproListbox(list, connection);
+  double visible = seconds(start);
+  std::printf("FoxPro relisting, visible list: %d tables in %.3f s\n", list.count(), visible);
+  std::printf("RESULT relist_visible_s=%.3f hidden_s=%.3f\n", visible, hidden);
 
   TableList alone;
+  alone.resize(300, 400);
+  alone.show();
   start = clock_type::now();
-  for (const QString& n : names) alone.addItem(n);
-  std::printf("placing %zu names in random order: %.3f s\n", names.size(), seconds(start));
+  for (const QString& n : names) {
+    alone.addItem(n);
+    QApplication::processEvents();
+  }
+  std::printf("placing %zu names in random order in a visible list, yielding after each: %.3f s\n",
+              names.size(), seconds(start));
 
   std::filesystem::remove_all(folder);
   return 0;

@@ -19,6 +19,9 @@ class TableList : public QListWidget {
   explicit TableList(QWidget* parent = nullptr);
 
  private:
+  static constexpr int kRepaintInterval = 25;  // milliseconds
+
+  void holdRepaints();
   void placeInserted(int first, int last);
   void moveEntry(int from, int to);
   bool placing_ = false;

@@ -114,11 +114,17 @@ Connection::~Connection() {
   }
 }
 
+Limits& DefaultLimits() {
+  static Limits limits;
+  return limits;
+}
+
 void Connection::open(const std::string& connectionString) {
   if (backend_) throw DataAccessError("The connection is already open.");
   auto cs = ConnectionString::parse(connectionString);
   std::unique_ptr<Backend> backend;
-  if (lower(trim(cs.get("Provider"))) == "vfpoledb.1" || lower(trim(cs.get("Provider"))) == "vfpoledb")
+  if (lower(trim(cs.get("Provider"))) == "vfpoledb.1" ||
+      lower(trim(cs.get("Provider"))) == "vfpoledb")
     backend = makeFoxProBackend();
   else if (lower(cs.get("DRIVER")).find("mysql") != std::string::npos)
     backend = makeMySqlBackend();
@@ -128,7 +134,9 @@ void Connection::open(const std::string& connectionString) {
   backend_ = std::move(backend);
 }
 
-std::unique_ptr<Cursor> Connection::execute(const std::string& sql) { return backend().execute(sql); }
+std::unique_ptr<Cursor> Connection::execute(const std::string& sql) {
+  return backend().execute(sql);
+}
 
 std::unique_ptr<Cursor> Connection::openSchema(SchemaEnum schema) {
   if (schema != adSchemaTables) throw DataAccessError("This schema is not supported.");
@@ -167,8 +175,9 @@ int RecordSet::fieldCount() const { return static_cast<int>(cursor().fields().si
 const FieldInfo& RecordSet::field(int index) const {
   const auto& fields = cursor().fields();
   if (index < 0 || index >= static_cast<int>(fields.size()))
-    throw DataAccessError("Item cannot be found in the collection corresponding to the requested "
-                          "name or ordinal.");
+    throw DataAccessError(
+        "Item cannot be found in the collection corresponding to the requested "
+        "name or ordinal.");
   return fields[static_cast<std::size_t>(index)];
 }
 
@@ -176,8 +185,9 @@ int RecordSet::fieldIndex(const std::string& name) const {
   const auto& fields = cursor().fields();
   for (std::size_t i = 0; i < fields.size(); ++i)
     if (equalsIgnoreCase(fields[i].name, name)) return static_cast<int>(i);
-  throw DataAccessError("Item cannot be found in the collection corresponding to the requested "
-                        "name or ordinal.");
+  throw DataAccessError(
+      "Item cannot be found in the collection corresponding to the requested "
+      "name or ordinal.");
 }
 
 const Value& RecordSet::value(int index) const {

@@ -68,9 +68,9 @@ class DataAccessError : public std::runtime_error {
 
 struct FieldInfo {
   std::string name;
-  int type = adEmpty;  // DataTypeEnum code
-  int precision = 0;   // digits for adNumeric; 0 when not meaningful
-  int scale = 0;       // decimals for adNumeric
+  int type = adEmpty;         // DataTypeEnum code
+  int precision = 0;          // digits for adNumeric; 0 when not meaningful
+  int scale = 0;              // decimals for adNumeric
   long long definedSize = 0;  // declared width in characters or bytes, 0 when unknown
   bool nullable = true;
 };
@@ -94,9 +94,23 @@ class ConnectionString {
 
 struct ConnectionOptions {
   CursorLocation cursorLocation = adUseServer;
-  int commandTimeout = 0;     // seconds; 0 = the backend's default
-  int connectionTimeout = 0;  // seconds; 0 = the backend's default
+  int commandTimeout = 0;     // seconds; 0 = DefaultLimits().commandSeconds
+  int connectionTimeout = 0;  // seconds; 0 = DefaultLimits().connectSeconds
+  int lockWaitTimeout = 0;    // seconds; 0 = DefaultLimits().lockWaitSeconds
 };
+
+// The limits every server connection gets where its owner sets none, so no window waits without
+// end: on a host that does not answer (connecting), on a server that stops answering in the
+// middle of a statement (reading and writing), or on a table another session holds (the
+// server's own lock wait, by default a year for a DROP or RENAME and fifty seconds for a row).
+// A statement that hits the lock wait ends with the server's own message ("Lock wait timeout
+// exceeded ..."). Program-wide; tests shorten them.
+struct Limits {
+  int connectSeconds = 10;
+  int commandSeconds = 600;  // long enough for a large ALTER TABLE, short of forever
+  int lockWaitSeconds = 30;
+};
+Limits& DefaultLimits();
 
 // One open result: a forward cursor over rows, or a fully stored one with an exact count.
 class Cursor {
@@ -144,6 +158,7 @@ class Connection {
   CursorLocation cursorLocation() const { return options_.cursorLocation; }
   void setCommandTimeout(int seconds) { options_.commandTimeout = seconds; }
   void setConnectionTimeout(int seconds) { options_.connectionTimeout = seconds; }
+  void setLockWaitTimeout(int seconds) { options_.lockWaitTimeout = seconds; }
 
   void open(const std::string& connectionString);
   // Runs one statement; a statement with a result hands it back, otherwise nullptr.
@@ -166,8 +181,8 @@ class RecordSet {
   // Takes over an open cursor, such as the result of Connection::execute.
   explicit RecordSet(std::unique_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
 
-  void open(const std::string& sql, Connection& connection, CursorType cursorType = adOpenForwardOnly,
-            LockType lockType = adLockReadOnly);
+  void open(const std::string& sql, Connection& connection,
+            CursorType cursorType = adOpenForwardOnly, LockType lockType = adLockReadOnly);
   void close() { cursor_.reset(); }
   int state() const { return cursor_ ? adStateOpen : adStateClosed; }
 

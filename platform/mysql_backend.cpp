@@ -1,9 +1,11 @@
 // The MySQL backend of the data-access layer on MariaDB Connector/C.
+#include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -342,6 +344,21 @@ MySqlLogin MySqlLogin::fromConnectionString(const ConnectionString& cs) {
 
 // ---- session ----------------------------------------------------------------------------------
 
+namespace {
+
+int RefuseInit(void** state, const char*, void*) {
+  *state = nullptr;
+  return 1;
+}
+int RefuseRead(void*, char*, unsigned int) { return -1; }
+void RefuseEnd(void*) {}
+int RefuseError(void*, char* message, unsigned int size) {
+  std::snprintf(message, size, "This program sends no files to the server.");
+  return CR_UNKNOWN_ERROR;
+}
+
+}  // namespace
+
 MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options)
     : login_(login), options_(options) {
   mysql_ = mysql_init(nullptr);
@@ -352,23 +369,36 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
     unsigned protocol = MYSQL_PROTOCOL_TCP;
     mysql_optionsv(mysql_, MYSQL_OPT_PROTOCOL, &protocol);
     mysql_optionsv(mysql_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    // A dead host must not freeze the program for the operating system's minutes.
-    unsigned connect = options.connectionTimeout > 0
-                           ? static_cast<unsigned>(options.connectionTimeout)
-                           : kDefaultConnectTimeout;
+    // A dead host must not freeze the program for the operating system's minutes, nor a
+    // server that stops answering in the middle of a statement.
+    const Limits& limits = DefaultLimits();
+    auto chosen = [](int given, int fallback) {
+      return static_cast<unsigned>(given > 0 ? given : fallback);
+    };
+    unsigned connect = chosen(options.connectionTimeout, limits.connectSeconds);
+    unsigned command = chosen(options.commandTimeout, limits.commandSeconds);
     mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &connect);
-    if (options.commandTimeout > 0) {
-      unsigned command = static_cast<unsigned>(options.commandTimeout);
-      mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &command);
-      mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &command);
-    }
-    my_bool no = 0;
-    mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &no);
+    mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &command);
+    mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &command);
+    // Rows are bulk loaded with LOAD DATA LOCAL, which the client must announce when it
+    // connects. The data always comes from memory through a handler set for that statement;
+    // outside it this handler refuses, so a server can never make the client read a file.
+    my_bool yes = 1;
+    mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &yes);
+    mysql_set_local_infile_handler(mysql_, RefuseInit, RefuseRead, RefuseEnd, RefuseError, nullptr);
 
     if (!mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(), login.password.c_str(),
                             login.database.empty() ? nullptr : login.database.c_str(), login.port,
                             nullptr, 0))
       raise();
+    // A statement that waits on a table another session holds gives up within the limit with
+    // the server's own message: the metadata lock (DROP, RENAME, ALTER, listing) and the row
+    // lock (InnoDB). The read limit above must stay longer, or the client would cut the
+    // connection before the server can say why.
+    std::string lockWait = std::to_string(std::min(
+        chosen(options.lockWaitTimeout, limits.lockWaitSeconds), command > 1 ? command - 1 : 1u));
+    execute("SET SESSION lock_wait_timeout = " + lockWait +
+            ", SESSION innodb_lock_wait_timeout = " + lockWait);
   } catch (...) {
     mysql_close(mysql_);
     throw;

@@ -42,8 +42,6 @@ struct MySqlLogin {
 
 class MySqlSession {
  public:
-  static constexpr int kDefaultConnectTimeout = 10;  // seconds, when the caller sets none
-
   MySqlSession(const MySqlLogin& login, const ConnectionOptions& options);
   ~MySqlSession();
   MySqlSession(const MySqlSession&) = delete;

@@ -2,8 +2,10 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringMatcher>
+#include <limits>
 
 #include "platform/application.h"
 #include "platform/dialogs.h"
@@ -22,27 +24,55 @@ namespace {
 constexpr int kClientWidth = 8040;
 constexpr int kClientHeight = 1590;
 constexpr const char* kWhere = "Form5";
+// Characters searched between two answers of the window: a few milliseconds of work.
+constexpr qsizetype kSliceChars = 1 << 20;
 
 }  // namespace
 
 QString transfer::ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
-  if (find.isEmpty()) return text;
-  // One pass over the text, appending as it goes: a script of a million lines has a million
-  // matches, and replacing them in place would move the rest of the text each time.
-  QStringMatcher matcher(find, Qt::CaseSensitive);
-  qsizetype at = matcher.indexIn(text, 0);
-  if (at < 0) return text;
-  QString result;
-  result.reserve(text.size() + (replacement.size() > find.size() ? text.size() / 8 : 0));
-  qsizetype from = 0;
-  while (at >= 0) {
-    result.append(QStringView(text).mid(from, at - from));
-    result.append(replacement);
-    from = at + find.size();
-    at = matcher.indexIn(text, from);
+  StepwiseReplace replace(text, find, replacement);
+  while (replace.step(std::numeric_limits<qsizetype>::max() / 2)) {
   }
-  result.append(QStringView(text).mid(from));
-  return result;
+  return replace.take();
+}
+
+transfer::StepwiseReplace::StepwiseReplace(QString text, QString find, QString replacement)
+    : text_(std::move(text)),
+      find_(std::move(find)),
+      replacement_(std::move(replacement)),
+      matcher_(find_, Qt::CaseSensitive) {}
+
+bool transfer::StepwiseReplace::step(qsizetype chars) {
+  if (find_.isEmpty()) return false;
+  const qsizetype n = text_.size();
+  if (scanned_ >= n) return false;
+  // Matches starting before `limit` are this slice's; the view reaches one match length
+  // further so that a match crossing the limit is seen whole.
+  const qsizetype limit = chars >= n - scanned_ ? n : scanned_ + chars;
+  const QStringView view = QStringView(text_).left(std::min(n, limit + find_.size() - 1));
+  qsizetype at = matcher_.indexIn(view, scanned_);
+  while (at >= 0 && at < limit) {
+    if (matches_ == 0) {
+      // One pass, appending as it goes: a million matches replaced in place would move the
+      // rest of the text each time.
+      result_.reserve(n + (replacement_.size() > find_.size() ? n / 8 : 0));
+    }
+    ++matches_;
+    result_.append(QStringView(text_).mid(from_, at - from_));
+    result_.append(replacement_);
+    from_ = at + find_.size();
+    at = matcher_.indexIn(view, from_);
+  }
+  // Where the next slice starts: after the last replaced text, or at the limit.
+  scanned_ = std::max(limit, from_);
+  return scanned_ < n;
+}
+
+QString transfer::StepwiseReplace::take() {
+  if (matches_ == 0) return std::move(text_);
+  result_.append(QStringView(text_).mid(from_));
+  from_ = text_.size();
+  return std::move(result_);
 }
 
 Form5::Form5(Form4& preview, QWidget* parent)
@@ -102,12 +132,26 @@ void Form5::PushButton3_Click() {
     });
     return;
   }
+  bool finished = false;
   trap.step(102, [&] {
-    QString before = preview_.Script();
-    QString after = transfer::ReplaceAll(before, Text1->text(), Text2->text());
+    QPointer<Form5> self(this);
+    auto& app = platform::Application::current();
+    transfer::StepwiseReplace replace(preview_.Script(), Text1->text(), Text2->text());
+    // A slice takes a few milliseconds; the window answers between slices. The buttons wait
+    // meanwhile, so a second click cannot start a second replacement.
+    PushButton3->setEnabled(false);
+    PushButton1->setEnabled(false);
+    while (replace.step(kSliceChars)) {
+      platform::DoEvents();
+      if (!self || !isVisible() || app.ending()) return;
+    }
+    PushButton3->setEnabled(true);
+    PushButton1->setEnabled(true);
     // Nothing matched: the preview keeps its text, its caret and its undo history.
-    if (after.size() != before.size() || after != before) preview_.SetScript(after);
+    if (replace.changed()) preview_.SetScript(replace.take());
+    finished = true;
   });
+  if (!finished) return;
   trap.step(104, [&] { accept(); });
 }
 

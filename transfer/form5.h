@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringMatcher>
 #include <array>
 
 class Form4;
@@ -27,6 +28,28 @@ namespace transfer {
 // start, occurrences do not overlap and replaced text is not searched again. find must not be
 // empty.
 QString ReplaceAll(const QString& text, const QString& find, const QString& replacement);
+
+// The same replacement done a slice of the text at a time, so a window can answer between
+// slices of a script of a million lines. A match that straddles two slices is found whole.
+class StepwiseReplace {
+ public:
+  StepwiseReplace(QString text, QString find, QString replacement);
+  // Searches up to `chars` more characters of the text; false once the whole text is done.
+  bool step(qsizetype chars);
+  bool changed() const { return matches_ > 0; }
+  // The text with every occurrence replaced; call once step() returned false.
+  QString take();
+
+ private:
+  QString text_;
+  QString find_;
+  QString replacement_;
+  QStringMatcher matcher_;
+  QString result_;
+  qsizetype from_ = 0;     // the text before this is done
+  qsizetype scanned_ = 0;  // no match starts before this
+  long long matches_ = 0;
+};
 }  // namespace transfer
 
 class Form5 : public QDialog {

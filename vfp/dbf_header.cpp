@@ -193,6 +193,7 @@ TableHeader TableHeader::decode(const std::uint8_t* d, std::size_t size,
   // A header length that stops inside the field list would make descriptor bytes a record.
   // Visual FoxPro always ends the list with 0x0D; other writers may leave it out, but then the
   // fields read must fill the record.
+  if (!terminated && size < h.headerLength) throw corrupt("the header is cut short");
   if (!terminated && (vfp || computed != h.recordLength))
     throw corrupt("the header length " + std::to_string(h.headerLength) +
                   " ends inside the field list");

@@ -4,6 +4,7 @@
 
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
 
 #include "catalogue/form2.h"
 #include "catalogue/table_list.h"
@@ -158,4 +159,30 @@ TEST_F(MySqlSide, ClosingTheWindowDuringADeleteStopsIt) {
   EXPECT_EQ(env.endRequests, 1);
   EXPECT_EQ(entries(list()), (QStringList{"a", "b"}));
   EXPECT_EQ(serverTables().size(), 2);
+}
+
+TEST_F(MySqlSide, DeletingATableAnotherSessionHoldsEndsWithinTheLimitWithTheServersMessage) {
+  admin("CREATE TABLE held (id INT)");
+  admin("CREATE TABLE free1 (id INT)");
+  relist();
+  // Another session holds the table until the test ends.
+  ado::Connection other;
+  other.open(connectionString());
+  other.execute("LOCK TABLES held WRITE");
+  ado::Limits saved = ado::DefaultLimits();
+  ado::DefaultLimits().lockWaitSeconds = 2;
+  selectOnly(list(), {"free1", "held"});
+  auto start = std::chrono::steady_clock::now();
+  form().PushButton1->click();
+  double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ado::DefaultLimits() = saved;
+  other.execute("UNLOCK TABLES");
+  // Without a limit the DROP would wait for the server's own, a year; the bound here only
+  // catches that hang, far above the 2 s limit set.
+  EXPECT_LT(waited, 60.0);
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains("Lock wait timeout")) << shown[0].text.toStdString();
+  EXPECT_EQ(entries(list()), QStringList{"held"});
+  EXPECT_EQ(serverTables(), QStringList{"held"});
 }

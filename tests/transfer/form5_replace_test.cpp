@@ -20,6 +20,29 @@ TEST(ReplaceAll, NonOverlappingLeftToRightAndNeverRescanned) {
   EXPECT_EQ(ReplaceAll("abc", "x", "y"), "abc");
 }
 
+TEST(StepwiseReplace, AnySliceSizeGivesWhatOnePassGives) {
+  struct Case {
+    QString text, find, replacement;
+  } cases[] = {{"aaaaaaa", "aa", "b"},
+               {"banana banana", "ana", "[ANA]"},
+               {"x TEXT, y TEXT\r\nz TEXT", "TEXT", "VARCHAR(255)"},
+               {"abcabcab", "cab", ""},
+               {"no match here", "zz", "y"},
+               {"TEXT", "TEXT", "t"}};
+  for (const auto& c : cases) {
+    const QString whole = ReplaceAll(c.text, c.find, c.replacement);
+    for (qsizetype slice = 1; slice <= c.text.size() + 1; ++slice) {
+      transfer::StepwiseReplace replace(c.text, c.find, c.replacement);
+      int steps = 0;
+      while (replace.step(slice)) ++steps;
+      EXPECT_EQ(replace.changed(), whole != c.text);
+      EXPECT_EQ(replace.take(), whole) << c.text.toStdString() << " slice " << slice;
+      // Each slice moves on, so the text is done in about size / slice steps.
+      EXPECT_LE(steps, c.text.size() / slice + 1);
+    }
+  }
+}
+
 namespace {
 
 class FindAndReplace : public ::testing::Test {

@@ -22,7 +22,7 @@ class Output {
   ~Output() { flush(); }
   std::string& buf() { return buf_; }
   void maybeFlush() {
-    if (buf_.size() > (1 << 16)) flush();
+    if (buf_.size() > (1 << 20)) flush();
   }
   void flush() {
     std::fwrite(buf_.data(), 1, buf_.size(), stdout);

@@ -1,0 +1,7 @@
+// libFuzzer entry point for qmfuzz::container (see harnesses.h).
+#include "harnesses.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  qmfuzz::container(data, size);
+  return 0;
+}

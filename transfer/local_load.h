@@ -1,0 +1,95 @@
+// Rows into a MySQL table through LOAD DATA LOCAL INFILE, the way the server takes rows fastest.
+// The client library asks for the "file" and is fed from memory, a chunk of rows at a time, so
+// nothing is written to disk and memory stays flat.
+//
+// The row copy's contract holds on this path too: a row the server refuses is reported once, by
+// row number, and every other row arrives. The server loads a chunk as a whole and, for a local
+// load, turns a bad value into a warning and an adjusted value rather than a refusal; so a chunk
+// that fails or draws any warning is undone and handed back to the caller, who sends its rows
+// with INSERT statements and learns exactly which rows are refused.
+//
+//   auto load = LocalRowLoad::Start(session, table, columns, chunkRows, notes);  // nullptr: INSERT
+//   while (load->send(nextRow, sendWithInserts)) {}
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dataaccess.h"
+
+namespace ado {
+class MySqlSession;
+}
+
+namespace transfer {
+
+// The note the copy leaves (once per run) when the server does not allow local loading.
+extern const char* const kLocalLoadRefusedNote;
+
+// One row of a chunk as the server's LOAD DATA reads it: values separated by tabs, NULL as \N,
+// tab, line break, backslash and NUL escaped, numbers and dates in the server's own text forms
+// (a double in its shortest exact form, as the server itself writes one). Ends with a line
+// feed. Exposed for tests.
+void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
+
+class LocalRowLoad {
+ public:
+  // Fills `row` (width values) with the next row; false when there are no more.
+  using Source = std::function<bool(ado::Value* row)>;
+  // A chunk's rows, `width` values each, handed back when the chunk did not load as it is.
+  using Fallback = std::function<void(const std::vector<ado::Value>& rows, std::size_t width)>;
+
+  // At most this many rows go in one chunk, fewer when they make a lot of text.
+  static constexpr std::size_t kMaxChunkRows = 20000;
+
+  // Ready to load into `table` (its `columns` in the order the rows give them) chunks of
+  // `chunkRows` rows (at most kMaxChunkRows), or nullptr when the server does not allow local
+  // loading; the notes then say so (once, whatever the number of tables).
+  static std::unique_ptr<LocalRowLoad> Start(ado::MySqlSession& target, const std::string& table,
+                                             const std::vector<std::string>& columns,
+                                             std::size_t chunkRows,
+                                             std::vector<std::string>& notes);
+  ~LocalRowLoad();
+
+  // Loads the next chunk, drawn from `source` while the server reads it, in a transaction of
+  // its own. A chunk the server refuses or changes is rolled back and goes to `fallback`; when
+  // the server turns out to refuse local loading itself, this and every later chunk go there
+  // (and the note is added). False once the source has no more rows.
+  bool send(const Source& source, const Fallback& fallback);
+
+  long long chunksLoaded() const { return loaded_; }
+  long long chunksHandedBack() const { return handedBack_; }
+
+ private:
+  LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
+               std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes);
+  bool draw(const Source& source);  // one more row into the chunk; false when it is complete
+  bool load(const Source& source);  // true when the chunk is in, as sent
+  static int FeedInit(void** state, const char* name, void* userdata);
+  static int FeedRead(void* state, char* buffer, unsigned int size);
+  static void FeedEnd(void* state);
+  static int FeedError(void* state, char* message, unsigned int size);
+
+  ado::MySqlSession& target_;
+  std::string statement_;   // LOAD DATA LOCAL INFILE ... (columns)
+  std::string deleteHead_;  // DELETE FROM `table` WHERE `key` BETWEEN: undoes a chunk anywhere
+  std::size_t width_;
+  std::size_t chunkRows_;
+  std::vector<std::string>& notes_;
+  std::vector<ado::Value> rows_;  // the chunk's rows so far
+  std::string text_;              // their text not yet handed to the client library
+  std::size_t sent_ = 0;          // of text_
+  std::size_t drawnBytes_ = 0;    // text made for this chunk
+  bool exhausted_ = false;
+  const Source* source_ = nullptr;
+  std::exception_ptr failure_;
+  bool refused_ = false;  // the server refuses local loading: everything goes to the fallback
+  long long loaded_ = 0;
+  long long handedBack_ = 0;
+};
+
+}  // namespace transfer
