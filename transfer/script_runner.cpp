@@ -20,15 +20,27 @@ std::string toUtf8(QStringView text) {
 
 }  // namespace
 
-ScriptLines::ScriptLines(QString text) : text_(std::move(text)) {
+ScriptLines::ScriptLines(QString text) : ScriptLines(std::move(text), {}) {}
+
+ScriptLines::ScriptLines(QString text, const std::function<bool()>& pause)
+    : text_(std::move(text)) {
   if (text_.isEmpty()) return;
+  constexpr qsizetype kStretch = 1 << 20;
   starts_.push_back(0);
   qsizetype from = 0;
+  qsizetype nextPause = kStretch;
   while (true) {
     qsizetype at = text_.indexOf(kLineBreak, from);
     if (at < 0) break;
     from = at + kLineBreak.size();
     starts_.push_back(from);
+    if (pause && from >= nextPause) {
+      nextPause = from + kStretch;
+      if (!pause()) {
+        complete_ = false;
+        return;
+      }
+    }
   }
 }
 
@@ -118,7 +130,11 @@ ScriptOutcome ExecuteScript(const QString& script,
                             const std::vector<ScriptJob*>& jobs,
                             const std::function<bool(int percent)>& progress) {
   ScriptOutcome out;
-  const ScriptLines lines(script);
+  const ScriptLines lines(script, [&] { return progress(0); });
+  if (!lines.complete()) {
+    out.end = ScriptOutcome::End::Stopped;
+    return out;
+  }
   const qsizetype count = lines.size();
   std::vector<bool> ran(jobs.size(), false);
   std::unique_ptr<ado::Connection> cn;

@@ -24,12 +24,18 @@ namespace transfer {
 class ScriptLines {
  public:
   explicit ScriptLines(QString text);  // empty text: no lines
+  // The same, calling pause() after every stretch of about a million characters so a window
+  // can answer while a long script is indexed; pause() returning false stops the indexing
+  // (complete() is then false).
+  ScriptLines(QString text, const std::function<bool()>& pause);
+  bool complete() const { return complete_; }
   qsizetype size() const { return static_cast<qsizetype>(starts_.size()); }
   QStringView line(qsizetype index) const;
 
  private:
   QString text_;
   std::vector<qsizetype> starts_;
+  bool complete_ = true;
 };
 
 // The text with every line break (CR LF, a lone CR, a lone LF) written as CR LF; in one pass,

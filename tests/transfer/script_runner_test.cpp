@@ -84,6 +84,23 @@ TEST(ScriptLines, SplitAtCrLfOnly) {
   EXPECT_EQ(lines.line(3).toString(), "");
 }
 
+TEST(ScriptLines, ALongScriptIsIndexedInStretchesAndCanBeStopped) {
+  // 300,000 lines of 10 characters: about three pauses; the lines are the same either way.
+  QString text;
+  for (int i = 0; i < 300000; ++i)
+    text += QStringLiteral("line%1\r\n").arg(i % 10000, 4, 10, QLatin1Char('0'));
+  int pauses = 0;
+  transfer::ScriptLines paused(text, [&] { return ++pauses > 0; });
+  EXPECT_TRUE(paused.complete());
+  EXPECT_GE(pauses, 2);
+  EXPECT_LE(pauses, 4);
+  ASSERT_EQ(paused.size(), 300001);
+  EXPECT_EQ(paused.line(299999).toString(), "line9999");
+  EXPECT_EQ(paused.line(300000).toString(), "");
+  transfer::ScriptLines stopped(text, [] { return false; });
+  EXPECT_FALSE(stopped.complete());
+}
+
 TEST_F(ScriptRunnerTest, EmptyScriptsAndEmptyLinesRunNothingAndFinish) {
   ScriptOutcome empty = run(QString());
   EXPECT_EQ(empty.end, ScriptOutcome::End::Finished);
