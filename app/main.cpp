@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   // "Next >" fills the main window's lists and shows it; its "< Back" shows the connection
   // window again.
   WireMainWindow(app);
-  app.showConnectionWindow = [&app] { app.window<Form1>().show(); };
+  WireConnectionWindow(app);
 
   // The main window's send buttons start the transfers (platform/main_window_view.h).
   app.transfers.sendToFoxpro = transfer::SendTablesToFoxpro;

@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include "catalogue/table_list.h"
-#include "platform/table_listing.h"
 #include "catalogue/table_operations.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
@@ -17,6 +16,7 @@
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/pointer.h"
+#include "platform/table_listing.h"
 #include "platform/ui.h"
 
 using platform::ErrorTrap;
@@ -43,6 +43,13 @@ TableList* tableList(QWidget* parent, const char* name) {
 void message(const char* text, QWidget* parent) {
   MsgBox(QString::fromUtf8(text), platform::vbOKOnly, {}, parent);
 }
+
+constexpr const char* kIdleText = "Progress Bar";
+constexpr const char* kBusyPrefix = "Busy: ";
+
+// Whatever made the selection (mouse, keyboard, "Select All") is a choice; "Select All" leaves no
+// current entry, so the current entry cannot be what decides.
+bool hasSelection(const QListWidget& list) { return !list.selectedItems().isEmpty(); }
 
 }  // namespace
 
@@ -155,18 +162,39 @@ platform::MainWindowView Form2::view() {
 
 // ---- MySQL side --------------------------------------------------------------------------------
 
+bool Form2::runLong(const QString& activity, const std::function<void()>& operation) {
+  if (!gate_.run(activity, [&] {
+        operation();
+        // A refusal said so in the bar; once the operation is over that is no longer true.
+        if (ProgressBar1->format().startsWith(QLatin1String(kBusyPrefix)))
+          ProgressBar1->setFormat(QLatin1String(kIdleText));
+      })) {
+    refused();
+    return false;
+  }
+  return true;
+}
+
+void Form2::refused() {
+  // Said where the user looks, without a box to dismiss; the running operation goes on.
+  ProgressBar1->setFormat(QLatin1String(kBusyPrefix) + gate_.activity());
+}
+
 void Form2::PushButton1_Click() {
-  gate_.run([this] { deleteMySqlTables(); });
+  runLong(QStringLiteral("deleting MySQL tables"), [this] { deleteMySqlTables(); });
 }
 
 void Form2::deleteMySqlTables() {
   ErrorTrap trap(kWhere, "PushButton1_Click", this);
   auto& app = platform::Application::current();
-  if (List1->currentRow() < 0) {
+  if (!hasSelection(*List1)) {
     trap.step(100, [&] { message(Form2Texts::kSelectATable, this); });
     return;
   }
   trap.step(102, [&] { pointer_->setWait(); });
+  const int chosen = int(List1->selectedItems().size());
+  int done = 0;
+  gate_.setActivity(QStringLiteral("deleting 1 of %1").arg(chosen));
   // From the bottom up, so removing an entry keeps the lower indexes valid.
   for (int i = List1->count() - 1; i >= 0; --i) {
     trap.step(104, [&] { platform::DoEvents(); });
@@ -174,6 +202,7 @@ void Form2::deleteMySqlTables() {
     if (i >= List1->count()) continue;
     QListWidgetItem* entry = List1->item(i);
     if (!entry->isSelected()) continue;
+    gate_.setActivity(QStringLiteral("deleting %1 of %2").arg(++done).arg(chosen));
     // The entry goes only with its table: a refused drop is reported and the entry stays, so
     // the list never hides a table that still exists.
     bool dropped =
@@ -184,12 +213,12 @@ void Form2::deleteMySqlTables() {
 }
 
 void Form2::PushButton6_Click() {
-  gate_.run([this] { renameMySqlTable(); });
+  runLong(QStringLiteral("renaming a MySQL table"), [this] { renameMySqlTable(); });
 }
 
 void Form2::renameMySqlTable() {
   ErrorTrap trap(kWhere, "PushButton6_Click", this);
-  if (List1->currentRow() < 0) {
+  if (!hasSelection(*List1)) {
     trap.step(100, [&] { message(Form2Texts::kSelectATable, this); });
     return;
   }
@@ -213,19 +242,28 @@ void Form2::renameMySqlTable() {
     newName = platform::InputBox(
         QStringLiteral("Enter new name of ") + oldName + QStringLiteral(":"), {}, oldName, this);
   });
-  // An empty answer is also what a cancelled box gives.
-  if (newName.isEmpty() || platform::Application::current().ending()) return;
+  // An empty answer is also what a cancelled box gives; the same name asks for nothing to do.
+  if (newName.isEmpty() || newName == oldName || platform::Application::current().ending()) return;
+  gate_.setActivity(QStringLiteral("renaming ") + oldName);
   trap.step(108, [&] { pointer_->setWait(); });
-  QString stored;
+  Catalogue::RenameOutcome outcome;
   // A refused rename leaves the list as it was; a successful one shows the name as stored.
   bool renamed = trap.step(110, [&] {
-    stored = Catalogue::RenameMySqlTable(MySQLConnectionString(), oldName, newName);
+    outcome = Catalogue::RenameMySqlTable(MySQLConnectionString(), oldName, newName);
   });
-  if (renamed) {
+  if (renamed && outcome.listingError.isEmpty()) {
     trap.step(112, [&] {
       delete List1->takeItem(List1->row(entry));
-      List1->addItem(stored);
+      List1->addItem(outcome.stored);
     });
+  } else if (renamed) {
+    // The table was renamed; only the name the server stored is unknown. Say so, and show what
+    // the server holds rather than a name that no longer exists.
+    trap.step(116, [&] {
+      MsgBox(Catalogue::RenamedButUnlistedText(oldName, newName, outcome.listingError),
+             platform::vbOKOnly, {}, this);
+    });
+    trap.step(118, [&] { MySQL::AddTablesToMySQLListbox(*List1); });
   }
   trap.step(114, [&] { pointer_->setNormal(); });
 }
@@ -243,7 +281,7 @@ void Form2::PushButton11_Click() {
 // ---- FoxPro side -------------------------------------------------------------------------------
 
 void Form2::PushButton5_Click() {
-  gate_.run([this] { deleteFoxproTables(); });
+  runLong(QStringLiteral("deleting FoxPro tables"), [this] { deleteFoxproTables(); });
 }
 
 void Form2::deleteFoxproTables() {
@@ -254,15 +292,18 @@ void Form2::deleteFoxproTables() {
     cn.setCursorLocation(ado::adUseServer);
     cn.open(FoxproConnectionString());
   });
-  if (List2->currentRow() < 0) {
+  if (!hasSelection(*List2)) {
     trap.step(104, [&] { message(Form2Texts::kSelectATable, this); });
     trap.step(106, [&] { pointer_->setNormal(); });
     return;
   }
+  const int chosen = int(List2->selectedItems().size());
+  int done = 0;
   // Without a connection there is nothing to drop on; its failure was reported.
   for (int i = List2->count() - 1; open && i >= 0; --i) {
     QListWidgetItem* entry = List2->item(i);
     if (!entry->isSelected()) continue;
+    gate_.setActivity(QStringLiteral("deleting %1 of %2").arg(++done).arg(chosen));
     bool dropped = trap.step(108, [&] { Catalogue::DropFoxproTable(cn, entry->text()); });
     if (dropped) trap.step(110, [&] { delete List2->takeItem(i); });
   }
@@ -292,23 +333,28 @@ void Form2::PushButton3_Click() { send(true); }
 void Form2::PushButton4_Click() { send(false); }
 
 void Form2::send(bool toFoxpro) {
-  gate_.run([&] {
-    ErrorTrap trap(kWhere, toFoxpro ? "PushButton3_Click" : "PushButton4_Click", this);
-    auto& transfers = platform::Application::current().transfers;
-    auto& transfer = toFoxpro ? transfers.sendToFoxpro : transfers.sendToMySql;
-    trap.step(100, [&] {
-      if (!transfer) return;
-      platform::MainWindowView v = view();
-      transfer(v);
-    });
-  });
+  runLong(toFoxpro ? QStringLiteral("sending tables to FoxPro")
+                   : QStringLiteral("sending tables to MySQL"),
+          [&] {
+            ErrorTrap trap(kWhere, toFoxpro ? "PushButton3_Click" : "PushButton4_Click", this);
+            auto& transfers = platform::Application::current().transfers;
+            auto& transfer = toFoxpro ? transfers.sendToFoxpro : transfers.sendToMySql;
+            trap.step(100, [&] {
+              if (!transfer) return;
+              platform::MainWindowView v = view();
+              transfer(v);
+            });
+          });
 }
 
 // ---- window ------------------------------------------------------------------------------------
 
 void Form2::PushButton2_Click() {
   // Going back while an operation works on the lists would let "Next >" refill them under it.
-  if (gate_.busy()) return;
+  if (gate_.busy()) {
+    refused();
+    return;
+  }
   ErrorTrap trap(kWhere, "PushButton2_Click", this);
   auto& app = platform::Application::current();
   bool shown = trap.step(100, [&] {

@@ -5,11 +5,13 @@
 // the program.
 //
 // Deleting, renaming and the two transfers are long operations: they yield to window events, so
-// the buttons stay live, but only one runs at a time; a press while one runs is refused quietly
-// (so is "< Back", which would let the lists be refilled under it).
+// the buttons stay live, but only one runs at a time; a press while one runs is refused, and the
+// progress bar's text says what is running ("Busy: deleting 3 of 12"), never a box (so is
+// "< Back", which would let the lists be refilled under it).
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "catalogue/long_operation.h"
 #include "platform/main_window_view.h"
@@ -95,6 +97,9 @@ class Form2 : public QWidget {
   void deleteFoxproTables();
   void renameMySqlTable();
   void send(bool toFoxpro);
+  // Runs a long operation through the gate; a refused one says so in the progress bar.
+  bool runLong(const QString& activity, const std::function<void()>& operation);
+  void refused();
 
   platform::WindowPointer* pointer_;
   LongOperationGate gate_;

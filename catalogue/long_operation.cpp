@@ -1,12 +1,16 @@
 #include "catalogue/long_operation.h"
 
-bool LongOperationGate::run(const std::function<void()>& operation) {
+bool LongOperationGate::run(const QString& activity, const std::function<void()>& operation) {
   if (busy_) return false;
   struct Reopen {
-    bool& busy;
-    ~Reopen() { busy = false; }
-  } reopen{busy_};
+    LongOperationGate& gate;
+    ~Reopen() {
+      gate.busy_ = false;
+      gate.activity_.clear();
+    }
+  } reopen{*this};
   busy_ = true;
+  activity_ = activity;
   operation();
   return true;
 }

@@ -48,23 +48,38 @@ void DropFoxproTable(ado::Connection& connection, const QString& name) {
   connection.execute(FoxproDropStatement(name));
 }
 
-QString RenameMySqlTable(const std::string& connectionString, const QString& oldName,
-                         const QString& newName) {
+RenameOutcome RenameMySqlTable(const std::string& connectionString, const QString& oldName,
+                               const QString& newName) {
   ado::Connection cn;
   cn.setCursorLocation(ado::adUseClient);
   cn.open(connectionString);
   cn.execute(MySqlRenameStatement(oldName, newName));
-  // Whether the server folds names (lower_case_table_names) decides what it stored; its own
-  // listing says so without guessing. An exact match wins, since a case-sensitive server may
-  // hold "Orders" and "orders" side by side.
-  ado::RecordSet rs(cn.execute("SHOW TABLES"));
-  QString folded;
-  for (; !rs.eof(); rs.moveNext()) {
-    QString stored = textOf(rs.value(0));
-    if (stored == newName) return stored;
-    if (folded.isEmpty() && stored.compare(newName, Qt::CaseInsensitive) == 0) folded = stored;
+  // From here on the table has its new name, whatever fails.
+  RenameOutcome outcome{newName, {}};
+  try {
+    // Whether the server folds names (lower_case_table_names) decides what it stored; its own
+    // listing says so without guessing. An exact match wins, since a case-sensitive server may
+    // hold "Orders" and "orders" side by side.
+    ado::RecordSet rs(cn.execute("SHOW TABLES"));
+    QString folded;
+    for (; !rs.eof(); rs.moveNext()) {
+      QString stored = textOf(rs.value(0));
+      if (stored == newName) return outcome;
+      if (folded.isEmpty() && stored.compare(newName, Qt::CaseInsensitive) == 0) folded = stored;
+    }
+    if (!folded.isEmpty()) outcome.stored = folded;
+  } catch (const std::exception& e) {
+    outcome.listingError = QString::fromUtf8(e.what());
   }
-  return folded.isEmpty() ? newName : folded;
+  return outcome;
+}
+
+QString RenamedButUnlistedText(const QString& oldName, const QString& newName,
+                               const QString& listingError) {
+  return QStringLiteral(
+             "%1 was renamed to %2, but the tables could not be listed afterwards: "
+             "%3\r\nThe list now shows what the server holds.")
+      .arg(oldName, newName, listingError);
 }
 
 }  // namespace Catalogue

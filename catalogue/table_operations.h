@@ -32,10 +32,21 @@ void DropMySqlTable(const std::string& connectionString, const QString& name);
 // Drops a FoxPro table (container member or free table) on an open connection.
 void DropFoxproTable(ado::Connection& connection, const QString& name);
 
-// Opens its own connection, renames the table and returns the new name as the server stored
-// it: a server that folds table names to lower case stores "Archive2021" as "archive2021", and
-// the list must show what the next statement will find.
-QString RenameMySqlTable(const std::string& connectionString, const QString& oldName,
-                         const QString& newName);
+// What a rename did, when the server accepted it.
+struct RenameOutcome {
+  // The new name as the server stored it: a server that folds table names to lower case stores
+  // "Archive2021" as "archive2021", and the list must show what the next statement will find.
+  QString stored;
+  // Set when the table was renamed but the listing that finds the stored name failed; stored is
+  // then the name as asked.
+  QString listingError;
+};
+
+// Opens its own connection and renames the table; throws when the server refuses the rename.
+RenameOutcome RenameMySqlTable(const std::string& connectionString, const QString& oldName,
+                               const QString& newName);
+// What the user is told when the rename went through but the listing after it failed.
+QString RenamedButUnlistedText(const QString& oldName, const QString& newName,
+                               const QString& listingError);
 
 }  // namespace Catalogue

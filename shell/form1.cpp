@@ -208,10 +208,21 @@ void Form1::start() {
   if (loaded_) return;
   loaded_ = true;
   Form_Load();
-  if (!movedToMainWindow_ && !platform::Application::current().ending()) {
+  if (!movedToMainWindow_ && !platform::Application::current().ending()) showCentred();
+}
+
+void Form1::showCentred() {
+  if (!centred_) {
+    centred_ = true;
     platform::CentreOnScreen(*this);
-    show();
   }
+  show();
+  raise();
+  activateWindow();
+}
+
+void WireConnectionWindow(platform::Application& app) {
+  app.showConnectionWindow = [&app] { app.window<Form1>().showCentred(); };
 }
 
 void Form1::Form_Load() {
@@ -248,6 +259,14 @@ void Form1::Form_Load() {
 }
 
 void Form1::PushButton2_Click() {
+  // The listings below yield to window events, so the button is live while they run; a run
+  // inside the run would fill the lists twice and hand on twice.
+  if (nextRunning_) return;
+  struct Running {
+    bool& flag;
+    explicit Running(bool& f) : flag(f) { flag = true; }
+    ~Running() { flag = false; }
+  } running(nextRunning_);
   ErrorTrap trap(kWhere, "PushButton2_Click", this);
   auto& app = platform::Application::current();
   bool connects = false;

@@ -50,6 +50,9 @@ class Form1 : public QWidget {
   // Runs the start-up sequence (once) and then shows the window, centred, unless the sequence
   // moved on to the main window.
   void start();
+  // Shows the window again (the main window's "< Back"); centred when it had not appeared yet,
+  // as when the start-up went straight on to the main window.
+  void showCentred();
 
   // The fields as they are now, for the connection strings.
   platform::ConnectionFields fields() const;
@@ -108,5 +111,11 @@ class Form1 : public QWidget {
   QStyle* optionStyle_;
   platform::WindowPointer* pointer_;
   bool loaded_ = false;
+  bool centred_ = false;
   bool movedToMainWindow_ = false;
+  // "Next >" yields while the main window's lists fill; a second press meanwhile is ignored.
+  bool nextRunning_ = false;
 };
+
+// Wires the main window's "< Back" (Application::showConnectionWindow) to this window.
+void WireConnectionWindow(platform::Application& app);

@@ -285,9 +285,19 @@ void Form4::PushButton4_Click() {
 }
 
 void Form4::PushButton3_Click() {
-  // A click while a run is going on (the window yields between lines) starts nothing.
-  if (running_) return;
+  // A click while a run is going on (the window yields between lines) starts nothing; nor does
+  // one while the run's closing message is up: a modal box does not stop a press that comes
+  // through the accessibility interface, as a screen reader's does.
+  if (running_ || executing_) return;
   QPointer<Form4> self(this);
+  // The window may be gone when the click returns (closed during the run).
+  struct Executing {
+    QPointer<Form4> form;
+    ~Executing() {
+      if (form) form->executing_ = false;
+    }
+  } executing{self};
+  executing_ = true;
   auto& app = platform::Application::current();
   running_ = true;
   stopRequested_ = false;

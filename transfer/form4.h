@@ -115,5 +115,6 @@ class Form4 : public QDialog {
   bool filling_ = false;   // the window itself is changing the editor's text
   bool loadScheduled_ = false;
   bool running_ = false;
+  bool executing_ = false;  // PushButton3_Click has not returned yet, message boxes included
   bool stopRequested_ = false;
 };

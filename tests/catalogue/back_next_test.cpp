@@ -5,12 +5,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include "catalogue/form2.h"
 #include "catalogue/table_list.h"
 #include "catalogue_support.h"
 #include "platform/connection_strings.h"
+#include "platform/settings.h"
 #include "shell/form1.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
@@ -55,7 +57,7 @@ TEST_F(BothWindows, BackThenNextListsWhatTheChangedSettingsName) {
 
   auto& app = env.app();
   WireMainWindow(app);
-  app.showConnectionWindow = [&app] { app.window<Form1>().show(); };
+  WireConnectionWindow(app);
   Form1& f1 = app.window<Form1>();
   f1.start();
   f1.Option2->click();
@@ -84,5 +86,33 @@ TEST_F(BothWindows, BackThenNextListsWhatTheChangedSettingsName) {
   EXPECT_TRUE(f2->isVisible());
   EXPECT_EQ(entries(*f2->List1), (QStringList{"another", "Second_Side"}));
   EXPECT_EQ(entries(*f2->List2), (QStringList{"beta", "Gamma"}));
+  EXPECT_TRUE(env.dialogs().shown.empty());
+}
+
+TEST_F(BothWindows, BackCentresTheConnectionWindowWhenStartUpWentStraightOn) {
+  QTemporaryDir folder;
+  platform::Settings::setValue("FoxproOption", "2");
+  platform::Settings::setValue("FreeTableFolder", folder.path());
+  platform::Settings::setValue("MySQLServer", QString::fromStdString(sandbox().host));
+  platform::Settings::setValue("MySQLPort", QString::fromStdString(sandbox().port));
+  platform::Settings::setValue("MySQLUser", QString::fromStdString(sandbox().adminUser));
+  platform::Settings::setValue("MySQLPassword", QString::fromStdString(sandbox().adminPassword));
+  platform::Settings::setValue("MySQLDatabase", QString::fromStdString(database()));
+  auto& app = env.app();
+  WireMainWindow(app);
+  WireConnectionWindow(app);
+  Form1& f1 = app.window<Form1>();
+  f1.start();
+  Form2* f2 = app.existingWindow<Form2>();
+  ASSERT_NE(f2, nullptr);
+  ASSERT_TRUE(f1.movedToMainWindow());
+  ASSERT_FALSE(f1.isVisible());
+
+  f2->PushButton2->click();
+  ASSERT_TRUE(f1.isVisible());
+  const QRect screen = f1.screen()->availableGeometry();
+  const QPoint offCentre = f1.frameGeometry().center() - screen.center();
+  EXPECT_LE(offCentre.manhattanLength(), 4)
+      << f1.frameGeometry().x() << "," << f1.frameGeometry().y();
   EXPECT_TRUE(env.dialogs().shown.empty());
 }

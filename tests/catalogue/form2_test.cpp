@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -114,12 +115,11 @@ TEST_F(MainWindow, DeleteAndRenameAnswerBeforeReachingTheDatabase) {
 
   f.List1->addItems({"orders", "Customers", "archive"});
   f.List1->setCurrentRow(1, QItemSelectionModel::NoUpdate);  // a current entry, none selected
-  f.PushButton1->click();                                    // deletes nothing, says nothing
-  EXPECT_TRUE(env.dialogs().shown.empty());
+  f.PushButton1->click();                                    // is no choice
   f.PushButton6->click();
   selectOnly(*f.List1, {"archive", "orders"});
   f.PushButton6->click();
-  EXPECT_EQ(messages(), (QStringList{"Please select just one table to rename",
+  EXPECT_EQ(messages(), (QStringList{"Please select a table", "Please select a table",
                                      "Please select just one table to rename"}));
 
   // One selected: the prompt names it and offers it; cancel or an empty answer changes nothing.
@@ -135,6 +135,27 @@ TEST_F(MainWindow, DeleteAndRenameAnswerBeforeReachingTheDatabase) {
   EXPECT_EQ(env.dialogs().shown[0].caption, "Quillmere");
   EXPECT_EQ(entries(*f.List1), (QStringList{"archive", "Customers", "orders"}));
   EXPECT_EQ(f.pointer().state(), State::Normal);
+}
+
+TEST_F(MainWindow, ASelectionWithoutACurrentEntryIsTheChoice) {
+  Form2& f = form();
+  f.List1->addItems({"orders"});
+  f.PushButton10->click();  // "Select All": every entry selected, none current
+  ASSERT_EQ(f.List1->currentRow(), -1);
+  f.PushButton6->click();  // the rename asks for the new name of the selected table
+  ASSERT_EQ(env.dialogs().shown.size(), 1u);
+  EXPECT_EQ(env.dialogs().shown[0].text, "Enter new name of orders:");
+
+  // The keyboard: Shift+Down from the current entry selects two, and a rename wants just one.
+  env.dialogs().shown.clear();
+  f.List1->addItems({"archive"});
+  f.List1->clearSelection();
+  f.List1->setCurrentRow(0);
+  QKeyEvent shiftDown(QEvent::KeyPress, Qt::Key_Down, Qt::ShiftModifier);
+  QCoreApplication::sendEvent(f.List1, &shiftDown);
+  ASSERT_EQ(selectedEntries(*f.List1), (QStringList{"archive", "orders"}));
+  f.PushButton6->click();
+  EXPECT_EQ(messages(), QStringList{"Please select just one table to rename"});
 }
 
 TEST_F(MainWindow, BackShowsTheConnectionWindowAndHelpNamesTheContactPage) {
@@ -173,13 +194,15 @@ TEST_F(MainWindow, SendButtonsHandTheirTransferTheWindowAndNothingElseStartsMean
     EXPECT_EQ(&v.ProgressBar1, f.ProgressBar1);
     EXPECT_EQ(&v.window, &f);
     EXPECT_TRUE(f.busy());
-    // Presses while the transfer yields: all refused quietly. On their own the deletes and the
-    // rename would answer "Please select a table" here.
-    f.PushButton4->click();
-    f.PushButton3->click();
-    f.PushButton1->click();
-    f.PushButton6->click();
-    f.PushButton2->click();
+    // Presses while the transfer yields: all refused without a box, the bar saying why. On
+    // their own the deletes and the rename would answer "Please select a table" here.
+    for (QPushButton* b :
+         {f.PushButton4, f.PushButton3, f.PushButton1, f.PushButton6, f.PushButton2}) {
+      f.ProgressBar1->setFormat("Progress Bar");
+      b->click();
+      EXPECT_EQ(f.ProgressBar1->format(), "Busy: sending tables to FoxPro")
+          << b->text().toStdString();
+    }
   };
   env.app().transfers.sendToMySql = [&](platform::MainWindowView&) {
     calls.push_back("mysql");
@@ -188,6 +211,7 @@ TEST_F(MainWindow, SendButtonsHandTheirTransferTheWindowAndNothingElseStartsMean
   f.PushButton3->click();
   EXPECT_EQ(calls, std::vector<QString>{"foxpro"});
   EXPECT_TRUE(env.dialogs().shown.empty());
+  EXPECT_EQ(f.ProgressBar1->format(), "Progress Bar");  // no longer busy
   EXPECT_EQ(back, 0);
   EXPECT_FALSE(f.busy());
 

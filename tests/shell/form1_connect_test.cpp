@@ -157,6 +157,34 @@ TEST_F(ConnectionWindowLive, NextHandsOnOnlyWhenBothSidesOpen) {
   EXPECT_TRUE(env.dialogs().shown.empty());
 }
 
+TEST_F(ConnectionWindowLive, ASecondNextWhileTheFirstListsStartsNothing) {
+  QTemporaryDir folder;
+  MainWindowProbe probe;
+  probe.wire(env.app());
+  Form1& f = form();
+  f.Option2->click();
+  f.Text2->setText(folder.path());
+  // The listings yield to window events: the user presses "Next >" again meanwhile.
+  auto fill = env.app().mainWindow.fillFoxproList;
+  bool pressedAgain = false;
+  env.app().mainWindow.fillFoxproList = [&](const std::string& cs) {
+    fill(cs);
+    if (pressedAgain) return;
+    pressedAgain = true;
+    f.PushButton2->click();
+  };
+  f.PushButton2->click();
+  ASSERT_EQ(probe.calls.size(), 3u);
+  EXPECT_EQ(probe.calls[1], "mysql");
+  EXPECT_EQ(probe.calls[2], "show");
+  EXPECT_TRUE(f.movedToMainWindow());
+
+  // Once the first has ended, "Next >" works again.
+  f.PushButton2->click();
+  EXPECT_EQ(probe.calls.size(), 6u);
+  EXPECT_TRUE(pressedAgain);
+}
+
 TEST(ConnectionWindowStartUp, AReturningUserLandsInTheMainWindowOnlyWhenBothSidesConnect) {
   auto sandbox = qmtest::findMySqlSandbox();
   if (!sandbox) {

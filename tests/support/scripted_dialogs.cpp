@@ -10,6 +10,7 @@ namespace testing_support {
 
 int ScriptedDialogs::messageBox(QWidget*, const QString& text, int style, const QString& caption) {
   shown.push_back({Shown::Kind::Message, text, style, caption, {}, true, {}, {}});
+  if (whileMessageShown) whileMessageShown(text);
   if (!messageAnswers.empty()) {
     int answer = messageAnswers.front();
     messageAnswers.pop_front();

@@ -44,6 +44,8 @@ class ScriptedDialogs : public platform::Dialogs {
   // Runs while a modal window is "open" (press its buttons, read its state); returns its result.
   // Without one the window is closed at once with result 0.
   std::deque<std::function<int(QDialog&)>> modalScripts;
+  // Runs while any message box is "up", with its text: what a user could do meanwhile.
+  std::function<void(const QString& text)> whileMessageShown;
 
   std::vector<Shown> shown;
 

@@ -3,12 +3,15 @@
 // window closes, and a run that the user interrupts by closing the window or ending the program.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -117,6 +120,30 @@ TEST_F(FoxproPreview, EmptyPreviewFinishesAndCloses) {
   EXPECT_FALSE(visibleAfter);
   EXPECT_TRUE(transfer::ScriptExecuted());
   EXPECT_EQ(form.pointer().state(), platform::WindowPointer::State::Normal);
+}
+
+TEST_F(FoxproPreview, ExecutePressedThroughAccessibilityWhileFinishedIsUpStartsNoSecondRun) {
+  Form4 form;
+  form.AppendCommand("CREATE TABLE a (n I)");
+  form.AppendCommand("INSERT INTO a VALUES (1)");
+  int pressed = 0;
+  // A screen reader presses the button while the closing message is up: a modal box does not
+  // stop that.
+  env.dialogs().whileMessageShown = [&](const QString&) {
+    if (pressed++ > 0) return;
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(form.PushButton3);
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(button->actionInterface(), nullptr);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    // The press arrives as an animated click; the box's own event loop would deliver it.
+    QEventLoop loop;
+    QTimer::singleShot(400, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  whileOpen(env, form, [&] { form.PushButton3_Click(); });
+  EXPECT_EQ(pressed, 1);
+  EXPECT_EQ(rows("a"), 1);
+  EXPECT_EQ(messages(), QStringList{"Transfer finished."});
 }
 
 TEST_F(FoxproPreview, ThreeLinesRunWithTheBarBeforeEachLine) {
