@@ -359,7 +359,8 @@ int RefuseError(void*, char* message, unsigned int size) {
 
 }  // namespace
 
-MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options) {
+MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options)
+    : login_(login), options_(options) {
   mysql_ = mysql_init(nullptr);
   if (!mysql_) throw DataAccessError("MySQL client: out of memory");
   try {
@@ -428,6 +429,42 @@ void MySqlSession::execute(const std::string& sql) {
 }
 
 unsigned long long MySqlSession::affectedRows() const { return mysql_affected_rows(mysql_); }
+
+std::vector<std::vector<std::optional<std::string>>> MySqlSession::query(const std::string& sql) {
+  settle();
+  if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) raise();
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  MYSQL_RES* res = mysql_store_result(mysql_);
+  if (!res) {
+    if (mysql_field_count(mysql_) != 0) raise();
+    return rows;
+  }
+  const unsigned width = mysql_num_fields(res);
+  while (MYSQL_ROW row = mysql_fetch_row(res)) {
+    const unsigned long* lengths = mysql_fetch_lengths(res);
+    auto& out = rows.emplace_back();
+    for (unsigned k = 0; k < width; ++k)
+      out.push_back(row[k] ? std::optional<std::string>(std::string(row[k], lengths[k]))
+                           : std::nullopt);
+  }
+  mysql_free_result(res);
+  return rows;
+}
+
+unsigned MySqlSession::warningCount() const { return mysql_warning_count(mysql_); }
+
+std::vector<std::string> MySqlSession::warnings() {
+  std::vector<std::string> out;
+  for (const auto& row : query("SHOW WARNINGS")) {
+    if (row.size() < 3) continue;
+    out.push_back(row[0].value_or("") + " " + row[1].value_or("") + ": " + row[2].value_or(""));
+  }
+  return out;
+}
+
+std::unique_ptr<MySqlSession> MySqlSession::reopen() const {
+  return std::make_unique<MySqlSession>(login_, options_);
+}
 
 MySqlStatement MySqlSession::prepare(const std::string& sql) { return MySqlStatement(*this, sql); }
 

@@ -17,6 +17,7 @@
 #include <mysql.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,16 @@ class MySqlSession {
   unsigned long long affectedRows() const;
   MySqlStatement prepare(const std::string& sql);
 
+  // Runs one statement and returns its rows as text (NULL as nullopt). For small answers:
+  // settings, warnings, a list of keys.
+  std::vector<std::vector<std::optional<std::string>>> query(const std::string& sql);
+  // Warnings the last statement left (values the server changed instead of refusing).
+  unsigned warningCount() const;
+  // The texts of those warnings ("Level Code: Message"), read with SHOW WARNINGS.
+  std::vector<std::string> warnings();
+  // A new session with the same login and options, for cleaning up after this one was lost.
+  std::unique_ptr<MySqlSession> reopen() const;
+
   // Throws the connection's current error as DataAccessError.
   [[noreturn]] void raise() const;
 
@@ -74,6 +85,8 @@ class MySqlSession {
  private:
   MYSQL* mysql_ = nullptr;
   Pending* pending_ = nullptr;
+  MySqlLogin login_;
+  ConnectionOptions options_;
 };
 
 // A prepared statement with "?" placeholders; parameters are bound from values by their kind

@@ -115,8 +115,8 @@ std::string formatDate(const Date& d) {
 
 std::string formatTime(const Time& t) {
   char buf[40];
-  int n = std::snprintf(buf, sizeof buf, "%s%02d:%02d:%02d", t.negative ? "-" : "", t.hour, t.minute,
-                        t.second);
+  int n = std::snprintf(buf, sizeof buf, "%s%02d:%02d:%02d", t.negative ? "-" : "", t.hour,
+                        t.minute, t.second);
   if (t.microsecond != 0)
     std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%06d", t.microsecond);
   return buf;
@@ -136,11 +136,8 @@ std::string Value::toText() const {
       return std::to_string(n_.i);
     case Kind::UInt:
       return std::to_string(n_.u);
-    case Kind::Double: {
-      char buf[64];
-      auto r = std::to_chars(buf, buf + sizeof buf, n_.d);
-      return std::string(buf, r.ptr);
-    }
+    case Kind::Double:
+      return formatDouble(n_.d);
     case Kind::Decimal:
     case Kind::Text:
     case Kind::Bytes:
@@ -180,6 +177,47 @@ bool Value::operator==(const Value& o) const {
       return when_ == o.when_;
   }
   return false;
+}
+
+}  // namespace ado
+
+namespace ado {
+
+std::string formatDouble(double d, bool single) {
+  char buf[64];
+  // The shortest digits that read back to the same value, in scientific form d.ddde±x.
+  auto r = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d),
+                                  std::chars_format::scientific)
+                  : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  std::string sci(buf, r.ptr);
+  const auto e = sci.find('e');
+  if (e == std::string::npos) return sci;  // inf, nan
+  std::string out;
+  std::size_t i = 0;
+  if (sci[0] == '-') {
+    out += '-';
+    i = 1;
+  }
+  std::string digits;
+  for (std::size_t k = i; k < e; ++k)
+    if (sci[k] != '.') digits += sci[k];
+  const int exponent = std::stoi(sci.substr(e + 1));
+  if (digits == "0") return "0";
+  // As the server prints: plain digits from 1e-15 up to below 1e15, else 1.5e20 / 1e-16.
+  if (exponent >= -15 && exponent < 15) {
+    if (exponent < 0) {
+      out += "0." + std::string(std::size_t(-exponent - 1), '0') + digits;
+    } else if (std::size_t(exponent) + 1 >= digits.size()) {
+      out += digits + std::string(std::size_t(exponent) + 1 - digits.size(), '0');
+    } else {
+      out += digits.substr(0, std::size_t(exponent) + 1) + "." +
+             digits.substr(std::size_t(exponent) + 1);
+    }
+    return out;
+  }
+  out += digits.substr(0, 1);
+  if (digits.size() > 1) out += "." + digits.substr(1);
+  return out + "e" + std::to_string(exponent);
 }
 
 }  // namespace ado

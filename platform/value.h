@@ -83,6 +83,10 @@ class Value {
   std::string s_;
 };
 
+// A double as the MySQL server prints it (plain digits from 1e-15 up to below 1e15, else
+// 1.5e20 or 1e-16), with the shortest digits that read back to the same value; single reads
+// it as the FLOAT it came from, so 3.4e38 stays 3.4e38.
+std::string formatDouble(double d, bool single = false);
 std::string formatDate(const Date& d);
 std::string formatTime(const Time& t);
 std::string formatDateTime(const DateTime& dt);

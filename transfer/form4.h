@@ -64,8 +64,9 @@ class Form4 : public QDialog {
   void AddJob(std::unique_ptr<transfer::ScriptJob> job);
   // The script as it stands, lines joined by CR LF (what execution, save and copy read).
   QString Script() const;
-  // Replaces the whole script (find and replace writes back through this).
-  void SetScript(const QString& script);
+  // Replaces the whole script (find and replace writes back through this). crLfOnly says the
+  // text has no line break other than CR LF already, which spares a pass over it.
+  void SetScript(const QString& script, bool crLfOnly = false);
 
   // True while "Execute SQL Commands Now" runs.
   bool running() const { return running_; }
@@ -98,6 +99,7 @@ class Form4 : public QDialog {
 
  private:
   void loadNextPiece();
+  void emptyEditor();
   void scheduleLoading();
   void editorChanged();
   QString editorText() const;
@@ -110,7 +112,7 @@ class Form4 : public QDialog {
   QString text_;
   qsizetype loaded_ = 0;
   bool edited_ = false;
-  bool filling_ = false;  // the window itself is changing the editor's text
+  bool filling_ = false;   // the window itself is changing the editor's text
   bool loadScheduled_ = false;
   bool running_ = false;
   bool executing_ = false;  // PushButton3_Click has not returned yet, message boxes included

@@ -148,7 +148,11 @@ void Form5::PushButton3_Click() {
     PushButton3->setEnabled(true);
     PushButton1->setEnabled(true);
     // Nothing matched: the preview keeps its text, its caret and its undo history.
-    if (replace.changed()) preview_.SetScript(replace.take());
+    // The script has CR LF breaks only; so has the result unless a box holds a line break.
+    const bool crLfOnly =
+        !Text1->text().contains(QLatin1Char('\r')) && !Text1->text().contains(QLatin1Char('\n')) &&
+        !Text2->text().contains(QLatin1Char('\r')) && !Text2->text().contains(QLatin1Char('\n'));
+    if (replace.changed()) preview_.SetScript(replace.take(), crLfOnly);
     finished = true;
   });
   if (!finished) return;

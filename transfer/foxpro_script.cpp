@@ -111,7 +111,15 @@ std::string ColumnText(int typeCode) { return IsBinaryType(typeCode) ? " BLOB," 
 std::string CreateCommand(const std::string& targetPath,
                           const std::vector<std::string>& columnEntries,
                           const std::vector<int>& typeCodes) {
-  std::string command = "CREATE TABLE '" + targetPath + "'(";
+  return CreateCommand("'" + targetPath + "'", columnEntries, typeCodes, 1252);
+}
+
+std::string CreateCommand(const std::string& delimitedPath,
+                          const std::vector<std::string>& columnEntries,
+                          const std::vector<int>& typeCodes, int codePage) {
+  std::string command = "CREATE TABLE " + delimitedPath;
+  if (codePage != 1252) command += " CODEPAGE = " + std::to_string(codePage);
+  command += "(";
   for (std::size_t i = 0; i < columnEntries.size(); ++i)
     command += columnEntries[i] + ColumnText(i < typeCodes.size() ? typeCodes[i] : 0);
   // The last column's comma goes; with no columns at all this drops the "(" as the original
@@ -130,7 +138,12 @@ void AppendLiteral(std::string& out, const ado::Value& value, int typeCode) {
   const bool inPlace = value.kind() == ado::Value::Kind::Text ||
                        value.kind() == ado::Value::Kind::Decimal ||
                        value.kind() == ado::Value::Kind::Bytes;
-  if (!inPlace) formatted = value.toText();
+  // Doubles as the server prints them, a FLOAT with the digits of a float (3.4e38, not
+  // 3.3999999521443642e+38).
+  if (value.kind() == ado::Value::Kind::Double)
+    formatted = ado::formatDouble(value.asDouble(), typeCode == 4 /* adSingle */);
+  else if (!inPlace)
+    formatted = value.toText();
   const std::string& text = inPlace ? value.asString() : formatted;
 
   if (value.kind() == ado::Value::Kind::Bytes || IsBinaryType(typeCode)) {

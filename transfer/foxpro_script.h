@@ -36,6 +36,11 @@ std::string ColumnText(int typeCode);
 std::string CreateCommand(const std::string& targetPath,
                           const std::vector<std::string>& columnEntries,
                           const std::vector<int>& typeCodes);
+// The same with the path already delimited ('path', or "path" when it holds a quote), and
+// " CODEPAGE = n" before the columns unless the code page is FoxPro's default 1252.
+std::string CreateCommand(const std::string& delimitedPath,
+                          const std::vector<std::string>& columnEntries,
+                          const std::vector<int>& typeCodes, int codePage);
 
 // A FoxPro expression that yields the value: '' for NULL and empty text; quoted pieces of at
 // most 200 characters with quotes doubled; CR and LF as CHR(13) and CHR(10) joined in, so the

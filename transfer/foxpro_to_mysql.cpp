@@ -1,10 +1,12 @@
 #include "transfer/foxpro_to_mysql.h"
 
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 #include "platform/application.h"
@@ -19,6 +21,8 @@
 #include "transfer/form4.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
+#include "vfp/database.h"
+#include "vfp/table.h"
 
 namespace transfer {
 
@@ -74,6 +78,59 @@ std::size_t SizeOnTheWire(const ado::Value& v) {
 // Thrown out of a progress callback when the program is closing during a long build.
 struct ProgramEnding {};
 
+// The copy's own session runs in strict mode: a value the server would cut or convert is then a
+// refused row, reported with the server's words, never a silent change. The session's mode is
+// given back afterwards, since the rest of the script runs on the same connection.
+class StrictCopyMode {
+ public:
+  explicit StrictCopyMode(ado::MySqlSession& session) : session_(session) {
+    auto rows = session_.query("SELECT @@SESSION.sql_mode");
+    if (!rows.empty() && !rows[0].empty()) saved_ = rows[0][0].value_or("");
+    // Mode names hold letters, digits, "_" and ","; nothing here needs escaping. An empty
+    // element (",STRICT_ALL_TABLES") is refused by some servers.
+    const std::string mode = saved_ && !saved_->empty() ? *saved_ + ",STRICT_ALL_TABLES"
+                                                        : std::string("STRICT_ALL_TABLES");
+    session_.execute("SET SESSION sql_mode = '" + mode + "'");
+  }
+  ~StrictCopyMode() {
+    if (!saved_) return;
+    try {
+      session_.execute("SET SESSION sql_mode = '" + *saved_ + "'");
+    } catch (...) {
+      // The connection is gone; a new one starts with the server's default mode anyway.
+    }
+  }
+  StrictCopyMode(const StrictCopyMode&) = delete;
+  StrictCopyMode& operator=(const StrictCopyMode&) = delete;
+
+ private:
+  ado::MySqlSession& session_;
+  std::optional<std::string> saved_;
+};
+
+// A text literal for a statement on this session (for the rare queries that are not prepared).
+std::string QuoteText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\\' || c == '\'') out += c;
+    out += c;
+  }
+  return out + "'";
+}
+
+// True when the table's engine undoes a refused statement as a whole. A MyISAM (or other
+// non-transactional) table keeps the rows a multi-row INSERT stored before the one it refused.
+bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& table) {
+  auto rows = session.query(
+      "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+      "TABLE_NAME = " +
+      QuoteText(table));
+  if (rows.empty() || rows[0].empty() || !rows[0][0]) return false;
+  std::string engine = *rows[0][0];
+  for (auto& c : engine) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return engine == "INNODB" || engine == "XTRADB" || engine == "ROCKSDB" || engine == "TOKUDB";
+}
+
 }  // namespace
 
 int RowsPerInsert(long long rows) {
@@ -94,6 +151,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     throw ado::DataAccessError("The FoxPro table " + table +
                                " no longer has the fields the script was made for.");
 
+  StrictCopyMode strict(target);
   RowCopyStats stats;
   const long long total = rs.recordCount();
   const int perInsert = RowsPerInsert(total);
@@ -110,17 +168,53 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   int rowsPending = 0;
   std::size_t bytesPending = 0;
 
+  std::optional<bool> undoes;  // whether the table's engine undoes a refused statement
+
   auto one = [&]() -> ado::MySqlStatement& {
     if (!single) single.emplace(target, InsertFor(head, width, 1));
     return *single;
   };
-  auto storeOneByOne = [&] {
+  auto rowsText = [&](long long first, int count) {
+    return count == 1 ? "Row " + std::to_string(first) + " of " + table
+                      : "Rows " + std::to_string(first) + " to " +
+                            std::to_string(first + count - 1) + " of " + table;
+  };
+  // A value the server changed despite strict mode (a note or warning it still allows) is
+  // named, with the rows of the statement it came from.
+  auto readWarnings = [&](long long first, int count) {
+    if (target.warningCount() == 0) return;
+    for (const auto& w : target.warnings())
+      notes.push_back(rowsText(first, count) + ": the server changed a value: " + w);
+  };
+  // Key values of the pending rows that the server already holds: after a refused multi-row
+  // statement on a table that keeps what was stored before the refusal.
+  auto alreadyStored = [&]() {
+    std::vector<bool> stored(std::size_t(rowsPending), false);
+    if (!undoes) undoes = UndoesRefusedStatements(target, table);
+    if (*undoes) return stored;
+    const std::string key = MySqlScript::QuoteIdentifier(keyName);
+    for (const auto& row :
+         target.query("SELECT " + key + " FROM " + MySqlScript::QuoteIdentifier(table) + " WHERE " +
+                      key + " BETWEEN " + std::to_string(firstRow) + " AND " +
+                      std::to_string(firstRow + rowsPending - 1))) {
+      if (row.empty() || !row[0]) continue;
+      long long k = std::stoll(*row[0]) - firstRow;
+      if (k >= 0 && k < rowsPending) stored[std::size_t(k)] = true;
+    }
+    return stored;
+  };
+  auto storeOneByOne = [&](const std::vector<bool>& skip) {
     std::vector<ado::Value> row(width);
     for (int r = 0; r < rowsPending; ++r) {
+      if (!skip.empty() && skip[std::size_t(r)]) {
+        ++stats.stored;
+        continue;
+      }
       std::copy_n(params.begin() + std::ptrdiff_t(std::size_t(r) * width), width, row.begin());
       try {
         one().execute(row);
         ++stats.stored;
+        readWarnings(firstRow + r, 1);
       } catch (const ado::DataAccessError& e) {
         if (EndsTheCopy(e)) throw;
         ++stats.refused;
@@ -134,21 +228,24 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     if (!tx) tx.emplace(target);
     try {
       if (rowsPending == 1) {
-        storeOneByOne();
+        storeOneByOne({});
       } else if (rowsPending == perInsert) {
         if (!full) full.emplace(target, InsertFor(head, width, perInsert));
         full->execute(params);
         stats.stored += rowsPending;
+        readWarnings(firstRow, rowsPending);
       } else {
         ado::MySqlStatement tail(target, InsertFor(head, width, rowsPending));
         tail.execute(params);
         stats.stored += rowsPending;
+        readWarnings(firstRow, rowsPending);
       }
     } catch (const ado::DataAccessError& e) {
-      // A refused statement is undone by the server on its own; the transaction and the rows
-      // before it stay, so only this statement's rows are tried again, one by one.
+      // The statement's rows are tried again one by one, so exactly the refused ones are
+      // reported. A transactional table has undone the statement; another kind keeps the rows
+      // stored before the refusal, which the key tells apart and which are not sent twice.
       if (EndsTheCopy(e)) throw;
-      storeOneByOne();
+      storeOneByOne(alreadyStored());
     }
     firstRow += rowsPending;
     rowsPending = 0;
@@ -218,6 +315,25 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   return stats;
 }
 
+std::string RemoveAfterFailedCopy(ado::MySqlSession& session, const std::string& table,
+                                  const std::string& reason) {
+  const std::string drop = "DROP TABLE IF EXISTS " + MySqlScript::QuoteIdentifier(table);
+  const std::string head = "The rows of " + table + " could not be copied (" + reason + "); ";
+  try {
+    session.execute(drop);
+  } catch (const ado::DataAccessError&) {
+    // The copy's connection is lost: a fresh one with the same login cleans up.
+    try {
+      session.reopen()->execute(drop);
+    } catch (const ado::DataAccessError& e) {
+      return head + "the half-filled table " + table + " could not be removed (" + e.what() +
+             "); drop it before executing the script again.";
+    }
+  }
+  return head + "the table " + table +
+         " made by this run was removed again, so the script can be executed again.";
+}
+
 RowCopyJob::RowCopyJob(std::string foxproConnectionString, std::string table, std::string keyName,
                        std::vector<ado::FieldInfo> fields)
     : foxpro_(std::move(foxproConnectionString)),
@@ -240,8 +356,116 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   source.setCursorLocation(ado::adUseClient);
   source.open(foxpro_);
   stats_ = {};
-  stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes);
+  try {
+    stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes);
+  } catch (const std::exception& e) {
+    // The table was made by the line just before this job. Half filled and with its key column,
+    // it would make the next press of Execute fail at its creation; it goes again.
+    notes.push_back(RemoveAfterFailedCopy(*session, table_, e.what()));
+    throw;
+  }
   source.close();
+}
+
+std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
+                                           const std::string& table,
+                                           const std::vector<ado::FieldInfo>& fields) {
+  std::vector<std::string> lines;
+  const auto catalog =
+      vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
+  const auto path = catalog->findTable(table);
+  if (!path) return lines;
+  vfp::Table t(*path);
+  struct Column {
+    std::size_t field;  // index into the header's fields
+    std::string name;   // as MySQL will name it
+    char type;
+    int digits = 0;       // digits DECIMAL keeps before the point (N, F)
+    long long marks = 0;  // overflow marks
+    long long wide = 0;   // values wider than the column
+    long long blank = 0;  // blank dates
+  };
+  std::vector<Column> columns;
+  const auto& user = t.userFields();
+  for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k) {
+    const auto& f = t.header().fields[std::size_t(user[k])];
+    const std::string& name = fields[k].name;
+    switch (f.type) {
+      case 'Y':
+        lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
+        break;
+      case 'D':
+        lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
+        break;
+      case 'T':
+        lines.push_back("column " + name +
+                        ": date-times go as text (2024-01-31 08:30:00), as always");
+        break;
+      default:
+        break;
+    }
+    if (f.type == 'N' || f.type == 'F' || ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
+      Column c{std::size_t(user[k]), name, f.type};
+      const std::string sql = MySqlScript::ColumnType(fields[k]);  // DECIMAL(p,s)
+      const auto open = sql.find('('), comma = sql.find(',');
+      if (open != std::string::npos && comma != std::string::npos)
+        c.digits = std::stoi(sql.substr(open + 1)) - std::stoi(sql.substr(comma + 1));
+      columns.push_back(c);
+    }
+  }
+  if (!columns.empty()) {
+    vfp::RecordScanner scan(t);
+    vfp::Value value;
+    while (const std::uint8_t* rec = scan.nextLive()) {
+      for (auto& c : columns) {
+        const auto& f = t.header().fields[c.field];
+        const char* p = reinterpret_cast<const char*>(rec) + f.offset;
+        if (c.type == 'D' || c.type == 'T') {
+          // Blank is spaces (as FoxPro writes a D) or zeros (as it writes a T); other tools
+          // use either.
+          if (std::all_of(p, p + f.length, [](char ch) { return ch == ' ' || ch == 0; })) ++c.blank;
+          continue;
+        }
+        const std::string_view raw(p, f.length);
+        if (raw.find('*') != std::string_view::npos) {
+          ++c.marks;
+          continue;
+        }
+        // Only an exponent can make a stored number longer than its field's digits.
+        if (raw.find_first_of("eE") == std::string_view::npos) continue;
+        t.decodeField(rec, c.field, value);
+        if (value.kind != vfp::Value::Kind::Decimal) continue;
+        std::string_view digits = value.s;
+        if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
+        if (int(digits.substr(0, digits.find('.')).size()) > c.digits) ++c.wide;
+      }
+    }
+    for (const auto& c : columns) {
+      if (c.marks)
+        lines.push_back("column " + c.name + ": " + std::to_string(c.marks) +
+                        " overflow marks (*) arrive as NULL");
+      if (c.wide)
+        lines.push_back("column " + c.name + ": " + std::to_string(c.wide) +
+                        " values are too wide for the column; their rows will be refused");
+      if (c.blank)
+        lines.push_back("column " + c.name + ": " + std::to_string(c.blank) +
+                        " blank dates arrive as NULL");
+    }
+  }
+  return lines;
+}
+
+std::string FoxproToMySqlReport(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& tables) {
+  std::string text;
+  for (const auto& [table, lines] : tables) {
+    if (lines.empty()) continue;
+    text += "Table " + table + ":\n";
+    for (const auto& line : lines) text += "  " + line + "\n";
+  }
+  if (text.empty()) return "Nothing in this script changes or drops a value.";
+  text.pop_back();
+  return text;
 }
 
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
@@ -255,11 +479,23 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     names.push_back(rs.field(k).name);
   }
   rs.close();
+  // MySQL refuses longer names at Execute; a container's long names may be up to 128.
+  constexpr int kMySqlNameCharacters = 64;
+  auto tooLong = [](const std::string& n) {
+    return QString::fromStdString(n).size() > kMySqlNameCharacters;
+  };
+  if (tooLong(table))
+    throw ado::DataAccessError("the table name has more than 64 characters, MySQL's limit");
+  for (const auto& n : names)
+    if (tooLong(n))
+      throw ado::DataAccessError("the field name " + n +
+                                 " has more than 64 characters, MySQL's limit");
   TableScript part;
   const std::string key = MySqlScript::TempKeyName(names);
   if (overwrite) part.commands.push_back(MySqlScript::DropCommand(table));
   part.commands.push_back(MySqlScript::CreateCommand(table, key, fields));
   part.commands.push_back(MySqlScript::AlterCommand(table, key));
+  part.report = FoxproTableReport(foxproConnectionString, table, fields);
   part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields));
   return part;
 }
@@ -280,6 +516,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   foxpro.setCursorLocation(ado::adUseClient);
   foxpro.open(foxproConnectionString);
   int scripted = 0;
+  std::vector<std::pair<std::string, std::vector<std::string>>> report;
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const std::string& name = tables[i];
     bool overwrite = false;
@@ -292,13 +529,17 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
       TableScript part = ScriptTable(foxpro, foxproConnectionString, name, overwrite);
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
+      report.emplace_back(name, std::move(part.report));
       ++scripted;
     } catch (const std::exception& e) {
       if (hooks.tableFailed) hooks.tableFailed(name, e.what());
+      report.emplace_back(
+          name, std::vector<std::string>{std::string("left out of the script: ") + e.what()});
     }
     if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }
   foxpro.close();
+  sink.report(FoxproToMySqlReport(report));
   return scripted;
 }
 
@@ -321,6 +562,9 @@ void SendTablesToMySql(platform::MainWindowView& view) {
       form.AppendCommand(QString::fromStdString(command));
     }
     void addJob(std::unique_ptr<ScriptJob> job) override { form.AddJob(std::move(job)); }
+    void report(const std::string& text) override {
+      form.Text1->setPlainText(QString::fromStdString(text));
+    }
   } sink(form);
 
   bool built = false;

@@ -58,6 +58,11 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
                       std::vector<std::string>& notes);
 
+// After a row copy that failed as a whole: drops the table the run made, on the copy's session
+// or, when that is lost, on a new one with the same login. Returns the note that says so.
+std::string RemoveAfterFailedCopy(ado::MySqlSession& session, const std::string& table,
+                                  const std::string& reason);
+
 // The row copy of one table as the preview runs it: after the table's creation line (recognised
 // by its "CREATE TABLE `name`(" start, so replacing column types in the preview keeps it), it
 // reopens the FoxPro database the script was made from and copies the rows on the connection
@@ -87,7 +92,21 @@ class RowCopyJob : public ScriptJob {
 struct TableScript {
   std::vector<std::string> commands;  // drop (when overwriting), create, alter
   std::unique_ptr<RowCopyJob> job;
+  std::vector<std::string> report;  // what MySQL will show differently, one line each
 };
+
+// What the MySQL table will show differently from the FoxPro table, one line per column and
+// kind: overflow marks (a row of "*") that arrive as NULL, numbers too wide for their column,
+// blank dates that arrive as NULL, and dates, times and currency that go as text. Reads the
+// table's records once, without their memos.
+std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
+                                           const std::string& table,
+                                           const std::vector<ado::FieldInfo>& fields);
+
+// The report of a whole FoxPro-to-MySQL script from its tables' lines, or the one line that
+// says nothing changes.
+std::string FoxproToMySqlReport(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& tables);
 
 // Reads the structure of `table` through the open FoxPro connection and makes its part of the
 // script. foxproConnectionString is what the job reopens when it runs.
@@ -100,6 +119,8 @@ class ScriptSink {
   virtual ~ScriptSink() = default;
   virtual void appendCommand(const std::string& command) = 0;
   virtual void addJob(std::unique_ptr<ScriptJob> job) = 0;
+  // The report of what the target will show differently, once the script is complete.
+  virtual void report(const std::string& /*text*/) {}
 };
 
 // What the caller supplies to one build besides the tables. Unset members mean: no overwrite

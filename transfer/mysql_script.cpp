@@ -39,9 +39,11 @@ std::string ColumnType(const ado::FieldInfo& field) {
   if (has("char")) return has("long") ? "LONGTEXT" : "TEXT";
   if (has("boolean")) return "BIT";
   if (has("dec") || has("numeric")) {
-    // DECIMAL keeps the digits exactly; FLOAT would round them to 24 bits.
-    int precision = std::clamp(std::max(field.precision, field.scale), 1, 65);
-    int scale = std::clamp(field.scale, 0, std::min(30, precision));
+    // DECIMAL keeps the digits exactly; FLOAT would round them to 24 bits. A FoxPro N(w,d)
+    // field stores up to w digits before the point when the value is too wide for its decimals
+    // (N(7,2) holds 1234567), and up to d after it, so w + d digits keep every value it holds.
+    int scale = std::clamp(field.scale, 0, 30);
+    int precision = std::clamp(std::max(field.precision, 1) + scale, 1, 65);
     return "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
   }
   if (has("double")) return "DOUBLE";
@@ -63,7 +65,9 @@ std::string CreateCommand(const std::string& table, const std::string& keyName,
   for (const auto& field : fields)
     command += QuoteIdentifier(field.name) + " " + ColumnType(field) + ",";
   command.pop_back();
-  return command + " );";
+  // utf8mb4 whatever the database's default: it holds every character any FoxPro code page has,
+  // where a latin1 database would turn Cyrillic or Greek text into "?".
+  return command + " ) DEFAULT CHARSET=utf8mb4;";
 }
 
 std::string AlterCommand(const std::string& table, const std::string& keyName) {

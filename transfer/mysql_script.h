@@ -25,7 +25,7 @@ std::string ColumnType(const ado::FieldInfo& field);
 // a server that keeps table names by case (MySQL on Linux) does not; there the old table stays
 // and the script goes on instead of stopping at the drop.
 std::string DropCommand(const std::string& table);
-// "CREATE TABLE `t`( `key` INTEGER UNSIGNED NOT NULL,`a` TEXT,`b` INT );"
+// "CREATE TABLE `t`( `key` INTEGER UNSIGNED NOT NULL,`a` TEXT,`b` INT ) DEFAULT CHARSET=utf8mb4;"
 std::string CreateCommand(const std::string& table, const std::string& keyName,
                           const std::vector<ado::FieldInfo>& fields);
 std::string AlterCommand(const std::string& table, const std::string& keyName);

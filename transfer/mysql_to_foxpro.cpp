@@ -2,9 +2,15 @@
 
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QLocale>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "platform/connection_strings.h"
 #include "platform/dataaccess.h"
@@ -16,7 +22,9 @@
 #include "platform/table_listing.h"
 #include "platform/ui.h"
 #include "transfer/form4.h"
+#include "transfer/foxpro_names.h"
 #include "transfer/foxpro_script.h"
+#include "vfp/codepage.h"
 
 namespace transfer {
 
@@ -67,6 +75,77 @@ std::string FoxproTargetFolder(const platform::ConnectionFields& fields) {
   return out + (out.find('\\') != std::string::npos ? '\\' : '/');
 }
 
+namespace {
+
+// The code page mark (header byte 29) of a table file; 0 when unreadable or unmarked.
+int CodePageOfFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char header[32] = {};
+  if (!in.read(header, sizeof header)) return 0;
+  return vfp::codePageFromMark(static_cast<std::uint8_t>(header[29]));
+}
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+int CodePageOfTarget(const std::string& folder, const std::string& dbcFile) {
+  if (!dbcFile.empty())
+    if (int cp = CodePageOfFile(dbcFile)) return cp;
+  std::map<int, int> votes;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
+    if (LowerAscii(entry.path().extension().string()) != ".dbf") continue;
+    if (int cp = CodePageOfFile(entry.path())) ++votes[cp];
+  }
+  int best = 0, most = 0;
+  for (const auto& [cp, n] : votes)
+    if (n > most) best = cp, most = n;
+  return best;
+}
+
+int CodePageOfLocale(const std::string& localeName) {
+  const std::string name = LowerAscii(localeName);
+  const std::string language = name.substr(0, name.find_first_of("_-.@"));
+  const std::string territory =
+      name.find('_') == std::string::npos ? "" : name.substr(name.find('_') + 1, 2);
+  static const std::map<std::string, int> byLanguage = {
+      {"cs", 1250}, {"pl", 1250}, {"sk", 1250}, {"sl", 1250}, {"hu", 1250}, {"hr", 1250},
+      {"ro", 1250}, {"bs", 1250}, {"sq", 1250}, {"ru", 1251}, {"uk", 1251}, {"be", 1251},
+      {"bg", 1251}, {"sr", 1251}, {"mk", 1251}, {"el", 1253}, {"tr", 1254}, {"az", 1254},
+      {"he", 1255}, {"iw", 1255}, {"ar", 1256}, {"fa", 1256}, {"ur", 1256}, {"et", 1257},
+      {"lv", 1257}, {"lt", 1257}, {"vi", 1258}, {"th", 874},  {"ja", 932},  {"ko", 949},
+      {"en", 1252}, {"de", 1252}, {"fr", 1252}, {"es", 1252}, {"it", 1252}, {"nl", 1252},
+      {"pt", 1252}, {"da", 1252}, {"sv", 1252}, {"nb", 1252}, {"no", 1252}, {"fi", 1252}};
+  if (language == "zh") return territory == "tw" || territory == "hk" ? 950 : 936;
+  auto it = byLanguage.find(language);
+  return it == byLanguage.end() ? 0 : it->second;
+}
+
+FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
+                                const std::string& localeName) {
+  FoxproTarget target;
+  target.folder = FoxproTargetFolder(fields);
+  target.container = fields.useDbcFile;
+  const std::string dbc = fields.useDbcFile ? fields.dbcFile.toStdString() : std::string();
+  if (int cp = CodePageOfTarget(target.folder, dbc); cp && vfp::markFromCodePage(cp)) {
+    target.codePage = cp;
+    target.codePageReason = fields.useDbcFile ? "the one the database and its tables carry"
+                                              : "the one most tables of the folder carry";
+  } else if (int lcp = CodePageOfLocale(localeName); lcp && vfp::markFromCodePage(lcp)) {
+    target.codePage = lcp;
+    target.codePageReason = "the one the system's language " + localeName + " implies";
+  } else {
+    target.codePage = vfp::kDefaultCodePage;
+    target.codePageReason = "FoxPro's default";
+  }
+  return target;
+}
+
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString) {
   // Rows are streamed: a stored result would hold the whole table in memory and keep the window
   // waiting until the last row arrived. The progress bar's total is counted beforehand.
@@ -76,91 +155,260 @@ void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionS
   mysql.open(connectionString);
 }
 
+namespace {
+
+constexpr long long kFoxproFileLimit = 2147483647;  // bytes of a .dbf or .fpt FoxPro can address
+constexpr long long kMemoBlock = 64;                // block size of the memo files the engine makes
+constexpr long long kMemoBlockHeader = 8;
+constexpr std::size_t kExampleCharacters = 40;
+
+// Bytes of the .dbf a table of memo/blob columns and `rows` rows takes.
+long long DbfBytes(std::size_t columns, long long rows) {
+  const long long header = 32 + 32 * static_cast<long long>(columns) + 1 + 263;
+  return header + rows * (1 + 4 * static_cast<long long>(columns)) + 1;
+}
+
+// What the report says about one column.
+struct ColumnFacts {
+  long long nulls = 0;
+  long long unholdable = 0;  // characters written as "?"
+  std::string example;       // the first value holding one, shortened
+};
+
+struct TableReport {
+  std::string heading;
+  std::vector<std::string> lines;
+};
+
+std::string Shortened(const std::string& utf8) {
+  QString q = QString::fromStdString(utf8);
+  if (q.size() <= qsizetype(kExampleCharacters)) return utf8;
+  return q.left(qsizetype(kExampleCharacters)).toStdString() + "...";
+}
+
+bool IsAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+std::string CodePageName(int codePage) { return "code page " + std::to_string(codePage); }
+
+}  // namespace
+
 FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const std::vector<std::string>& tables,
                                       const std::string& targetFolder,
                                       const FoxproScriptHooks& hooks) {
+  FoxproTarget target;
+  target.folder = targetFolder;
+  return BuildFoxproScript(mysql, tables, target, hooks);
+}
+
+FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
+                                      const std::vector<std::string>& tables,
+                                      const FoxproTarget& target, const FoxproScriptHooks& hooks) {
   FoxproScriptSummary summary;
+  const bool examine = static_cast<bool>(hooks.report);
+  const auto converter = vfp::converterFor(target.codePage);
+  std::vector<TableReport> reports;
   auto hand = [&](std::string_view command) {
     hooks.command(command);
     ++summary.commands;
   };
-  std::string command;  // one buffer for every row, so a row costs no allocation once warm
+  std::set<std::string> stems;  // file names given in this run, letter case ignored
+  std::string command;          // one buffer for every row, so a row costs no allocation once warm
+  std::string scratch;
   for (const std::string& table : tables) {
-    if (hooks.targetHas(table)) {
-      if (!hooks.confirmOverwrite(table)) {
-        ++summary.tablesDeclined;
-        continue;
+    TableReport report;
+    report.heading = "Table " + table;
+    auto leaveOut = [&](const std::string& reason) {
+      report.lines.push_back("left out of the script: " + reason);
+      ++summary.tablesLeftOut;
+      reports.push_back(std::move(report));
+    };
+
+    // The file the table becomes: inside the target folder, and apart from the others of this
+    // run (two MySQL names may make the same file name).
+    FoxproNames::Renamed file = FoxproNames::TableFileStem(table);
+    auto key = [](const std::string& n) {
+      return QString::fromStdString(n).toUpper().toStdString();
+    };
+    if (stems.count(key(file.name))) {
+      std::string stem;
+      for (int k = 2; stems.count(key(stem = file.name + "_" + std::to_string(k))); ++k) {
       }
-      const std::string lower = lowercase(table);
-      hand("DROP TABLE [" + lower + "]");
-      hooks.tableDropped(lower);
+      file.name = stem;
+      file.why += std::string(file.why.empty() ? "" : "; ") +
+                  "another table of this run has that file name";
+    }
+    const std::string targetPath = target.folder + file.name + ".DBF";
+    const auto created = FoxproNames::Delimited(targetPath, '\'');
+    const auto inserted = FoxproNames::Delimited(targetPath, '[');
+    if (!created || !inserted) {
+      leaveOut("its file path holds every delimiter a FoxPro command has (] ' \" `)");
+      continue;
     }
 
     const std::string source = backtickName(table);
-    auto named = [&](const ado::DataAccessError& e) {
-      return ado::DataAccessError("Table '" + table + "' cannot be read: " + e.what(),
-                                  e.nativeCode());
-    };
-
     // The columns first, without rows: a question about a column name must not keep a
     // streaming result waiting on the server.
-    std::vector<std::string> entries;
+    std::vector<std::string> names;
     std::vector<int> types;
+    long long total = 0;
     ado::RecordSet rows;
     try {
       rows.open("SELECT * FROM " + source + " LIMIT 0", mysql, ado::adOpenForwardOnly,
                 ado::adLockReadOnly);
-    } catch (const ado::DataAccessError& e) {
-      throw named(e);
-    }
-    const int fieldCount = rows.fieldCount();
-    std::vector<std::string> names;
-    for (int f = 0; f < fieldCount; ++f) {
-      names.push_back(rows.field(f).name);
-      types.push_back(rows.field(f).type);
-    }
-    rows.close();
-    for (const std::string& name : names) {
-      std::string entry = FoxproScript::ColumnEntry(name);
-      const std::string bare = FoxproScript::BareName(entry);
-      if (FoxproScript::IsNumericName(bare)) entry = "[" + hooks.renameNumericColumn(bare) + "]";
-      entries.push_back(std::move(entry));
-    }
-    const std::string targetPath = targetFolder + table + ".DBF";
-    hand(FoxproScript::CreateCommand(targetPath, entries, types));
-
-    long long total = 0;
-    try {
+      for (int f = 0; f < rows.fieldCount(); ++f) {
+        names.push_back(rows.field(f).name);
+        types.push_back(rows.field(f).type);
+      }
+      rows.close();
       ado::RecordSet count(mysql.execute("SELECT COUNT(*) FROM " + source));
       total = std::stoll(count.value(0).toText());
-      rows.open("SELECT * FROM " + source, mysql, ado::adOpenForwardOnly, ado::adLockReadOnly);
     } catch (const ado::DataAccessError& e) {
-      throw named(e);
+      leaveOut(std::string("it cannot be read: ") + e.what());
+      continue;
     }
-    if (rows.fieldCount() != fieldCount)
-      throw ado::DataAccessError("Table '" + table + "' changed while it was being read.");
+    const std::size_t fieldCount = names.size();
+    if (fieldCount > FoxproNames::kMaxFields) {
+      leaveOut("it has " + std::to_string(fieldCount) + " columns and a FoxPro table at most " +
+               std::to_string(FoxproNames::kMaxFields));
+      continue;
+    }
+    if (fieldCount == 0) {
+      leaveOut("it has no columns");
+      continue;
+    }
+    if (DbfBytes(fieldCount, total) > kFoxproFileLimit) {
+      leaveOut("its " + std::to_string(total) +
+               " rows would make a table file beyond FoxPro's 2 GB");
+      continue;
+    }
 
-    const std::string prefix = "INSERT INTO [" + targetPath + "] VALUES(";
+    stems.insert(key(file.name));
+    if (!file.why.empty()) report.lines.push_back("file " + file.name + ".DBF (" + file.why + ")");
+
+    if (hooks.targetHas(file.name)) {
+      if (!hooks.confirmOverwrite(file.name)) {
+        ++summary.tablesDeclined;
+        stems.erase(key(file.name));
+        continue;
+      }
+      const std::string lower = lowercase(file.name);
+      hand("DROP TABLE " + FoxproNames::Delimited(lower).value_or("[" + lower + "]"));
+      hooks.tableDropped(lower);
+    }
+
+    // Field names FoxPro takes. A name that reads as a number is the user's to choose, as
+    // before; whatever comes back is then made valid like any other.
+    std::vector<std::string> wanted;
+    std::vector<std::string> asked(fieldCount);
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+      const std::string bare = FoxproScript::BareName(FoxproScript::ColumnEntry(names[f]));
+      if (FoxproScript::IsNumericName(bare)) {
+        asked[f] = hooks.renameNumericColumn(bare);
+        wanted.push_back(asked[f]);
+      } else {
+        wanted.push_back(names[f]);
+      }
+    }
+    const auto fieldNames = FoxproNames::FieldNames(wanted, !target.container, target.codePage);
+    std::vector<std::string> entries;
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+      entries.push_back("[" + fieldNames[f].name + "]");
+      if (fieldNames[f].name == names[f]) continue;
+      std::string why = fieldNames[f].why;
+      if (!asked[f].empty() ||
+          FoxproScript::IsNumericName(FoxproScript::BareName(FoxproScript::ColumnEntry(names[f]))))
+        why = "the name reads as a number; renamed as asked" + (why.empty() ? "" : "; " + why);
+      report.lines.push_back("column " + names[f] + " -> " + fieldNames[f].name +
+                             (why.empty() ? "" : " (" + why + ")"));
+    }
+    hand(FoxproScript::CreateCommand(*created, entries, types, target.codePage));
+
+    std::vector<ColumnFacts> facts(fieldCount);
+    long long memoBytes = 512;
+    const std::string prefix = "INSERT INTO " + *inserted + " VALUES(";
     hooks.progress(0, total);
     long long done = 0;
-    while (!rows.eof()) {
-      command.assign(prefix);
-      for (int f = 0; f < fieldCount; ++f) {
-        if (f) command += ", ";
-        FoxproScript::AppendLiteral(command, rows.value(f), types[static_cast<std::size_t>(f)]);
+    try {
+      rows.open("SELECT * FROM " + source, mysql, ado::adOpenForwardOnly, ado::adLockReadOnly);
+      if (std::size_t(rows.fieldCount()) != fieldCount)
+        throw ado::DataAccessError("the table changed while it was being read");
+      while (!rows.eof()) {
+        command.assign(prefix);
+        for (std::size_t f = 0; f < fieldCount; ++f) {
+          if (f) command += ", ";
+          const ado::Value& v = rows.value(int(f));
+          const int type = types[f];
+          FoxproScript::AppendLiteral(command, v, type);
+          if (!examine) continue;
+          if (v.isNull()) {
+            ++facts[f].nulls;
+            continue;
+          }
+          const bool inPlace = v.kind() == ado::Value::Kind::Text ||
+                               v.kind() == ado::Value::Kind::Decimal ||
+                               v.kind() == ado::Value::Kind::Bytes;
+          const std::size_t size = inPlace ? v.asString().size() : 24;
+          if (size > 0)
+            memoBytes += (kMemoBlockHeader + static_cast<long long>(size) + kMemoBlock - 1) /
+                         kMemoBlock * kMemoBlock;
+          if (v.kind() == ado::Value::Kind::Text && !FoxproScript::IsBinaryType(type) &&
+              !IsAscii(v.asString())) {
+            scratch.clear();
+            if (std::size_t lost = converter->fromUtf8(v.asString(), scratch)) {
+              if (facts[f].unholdable == 0) facts[f].example = Shortened(v.asString());
+              facts[f].unholdable += static_cast<long long>(lost);
+            }
+          }
+        }
+        command += ')';
+        hand(command);
+        rows.moveNext();
+        // Rows added meanwhile may outnumber the count; the bar stops at its end.
+        ++done;
+        hooks.progress(std::min(done, total), total);
       }
-      command += ')';
-      hand(command);
-      rows.moveNext();
-      // Rows added meanwhile may outnumber the count; the bar stops at its end.
-      ++done;
-      hooks.progress(std::min(done, total), total);
+      rows.close();
+    } catch (const ado::DataAccessError& e) {
+      // The rows already in the script stay; the report says where reading stopped.
+      report.lines.push_back("reading stopped after " + std::to_string(done) +
+                             " rows, the rest is not in the script: " + e.what());
     }
-    rows.close();
+    for (std::size_t f = 0; f < fieldCount; ++f) {
+      const std::string& column = fieldNames[f].name;
+      if (facts[f].unholdable)
+        report.lines.push_back("column " + column + ": " + std::to_string(facts[f].unholdable) +
+                               " characters " + CodePageName(target.codePage) +
+                               " cannot hold are written as \"?\" (first in \"" + facts[f].example +
+                               "\")");
+      if (facts[f].nulls)
+        report.lines.push_back("column " + column + ": " + std::to_string(facts[f].nulls) +
+                               " NULLs are written as empty text");
+    }
+    if (examine && memoBytes > kFoxproFileLimit)
+      report.lines.push_back("its memo file would pass FoxPro's 2 GB (about " +
+                             std::to_string(memoBytes / (1024 * 1024)) +
+                             " MB); Execute will stop at this table");
+    if (!report.lines.empty()) reports.push_back(std::move(report));
     ++summary.tablesScripted;
-    hooks.tableScripted(table);
+    hooks.tableScripted(file.name);
   }
+
+  std::string text = "New FoxPro tables get " + CodePageName(target.codePage) +
+                     (target.codePageReason.empty() ? "" : " (" + target.codePageReason + ")") +
+                     ".\n";
+  if (reports.empty()) text += kNothingChanges;
+  for (const auto& r : reports) {
+    text += r.heading + ":\n";
+    for (const auto& line : r.lines) text += "  " + line + "\n";
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  summary.report = text;
+  if (hooks.report) hooks.report(text);
   return summary;
 }
 
@@ -186,8 +434,10 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
   {
     platform::WaitPointer wait(view.pointer);
     ado::Connection mysql;
-    std::string folder;
-    bool ready = trap.step(102, [&] { folder = FoxproTargetFolder(currentFields()); });
+    FoxproTarget target;
+    bool ready = trap.step(102, [&] {
+      target = ChooseFoxproTarget(currentFields(), QLocale::system().name().toStdString());
+    });
     ready = ready && trap.step(104, [&] { OpenSourceConnection(mysql, MySQLConnectionString()); });
     if (ready) {
       form.emplace(&view.window);
@@ -234,7 +484,11 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
         form->AppendCommand(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
       };
       try {
-        built = trap.step(106, [&] { summary = BuildFoxproScript(mysql, tables, folder, hooks); });
+        hooks.report = [&](const std::string& report) {
+          // Notes shows what the target will hold differently before anything runs.
+          form->Text1->setPlainText(QString::fromStdString(report));
+        };
+        built = trap.step(106, [&] { summary = BuildFoxproScript(mysql, tables, target, hooks); });
       } catch (const ProgramEnding&) {
         return;
       }
@@ -247,9 +501,10 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
     trap.step(108, [&] { mysql.close(); });
   }
 
-  // The preview opens whenever the script holds a command; when every table was declined there
-  // is nothing to show.
-  if (built && summary.commands > 0) {
+  // The preview opens whenever the script holds a command or the report names a table left
+  // out; when every table was declined there is nothing to show.
+  const bool show = built && (summary.commands > 0 || summary.tablesLeftOut > 0);
+  if (show) {
     form->m_SendType = 0;
     trap.step(110, [&] { platform::ShowModal(*form); });
     if (app.ending()) return;
@@ -257,7 +512,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
   }
   // Whether or not the script ran, the list shows what the FoxPro database now holds, never an
   // entry for a table that was not created.
-  if (listTouched || (built && summary.commands > 0))
+  if (listTouched || show)
     trap.step(112, [&] { Foxpro::AddTablesToFoxproListbox(view.List2, FoxproConnectionString()); });
   view.pointer.setNormal();
 }

@@ -30,6 +30,24 @@ namespace transfer {
 // in the file system's root.
 std::string FoxproTargetFolder(const platform::ConnectionFields& fields);
 
+// Where new FoxPro tables go and what they are made with.
+struct FoxproTarget {
+  std::string folder;          // as FoxproTargetFolder gives it
+  bool container = false;      // a database container keeps long field names
+  int codePage = 1252;         // of every new table
+  std::string codePageReason;  // why that one, for the report
+};
+
+// The code page of the tables already in the target: the container's own (its .dbc file's
+// mark), else the one most of the folder's tables carry; 0 when there is none to go by.
+int CodePageOfTarget(const std::string& folder, const std::string& dbcFile);
+// The Windows code page a locale name ("ru_RU", "el", "pl_PL.UTF-8") implies; 0 when none.
+int CodePageOfLocale(const std::string& localeName);
+// The target for the connection window's fields: folder, container or not, and the code page
+// of the tables already there, else the locale's, else 1252.
+FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
+                                const std::string& localeName);
+
 // Opens the run's one MySQL connection: server-side cursor, so rows stream and a large table
 // never sits in memory whole; command and connection time-outs of 5000 seconds.
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString);
@@ -51,18 +69,35 @@ struct FoxproScriptHooks {
   // Receives each command, one line's worth, without a line break. The view is valid only
   // during the call.
   std::function<void(std::string_view command)> command;
+  // Optional: receives the report once the script is built. Without it the values are not
+  // examined (a table left out is still reported in the summary).
+  std::function<void(const std::string& report)> report;
 };
 
 struct FoxproScriptSummary {
   int tablesScripted = 0;
   int tablesDeclined = 0;
+  int tablesLeftOut = 0;  // could not be sent; named in the report with the reason
   long long commands = 0;
+  std::string report;  // what the target will show differently from the source
 };
 
+// The one line of a report that finds nothing to say.
+inline constexpr const char* kNothingChanges = "Nothing in this script changes or drops a value.";
+
 // Reads each table ("SELECT * FROM `name`", its rows counted first for the progress) on the
-// open connection, in the order given (the
-// main window passes its selection from the bottom of the list up), and hands out its commands.
-// Throws the data-access layer's error, with the table named, when a table cannot be read.
+// open connection, in the order given (the main window passes its selection from the bottom of
+// the list up), and hands out its commands.
+//
+// The names become what FoxPro takes (see foxpro_names.h); a table that cannot be sent at all
+// (unreadable, more than 255 columns, a table file beyond 2 GB) is left out and the others go.
+// The report lists, per table, every name changed and why, the characters the code page
+// cannot hold (count and first example per column), the NULLs written as empty text, and the
+// memo files that would pass 2 GB; it is one line when there is nothing to say.
+FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
+                                      const std::vector<std::string>& tables,
+                                      const FoxproTarget& target, const FoxproScriptHooks& hooks);
+// The same for a free-table folder in code page 1252.
 FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const std::vector<std::string>& tables,
                                       const std::string& targetFolder,

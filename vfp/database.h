@@ -1,7 +1,8 @@
 // A FoxPro database as the SQL engine sees it: somewhere tables are found by name. A folder of
 // free tables is one kind; a database container plugs in through the same interface.
 //
-// Session runs the SQL the program generates against such a database: CREATE TABLE,
+// Session runs the SQL the program generates against such a database: CREATE TABLE (with an
+// optional CODEPAGE = n before the columns; 1252 otherwise),
 // INSERT INTO ... VALUES, DROP TABLE and SELECT * FROM. Rows appended by INSERT are written in
 // batches; every batch leaves the table complete on disk, and a batch is written before any
 // other statement runs, before a SELECT reads the table, at most 50 ms after its first row and

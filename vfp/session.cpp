@@ -481,6 +481,16 @@ void Session::create(std::string_view sql, std::size_t pos) {
   if (!(lx.keyword("TABLE") || lx.keyword("DBF"))) throw syntaxError();
   std::string ref = lx.name();
   const bool free = lx.keyword("FREE");
+  int codePage = kDefaultCodePage;
+  if (lx.keyword("CODEPAGE")) {
+    lx.expect('=');
+    std::string n = lx.word();
+    if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 5)
+      throw syntaxError();
+    codePage = std::stoi(n);
+    if (!markFromCodePage(codePage))
+      throw Error("Code page " + n + " is not supported for a table.");
+  }
   lx.expect('(');
   std::vector<ColumnSpec> cols;
   std::vector<std::string> seen;
@@ -576,7 +586,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
   }
   forget(path);
   std::size_t replaced = 0;
-  TableWriter::create(path, cols, 1252, &replaced);
+  TableWriter::create(path, cols, codePage, &replaced);
   replaced_ += (long long)replaced;
   std::string name = fileNameOf(path);
   if (ref.find_first_of("/\\") == std::string::npos && !equalsNoCase(ref + ".dbf", name))

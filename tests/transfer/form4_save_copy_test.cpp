@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -86,6 +87,31 @@ TEST(Form4Text, LargeScriptArrivesInPiecesAndReadsWholeMeanwhile) {
   EXPECT_EQ(form.Script(), QString(expected).replace("some", "more"));
   EXPECT_EQ(form.RichTextBox1->document()->blockCount(), 60001);
   EXPECT_FALSE(form.RichTextBox1->isReadOnly());
+}
+
+TEST(Form4Text, ALargeLoadedScriptReplacedWholeReadsBackAndTakesEdits) {
+  UiTestEnvironment env;
+  Form4 form;
+  QString expected;
+  for (int i = 0; i < 30000; ++i) {
+    QString line = QStringLiteral("INSERT INTO [t] VALUES (%1, 'Berlin')").arg(i);
+    form.AppendCommand(line);
+    expected += line + "\r\n";
+  }
+  showAndLoad(form);
+  ASSERT_EQ(form.RichTextBox1->document()->blockCount(), 30001);
+  // The editor gets a fresh document for the new text, as find and replace writes it back.
+  const QString replaced = QString(expected).replace("Berlin", "Hamburg");
+  form.SetScript(replaced, true);
+  while (form.loading()) QCoreApplication::processEvents();
+  EXPECT_EQ(form.Script(), replaced);
+  EXPECT_EQ(form.RichTextBox1->document()->blockCount(), 30001);
+  EXPECT_FALSE(form.RichTextBox1->isReadOnly());
+  // What the user types into the new document is what the script holds.
+  QTextCursor cursor(form.RichTextBox1->document()->findBlockByNumber(15000));
+  cursor.insertText("-- ");
+  EXPECT_TRUE(form.Script().contains("\r\n-- INSERT INTO [t] VALUES (15000, 'Hamburg')\r\n"));
+  EXPECT_EQ(form.Script().size(), replaced.size() + 3);
 }
 
 TEST(Form4Save, FileIsTheTextPlusOneCrLfAndReplacesAnExistingOne) {

@@ -30,6 +30,7 @@ class RoundTrip : public qmtest::MySqlDatabaseTest {
   platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   QString notes;
+  QString reports;  // Notes as each preview opened
 
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
@@ -45,8 +46,11 @@ class RoundTrip : public qmtest::MySqlDatabaseTest {
   void executePreview() {
     env.dialogs().modalScripts.push_back([this](QDialog& d) {
       auto& form = dynamic_cast<Form4&>(d);
+      const QString report = form.Text1->toPlainText();
+      reports += report + "\n";
       form.PushButton3_Click();
-      notes += form.Text1->toPlainText();
+      // Notes of the run replace the report; without any the report stays.
+      if (form.Text1->toPlainText() != report) notes += form.Text1->toPlainText();
       return 0;
     });
   }
@@ -89,6 +93,49 @@ TEST_F(RoundTrip, EveryFieldTypeComesBackEqual) {
     for (auto& v : row)
       if (v == "<null>") v.clear();
   for (std::size_t r = 0; r < sent.size(); ++r) EXPECT_EQ(returned[r], sent[r]) << "row " << r;
+}
+
+TEST_F(RoundTrip, MySqlValuesComeBackAsTheirTextsWithTheNullsTheReportNames) {
+  admin(
+      "CREATE TABLE mix (i INT, d DOUBLE, f FLOAT, de DECIMAL(65,30), u BIGINT UNSIGNED, t TIME, "
+      "z DATE, dt DATETIME(6), s VARCHAR(20), b VARBINARY(4), e ENUM('x','y')) "
+      "DEFAULT CHARSET=utf8mb4");
+  admin(
+      "INSERT INTO mix VALUES (1, 1e20, 3.4e38, "
+      "'-12345678901234567890123456789012345.000000000000000000000000000001', "
+      "18446744073709551615, '-838:59:59', '0000-00-00', '2021-08-31 23:59:58.000001', "
+      "'Café € ''q''', 0x00FF, 'y'), (NULL, 1e-5, -1.5, NULL, 0, NULL, NULL, NULL, NULL, NULL, "
+      "NULL), (-2, 0.1, 0, 0, 1, '00:00:00', '2024-02-29', NULL, '', '', 'x')");
+  auto original = MySqlRows(connectionString(), "SELECT * FROM mix");
+
+  fields.freeTableFolder = QString::fromStdString(there.path);
+  List1.addItem("mix");
+  List1.item(0)->setSelected(true);
+  List1.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  executePreview();
+  transfer::SendTablesToFoxpro(view);
+  ASSERT_TRUE(notes.isEmpty()) << notes.toStdString();
+  EXPECT_TRUE(reports.contains("column i: 1 NULLs are written as empty text"))
+      << reports.toStdString();
+  EXPECT_TRUE(reports.contains("column dt: 2 NULLs are written as empty text"))
+      << reports.toStdString();
+
+  // Back to MySQL over the original table.
+  ASSERT_EQ(List2.count(), 1);
+  List2.item(0)->setSelected(true);
+  List2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  env.dialogs().messageAnswers = {platform::vbYes};  // overwrite mix
+  executePreview();
+  transfer::SendTablesToMySql(view);
+  ASSERT_TRUE(notes.isEmpty()) << notes.toStdString();
+  auto returned = MySqlRows(connectionString(), "SELECT * FROM mix");
+  // Every value comes back as the text the server printed; a NULL as the empty text, as the
+  // report said.
+  for (auto& row : original)
+    for (auto& v : row)
+      if (v == "<null>") v.clear();
+  ASSERT_EQ(returned.size(), original.size());
+  for (std::size_t r = 0; r < original.size(); ++r) EXPECT_EQ(returned[r], original[r]) << r;
 }
 
 }  // namespace

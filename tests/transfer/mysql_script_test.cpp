@@ -29,7 +29,9 @@ TEST(MySqlScript, ColumnTypesKeepEveryValue) {
   EXPECT_EQ(ColumnType(field("a", ado::adLongVarChar)), "LONGTEXT");
   EXPECT_EQ(ColumnType(field("a", ado::adLongVarWChar)), "LONGTEXT");
   EXPECT_EQ(ColumnType(field("a", ado::adBoolean)), "BIT");
-  EXPECT_EQ(ColumnType(field("a", ado::adNumeric, 12, 2)), "DECIMAL(12,2)");
+  // N(12,2) may hold twelve digits before the point when a value outgrew its decimals.
+  EXPECT_EQ(ColumnType(field("a", ado::adNumeric, 12, 2)), "DECIMAL(14,2)");
+  EXPECT_EQ(ColumnType(field("a", ado::adNumeric, 20, 18)), "DECIMAL(38,18)");
   EXPECT_EQ(ColumnType(field("a", 14, 20, 0)), "DECIMAL(20,0)");  // adDecimal
   EXPECT_EQ(ColumnType(field("a", ado::adDouble)), "DOUBLE");
   EXPECT_EQ(ColumnType(field("a", ado::adSmallInt)), "SMALLINT");
@@ -51,9 +53,9 @@ TEST(MySqlScript, CommandTexts) {
                                      field("price", ado::adNumeric, 10, 2)};
   EXPECT_EQ(CreateCommand("orders", "tempid0", fields),
             "CREATE TABLE `orders`( `tempid0` INTEGER UNSIGNED NOT NULL,`id` INT,`name` TEXT,"
-            "`price` DECIMAL(10,2) );");
+            "`price` DECIMAL(12,2) ) DEFAULT CHARSET=utf8mb4;");
   EXPECT_EQ(CreateCommand("empty", "tempid0", {}),
-            "CREATE TABLE `empty`( `tempid0` INTEGER UNSIGNED NOT NULL );");
+            "CREATE TABLE `empty`( `tempid0` INTEGER UNSIGNED NOT NULL ) DEFAULT CHARSET=utf8mb4;");
   EXPECT_EQ(DropCommand("order items"), "DROP TABLE IF EXISTS `order items`");
   EXPECT_EQ(AlterCommand("order items", "tempid0"),
             "ALTER TABLE `order items` DROP COLUMN `tempid0`");

@@ -1,0 +1,235 @@
+// FoxPro tables sent to MySQL where servers and tables are awkward: numbers wider than their
+// declared decimals, a server without strict mode, a MyISAM table that keeps half a refused
+// statement, a connection lost in the middle, a latin1 database. Nothing may arrive changed or
+// twice without a note.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "foxpro_to_mysql_support.h"
+#include "platform/mysql_session.h"
+#include "support/mysql_sandbox.h"
+#include "transfer/mysql_script.h"
+
+using namespace tomysql_test;
+using transfer::ScriptTable;
+
+namespace {
+
+// Overwrites the bytes of one field of one record in a .dbf file, as another program (or FoxPro
+// itself on overflow) may have stored them.
+void PatchField(const std::string& dbf, int record, int fieldOffset, const std::string& bytes) {
+  std::fstream f(dbf, std::ios::in | std::ios::out | std::ios::binary);
+  ASSERT_TRUE(f) << dbf;
+  unsigned char h[12];
+  f.read(reinterpret_cast<char*>(h), sizeof h);
+  const int headerLength = h[8] | (h[9] << 8);
+  const int recordLength = h[10] | (h[11] << 8);
+  f.seekp(headerLength + record * recordLength + fieldOffset);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+class FoxproToMySqlEdges : public qmtest::MySqlDatabaseTest {
+ protected:
+  CollectedScript Script(const std::string& folder, const std::string& table) {
+    ado::Connection fox;
+    fox.open(FolderConnection(folder));
+    CollectedScript script;
+    script.add(ScriptTable(fox, FolderConnection(folder), table, false));
+    return script;
+  }
+  // 1000 rows (n, s); the rows in `bad` hold a text too long for the VARCHAR(3) the user put
+  // into the preview.
+  void ManyRows(const std::string& folder, const std::vector<int>& bad) {
+    std::vector<std::string> statements = {"CREATE TABLE many (n I, s C(10))"};
+    for (int r = 0; r < 1000; ++r)
+      statements.push_back("INSERT INTO many VALUES (" + std::to_string(r) + ", '" +
+                           (std::find(bad.begin(), bad.end(), r) != bad.end() ? "toolong" : "ok") +
+                           "')");
+    Fox(folder, statements);
+  }
+};
+
+TEST_F(FoxproToMySqlEdges, NumbersWiderThanTheirDecimalsArriveAndOverflowMarksBecomeNull) {
+  TempFolder dir;
+  Fox(dir.path, {"CREATE TABLE wide (n N(7,2), f F(6,1))", "INSERT INTO wide VALUES (12.5, 1.5)",
+                 "INSERT INTO wide VALUES (1, 1)", "INSERT INTO wide VALUES (2, 2)"});
+  // FoxPro stores a value too wide for its decimals without them, and one too wide for the
+  // field at all as a row of asterisks.
+  PatchField(dir.path + "/wide.dbf", 1, 1, "1234567");
+  PatchField(dir.path + "/wide.dbf", 1, 8, "-99999");
+  PatchField(dir.path + "/wide.dbf", 2, 1, "*******");
+  ado::Connection fox;
+  fox.open(FolderConnection(dir.path));
+  auto part = ScriptTable(fox, FolderConnection(dir.path), "wide", false);
+  EXPECT_EQ(transfer::FoxproToMySqlReport({{"wide", part.report}}),
+            "Table wide:\n  column n: 1 overflow marks (*) arrive as NULL");
+  CollectedScript script;
+  script.add(std::move(part));
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM wide"),
+            (std::vector<std::vector<std::string>>{
+                {"12.50", "1.5"}, {"1234567.00", "-99999.0"}, {"<null>", "2.0"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, ServerWithoutStrictModeRefusesInsteadOfCuttingAndKeepsItsMode) {
+  TempFolder dir;
+  ManyRows(dir.path, {5, 507});
+  CollectedScript script = Script(dir.path, "many");
+  std::string& create = script.lines[0];
+  create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
+  // A server whose default mode is not strict: the copy must not store "too".
+  ado::Connection c;
+  c.open(connectionString());
+  c.execute("SET SESSION sql_mode = ''");
+  std::vector<std::string> notes;
+  for (const auto& line : script.lines) {
+    c.execute(line);
+    if (script.jobs[0]->runsAfter(line)) script.jobs[0]->run(c, {}, notes);
+  }
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_NE(notes[0].find("Row 5 of many"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[1].find("Row 507 of many"), std::string::npos) << notes[1];
+  ado::RecordSet mode(c.execute("SELECT @@SESSION.sql_mode"));
+  EXPECT_EQ(mode.value(0).toText(), "");  // the rest of the script runs as the user set it
+  c.close();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*), SUM(s = 'ok') FROM many"),
+            (std::vector<std::vector<std::string>>{{"998", "998"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, MyIsamKeepsHalfARefusedStatementAndNoRowArrivesTwice) {
+  TempFolder dir;
+  ManyRows(dir.path, {5, 507, 508, 999});
+  CollectedScript script = Script(dir.path, "many");
+  std::string& create = script.lines[0];
+  create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
+  create.replace(create.rfind(';'), 1, " ENGINE=MyISAM;");
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_EQ(run.notes.size(), 4u);
+  EXPECT_EQ(MySqlRows(connectionString(),
+                      "SELECT ENGINE FROM information_schema.TABLES WHERE "
+                      "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'many'"),
+            (std::vector<std::vector<std::string>>{{"MyISAM"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*), COUNT(DISTINCT n) FROM many"),
+            (std::vector<std::vector<std::string>>{{"996", "996"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, CopyLostAsAWholeRemovesItsTableSoExecuteCanRunAgain) {
+  TempFolder dir;
+  ManyRows(dir.path, {});
+  CollectedScript script = Script(dir.path, "many");
+  {
+    ado::Connection c;
+    c.open(connectionString());
+    ado::RecordSet id(c.execute("SELECT CONNECTION_ID()"));
+    const std::string connectionId = id.value(0).toText();
+    id.close();
+    c.execute(script.lines[0]);
+    std::vector<std::string> notes;
+    bool killed = false;
+    EXPECT_THROW(script.jobs[0]->run(
+                     c,
+                     [&](int) {
+                       if (!killed) admin("KILL CONNECTION " + connectionId);
+                       killed = true;
+                     },
+                     notes),
+                 ado::DataAccessError);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("was removed again"), std::string::npos) << notes[0];
+  }
+  EXPECT_TRUE(MySqlRows(connectionString(), "SHOW TABLES LIKE 'many'").empty());
+  // Pressing Execute again now runs the whole script.
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty());
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*), COUNT(DISTINCT n) FROM many"),
+            (std::vector<std::vector<std::string>>{{"1000", "1000"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, Latin1DatabaseKeepsCyrillicAndGreekText) {
+  admin("ALTER DATABASE `" + database() + "` CHARACTER SET latin1");
+  TempFolder dir;
+  Fox(dir.path,
+      {"CREATE TABLE ru CODEPAGE = 1251 (s C(20), m M)",
+       "INSERT INTO ru VALUES ('Привет, мир', 'Съешь же ещё')",
+       "CREATE TABLE gr CODEPAGE = 1253 (s C(20))", "INSERT INTO gr VALUES ('Καλημέρα')"});
+  for (const char* table : {"ru", "gr"}) {
+    CollectedScript script = Script(dir.path, table);
+    auto run = Execute(script.lines, script.jobs, connectionString());
+    EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  }
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM ru"),
+            (std::vector<std::vector<std::string>>{{"Привет, мир", "Съешь же ещё"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM gr"),
+            (std::vector<std::vector<std::string>>{{"Καλημέρα"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, TortureTablesArriveAsTheReportSays) {
+  TempFolder dir;
+  Fox(dir.path,
+      {"CREATE TABLE ru CODEPAGE = 1251 (n N(5,2), c C(12), v V(10) NULL, q Q(4), w W, "
+       "d D, dn D NULL, t T, y Y, m M NULL, i I NULL)",
+       "INSERT INTO ru VALUES (1.25, 'Привет', 'ёж', 0h0A0B, 0hFF00, {^2024-01-31}, NULL, "
+       "{^2024-01-31 08:30:00}, 12.5, 'Съешь', NULL)",
+       "INSERT INTO ru VALUES (2, '', NULL, 0h, 0h, {}, {}, {}, 0, NULL, 7)",
+       "INSERT INTO ru VALUES (3, 'x', 'y', 0h01, 0h, {}, {^2000-02-29}, {}, -1, '', 0)",
+       "CREATE TABLE west (c C(10), v V(10) NULL)", "INSERT INTO west VALUES ('ü€ß', 'Ça')"});
+  PatchField(dir.path + "/ru.dbf", 1, 1, "99999");  // wider than N(5,2) allows with decimals
+  PatchField(dir.path + "/ru.dbf", 2, 1, "*****");
+  ado::Connection fox;
+  fox.open(FolderConnection(dir.path));
+  std::vector<std::pair<std::string, std::vector<std::string>>> report;
+  for (const char* table : {"ru", "west"}) {
+    auto part = ScriptTable(fox, FolderConnection(dir.path), table, false);
+    report.emplace_back(table, part.report);
+    CollectedScript script;
+    script.add(std::move(part));
+    auto run = Execute(script.lines, script.jobs, connectionString());
+    EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+    // Everything the report does not name arrives as it was; the overflow mark and the blank
+    // dates it names arrive as NULL, which is also how the FoxPro side reads them.
+    auto expected = FoxRows(FolderConnection(dir.path), table);
+    if (expected.size() > 1 && expected[1][0] == "99999") expected[1][0] = "99999.00";  // scale
+    EXPECT_EQ(MySqlRows(connectionString(), std::string("SELECT * FROM ") + table), expected)
+        << table;
+  }
+  EXPECT_EQ(transfer::FoxproToMySqlReport(report),
+            "Table ru:\n"
+            "  column d: dates go as text (2024-01-31), as always\n"
+            "  column dn: dates go as text (2024-01-31), as always\n"
+            "  column t: date-times go as text (2024-01-31 08:30:00), as always\n"
+            "  column y: currency goes as text (12.5000), as always\n"
+            "  column n: 1 overflow marks (*) arrive as NULL\n"
+            "  column d: 2 blank dates arrive as NULL\n"
+            "  column t: 2 blank dates arrive as NULL");
+  auto ru = MySqlRows(connectionString(), "SELECT n, c, v, d, dn, y FROM ru");
+  ASSERT_EQ(ru.size(), 3u);
+  EXPECT_EQ(ru[0],
+            (std::vector<std::string>{"1.25", "Привет", "ёж", "2024-01-31", "<null>", "12.5000"}));
+  EXPECT_EQ(ru[1][0], "99999.00");
+  EXPECT_EQ(ru[2][0], "<null>");
+}
+
+TEST_F(FoxproToMySqlEdges, NamesLongerThanMySqlTakesLeaveTheirTableOutWithTheReason) {
+  TempFolder dir;
+  const std::string longName(70, 'l');
+  Fox(dir.path, {"CREATE TABLE " + longName + " (a I)", "CREATE TABLE ok (a I)"});
+  struct Sink : CollectedScript {
+    std::string text;
+    void report(const std::string& t) override { text = t; }
+  } sink;
+  std::vector<std::string> failed;
+  transfer::SendToMySqlHooks hooks;
+  hooks.tableFailed = [&](const std::string& t, const std::string&) { failed.push_back(t); };
+  EXPECT_EQ(
+      transfer::BuildSendToMySql({longName, "ok"}, {}, FolderConnection(dir.path), sink, hooks), 1);
+  EXPECT_EQ(failed, std::vector<std::string>{longName});
+  EXPECT_EQ(sink.text, "Table " + longName +
+                           ":\n  left out of the script: the table name has more than 64 "
+                           "characters, MySQL's limit");
+  ASSERT_EQ(sink.lines.size(), 2u);
+  EXPECT_EQ(sink.lines[0].rfind("CREATE TABLE `ok`(", 0), 0u);
+}
+
+}  // namespace
