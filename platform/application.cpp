@@ -38,6 +38,12 @@ Application::Application()
       programFolder_(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                   : QString()) {
   if (g_current) throw std::logic_error("only one application object may exist at a time");
+  // Installed, the program sits in bin/ and its pointer image and icon in share/quillmere/.
+  if (!programFolder_.isEmpty() && !QFileInfo::exists(programFolder_ + "/HAND-M.CUR")) {
+    const QString installed = programFolder_ + "/../share/quillmere";
+    if (QFileInfo::exists(installed + "/HAND-M.CUR"))
+      programFolder_ = QFileInfo(installed).canonicalFilePath();
+  }
   g_current = this;
 }
 

@@ -45,6 +45,9 @@ struct ConnectionFields {
   QString user;             // Text5
   QString password;         // Text6
   QString database;         // Text7
+  // More MySQL connection-string keys ("SSLMODE=VERIFY_IDENTITY;SSLCA=/path/ca.pem"), from the
+  // stored setting MySQLOptions; the window has no field for them.
+  QString mysqlOptions;
 };
 
 // What "Next >" of the connection window hands on to the main window. The main window lives in

@@ -20,8 +20,13 @@ std::string FoxproConnectionString(const ConnectionFields& f) {
 }
 
 std::string MySQLConnectionString(const ConnectionFields& f) {
-  return "DRIVER={MySQL ODBC 5.1 Driver};" + pair("SERVER", f.server) + pair("PORT", f.port) +
-         pair("USER", f.user) + pair("DATABASE", f.database) + pair("PASSWORD", f.password);
+  std::string cs = "DRIVER={MySQL ODBC 5.1 Driver};" + pair("SERVER", f.server) +
+                   pair("PORT", f.port) + pair("USER", f.user) + pair("DATABASE", f.database) +
+                   pair("PASSWORD", f.password);
+  // Keys the user stored as connection-string text go on as written.
+  const std::string more = f.mysqlOptions.trimmed().toStdString();
+  if (!more.empty()) cs += more.back() == ';' ? more : more + ';';
+  return cs;
 }
 
 namespace {

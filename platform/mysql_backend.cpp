@@ -4,6 +4,7 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -339,6 +340,22 @@ MySqlLogin MySqlLogin::fromConnectionString(const ConnectionString& cs) {
   login.user = cs.has("USER") ? cs.get("USER") : cs.get("UID");
   login.password = cs.has("PASSWORD") ? cs.get("PASSWORD") : cs.get("PWD");
   login.database = trimmed(cs.get("DATABASE"));
+  std::string mode = trimmed(cs.get("SSLMODE", "PREFERRED"));
+  std::transform(mode.begin(), mode.end(), mode.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (mode == "DISABLED") {
+    login.tls = TlsMode::Disabled;
+  } else if (mode == "PREFERRED" || mode.empty()) {
+    login.tls = TlsMode::Preferred;
+  } else if (mode == "REQUIRED") {
+    login.tls = TlsMode::Required;
+  } else if (mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY") {
+    login.tls = TlsMode::Verify;
+  } else {
+    throw DataAccessError("Invalid SSLMODE \"" + mode +
+                          "\": use DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY.");
+  }
+  login.tlsAuthority = trimmed(cs.get("SSLCA"));
   return login;
 }
 
@@ -387,10 +404,29 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
     mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &yes);
     mysql_set_local_infile_handler(mysql_, RefuseInit, RefuseRead, RefuseEnd, RefuseError, nullptr);
 
+    // TLS whenever the server offers it: the password exchange and every row would otherwise
+    // cross the network in the clear, and hosted servers often refuse plain connections. The
+    // client falls back to a plain connection only when the server offers no TLS at all and
+    // nothing more was asked for.
+    if (login.tls != TlsMode::Disabled) {
+      my_bool use = 1;
+      mysql_optionsv(mysql_, MYSQL_OPT_SSL_ENFORCE, &use);
+      if (!login.tlsAuthority.empty())
+        mysql_optionsv(mysql_, MYSQL_OPT_SSL_CA, login.tlsAuthority.c_str());
+      if (login.tls == TlsMode::Verify) {
+        my_bool verify = 1;
+        mysql_optionsv(mysql_, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
+      }
+    }
+
     if (!mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(), login.password.c_str(),
                             login.database.empty() ? nullptr : login.database.c_str(), login.port,
                             nullptr, 0))
       raise();
+    if ((login.tls == TlsMode::Required || login.tls == TlsMode::Verify) &&
+        !mysql_get_ssl_cipher(mysql_))
+      throw DataAccessError("The server " + login.host +
+                            " offers no TLS, and the connection string requires it (SSLMODE).");
     // A statement that waits on a table another session holds gives up within the limit with
     // the server's own message: the metadata lock (DROP, RENAME, ALTER, listing) and the row
     // lock (InnoDB). The read limit above must stay longer, or the client would cut the

@@ -27,13 +27,26 @@ namespace ado {
 
 class MySqlStatement;
 
-// Where and how to connect; parsed from SERVER, PORT, USER, PASSWORD, DATABASE.
+// How much the connection insists on TLS, from the connection string's SSLMODE key (the names
+// MySQL's own clients use):
+//   DISABLED         never TLS;
+//   PREFERRED        TLS whenever the server offers it, else in the clear (the default);
+//   REQUIRED         TLS or no connection, the server's certificate not checked;
+//   VERIFY_CA,
+//   VERIFY_IDENTITY  TLS, and the server's certificate must be signed by a trusted authority
+//                    (SSLCA=<file>, else the system's authorities) for the host name connected
+//                    to; this client checks the name in both modes.
+enum class TlsMode { Disabled, Preferred, Required, Verify };
+
+// Where and how to connect; parsed from SERVER, PORT, USER, PASSWORD, DATABASE, SSLMODE, SSLCA.
 struct MySqlLogin {
   std::string host;
   unsigned port = 0;
   std::string user;
   std::string password;
   std::string database;
+  TlsMode tls = TlsMode::Preferred;
+  std::string tlsAuthority;  // SSLCA: a PEM file of trusted authorities
 
   // Throws DataAccessError for a port that is not a number from 1 to 65535 (empty included):
   // a typing mistake must not quietly reach whatever listens on the default port.

@@ -45,6 +45,8 @@ constexpr const char* kMySqlPort = "MySQLPort";
 constexpr const char* kMySqlUser = "MySQLUser";
 constexpr const char* kMySqlPassword = "MySQLPassword";
 constexpr const char* kMySqlDatabase = "MySQLDatabase";
+// Extra connection-string keys, written by the user into the settings file (no field).
+constexpr const char* kMySqlOptions = "MySQLOptions";
 
 // The gap between an option's indicator and its caption, as narrow as the design assumed.
 class OptionStyle : public QProxyStyle {
@@ -98,7 +100,8 @@ QString Form1Texts::MySqlHelp() {
          QStringLiteral("\r\r") +
          QStringLiteral(
              "Finally, make sure your host allows a direct connection to your MySQL database -- "
-             "not a web based connection, for example.");
+             "not a web based connection, for example.") +
+         QStringLiteral("\r\r") + kSecureConnectionHelp;
 }
 
 Form1::Form1() : optionStyle_(new OptionStyle) {
@@ -201,6 +204,7 @@ platform::ConnectionFields Form1::fields() const {
   f.user = Text5->text();
   f.password = Text6->text();
   f.database = Text7->text();
+  f.mysqlOptions = platform::Settings::value(kMySqlOptions);
   return f;
 }
 

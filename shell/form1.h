@@ -37,7 +37,15 @@ inline constexpr const char* kMySqlCouldNotConnect =
 inline constexpr const char* kFoxproHelp =
     "Make sure FoxPro is closed while using this application.";
 inline constexpr const char* kWorkbenchPage = "https://dev.mysql.com/downloads/workbench/";
-QString MySqlHelp();  // four paragraphs, each of the first three followed by CR CR
+inline constexpr const char* kSecureConnectionHelp =
+    "The connection is encrypted (TLS) whenever the server offers it. To require a verified "
+    "server certificate, add this line to the [Quillmere] section of the settings file "
+    "(~/.config/Tarnwick/Quillmere.conf), naming the certificate of the authority that signed "
+    "the server's (without SSLCA the system's authorities are trusted):\r"
+    "MySQLOptions=\"SSLMODE=VERIFY_IDENTITY;SSLCA=/path/to/ca.pem\"";
+// Five paragraphs, each of the first four followed by CR CR; the last says how to require a
+// verified server certificate.
+QString MySqlHelp();
 }  // namespace Form1Texts
 
 class Form1 : public QWidget {

@@ -267,3 +267,26 @@ TEST_F(MySqlSide, DeletingATableAnotherSessionHoldsEndsWithinTheLimitWithTheServ
   EXPECT_EQ(entries(list()), QStringList{"held"});
   EXPECT_EQ(serverTables(), QStringList{"held"});
 }
+
+namespace {
+
+// The same window on a server that folds table names to lower case (lower_case_table_names=1,
+// as on Windows and macOS).
+class MySqlSideFoldingNames : public MySqlSide {
+ protected:
+  const char* sandboxVariable() const override { return qmtest::kLowerCaseSandboxVariable; }
+};
+
+}  // namespace
+
+TEST_F(MySqlSideFoldingNames, RenameShowsTheNameTheServerFoldedItTo) {
+  ASSERT_EQ(databaseTables(connectionString(), "SELECT @@lower_case_table_names")[0], "1");
+  admin("CREATE TABLE orders (id INT)");
+  relist();
+  selectOnly(list(), {"orders"});
+  env.dialogs().textAnswers = {"Archive2021"};
+  form().PushButton6->click();
+  EXPECT_EQ(entries(list()), QStringList{"archive2021"});
+  EXPECT_EQ(serverTables(), QStringList{"archive2021"});
+  EXPECT_TRUE(env.dialogs().messages().empty());
+}

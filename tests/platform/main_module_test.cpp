@@ -107,6 +107,7 @@ TEST(MainTitle, ShortTitleCutsAtLeastOnceAndUntilFortyCharacters) {
 }
 
 TEST_F(MainModule, SetShortTitleAndTheRandomVisit) {
+  env.app().setTitle("not set yet");
   Main::SetShortTitle();
   EXPECT_EQ(env.app().title(), "Quillmere");
 

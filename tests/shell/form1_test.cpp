@@ -2,8 +2,13 @@
 // fields, messages, pointer feedback, "Next >" and closing.
 #include "shell/form1.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 #include "platform/connection_strings.h"
 #include "platform/dialogs.h"
@@ -49,6 +55,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TEST_F(ConnectionWindow, FirstStartShowsDefaultsStoresThemAndSaysNothing) {
+  // The application object starts with the product name as its title; the start-up must set it.
+  env.app().setTitle("not set yet");
   form().start();
   Form1& f = form();
   EXPECT_TRUE(f.isVisible());
@@ -79,6 +87,7 @@ TEST_F(ConnectionWindow, StoredValuesComeBackAsStored) {
   platform::Settings::setValue("FoxproOption", "2");
   platform::Settings::setValue("MySQLServer", "");  // no connection attempt at all
   platform::Settings::setValue("MySQLPort", "abc");
+  platform::Settings::setValue("MySQLOptions", "SSLMODE=VERIFY_IDENTITY;SSLCA=/etc/ca.pem");
   platform::Settings::setValue("MySQLUser", " bob ");
   platform::Settings::setValue("MySQLPassword", "p;ss");
   platform::Settings::setValue("MySQLDatabase", "shop");
@@ -100,6 +109,34 @@ TEST_F(ConnectionWindow, StoredValuesComeBackAsStored) {
   EXPECT_FALSE(now.useDbcFile);
   EXPECT_EQ(now.freeTableFolder, "C:\\free\\");
   EXPECT_EQ(now.password, "p;ss");
+  EXPECT_TRUE(MySQLConnectionString().ends_with(
+      "PASSWORD={p;ss};SSLMODE=VERIFY_IDENTITY;SSLCA=/etc/ca.pem;"))
+      << MySQLConnectionString();
+}
+
+TEST_F(ConnectionWindow, AnEmptyServerBoxMakesNoConnectionAttemptAtStartUp) {
+  // Both sides would be tried if the start-up tried: the FoxPro folder exists, and an empty
+  // server means this machine, where a listener waits on the stored port.
+  QTemporaryDir folder;
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  platform::Settings::setValue("FoxproOption", "2");
+  platform::Settings::setValue("FreeTableFolder", folder.path());
+  platform::Settings::setValue("MySQLServer", "");
+  platform::Settings::setValue("MySQLPort", QString::number(ntohs(address.sin_port)));
+  form().start();
+  pollfd waiting{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 200), 0) << "the start-up tried to connect";
+  ::close(listener);
+  EXPECT_TRUE(form().isVisible());
+  EXPECT_FALSE(form().movedToMainWindow());
 }
 
 TEST(ConnectionWindowOption, OnlyTwoSelectsTheFolder) {
@@ -183,7 +220,7 @@ TEST_F(ConnectionWindow, TestAndHelpButtonsShowTheirExactMessages) {
             "to connect to your database remotely and not just through web-based control panels.");
   EXPECT_EQ(shown[2].text, "Make sure FoxPro is closed while using this application.");
   const QString& help = shown[3].text;
-  EXPECT_EQ(help.count(QLatin1Char('\r')), 6);
+  EXPECT_EQ(help.count(QLatin1Char('\r')), 9);
   EXPECT_EQ(help.count(QLatin1Char('\n')), 0);
   EXPECT_EQ(help,
             "If you cannot establish connection to your database with this program, please go "
@@ -191,7 +228,12 @@ TEST_F(ConnectionWindow, TestAndHelpButtonsShowTheirExactMessages) {
             "Workbench. Try to connect to the same database (with the same login information you "
             "are using here). This will determine if the login you are using is correct.\r\r"
             "Finally, make sure your host allows a direct connection to your MySQL database -- not "
-            "a web based connection, for example.");
+            "a web based connection, for example.\r\rThe connection is encrypted (TLS) whenever "
+            "the server offers it. To require a verified server certificate, add this line to the "
+            "[Quillmere] section of the settings file (~/.config/Tarnwick/Quillmere.conf), naming "
+            "the certificate of the authority that signed the server's (without SSLCA the "
+            "system's authorities are trusted):\r"
+            "MySQLOptions=\"SSLMODE=VERIFY_IDENTITY;SSLCA=/path/to/ca.pem\"");
   EXPECT_EQ(f.pointer().state(), State::Normal);
 }
 

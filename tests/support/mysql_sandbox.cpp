@@ -54,6 +54,20 @@ std::unique_ptr<MYSQL, MysqlDeleter> adminConnect(const MySqlSandbox& s, const c
 
 bool mysqlOptional() { return env("QM_MYSQL_OPTIONAL") == "1"; }
 
+bool variantsRequired() { return env("QM_MYSQL_VARIANTS") == "1"; }
+
+std::optional<MySqlSandbox> findSandboxIn(const char* dirVariable) {
+  const std::string dir = env(dirVariable);
+  if (dir.empty()) return std::nullopt;
+  auto vars = readEnvFile(dir + "/env");
+  MySqlSandbox s{
+      vars["QM_MYSQL_HOST"],           vars["QM_MYSQL_PORT"],     vars["QM_MYSQL_USER"],
+      vars["QM_MYSQL_PASSWORD"],       vars["QM_MYSQL_DATABASE"], vars["QM_MYSQL_ADMIN_USER"],
+      vars["QM_MYSQL_ADMIN_PASSWORD"], vars["QM_MYSQL_TLS_CA"],   vars["QM_MYSQL_TLS_OTHER_CA"]};
+  if (s.host.empty() || s.port.empty() || s.adminUser.empty()) return std::nullopt;
+  return s;
+}
+
 std::optional<MySqlSandbox> findMySqlSandbox() {
   std::map<std::string, std::string> vars;
   if (!env("QM_MYSQL_HOST").empty()) {
@@ -66,10 +80,15 @@ std::optional<MySqlSandbox> findMySqlSandbox() {
     vars = readEnvFile(dir + "/env");
     if (vars["QM_MYSQL_HOST"].empty()) return std::nullopt;
   }
-  MySqlSandbox s{vars["QM_MYSQL_HOST"],          vars["QM_MYSQL_PORT"],
-                 vars["QM_MYSQL_USER"],          vars["QM_MYSQL_PASSWORD"],
-                 vars["QM_MYSQL_DATABASE"],      vars["QM_MYSQL_ADMIN_USER"],
-                 vars["QM_MYSQL_ADMIN_PASSWORD"]};
+  MySqlSandbox s{vars["QM_MYSQL_HOST"],
+                 vars["QM_MYSQL_PORT"],
+                 vars["QM_MYSQL_USER"],
+                 vars["QM_MYSQL_PASSWORD"],
+                 vars["QM_MYSQL_DATABASE"],
+                 vars["QM_MYSQL_ADMIN_USER"],
+                 vars["QM_MYSQL_ADMIN_PASSWORD"],
+                 {},
+                 {}};
   if (s.port.empty() || s.adminUser.empty()) return std::nullopt;
   return s;
 }
@@ -82,13 +101,20 @@ std::string mysqlConnectionString(const std::string& server, const std::string& 
 }
 
 void MySqlDatabaseTest::SetUp() {
-  auto found = findMySqlSandbox();
-  if (!found) {
+  if (const char* variable = sandboxVariable()) {
+    auto found = findSandboxIn(variable);
+    if (!found) {
+      if (!variantsRequired()) GTEST_SKIP() << "no sandbox named by " << variable;
+      FAIL() << "no sandbox named by " << variable << " (scripts/test starts it)";
+    }
+    sandbox_ = *found;
+  } else if (auto found = findMySqlSandbox()) {
+    sandbox_ = *found;
+  } else {
     if (mysqlOptional()) GTEST_SKIP() << "no MariaDB sandbox (QM_MYSQL_OPTIONAL=1)";
     FAIL() << "no MariaDB sandbox: run scripts/test, or scripts/mysql-sandbox start; "
               "set QM_MYSQL_OPTIONAL=1 to skip these tests";
   }
-  sandbox_ = *found;
   static std::atomic<int> serial{0};
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   // Unique per process and test, short enough for MySQL's 64-character limit.

@@ -22,10 +22,21 @@ struct MySqlSandbox {
   std::string database;
   std::string adminUser;
   std::string adminPassword;
+  std::string tlsAuthority;       // --tls: the authority that signed the server's certificate
+  std::string otherTlsAuthority;  // --tls: one that did not
 };
 
 std::optional<MySqlSandbox> findMySqlSandbox();
 bool mysqlOptional();
+
+// The sandboxes started with an option, found through the variable naming their folder (its
+// env file is read); scripts/test starts them and sets the variables.
+inline constexpr const char* kTlsSandboxVariable = "QM_TLS_SANDBOX_DIR";
+inline constexpr const char* kLowerCaseSandboxVariable = "QM_LOWER_CASE_SANDBOX_DIR";
+std::optional<MySqlSandbox> findSandboxIn(const char* dirVariable);
+// Tests that need such a sandbox skip without it while developing, and fail in scripts/test
+// (QM_MYSQL_VARIANTS=1).
+bool variantsRequired();
 
 // The program's own form of a MySQL connection string.
 std::string mysqlConnectionString(const std::string& server, const std::string& port,
@@ -36,6 +47,9 @@ std::string mysqlConnectionString(const std::string& server, const std::string& 
 // with the administrator login. Fails (or skips, when optional) without a sandbox.
 class MySqlDatabaseTest : public ::testing::Test {
  protected:
+  // The variable naming the sandbox's folder for a test that needs a sandbox started with an
+  // option; nullptr for the plain one.
+  virtual const char* sandboxVariable() const { return nullptr; }
   void SetUp() override;
   void TearDown() override;
 

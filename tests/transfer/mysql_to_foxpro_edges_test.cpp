@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,29 @@ TEST_F(MySqlToFoxproEdges, NewTablesTakeTheCodePageOfTheTablesThere) {
   fields.freeTableFolder = QString::fromStdString(empty.path);
   EXPECT_EQ(transfer::ChooseFoxproTarget(fields, "el_GR.UTF-8").codePage, 1253);
   EXPECT_EQ(transfer::ChooseFoxproTarget(fields, "C").codePage, 1252);
+}
+
+TEST(FoxproTargetCodePage, TheContainersOwnMarkDecidesOverItsTables) {
+  TempFolder dir;
+  for (const auto& e :
+       std::filesystem::directory_iterator(QM_FIXTURES_DIR "/VFPX__Samples/Northwind"))
+    std::filesystem::copy_file(e.path(), dir.path + "/" + e.path().filename().string());
+  const std::string dbc = dir.path + "/northwind.dbc";
+  platform::ConnectionFields fields;
+  fields.useDbcFile = true;
+  fields.dbcFile = QString::fromStdString(dbc);
+  auto target = transfer::ChooseFoxproTarget(fields, "ru_RU.UTF-8");
+  EXPECT_EQ(target.codePage, 1252);  // the container and its tables are 1252
+  EXPECT_TRUE(target.container);
+  // A container marked 1251 (0xC9) makes 1251 tables, whatever its older tables carry.
+  {
+    std::fstream f(dbc, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(29);
+    f.put(char(0xC9));
+  }
+  target = transfer::ChooseFoxproTarget(fields, "en_US.UTF-8");
+  EXPECT_EQ(target.codePage, 1251);
+  EXPECT_EQ(target.codePageReason, "the one the database and its tables carry");
 }
 
 TEST_F(MySqlToFoxproEdges, AnOrdinaryTableSaysNothingChanges) {

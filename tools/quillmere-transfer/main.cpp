@@ -1,0 +1,304 @@
+// quillmere-transfer: sends named tables between a FoxPro database and MySQL without a window,
+// for nightly jobs. It builds the same script the preview window would show, through the same
+// transfer code, and runs it (or, with --dry-run, writes it to a file and says what would change).
+//
+// Progress goes to standard error, the Notes (rows the server refused, what the run could not do)
+// to standard output. Exit status: 0 every row arrived, 1 some rows or tables were refused,
+// 2 nothing was done.
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/application.h"
+#include "platform/connection_strings.h"
+#include "platform/dataaccess.h"
+#include "platform/settings.h"
+#include "platform/table_listing.h"
+#include "transfer/foxpro_to_mysql.h"
+#include "transfer/mysql_to_foxpro.h"
+#include "transfer/script_file.h"
+#include "transfer/script_runner.h"
+
+namespace {
+
+constexpr int kAllArrived = 0;
+constexpr int kSomeRefused = 1;
+constexpr int kNothingDone = 2;
+
+const char* kUsage =
+    "usage: quillmere-transfer --to-mysql|--to-foxpro [options] TABLE...\n"
+    "\n"
+    "Sends the named tables from FoxPro to MySQL (--to-mysql) or from MySQL to FoxPro\n"
+    "(--to-foxpro) with the script Quillmere's preview would show. Connection settings are the\n"
+    "ones the program stored; the options below replace single ones.\n"
+    "\n"
+    "  --foxpro PATH             a .dbc file, or a folder of free tables\n"
+    "  --mysql-server HOST       --mysql-port N  --mysql-user NAME  --mysql-password TEXT\n"
+    "  --mysql-database NAME     --mysql-options KEYS (e.g. "
+    "\"SSLMODE=VERIFY_IDENTITY;SSLCA=ca.pem\")\n"
+    "  --overwrite               replace tables the target has already (else they are skipped)\n"
+    "  --dry-run FILE            write the script to FILE and print what would change; run "
+    "nothing\n"
+    "\n"
+    "Progress goes to standard error, the Notes to standard output. Exit status: 0 every row\n"
+    "arrived, 1 some rows or tables were refused, 2 nothing was done.\n";
+
+void progress(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+  return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+bool holds(const std::vector<std::string>& names, const std::string& name) {
+  for (const auto& n : names)
+    if (sameName(n, name)) return true;
+  return false;
+}
+
+struct Options {
+  bool toMySql = false;
+  bool toFoxpro = false;
+  bool overwrite = false;
+  QString dryRunFile;
+  platform::ConnectionFields fields;
+  std::vector<std::string> tables;
+};
+
+platform::ConnectionFields storedFields() {
+  using platform::Settings::value;
+  platform::ConnectionFields f;
+  f.useDbcFile = value("FoxproOption") != QLatin1String("2");
+  f.dbcFile = value("DBCFile");
+  f.freeTableFolder = value("FreeTableFolder");
+  f.server = value("MySQLServer", "localhost");
+  f.port = value("MySQLPort", "3306");
+  f.user = value("MySQLUser");
+  f.password = value("MySQLPassword");
+  f.database = value("MySQLDatabase");
+  f.mysqlOptions = value("MySQLOptions");
+  return f;
+}
+
+// False (after saying why) when the command line cannot be used.
+bool parse(const QStringList& args, Options& o) {
+  o.fields = storedFields();
+  std::map<QString, QString*> valued = {{"--mysql-server", &o.fields.server},
+                                        {"--mysql-port", &o.fields.port},
+                                        {"--mysql-user", &o.fields.user},
+                                        {"--mysql-password", &o.fields.password},
+                                        {"--mysql-database", &o.fields.database},
+                                        {"--mysql-options", &o.fields.mysqlOptions},
+                                        {"--dry-run", &o.dryRunFile}};
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == "--to-mysql") {
+      o.toMySql = true;
+    } else if (a == "--to-foxpro") {
+      o.toFoxpro = true;
+    } else if (a == "--overwrite") {
+      o.overwrite = true;
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(kAllArrived);
+    } else if (a == "--foxpro" || valued.count(a)) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "quillmere-transfer: %s needs a value\n", qPrintable(a));
+        return false;
+      }
+      const QString v = args[++i];
+      if (a == "--foxpro") {
+        o.fields.useDbcFile = v.endsWith(QLatin1String(".dbc"), Qt::CaseInsensitive);
+        (o.fields.useDbcFile ? o.fields.dbcFile : o.fields.freeTableFolder) = v;
+      } else {
+        *valued[a] = v;
+      }
+    } else if (a.startsWith(QLatin1String("--"))) {
+      std::fprintf(stderr, "quillmere-transfer: unknown option %s\n%s", qPrintable(a), kUsage);
+      return false;
+    } else {
+      o.tables.push_back(a.toStdString());
+    }
+  }
+  if (o.toMySql == o.toFoxpro || o.tables.empty()) {
+    std::fputs(kUsage, stderr);
+    return false;
+  }
+  return true;
+}
+
+struct Script {
+  QString text;
+  std::vector<std::unique_ptr<transfer::ScriptJob>> jobs;
+  void append(const QString& command) {
+    text += transfer::WithCrLf(command);
+    text += QLatin1String("\r\n");
+  }
+};
+
+// What the script will do, one line per table, for the dry run and the log.
+struct Report {
+  std::vector<std::string> lines;
+  int refusedTables = 0;
+  int scriptedTables = 0;
+};
+
+int run(const Options& o) {
+  const std::string foxpro = platform::FoxproConnectionString(o.fields);
+  const std::string mysql = platform::MySQLConnectionString(o.fields);
+  Script script;
+  Report report;
+
+  if (o.toMySql) {
+    const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
+    const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
+    struct Sink : transfer::ScriptSink {
+      Script& script;
+      explicit Sink(Script& s) : script(s) {}
+      void appendCommand(const std::string& c) override {
+        script.append(QString::fromStdString(c));
+      }
+      void addJob(std::unique_ptr<transfer::ScriptJob> job) override {
+        script.jobs.push_back(std::move(job));
+      }
+    } sink(script);
+    std::vector<std::string> chosen;
+    for (const auto& t : o.tables) {
+      if (!holds(sources, t)) {
+        report.lines.push_back(t + ": not in the FoxPro database; left out");
+        ++report.refusedTables;
+      } else if (holds(existing, t) && !o.overwrite) {
+        report.lines.push_back(t + ": MySQL has it already; left out (--overwrite replaces it)");
+        ++report.refusedTables;
+      } else {
+        chosen.push_back(t);
+      }
+    }
+    transfer::SendToMySqlHooks hooks;
+    hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    hooks.tableFailed = [&](const std::string& t, const std::string& error) {
+      report.lines.push_back(t + ": cannot be read; left out: " + error);
+      ++report.refusedTables;
+    };
+    transfer::BuildSendToMySql(chosen, existing, foxpro, sink, hooks);
+    for (const auto& job : script.jobs) {
+      ++report.scriptedTables;
+      report.lines.push_back(job->table() + ": " +
+                             (holds(existing, job->table()) ? "replaces the MySQL table"
+                                                            : "becomes a new MySQL table"));
+    }
+  } else {
+    const std::vector<std::string> existing = platform::FoxproTableNames(foxpro);
+    ado::Connection source;
+    transfer::OpenSourceConnection(source, mysql);
+    transfer::FoxproScriptHooks hooks;
+    long long rows = 0;
+    hooks.targetHas = [&](const std::string& t) { return holds(existing, t); };
+    hooks.confirmOverwrite = [&](const std::string& t) {
+      if (!o.overwrite) {
+        report.lines.push_back(t + ": FoxPro has it already; left out (--overwrite replaces it)");
+        ++report.refusedTables;
+      }
+      return o.overwrite;
+    };
+    hooks.renameNumericColumn = [&](const std::string& bare) {
+      // The window asks; here the column takes a letter before its number, said in the report.
+      report.lines.push_back("column " + bare + " is named c" + bare +
+                             " (FoxPro names cannot be numbers)");
+      return "c" + bare;
+    };
+    hooks.progress = [&](long long done, long long total) { rows = total, (void)done; };
+    hooks.tableDropped = [](const std::string&) {};
+    hooks.tableScripted = [&](const std::string& t) {
+      ++report.scriptedTables;
+      report.lines.push_back(
+          t + ": " +
+          (holds(existing, t) ? "replaces the FoxPro table" : "becomes a new FoxPro table") + ", " +
+          std::to_string(rows) + " rows");
+    };
+    hooks.command = [&](std::string_view c) {
+      script.append(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
+    };
+    std::vector<std::string> tables = o.tables;
+    for (auto it = tables.begin(); it != tables.end();) {
+      // A table MySQL does not have is reported, not a reason to stop the others.
+      try {
+        ado::RecordSet probe;
+        probe.open("SELECT * FROM `" + *it + "` LIMIT 0", source, ado::adOpenForwardOnly,
+                   ado::adLockReadOnly);
+        ++it;
+      } catch (const ado::DataAccessError& e) {
+        report.lines.push_back(*it + ": cannot be read; left out: " + e.what());
+        ++report.refusedTables;
+        it = tables.erase(it);
+      }
+    }
+    transfer::BuildFoxproScript(source, tables, transfer::FoxproTargetFolder(o.fields), hooks);
+    source.close();
+  }
+
+  for (const auto& line : report.lines) std::printf("%s\n", line.c_str());
+  const int whenRun = report.refusedTables > 0 ? kSomeRefused : kAllArrived;
+  if (report.scriptedTables == 0) {
+    std::printf("Nothing to send.\n");
+    return kNothingDone;
+  }
+
+  if (!o.dryRunFile.isEmpty()) {
+    transfer::SaveScriptFile(o.dryRunFile, script.text);
+    progress("script written to " + o.dryRunFile.toStdString() + "; nothing was run");
+    return whenRun;
+  }
+
+  std::vector<transfer::ScriptJob*> jobs;
+  for (auto& j : script.jobs) jobs.push_back(j.get());
+  const std::string target = o.toMySql ? mysql : foxpro;
+  int shown = -1;
+  transfer::ScriptOutcome outcome = transfer::ExecuteScript(
+      script.text, [&] { return target; }, jobs,
+      [&](int percent) {
+        if (percent / 10 != shown / 10 || percent == 100) {
+          if (percent != shown) progress("progress " + std::to_string(percent) + "%");
+          shown = percent;
+        }
+        return true;
+      });
+  const QString notes = outcome.notesText();
+  if (!notes.isEmpty()) std::printf("%s\n", qPrintable(QString(notes).replace("\r\n", "\n")));
+  switch (outcome.end) {
+    case transfer::ScriptOutcome::End::Finished:
+      progress("Transfer finished.");
+      return outcome.notes.isEmpty() ? whenRun : kSomeRefused;
+    case transfer::ScriptOutcome::End::Failed:
+      progress("Transfer problem. See the Notes above.");
+      return outcome.commandsRun > 0 ? kSomeRefused : kNothingDone;
+    case transfer::ScriptOutcome::End::Stopped:
+      break;
+  }
+  return kSomeRefused;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
+  QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
+  Options options;
+  if (!parse(QCoreApplication::arguments(), options)) return kNothingDone;
+  try {
+    return run(options);
+  } catch (const std::exception& e) {
+    std::printf("%s\n", e.what());
+    progress("quillmere-transfer: nothing was done.");
+    return kNothingDone;
+  }
+}
