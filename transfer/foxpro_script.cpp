@@ -6,7 +6,6 @@
 namespace {
 
 constexpr std::size_t kPieceCharacters = 200;
-constexpr const char* kJoin = "'+'";
 
 // Length of the UTF-8 sequence that starts with this byte; stray continuation bytes count
 // as one so that malformed text still advances.
@@ -44,24 +43,6 @@ void appendQuoted(std::string& out, const std::string& text, std::size_t begin, 
 }
 
 }  // namespace
-
-namespace Foxpro {
-
-std::string SplitLongLiteral(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 60);
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = std::min(sequenceLength(static_cast<unsigned char>(text[i])), text.size() - i);
-    out.append(text, i, n);
-    i += n;
-    // Every full piece is followed by a join, so a text of exactly 200 characters ends in one.
-    if (++count % kPieceCharacters == 0) out += kJoin;
-  }
-  return out;
-}
-
-}  // namespace Foxpro
 
 namespace FoxproScript {
 

@@ -8,15 +8,6 @@
 
 #include "platform/value.h"
 
-namespace Foxpro {
-
-// Cuts a text into pieces of 200 characters joined by quote, plus sign, quote, so that a value
-// placed between quotes becomes a sum of literals none longer than 200 characters. Counts
-// characters, not bytes: a UTF-8 sequence is never cut.
-std::string SplitLongLiteral(const std::string& text);
-
-}  // namespace Foxpro
-
 namespace FoxproScript {
 
 // "[" + name + "]" with every space and "/" turned into "_".

@@ -5,26 +5,6 @@
 using ado::Value;
 using namespace FoxproScript;
 
-TEST(SplitLongLiteral, CutsEveryTwoHundredCharacters) {
-  EXPECT_EQ(Foxpro::SplitLongLiteral(""), "");
-  EXPECT_EQ(Foxpro::SplitLongLiteral("abc"), "abc");
-  std::string s450 = std::string(200, 'a') + std::string(200, 'b') + std::string(50, 'c');
-  EXPECT_EQ(Foxpro::SplitLongLiteral(s450),
-            std::string(200, 'a') + "'+'" + std::string(200, 'b') + "'+'" + std::string(50, 'c'));
-  EXPECT_EQ(Foxpro::SplitLongLiteral(std::string(200, 'x')), std::string(200, 'x') + "'+'");
-  EXPECT_EQ(Foxpro::SplitLongLiteral(std::string(400, 'x')),
-            std::string(200, 'x') + "'+'" + std::string(200, 'x') + "'+'");
-}
-
-TEST(SplitLongLiteral, NeverCutsAMultiByteCharacter) {
-  std::string e = "\xC3\xA9";  // é, two bytes
-  std::string text;
-  for (int i = 0; i < 201; ++i) text += e;
-  std::string expected;
-  for (int i = 0; i < 200; ++i) expected += e;
-  EXPECT_EQ(Foxpro::SplitLongLiteral(text), expected + "'+'" + e);
-}
-
 TEST(FoxproScript, ColumnEntriesAndNumericNames) {
   EXPECT_EQ(ColumnEntry("order date"), "[order_date]");
   EXPECT_EQ(ColumnEntry("in/out"), "[in_out]");
