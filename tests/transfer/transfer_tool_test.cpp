@@ -75,7 +75,7 @@ TEST_F(TransferTool, ATableGoesEachWayAndArrivesEqual) {
 }
 
 TEST_F(TransferTool, ADryRunWritesThePreviewsScriptAndChangesNothing) {
-  Fox(fox.path, {"CREATE TABLE zeta (z L)", "INSERT INTO zeta VALUES (.T.)"});
+  Fox(fox.path, {"CREATE TABLE zeta (z L, d D)", "INSERT INTO zeta VALUES (.T., {^2021-08-31})"});
   admin("CREATE TABLE zeta (old INT)");
   QTemporaryDir out;
   const QString file = out.filePath("script.sql");
@@ -84,6 +84,9 @@ TEST_F(TransferTool, ADryRunWritesThePreviewsScriptAndChangesNothing) {
   EXPECT_EQ(dry.exitCode, 1) << dry.out << dry.err;  // "missing" refused, zeta would go
   EXPECT_NE(dry.out.find("zeta: replaces the MySQL table"), std::string::npos) << dry.out;
   EXPECT_NE(dry.out.find("missing: not in the FoxPro database"), std::string::npos) << dry.out;
+  // The report the preview's Notes would show before Execute.
+  EXPECT_NE(dry.out.find("column d: dates go as text (2024-01-31), as always"), std::string::npos)
+      << dry.out;
   QFile written(file);
   ASSERT_TRUE(written.open(QIODevice::ReadOnly));
   // The script the preview would show for the same choice.

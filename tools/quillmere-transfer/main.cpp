@@ -6,6 +6,7 @@
 // to standard output. Exit status: 0 every row arrived, 1 some rows or tables were refused,
 // 2 nothing was done.
 #include <QCoreApplication>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -147,6 +148,9 @@ struct Script {
 // What the script will do, one line per table, for the dry run and the log.
 struct Report {
   std::vector<std::string> lines;
+  // What the target will show differently from the source, as the preview's Notes show it
+  // before Execute.
+  std::string changes;
   int refusedTables = 0;
   int scriptedTables = 0;
 };
@@ -162,14 +166,16 @@ int run(const Options& o) {
     const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
     struct Sink : transfer::ScriptSink {
       Script& script;
-      explicit Sink(Script& s) : script(s) {}
+      Report& out;
+      Sink(Script& s, Report& r) : script(s), out(r) {}
       void appendCommand(const std::string& c) override {
         script.append(QString::fromStdString(c));
       }
       void addJob(std::unique_ptr<transfer::ScriptJob> job) override {
         script.jobs.push_back(std::move(job));
       }
-    } sink(script);
+      void report(const std::string& text) override { out.changes = text; }
+    } sink(script, report);
     std::vector<std::string> chosen;
     for (const auto& t : o.tables) {
       if (!holds(sources, t)) {
@@ -227,6 +233,7 @@ int run(const Options& o) {
     hooks.command = [&](std::string_view c) {
       script.append(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
     };
+    hooks.report = [&](const std::string& text) { report.changes = text; };
     std::vector<std::string> tables = o.tables;
     for (auto it = tables.begin(); it != tables.end();) {
       // A table MySQL does not have is reported, not a reason to stop the others.
@@ -241,11 +248,15 @@ int run(const Options& o) {
         it = tables.erase(it);
       }
     }
-    transfer::BuildFoxproScript(source, tables, transfer::FoxproTargetFolder(o.fields), hooks);
+    // The same target, code page included, that the window's send chooses.
+    const transfer::FoxproTarget target =
+        transfer::ChooseFoxproTarget(o.fields, QLocale::system().name().toStdString());
+    transfer::BuildFoxproScript(source, tables, target, hooks);
     source.close();
   }
 
   for (const auto& line : report.lines) std::printf("%s\n", line.c_str());
+  if (!report.changes.empty()) std::printf("%s\n", report.changes.c_str());
   const int whenRun = report.refusedTables > 0 ? kSomeRefused : kAllArrived;
   if (report.scriptedTables == 0) {
     std::printf("Nothing to send.\n");
