@@ -108,26 +108,42 @@ void Form4::Form_Load() {
 }
 
 void Form4::AppendCommand(const QString& command) {
-  QByteArray bytes = transfer::WithCrLf(command).toUtf8();
-  bytes += "\r\n";
-  if (afterRun_) {
-    *afterRun_ += bytes;
+  appendLine(transfer::WithCrLf(command).toUtf8());
+}
+
+void Form4::AppendCommandUtf8(std::string_view command) {
+  const QByteArrayView bytes(command.data(), static_cast<qsizetype>(command.size()));
+  // A line break inside, or bytes that are not UTF-8, take the way through QString, which
+  // writes them as every other way into the editor does.
+  if (bytes.contains('\r') || bytes.contains('\n') || !bytes.isValidUtf8()) {
+    AppendCommand(QString::fromUtf8(bytes));
     return;
   }
-  pending_ += bytes;
+  appendLine(bytes);
+}
+
+void Form4::appendLine(QByteArrayView utf8) {
+  QByteArray& to = afterRun_ ? *afterRun_ : pending_;
+  to.reserve(to.size() + utf8.size() + 2);
+  to.append(utf8);
+  to.append("\r\n", 2);
+  if (afterRun_) return;
   if (isVisible()) {
     scheduleLoading();
   } else if (pendingAt_ == 0 && pending_.size() >= kPieceBytes &&
              pending_.size() < 2 * kPieceBytes) {
     // While the script is being built the editor takes it a megabyte at a time, so no second
     // copy of a large script is ever held.
-    bool readOnly = RichTextBox1->isReadOnly();
     RichTextBox1->setUndoCollection(false);
     RichTextBox1->appendUtf8(pending_);
     RichTextBox1->setUndoCollection(true);
-    RichTextBox1->setReadOnly(readOnly);
     pending_.resize(0);
   }
+}
+
+void Form4::ExpectBytes(long long bytes) {
+  if (bytes <= 0 || running_ || replacing_) return;
+  RichTextBox1->reserve(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
 }
 
 void Form4::AddJob(std::unique_ptr<transfer::ScriptJob> job) {

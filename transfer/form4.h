@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "transfer/script_job.h"
@@ -69,6 +70,11 @@ class Form4 : public QDialog {
   // LF) starts a new line. Cheap: the text goes into the editor a megabyte at a time, and while
   // the window is shown in pieces between events, so a million lines never freeze the window.
   void AppendCommand(const QString& command);
+  // The same for a command in UTF-8, without a detour through QString.
+  void AppendCommandUtf8(std::string_view command);
+  // About this many more bytes of commands will be appended: the editor makes room for them at
+  // once, instead of growing (and copying what it holds) many times over.
+  void ExpectBytes(long long bytes);
   // Attaches per-table work run during execution.
   void AddJob(std::unique_ptr<transfer::ScriptJob> job);
   // The script as it stands, lines joined by CR LF (what save and copy read).
@@ -115,6 +121,7 @@ class Form4 : public QDialog {
   void loadNextPiece();
   void scheduleLoading();
   void setScriptUtf8(QByteArray script);
+  void appendLine(QByteArrayView utf8);
   // Moves the rest of the text into the editor, a piece per pause(); false if pause() said stop.
   bool finishLoading(const std::function<bool()>& pause);
 
