@@ -14,6 +14,7 @@
 #include "platform/main_module.h"
 #include "platform/pointer.h"
 #include "platform/ui.h"
+#include "transfer/buffers/large_buffers.h"
 #include "transfer/form5.h"
 #include "transfer/script_editor.h"
 #include "transfer/script_file.h"
@@ -97,7 +98,9 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
   Form_Load();
 }
 
-Form4::~Form4() = default;
+Form4::~Form4() {
+  if (expected_ > 0) transfer::buffers::Discard();
+}
 
 void Form4::Form_Load() {
   ErrorTrap trap(kWhere, "Form_Load", this);
@@ -134,6 +137,7 @@ void Form4::appendLine(QByteArrayView utf8) {
              pending_.size() < 2 * kPieceBytes) {
     // While the script is being built the editor takes it a megabyte at a time, so no second
     // copy of a large script is ever held.
+    makeRoomWhenReady();
     RichTextBox1->setUndoCollection(false);
     RichTextBox1->appendUtf8(pending_);
     RichTextBox1->setUndoCollection(true);
@@ -143,7 +147,21 @@ void Form4::appendLine(QByteArrayView utf8) {
 
 void Form4::ExpectBytes(long long bytes) {
   if (bytes <= 0 || running_ || replacing_) return;
-  RichTextBox1->reserve(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
+  prepareRoom(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
+}
+
+void Form4::prepareRoom(long long total) {
+  // The room is made once memory for it is ready, so the window never waits for it.
+  expected_ = total;
+  transfer::buffers::Prepare(static_cast<std::size_t>(total));
+}
+
+void Form4::makeRoomWhenReady() {
+  if (expected_ == 0 || !transfer::buffers::Ready()) return;
+  RichTextBox1->reserve(expected_);
+  expected_ = 0;
+  // Left over when the editor had already grown past it.
+  transfer::buffers::Discard();
 }
 
 void Form4::AddJob(std::unique_ptr<transfer::ScriptJob> job) {
@@ -168,6 +186,7 @@ void Form4::setScriptUtf8(QByteArray script) {
   RichTextBox1->clearAll();
   pending_ = std::move(script);
   pendingAt_ = 0;
+  if (pending_.size() > kPieceBytes) prepareRoom(pending_.size());
   if (isVisible()) loadNextPiece();
 }
 
@@ -244,6 +263,7 @@ void Form4::loadNextPiece() {
   // The user types into the editor once it holds the whole script, not between pieces.
   RichTextBox1->setUndoCollection(false);
   if (!running_) RichTextBox1->setReadOnly(true);
+  makeRoomWhenReady();
   RichTextBox1->appendUtf8(pending_.constData() + pendingAt_, end - pendingAt_);
   pendingAt_ = end;
   if (first) RichTextBox1->goToStart();

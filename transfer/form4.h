@@ -122,6 +122,8 @@ class Form4 : public QDialog {
   void scheduleLoading();
   void setScriptUtf8(QByteArray script);
   void appendLine(QByteArrayView utf8);
+  void prepareRoom(long long totalBytes);
+  void makeRoomWhenReady();
   // Moves the rest of the text into the editor, a piece per pause(); false if pause() said stop.
   bool finishLoading(const std::function<bool()>& pause);
 
@@ -131,6 +133,7 @@ class Form4 : public QDialog {
   QByteArray pending_;
   qsizetype pendingAt_ = 0;
   std::optional<QByteArray> afterRun_;  // a SetScript made during a run
+  long long expected_ = 0;  // bytes the editor makes room for once memory is ready
   bool loadScheduled_ = false;
   bool replacing_ = false;  // ReplaceInScript is reading the editor's bytes
   bool running_ = false;
