@@ -78,7 +78,8 @@ void expectSameOutcome(const std::string& dir, const std::vector<std::string>& s
 TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
   TempDir dir;
   const std::string t = "[" + dir.file("Orders.DBF") + "]";
-  const std::string big(700000, 'm');  // more than one piece of memo written ahead of a flush
+  // Memos written ahead of a flush in more than one piece.
+  const std::string big(700000, 'm'), big2(1500000, 'n');
   std::string tail = "INSERT INTO " + t + " VALUES('31', 'view', '')";
   const std::size_t tailLength = tail.size();
   tail += "\nINSERT INTO " + t + " VALUES('32', 'not this line', '')";
@@ -102,6 +103,7 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
       {"INSERT INTO " + t + " VALUES('13', 'tab\there', 'raw\nline')", true},
       {"INSERT INTO " + t + " VALUES('14', '" + big + "', '" + big + "')", true},
       {tail, true, tailLength},
+      {"INSERT INTO " + t + " VALUES('15', '" + big2 + "', '')", true},
       // Anything else goes through the general parser.
       {"insert into " + t + " values('20', 'lower case', '')", false},
       {"INSERT INTO " + t + " VALUES('21', 'x', '');", false},
@@ -148,7 +150,7 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
   auto r = s.execute("SELECT * FROM orders");
   std::vector<std::string> notes;
   while (r->next()) notes.push_back(r->value(1).s);
-  ASSERT_GE(notes.size(), 14u);
+  ASSERT_GE(notes.size(), 15u);
   EXPECT_EQ(notes[0], "it's");
   EXPECT_EQ(notes[1], "'");
   EXPECT_EQ(notes[2], "Müller € ??");
@@ -156,6 +158,7 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
   EXPECT_EQ(notes[9], "a, b), c");
   EXPECT_EQ(notes[12], big);
   EXPECT_EQ(notes[13], "view");
+  EXPECT_EQ(notes[14], big2);
 }
 
 TEST(InsertShape, TypedFieldsConvertAndRefuseAlikeThroughEitherPath) {
