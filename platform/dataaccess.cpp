@@ -134,9 +134,7 @@ void Connection::open(const std::string& connectionString) {
   backend_ = std::move(backend);
 }
 
-std::unique_ptr<Cursor> Connection::execute(const std::string& sql) {
-  return backend().execute(sql);
-}
+std::unique_ptr<Cursor> Connection::execute(std::string_view sql) { return backend().execute(sql); }
 
 std::unique_ptr<Cursor> Connection::openSchema(SchemaEnum schema) {
   if (schema != adSchemaTables) throw DataAccessError("This schema is not supported.");

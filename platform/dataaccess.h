@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -132,8 +133,9 @@ class Backend {
  public:
   virtual ~Backend() = default;
   virtual void open(const ConnectionString& cs, const ConnectionOptions& options) = 0;
-  // Runs one statement; returns its rows when it has a result, else nullptr.
-  virtual std::unique_ptr<Cursor> execute(const std::string& sql) = 0;
+  // Runs one statement; returns its rows when it has a result, else nullptr. The text is read
+  // during the call only.
+  virtual std::unique_ptr<Cursor> execute(std::string_view sql) = 0;
   // Opens a record set; an updatable one when lockType is not read-only.
   virtual std::unique_ptr<Cursor> openRecordSet(const std::string& sql, CursorType cursorType,
                                                 LockType lockType) = 0;
@@ -161,8 +163,9 @@ class Connection {
   void setLockWaitTimeout(int seconds) { options_.lockWaitTimeout = seconds; }
 
   void open(const std::string& connectionString);
-  // Runs one statement; a statement with a result hands it back, otherwise nullptr.
-  std::unique_ptr<Cursor> execute(const std::string& sql);
+  // Runs one statement; a statement with a result hands it back, otherwise nullptr. Takes any
+  // text (a line of a larger buffer too) without copying it first.
+  std::unique_ptr<Cursor> execute(std::string_view sql);
   std::unique_ptr<Cursor> openSchema(SchemaEnum schema);
   void close();
   int state() const { return backend_ ? adStateOpen : adStateClosed; }

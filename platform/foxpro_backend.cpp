@@ -194,7 +194,7 @@ class FoxProBackend : public Backend {
       throw DataAccessError(e.what());
     }
   }
-  std::unique_ptr<Cursor> execute(const std::string& sql) override {
+  std::unique_ptr<Cursor> execute(std::string_view sql) override {
     auto result = guarded([&] { return session().execute(sql); });
     if (!result) return nullptr;
     return std::make_unique<FoxCursor>(std::move(result));

@@ -779,8 +779,8 @@ class MySqlBackend final : public Backend {
     session_ = std::make_shared<MySqlSession>(MySqlLogin::fromConnectionString(cs), options);
   }
 
-  std::unique_ptr<Cursor> execute(const std::string& sql) override {
-    return run(sql, options_.cursorLocation == adUseServer, false, false);
+  std::unique_ptr<Cursor> execute(std::string_view sql) override {
+    return run(std::string(sql), options_.cursorLocation == adUseServer, false, false);
   }
 
   std::unique_ptr<Cursor> openRecordSet(const std::string& sql, CursorType,

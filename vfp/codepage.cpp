@@ -1,6 +1,7 @@
 #include "vfp/codepage.h"
 
 #include <array>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -64,6 +65,20 @@ char32_t nextUtf8(std::string_view s, std::size_t& i) {
   return c;
 }
 
+// Length of the run of ASCII bytes at the start of s. Text is mostly ASCII, which every page
+// supported here stores as itself, so converters copy such runs whole.
+std::size_t asciiPrefix(std::string_view s) {
+  std::size_t i = 0;
+  const char* d = s.data();
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, d + i, 8);
+    if (w & 0x8080808080808080ull) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(d[i]) < 0x80) ++i;
+  return i;
+}
+
 // Where an undefined byte whose own number is taken stands in the private use area.
 constexpr char32_t kUndefinedBase = 0xF700;
 
@@ -100,20 +115,21 @@ class SingleByteConverter : public TextConverter {
   }
   int codePage() const override { return codePage_; }
   void toUtf8(std::string_view bytes, std::string& out) const override {
-    for (unsigned char c : bytes) {
-      if (c < 0x80)
-        out += char(c);
-      else
-        out += toUtf8_[c];
+    for (std::size_t i = 0; i < bytes.size();) {
+      if (std::size_t run = asciiPrefix(bytes.substr(i))) {
+        out.append(bytes.data() + i, run);
+        i += run;
+        continue;
+      }
+      out += toUtf8_[static_cast<unsigned char>(bytes[i++])];
     }
   }
   std::size_t fromUtf8(std::string_view utf8, std::string& out) const override {
     std::size_t replaced = 0;
     for (std::size_t i = 0; i < utf8.size();) {
-      auto c = static_cast<unsigned char>(utf8[i]);
-      if (c < 0x80) {
-        out += char(c);
-        ++i;
+      if (std::size_t run = asciiPrefix(utf8.substr(i))) {
+        out.append(utf8.data() + i, run);
+        i += run;
         continue;
       }
       char32_t u = nextUtf8(utf8, i);
@@ -139,7 +155,12 @@ class SingleByteConverter : public TextConverter {
 class MultiByteConverter : public TextConverter {
  public:
   MultiByteConverter(int codePage, std::unique_ptr<os::Codec> codec)
-      : codePage_(codePage), codec_(std::move(codec)) {}
+      : codePage_(codePage), codec_(std::move(codec)) {
+    // Whether the page stores ASCII as itself, so that ASCII text needs no call to the system.
+    std::string ascii, encoded;
+    for (int c = 1; c < 0x80; ++c) ascii += char(c);
+    asciiSame_ = codec_->encode(ascii, encoded) && encoded == ascii;
+  }
   int codePage() const override { return codePage_; }
   void toUtf8(std::string_view bytes, std::string& out) const override {
     std::lock_guard lock(mutex_);
@@ -160,6 +181,10 @@ class MultiByteConverter : public TextConverter {
     }
   }
   std::size_t fromUtf8(std::string_view utf8, std::string& out) const override {
+    if (asciiSame_ && asciiPrefix(utf8) == utf8.size()) {
+      out.append(utf8);
+      return 0;
+    }
     std::lock_guard lock(mutex_);
     std::size_t mark = out.size();
     if (codec_->encode(utf8, out)) return 0;
@@ -183,6 +208,7 @@ class MultiByteConverter : public TextConverter {
   int codePage_;
   std::unique_ptr<os::Codec> codec_;
   mutable std::mutex mutex_;  // a system converter may keep state between calls
+  bool asciiSame_ = false;
 };
 
 }  // namespace

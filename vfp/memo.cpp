@@ -128,7 +128,7 @@ MemoWriter::MemoWriter(const std::string& path) : file_(path, File::Mode::ReadWr
   // file, so the next memo goes at its end instead of leaving a hole of up to 2 GB.
   if (std::uint64_t(nextFree_) > std::max<std::uint64_t>(bySize, first))
     nextFree_ = std::max(bySize, first);
-  flushedFree_ = nextFree_;
+  flushedFree_ = writtenFree_ = nextFree_;
 }
 
 std::uint32_t MemoWriter::append(std::uint32_t type, const char* data, std::size_t size) {
@@ -139,24 +139,34 @@ std::uint32_t MemoWriter::append(std::uint32_t type, const char* data, std::size
     throw Error("Memo file '" + fileNameOf(file_.path()) +
                 "' would grow past 2 GB, the largest file FoxPro can open.");
   std::uint32_t block = nextFree_;
-  std::size_t old = pending_.size();
-  pending_.resize(old + blocks * blockSize_, '\0');
-  auto* p = reinterpret_cast<std::uint8_t*>(pending_.data() + old);
-  bytes::putBe32(p, type);
-  bytes::putBe32(p + 4, std::uint32_t(size));
-  std::memcpy(p + fpt::kBlockHeaderSize, data, size);
+  std::uint8_t head[fpt::kBlockHeaderSize];
+  bytes::putBe32(head, type);
+  bytes::putBe32(head + 4, std::uint32_t(size));
+  pending_.append(reinterpret_cast<const char*>(head), sizeof head);
+  pending_.append(data, size);
+  pending_.append(std::size_t(blocks * blockSize_ - fpt::kBlockHeaderSize - size), '\0');
   nextFree_ += std::uint32_t(blocks);
+  // Blocks go to the file in pieces that stay in the processor's cache; only flush() moves the
+  // header's next-free block past them. Until then they are free space to every reader, and
+  // no record points at them before its table's flush.
+  if (pending_.size() >= kSpillBytes) writePending();
   return block;
 }
 
-void MemoWriter::flush() {
+void MemoWriter::writePending() {
   if (pending_.empty()) return;
-  file_.writeAt(std::uint64_t(flushedFree_) * blockSize_, pending_.data(), pending_.size());
+  file_.writeAt(std::uint64_t(writtenFree_) * blockSize_, pending_.data(), pending_.size());
+  writtenFree_ = nextFree_;
+  pending_.clear();
+}
+
+void MemoWriter::flush() {
+  writePending();
+  if (flushedFree_ == nextFree_) return;
   std::uint8_t nf[4];
   bytes::putBe32(nf, nextFree_);
   file_.writeAt(fpt::kNextFreeOffset, nf, 4);
   flushedFree_ = nextFree_;
-  pending_.clear();
 }
 
 }  // namespace vfp

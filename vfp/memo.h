@@ -49,9 +49,10 @@ class MemoReader {
   mutable std::size_t windowLength_ = 0;
 };
 
-// Appends memos to an .fpt. Data is gathered in memory and written by flush(), which writes the
-// blocks first and the header's next-free block after them, so a file cut short at any point
-// still has a header that points past every block in use.
+// Appends memos to an .fpt. Blocks are gathered in memory and written in pieces of about a
+// megabyte; flush() writes the rest and then the header's next-free block, so a file cut short
+// at any point still has a header that points past every block in use (blocks written beyond it
+// belong to no record yet).
 class MemoWriter {
  public:
   // Creates a new, empty .fpt (512-byte header, next free block 8, block size 64).
@@ -65,11 +66,15 @@ class MemoWriter {
   const std::string& path() const { return file_.path(); }
 
  private:
+  static constexpr std::size_t kSpillBytes = 1 << 20;
+  void writePending();
+
   File file_;
   std::uint32_t blockSize_ = fpt::kDefaultBlockSize;
   std::uint32_t nextFree_ = 0;     // next block, pending data included
   std::uint32_t flushedFree_ = 0;  // next block as the file's header says
-  std::string pending_;            // blocks from flushedFree_ on
+  std::uint32_t writtenFree_ = 0;  // first block not yet in the file
+  std::string pending_;            // blocks from writtenFree_ on
 };
 
 }  // namespace vfp

@@ -268,6 +268,68 @@ void parseExpression(Lexer& lx, Value& v, Value& term, std::string& scratch) {
   }
 }
 
+// The INSERT a transfer writes for every row, and nothing else:
+//   INSERT INTO [target] VALUES('text', 'it''s'+CHR(13)+CHR(10)+'more', '')
+// one space where the transfer puts one, quoted text with doubled quotes, CHR(10) and CHR(13)
+// joined by "+", ", " between values, nothing after the ")". Reads the target and fills values
+// the way the general parser does; returns false on any other text, which then goes through
+// the general parser, so the two cannot disagree on a line both accept.
+bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<Value>& values,
+                        std::size_t& count) {
+  constexpr std::string_view kHead = "INSERT INTO [";
+  constexpr std::string_view kValues = " VALUES(";
+  if (!s.starts_with(kHead)) return false;
+  std::size_t p = kHead.size();
+  std::size_t close = s.find(']', p);
+  if (close == std::string_view::npos || close == p) return false;
+  ref = s.substr(p, close - p);
+  p = close + 1;
+  if (s.substr(p, kValues.size()) != kValues) return false;
+  p += kValues.size();
+  std::size_t n = 0;
+  const std::size_t end = s.size();
+  for (;;) {
+    if (values.size() <= n) values.resize(n + 1);
+    std::string& out = values[n].setString(Value::Kind::Text);
+    for (;;) {
+      if (p < end && s[p] == '\'') {
+        ++p;
+        for (;;) {
+          std::size_t q = s.find('\'', p);
+          if (q == std::string_view::npos) return false;
+          out.append(s.data() + p, q - p);
+          p = q + 1;
+          if (p < end && s[p] == '\'') {  // a doubled quote is one quote of the text
+            out += '\'';
+            ++p;
+            continue;
+          }
+          break;
+        }
+      } else if (s.substr(p, 7) == "CHR(10)" || s.substr(p, 7) == "CHR(13)") {
+        out += s[p + 5] == '0' ? '\n' : '\r';
+        p += 7;
+      } else {
+        return false;
+      }
+      if (p < end && s[p] == '+') {
+        ++p;
+        continue;
+      }
+      break;
+    }
+    ++n;
+    if (p + 1 < end && s[p] == ',' && s[p + 1] == ' ') {
+      p += 2;
+      continue;
+    }
+    if (p + 1 == end && s[p] == ')') break;
+    return false;
+  }
+  count = n;
+  return true;
+}
+
 struct TypeName {
   const char* name;
   char letter;
@@ -394,6 +456,14 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
 }
 
 std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
+  std::string_view ref;
+  std::size_t count = 0;
+  if (fastInsert_ && scanTransferInsert(sql, ref, values_, count)) {
+    ++fastInserts_;
+    appendRow(writerFor(ref), count);
+    if (pending_ && std::chrono::steady_clock::now() - firstPending_ > kFlushInterval) flush();
+    return nullptr;
+  }
   Lexer lx{sql, 0};
   if (lx.atEnd()) throw syntaxError();
   if (lx.keyword("INSERT")) {
@@ -420,15 +490,15 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   throw Error("Unrecognized command verb.");
 }
 
-TableWriter& Session::writerFor(const std::string& ref) {
+TableWriter& Session::writerFor(std::string_view ref) {
   if (auto it = byRef_.find(ref); it != byRef_.end()) return *it->second;
-  std::string path = resolve(ref, true);
+  std::string path = resolve(std::string(ref), true);
   catalog_->checkWritable(path);
   // One writer per file, however its path was written.
   const std::string key = pathKey(path);
   auto it = writers_.find(key);
   if (it == writers_.end()) it = writers_.emplace(key, TableWriter::openForAppend(path)).first;
-  byRef_[ref] = it->second.get();
+  byRef_.emplace(std::string(ref), it->second.get());
   return *it->second;
 }
 
@@ -453,6 +523,10 @@ void Session::insert(std::string_view sql, std::size_t pos) {
   }
   lx.expect(')');
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
+  appendRow(w, n);
+}
+
+void Session::appendRow(TableWriter& w, std::size_t n) {
   if (n > w.userFields().size()) throw Error("Field count and value count do not match.");
   try {
     replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));

@@ -518,6 +518,30 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
   }
   w->file_ = File(w->path_, File::Mode::ReadWrite);
   w->flushedCount_ = h.recordCount;
+  // Blank record: spaces where VFP writes spaces, zeros for binary storage.
+  w->blank_.assign(h.recordLength, ' ');
+  auto* blank = reinterpret_cast<std::uint8_t*>(w->blank_.data());
+  for (const auto& f : h.fields) {
+    switch (f.type) {
+      case 'I':
+      case 'B':
+      case 'Y':
+      case 'T':
+      case 'M':
+      case 'G':
+      case 'W':
+      case '0':
+      case 'Q':
+        std::memset(blank + f.offset, 0, f.length);
+        break;
+      case 'L':
+        blank[f.offset] = 'F';
+        break;
+      default:
+        break;
+    }
+  }
+  blank[0] = kLive;
   if (h.memoKind() == MemoKind::Fpt) {
     // A container keeps its memos in the .dct.
     const char* memoExt = (h.tableFlags & tableflag::kIsDatabase) ? ".dct" : ".fpt";
@@ -726,31 +750,8 @@ std::size_t TableWriter::append(std::span<const Value> values) {
                 "' would grow past 2 GB, the largest file FoxPro can open.");
 
   std::size_t at = pending_.size();
-  pending_.resize(at + h.recordLength);
+  pending_ += blank_;
   auto* rec = reinterpret_cast<std::uint8_t*>(pending_.data() + at);
-  // Blank record: spaces where VFP writes spaces, zeros for binary storage.
-  std::memset(rec, ' ', h.recordLength);
-  for (const auto& f : h.fields) {
-    switch (f.type) {
-      case 'I':
-      case 'B':
-      case 'Y':
-      case 'T':
-      case 'M':
-      case 'G':
-      case 'W':
-      case '0':
-      case 'Q':
-        std::memset(rec + f.offset, 0, f.length);
-        break;
-      case 'L':
-        rec[f.offset] = 'F';
-        break;
-      default:
-        break;
-    }
-  }
-  rec[0] = kLive;
   std::size_t replaced = 0;
   try {
     for (std::size_t k = 0; k < userFields_.size(); ++k) {

@@ -155,6 +155,7 @@ class TableWriter {
   std::unique_ptr<MemoWriter> memo_;
   std::uint32_t flushedCount_ = 0;
   std::string pending_;  // records after flushedCount_
+  std::string blank_;    // a new record before its values are written
   std::string text_;     // scratch for conversions
   bool autoIncDirty_ = false;
   std::unique_ptr<IndexMaintainer> index_;  // structural .cdx, when the table has one
