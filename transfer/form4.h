@@ -133,7 +133,7 @@ class Form4 : public QDialog {
   QByteArray pending_;
   qsizetype pendingAt_ = 0;
   std::optional<QByteArray> afterRun_;  // a SetScript made during a run
-  long long expected_ = 0;  // bytes the editor makes room for once memory is ready
+  long long expected_ = 0;              // bytes the editor makes room for once memory is ready
   bool loadScheduled_ = false;
   bool replacing_ = false;  // ReplaceInScript is reading the editor's bytes
   bool running_ = false;

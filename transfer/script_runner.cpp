@@ -145,6 +145,7 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
   ScriptOutcome out;
   const qsizetype count = lines.lineCount();
   std::vector<bool> ran(jobs.size(), false);
+  std::size_t pendingJobs = jobs.size();
   std::unique_ptr<ado::Connection> cn;
   qsizetype current = -1;
 
@@ -187,17 +188,21 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
     current = i;
     const std::string_view line = lines.line(i);
     if (line.empty()) continue;
-    std::string command(line);
     try {
-      cn->execute(command);
+      cn->execute(line);
       ++out.commandsRun;
     } catch (...) {
       fail(platform::CurrentExceptionDescription());
       replacedNote();
       return out;
     }
+    if (pendingJobs == 0) continue;
+    // A job yields to the window, which may let go of the lines; the jobs after it compare
+    // against a copy.
+    const std::string command(line);
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (ran[j] || !jobs[j]->runsAfter(command)) continue;
+      --pendingJobs;
       ran[j] = true;
       std::vector<std::string> jobNotes;
       // The job's own progress fills the stretch of the bar between this line and the next.
