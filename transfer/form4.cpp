@@ -319,7 +319,13 @@ void Form4::PushButton3_Click() {
     platform::DoEvents();
     return self && !stopRequested_ && !app.ending();
   };
-  transfer::ScriptOutcome outcome = transfer::ExecuteScript(script, target, runJobs, progress);
+  // While the server works on a line the window answers too (running_ keeps a second run
+  // from starting); a stop takes effect after that line.
+  auto waiting = [&] {
+    if (self) platform::DoEvents();
+  };
+  transfer::ScriptOutcome outcome =
+      transfer::ExecuteScript(script, target, runJobs, progress, waiting);
 
   if (!self) return;
   running_ = false;

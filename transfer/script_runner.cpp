@@ -128,7 +128,8 @@ std::function<std::string()> ScriptTarget(qint16 sendType) {
 ScriptOutcome ExecuteScript(const QString& script,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,
-                            const std::function<bool(int percent)>& progress) {
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting) {
   ScriptOutcome out;
   const ScriptLines lines(script, [&] { return progress(0); });
   if (!lines.complete()) {
@@ -163,6 +164,7 @@ ScriptOutcome ExecuteScript(const QString& script,
 
   try {
     cn = std::make_unique<ado::Connection>();
+    cn->setWaiting(waiting);
     cn->open(connectionString());
   } catch (...) {
     fail(platform::CurrentExceptionDescription());
