@@ -1,14 +1,11 @@
 #include "transfer/form4.h"
 
+#include <QElapsedTimer>
 #include <QGroupBox>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 
 #include "platform/application.h"
@@ -17,7 +14,9 @@
 #include "platform/main_module.h"
 #include "platform/pointer.h"
 #include "platform/ui.h"
+#include "transfer/buffers/large_buffers.h"
 #include "transfer/form5.h"
+#include "transfer/script_editor.h"
 #include "transfer/script_file.h"
 #include "transfer/script_runner.h"
 
@@ -42,11 +41,13 @@ namespace {
 constexpr int kClientWidth = 8040;
 constexpr int kClientHeight = 10545;
 constexpr const char* kWhere = "Form4";
-// Characters moved into the editor at a time; small enough that one piece takes well under a
-// second, large enough that an ordinary script arrives in one piece when the window opens.
-constexpr qsizetype kPieceChars = 1 << 18;
-// From this many lines on, an editor is emptied by replacing its document.
-constexpr int kFreshDocumentBlocks = 10000;
+// Bytes moved into the editor at a time: a few milliseconds of work, and an ordinary script
+// arrives in one piece when the window opens.
+constexpr qsizetype kPieceBytes = 1 << 20;
+// Bytes searched by find and replace between two answers of the window.
+constexpr qsizetype kSliceBytes = 4 << 20;
+// A run lets the window answer at least this often (milliseconds), and whenever the bar moves.
+constexpr qint64 kRunYieldMs = 15;
 
 }  // namespace
 
@@ -59,8 +60,8 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
 
   Frame1 = platform::MakeFrame(this, "Frame1", "Preview SQL Commands Before Execution", 120, 120,
                                7800, 6975);
-  RichTextBox1 = platform::Place(new QPlainTextEdit(Frame1), "RichTextBox1", 240, 300, 7335, 6495);
-  RichTextBox1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  RichTextBox1 =
+      platform::Place(new transfer::ScriptEditor(Frame1), "RichTextBox1", 240, 300, 7335, 6495);
   PushButton3 =
       platform::MakeButton(this, "PushButton3", "Execute SQL Commands Now", 120, 7210, 3840, 405);
   PushButton1 =
@@ -89,8 +90,6 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
     pointer_->watch(w, Hover::Background);
   }
 
-  connect(RichTextBox1->document(), &QTextDocument::contentsChange, this,
-          [this](int, int, int) { editorChanged(); });
   connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
   connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
   connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
@@ -99,7 +98,9 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
   Form_Load();
 }
 
-Form4::~Form4() = default;
+Form4::~Form4() {
+  if (expected_ > 0) transfer::buffers::Discard();
+}
 
 void Form4::Form_Load() {
   ErrorTrap trap(kWhere, "Form_Load", this);
@@ -110,86 +111,127 @@ void Form4::Form_Load() {
 }
 
 void Form4::AppendCommand(const QString& command) {
-  if (edited_) {
-    text_ = editorText();
-    loaded_ = text_.size();
-    edited_ = false;
+  appendLine(transfer::WithCrLf(command).toUtf8());
+}
+
+void Form4::AppendCommandUtf8(std::string_view command) {
+  const QByteArrayView bytes(command.data(), static_cast<qsizetype>(command.size()));
+  // A line break inside, or bytes that are not UTF-8, take the way through QString, which
+  // writes them as every other way into the editor does.
+  if (bytes.contains('\r') || bytes.contains('\n') || !bytes.isValidUtf8()) {
+    AppendCommand(QString::fromUtf8(bytes));
+    return;
   }
-  text_ += transfer::WithCrLf(command);
-  text_ += QLatin1String("\r\n");
-  if (isVisible()) scheduleLoading();
+  appendLine(bytes);
+}
+
+void Form4::appendLine(QByteArrayView utf8) {
+  QByteArray& to = afterRun_ ? *afterRun_ : pending_;
+  to.reserve(to.size() + utf8.size() + 2);
+  to.append(utf8);
+  to.append("\r\n", 2);
+  if (afterRun_) return;
+  if (isVisible()) {
+    scheduleLoading();
+  } else if (pendingAt_ == 0 && pending_.size() >= kPieceBytes &&
+             pending_.size() < 2 * kPieceBytes) {
+    // While the script is being built the editor takes it a megabyte at a time, so no second
+    // copy of a large script is ever held.
+    makeRoomWhenReady();
+    RichTextBox1->setUndoCollection(false);
+    RichTextBox1->appendUtf8(pending_);
+    RichTextBox1->setUndoCollection(true);
+    pending_.resize(0);
+  }
+}
+
+void Form4::ExpectBytes(long long bytes) {
+  if (bytes <= 0 || running_ || replacing_) return;
+  prepareRoom(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
+}
+
+void Form4::prepareRoom(long long total) {
+  // The room is made once memory for it is ready, so the window never waits for it.
+  expected_ = total;
+  transfer::buffers::Prepare(static_cast<std::size_t>(total));
+}
+
+void Form4::makeRoomWhenReady() {
+  if (expected_ == 0 || !transfer::buffers::Ready()) return;
+  RichTextBox1->reserve(expected_);
+  expected_ = 0;
+  // Left over when the editor had already grown past it.
+  transfer::buffers::Discard();
 }
 
 void Form4::AddJob(std::unique_ptr<transfer::ScriptJob> job) {
   if (job) jobs_.push_back(std::move(job));
 }
 
-bool Form4::loading() const { return !edited_ && loaded_ < text_.size(); }
-
-QString Form4::editorText() const {
-  // The raw text keeps every character as typed (the plain-text view would turn non-breaking
-  // spaces into blanks); blocks are separated by the paragraph separator.
-  QString raw = RichTextBox1->document()->toRawText();
-  const QChar* data = raw.constData();
-  const qsizetype n = raw.size();
-  QString out;
-  out.reserve(n + n / 32 + 16);
-  qsizetype from = 0;
-  for (qsizetype i = 0; i < n; ++i) {
-    if (data[i] != QChar(QChar::ParagraphSeparator)) continue;
-    out.append(data + from, i - from);
-    out.append(QLatin1String("\r\n"));
-    from = i + 1;
-  }
-  out.append(data + from, n - from);
-  return out;
-}
-
 QString Form4::Script() const {
-  if (!edited_) return text_;
-  return editorText();
+  QString text = RichTextBox1->text();
+  if (loading()) text += QString::fromUtf8(QByteArrayView(pending_).sliced(pendingAt_));
+  // Typed or inserted text may hold a lone CR or LF; the editor ends lines there too.
+  return transfer::WithCrLf(text);
 }
 
-void Form4::SetScript(const QString& script, bool crLfOnly) {
-  text_ = crLfOnly ? script : transfer::WithCrLf(script);
-  loaded_ = 0;
-  edited_ = false;
-  emptyEditor();
+void Form4::SetScript(const QString& script) { setScriptUtf8(transfer::WithCrLf(script).toUtf8()); }
+
+void Form4::setScriptUtf8(QByteArray script) {
+  if (running_ || replacing_) {
+    // The run reads the editor's lines where they lie; the new text waits for its end.
+    afterRun_ = std::move(script);
+    return;
+  }
+  RichTextBox1->clearAll();
+  pending_ = std::move(script);
+  pendingAt_ = 0;
+  if (pending_.size() > kPieceBytes) prepareRoom(pending_.size());
   if (isVisible()) loadNextPiece();
 }
 
-void Form4::emptyEditor() {
-  // Clearing a large document removes every line with the notifications that go with it; a
-  // fresh document takes its place instead and the old one is freed, about a third faster.
-  QTextDocument* old = RichTextBox1->document();
-  if (old->blockCount() < kFreshDocumentBlocks) {
-    filling_ = true;
-    RichTextBox1->clear();
-    filling_ = false;
-    return;
+bool Form4::ReplaceInScript(const QString& find, const QString& replacement,
+                            const std::function<bool()>& pause) {
+  if (running_ || replacing_ || find.isEmpty()) return false;
+  QPointer<Form4> self(this);
+  if (!finishLoading(pause) || !self) return false;
+  replacing_ = true;
+  const bool readOnly = RichTextBox1->isReadOnly();
+  RichTextBox1->setReadOnly(true);
+  // The editor does not change while it is searched (read-only, nothing loading, SetScript
+  // waits), so its bytes are read in place.
+  const std::string_view text = RichTextBox1->utf8();
+  transfer::StepwiseReplace replace(
+      QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())), find.toUtf8(),
+      replacement.toUtf8());
+  bool finished = true;
+  while (replace.step(kSliceBytes)) {
+    if (!pause() || !self) {
+      finished = false;
+      break;
+    }
   }
-  auto* doc = new QTextDocument(RichTextBox1);
-  doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
-  doc->setDefaultFont(old->defaultFont());
-  doc->setDocumentMargin(old->documentMargin());
-  // The editor would delete a document it owns as it lets go of it; the old one is kept out
-  // of its hands and freed here.
-  old->setParent(nullptr);
-  filling_ = true;
-  RichTextBox1->setDocument(doc);
-  filling_ = false;
-  connect(doc, &QTextDocument::contentsChange, this, [this](int, int, int) { editorChanged(); });
-  delete old;
+  if (!self) return false;
+  replacing_ = false;
+  RichTextBox1->setReadOnly(readOnly);
+  const bool changed = finished && replace.changed();
+  // Nothing matched: the editor keeps its text, its caret and its undo history.
+  if (changed) setScriptUtf8(replace.take());
+  if (afterRun_) {
+    QByteArray waiting = std::move(*afterRun_);
+    afterRun_.reset();
+    setScriptUtf8(std::move(waiting));
+  }
+  return changed;
 }
 
-void Form4::editorChanged() {
-  if (filling_) return;
-  edited_ = true;
-  // Someone replaced the text while pieces were still arriving: the editor is theirs now.
-  if (RichTextBox1->isReadOnly()) {
-    RichTextBox1->setReadOnly(false);
-    RichTextBox1->setUndoRedoEnabled(true);
+bool Form4::finishLoading(const std::function<bool()>& pause) {
+  QPointer<Form4> self(this);
+  while (self && loading()) {
+    loadNextPiece();
+    if (loading() && !pause()) return false;
   }
+  return self;
 }
 
 void Form4::showEvent(QShowEvent* event) {
@@ -208,32 +250,32 @@ void Form4::scheduleLoading() {
 }
 
 void Form4::loadNextPiece() {
-  if (!loading()) return;
-  qsizetype end = loaded_ + kPieceChars;
-  if (end >= text_.size()) {
-    end = text_.size();
+  if (!loading() || replacing_) return;
+  qsizetype end = pendingAt_ + kPieceBytes;
+  if (end >= pending_.size()) {
+    end = pending_.size();
   } else {
-    // Pieces end after a line break so no line is split between two of them.
-    qsizetype lf = text_.indexOf(QLatin1Char('\n'), end);
-    end = lf < 0 ? text_.size() : lf + 1;
+    // Pieces end after a line break so no line or character is split between two of them.
+    qsizetype lf = pending_.indexOf('\n', end);
+    end = lf < 0 ? pending_.size() : lf + 1;
   }
-  bool first = loaded_ == 0;
-  RichTextBox1->setUndoRedoEnabled(false);
+  const bool first = RichTextBox1->length() == 0;
   // The user types into the editor once it holds the whole script, not between pieces.
-  RichTextBox1->setReadOnly(true);
-  filling_ = true;
-  QTextCursor cursor(RichTextBox1->document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(QStringView(text_).mid(loaded_, end - loaded_).toString());
-  filling_ = false;
-  loaded_ = end;
-  if (first) RichTextBox1->moveCursor(QTextCursor::Start);
+  RichTextBox1->setUndoCollection(false);
+  if (!running_) RichTextBox1->setReadOnly(true);
+  makeRoomWhenReady();
+  RichTextBox1->appendUtf8(pending_.constData() + pendingAt_, end - pendingAt_);
+  pendingAt_ = end;
+  if (first) RichTextBox1->goToStart();
   if (loading()) {
-    scheduleLoading();
+    if (isVisible()) scheduleLoading();
     return;
   }
-  RichTextBox1->setReadOnly(false);
-  RichTextBox1->setUndoRedoEnabled(true);
+  pending_ = QByteArray();
+  pendingAt_ = 0;
+  RichTextBox1->emptyUndoBuffer();
+  RichTextBox1->setUndoCollection(true);
+  if (!running_) RichTextBox1->setReadOnly(false);
 }
 
 void Form4::done(int result) {
@@ -243,6 +285,8 @@ void Form4::done(int result) {
 }
 
 void Form4::PushButton1_Click() {
+  // The run reads the script where it lies; it cannot change under it.
+  if (running_) return;
   ErrorTrap trap(kWhere, "PushButton1_Click", this);
   trap.step(100, [&] {
     Form5 dialog(*this);
@@ -305,7 +349,31 @@ void Form4::PushButton3_Click() {
     ErrorTrap trap(kWhere, "PushButton3_Click", this);
     trap.step(100, [&] { pointer_->setWait(); });
   }
-  const QString script = Script();
+  QElapsedTimer sinceYield;
+  sinceYield.start();
+  int shownPercent = -1;
+  auto progress = [&](int percent) {
+    if (!self) return false;
+    // Answering the window before each of a million lines would cost more than the lines.
+    if (percent != shownPercent || sinceYield.elapsed() >= kRunYieldMs) {
+      ProgressBar1->setValue(percent);
+      shownPercent = percent;
+      platform::DoEvents();
+      sinceYield.restart();
+    }
+    return self && !stopRequested_ && !app.ending();
+  };
+  // The run reads the lines in the editor; the editor holds them all first, and nobody changes
+  // them until the run has ended.
+  if (!finishLoading([&] { return progress(0); })) {
+    if (self) {
+      running_ = false;
+      pointer_->setNormal();
+    }
+    return;
+  }
+  RichTextBox1->setReadOnly(true);
+  PushButton1->setEnabled(false);
   auto target = transfer::ScriptTarget(m_SendType);
   // The jobs leave the window for the run, so nothing the run uses goes with a discarded window.
   std::vector<std::unique_ptr<transfer::ScriptJob>> jobs = std::move(jobs_);
@@ -313,22 +381,24 @@ void Form4::PushButton3_Click() {
   std::vector<transfer::ScriptJob*> runJobs;
   for (auto& j : jobs) runJobs.push_back(j.get());
 
-  auto progress = [&](int percent) {
-    if (!self) return false;
-    ProgressBar1->setValue(percent);
-    platform::DoEvents();
-    return self && !stopRequested_ && !app.ending();
-  };
-  // While the server works on a line the window answers too (running_ keeps a second run
-  // from starting); a stop takes effect after that line.
+  const transfer::EditorLines lines(RichTextBox1);
+  // While the server works on a line the window answers too (running_ keeps a second run from
+  // starting); a stop takes effect after that line. The database keeps its own copy of a line.
   auto waiting = [&] {
     if (self) platform::DoEvents();
   };
   transfer::ScriptOutcome outcome =
-      transfer::ExecuteScript(script, target, runJobs, progress, waiting);
+      transfer::ExecuteScript(lines, target, runJobs, progress, waiting);
 
   if (!self) return;
   running_ = false;
+  PushButton1->setEnabled(true);
+  RichTextBox1->setReadOnly(false);
+  if (afterRun_) {
+    QByteArray waiting = std::move(*afterRun_);
+    afterRun_.reset();
+    setScriptUtf8(std::move(waiting));
+  }
   for (auto& j : jobs_) jobs.push_back(std::move(j));
   jobs_ = std::move(jobs);
   pointer_->setNormal();

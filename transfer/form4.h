@@ -9,22 +9,32 @@
 //   platform::ShowModal(form);
 //   if (platform::Application::current().ending()) return;
 //
-// The user may edit, find and replace (Form5), save, copy or execute the script. A run that
-// reaches the end sets ScriptExecuted, says "Transfer finished." and closes the window (it stays
-// open when there are notes to read); a failing line stops the run and is shown with the
-// database's message in Notes. Closing the window during a run stops the run after the current
-// line. Each window is used once: closing it discards its script.
+// The user may edit, find and replace (Form5), save, copy or execute the script. The script's
+// only copy is the editor's (see script_editor.h): execution, save, copy and find and replace read
+// it there. A run that reaches the end sets ScriptExecuted, says "Transfer finished." and closes
+// the window (it stays open when there are notes to read); a failing line stops the run and is
+// shown with the database's message in Notes. While a run reads the editor, the editor is
+// read-only and find and replace waits, so what runs is what the user sees. Closing the window
+// during a run stops the run after the current line. Each window is used once: closing it
+// discards its script.
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "transfer/script_job.h"
 
 class QGroupBox;
 class QPlainTextEdit;
+namespace transfer {
+class ScriptEditor;
+}
 class QProgressBar;
 class QPushButton;
 
@@ -57,21 +67,31 @@ class Form4 : public QDialog {
   qint16 m_SendType = 0;  // 0 FoxPro script, 1 MySQL script, other: runs nothing, succeeds
 
   // Adds one command as one line of the script. A line break inside the command (CR LF, CR or
-  // LF) starts a new line. Cheap: the text is kept aside and reaches the editor when the window
-  // is shown, in pieces, so a million lines never freeze the window.
+  // LF) starts a new line. Cheap: the text goes into the editor a megabyte at a time, and while
+  // the window is shown in pieces between events, so a million lines never freeze the window.
   void AppendCommand(const QString& command);
+  // The same for a command in UTF-8, without a detour through QString.
+  void AppendCommandUtf8(std::string_view command);
+  // About this many more bytes of commands will be appended: the editor makes room for them at
+  // once, instead of growing (and copying what it holds) many times over.
+  void ExpectBytes(long long bytes);
   // Attaches per-table work run during execution.
   void AddJob(std::unique_ptr<transfer::ScriptJob> job);
-  // The script as it stands, lines joined by CR LF (what execution, save and copy read).
+  // The script as it stands, lines joined by CR LF (what save and copy read).
   QString Script() const;
-  // Replaces the whole script (find and replace writes back through this). crLfOnly says the
-  // text has no line break other than CR LF already, which spares a pass over it.
-  void SetScript(const QString& script, bool crLfOnly = false);
+  // Replaces the whole script. During a run the new text waits until the run has ended.
+  void SetScript(const QString& script);
+  // Replaces every occurrence of find (exact, case-sensitive, not overlapping) in the whole
+  // script, a slice at a time: pause() is called between slices, and returning false abandons
+  // the replacement, leaving the script as it was. Returns whether anything was replaced.
+  // Nothing is replaced during a run.
+  bool ReplaceInScript(const QString& find, const QString& replacement,
+                       const std::function<bool()>& pause);
 
   // True while "Execute SQL Commands Now" runs.
   bool running() const { return running_; }
-  // True while text set aside by AppendCommand or SetScript is still being moved into the editor.
-  bool loading() const;
+  // True while text from AppendCommand or SetScript is still being moved into the editor.
+  bool loading() const { return pendingAt_ < pending_.size(); }
 
   void Form_Load();
   void PushButton1_Click();  // "Find and Replace"
@@ -80,7 +100,7 @@ class Form4 : public QDialog {
   void PushButton4_Click();  // "Copy SQL Commands To Clipboard"
 
   QGroupBox* Frame1;
-  QPlainTextEdit* RichTextBox1;
+  transfer::ScriptEditor* RichTextBox1;
   QPushButton* PushButton3;
   QPushButton* PushButton1;
   QPushButton* PushButton2;
@@ -99,21 +119,23 @@ class Form4 : public QDialog {
 
  private:
   void loadNextPiece();
-  void emptyEditor();
   void scheduleLoading();
-  void editorChanged();
-  QString editorText() const;
+  void setScriptUtf8(QByteArray script);
+  void appendLine(QByteArrayView utf8);
+  void prepareRoom(long long totalBytes);
+  void makeRoomWhenReady();
+  // Moves the rest of the text into the editor, a piece per pause(); false if pause() said stop.
+  bool finishLoading(const std::function<bool()>& pause);
 
   platform::WindowPointer* pointer_;
   std::vector<std::unique_ptr<transfer::ScriptJob>> jobs_;
-  // The script with CR LF line breaks. It is what Script() returns until the user edits the
-  // editor (edited_), so reading a large unedited script costs nothing; loaded_ says how much
-  // of it the editor holds already.
-  QString text_;
-  qsizetype loaded_ = 0;
-  bool edited_ = false;
-  bool filling_ = false;   // the window itself is changing the editor's text
+  // Text on its way into the editor: pending_ from pendingAt_ on, UTF-8 with CR LF breaks.
+  QByteArray pending_;
+  qsizetype pendingAt_ = 0;
+  std::optional<QByteArray> afterRun_;  // a SetScript made during a run
+  long long expected_ = 0;              // bytes the editor makes room for once memory is ready
   bool loadScheduled_ = false;
+  bool replacing_ = false;  // ReplaceInScript is reading the editor's bytes
   bool running_ = false;
   bool executing_ = false;  // PushButton3_Click has not returned yet, message boxes included
   bool stopRequested_ = false;

@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QStringMatcher>
 #include <limits>
 
 #include "platform/application.h"
@@ -24,32 +23,30 @@ namespace {
 constexpr int kClientWidth = 8040;
 constexpr int kClientHeight = 1590;
 constexpr const char* kWhere = "Form5";
-// Characters searched between two answers of the window: a few milliseconds of work.
-constexpr qsizetype kSliceChars = 1 << 20;
 
 }  // namespace
 
 QString transfer::ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
-  StepwiseReplace replace(text, find, replacement);
+  StepwiseReplace replace(text.toUtf8(), find.toUtf8(), replacement.toUtf8());
   while (replace.step(std::numeric_limits<qsizetype>::max() / 2)) {
   }
-  return replace.take();
+  return QString::fromUtf8(replace.take());
 }
 
-transfer::StepwiseReplace::StepwiseReplace(QString text, QString find, QString replacement)
+transfer::StepwiseReplace::StepwiseReplace(QByteArray text, QByteArray find, QByteArray replacement)
     : text_(std::move(text)),
       find_(std::move(find)),
       replacement_(std::move(replacement)),
-      matcher_(find_, Qt::CaseSensitive) {}
+      matcher_(find_) {}
 
-bool transfer::StepwiseReplace::step(qsizetype chars) {
+bool transfer::StepwiseReplace::step(qsizetype bytes) {
   if (find_.isEmpty()) return false;
   const qsizetype n = text_.size();
   if (scanned_ >= n) return false;
   // Matches starting before `limit` are this slice's; the view reaches one match length
   // further so that a match crossing the limit is seen whole.
-  const qsizetype limit = chars >= n - scanned_ ? n : scanned_ + chars;
-  const QStringView view = QStringView(text_).left(std::min(n, limit + find_.size() - 1));
+  const qsizetype limit = bytes >= n - scanned_ ? n : scanned_ + bytes;
+  const QByteArrayView view = QByteArrayView(text_).first(std::min(n, limit + find_.size() - 1));
   qsizetype at = matcher_.indexIn(view, scanned_);
   while (at >= 0 && at < limit) {
     if (matches_ == 0) {
@@ -58,7 +55,7 @@ bool transfer::StepwiseReplace::step(qsizetype chars) {
       result_.reserve(n + (replacement_.size() > find_.size() ? n / 8 : 0));
     }
     ++matches_;
-    result_.append(QStringView(text_).mid(from_, at - from_));
+    result_.append(QByteArrayView(text_).sliced(from_, at - from_));
     result_.append(replacement_);
     from_ = at + find_.size();
     at = matcher_.indexIn(view, from_);
@@ -68,9 +65,9 @@ bool transfer::StepwiseReplace::step(qsizetype chars) {
   return scanned_ < n;
 }
 
-QString transfer::StepwiseReplace::take() {
+QByteArray transfer::StepwiseReplace::take() {
   if (matches_ == 0) return std::move(text_);
-  result_.append(QStringView(text_).mid(from_));
+  result_.append(QByteArrayView(text_).sliced(from_));
   from_ = text_.size();
   return std::move(result_);
 }
@@ -136,23 +133,19 @@ void Form5::PushButton3_Click() {
   trap.step(102, [&] {
     QPointer<Form5> self(this);
     auto& app = platform::Application::current();
-    transfer::StepwiseReplace replace(preview_.Script(), Text1->text(), Text2->text());
-    // A slice takes a few milliseconds; the window answers between slices. The buttons wait
-    // meanwhile, so a second click cannot start a second replacement.
+    // The window answers between slices. The buttons wait meanwhile, so a second click cannot
+    // start a second replacement; closing the dialog abandons it.
     PushButton3->setEnabled(false);
     PushButton1->setEnabled(false);
-    while (replace.step(kSliceChars)) {
+    bool abandoned = false;
+    preview_.ReplaceInScript(Text1->text(), Text2->text(), [&] {
       platform::DoEvents();
-      if (!self || !isVisible() || app.ending()) return;
-    }
+      abandoned = !self || !isVisible() || app.ending();
+      return !abandoned;
+    });
+    if (abandoned || !self) return;
     PushButton3->setEnabled(true);
     PushButton1->setEnabled(true);
-    // Nothing matched: the preview keeps its text, its caret and its undo history.
-    // The script has CR LF breaks only; so has the result unless a box holds a line break.
-    const bool crLfOnly =
-        !Text1->text().contains(QLatin1Char('\r')) && !Text1->text().contains(QLatin1Char('\n')) &&
-        !Text2->text().contains(QLatin1Char('\r')) && !Text2->text().contains(QLatin1Char('\n'));
-    if (replace.changed()) preview_.SetScript(replace.take(), crLfOnly);
     finished = true;
   });
   if (!finished) return;

@@ -4,9 +4,10 @@
 // closes, so each opening starts with both boxes empty.
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayMatcher>
 #include <QDialog>
 #include <QString>
-#include <QStringMatcher>
 #include <array>
 
 class Form4;
@@ -29,23 +30,24 @@ namespace transfer {
 // empty.
 QString ReplaceAll(const QString& text, const QString& find, const QString& replacement);
 
-// The same replacement done a slice of the text at a time, so a window can answer between
-// slices of a script of a million lines. A match that straddles two slices is found whole.
+// The same replacement on UTF-8 text, done a slice at a time so a window can answer between
+// slices of a script of a million lines. A match that straddles two slices is found whole. (A
+// UTF-8 text matches only at whole characters, so bytes give what characters would.)
 class StepwiseReplace {
  public:
-  StepwiseReplace(QString text, QString find, QString replacement);
-  // Searches up to `chars` more characters of the text; false once the whole text is done.
-  bool step(qsizetype chars);
+  StepwiseReplace(QByteArray text, QByteArray find, QByteArray replacement);
+  // Searches up to `bytes` more bytes of the text; false once the whole text is done.
+  bool step(qsizetype bytes);
   bool changed() const { return matches_ > 0; }
   // The text with every occurrence replaced; call once step() returned false.
-  QString take();
+  QByteArray take();
 
  private:
-  QString text_;
-  QString find_;
-  QString replacement_;
-  QStringMatcher matcher_;
-  QString result_;
+  QByteArray text_;
+  QByteArray find_;
+  QByteArray replacement_;
+  QByteArrayMatcher matcher_;
+  QByteArray result_;
   qsizetype from_ = 0;     // the text before this is done
   qsizetype scanned_ = 0;  // no match starts before this
   long long matches_ = 0;

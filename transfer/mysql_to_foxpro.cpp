@@ -161,6 +161,10 @@ constexpr long long kFoxproFileLimit = 2147483647;  // bytes of a .dbf or .fpt F
 constexpr long long kMemoBlock = 64;                // block size of the memo files the engine makes
 constexpr long long kMemoBlockHeader = 8;
 constexpr std::size_t kExampleCharacters = 40;
+// After this many rows a table's line length is known well enough to tell how long the rest
+// will be; a little more is announced than the average makes, so the room suffices.
+constexpr long long kRowsBeforeEstimate = 2000;
+constexpr long long kEstimateMarginPercent = 103;
 
 // Bytes of the .dbf a table of memo/blob columns and `rows` rows takes.
 long long DbfBytes(std::size_t columns, long long rows) {
@@ -333,6 +337,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     const std::string prefix = "INSERT INTO " + *inserted + " VALUES(";
     hooks.progress(0, total);
     long long done = 0;
+    long long rowBytes = 0;
     try {
       rows.open("SELECT * FROM " + source, mysql, ado::adOpenForwardOnly, ado::adLockReadOnly);
       if (std::size_t(rows.fieldCount()) != fieldCount)
@@ -370,6 +375,9 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
         rows.moveNext();
         // Rows added meanwhile may outnumber the count; the bar stops at its end.
         ++done;
+        rowBytes += static_cast<long long>(command.size()) + 2;
+        if (done == kRowsBeforeEstimate && hooks.expect && total > done)
+          hooks.expect(rowBytes / done * (total - done) * kEstimateMarginPercent / 100);
         hooks.progress(std::min(done, total), total);
       }
       rows.close();
@@ -494,9 +502,8 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
         view.List2.addItem(QString::fromStdString(lowercase(t)));
         listTouched = true;
       };
-      hooks.command = [&](std::string_view c) {
-        form->AppendCommand(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
-      };
+      hooks.command = [&](std::string_view c) { form->AppendCommandUtf8(c); };
+      hooks.expect = [&](long long bytes) { form->ExpectBytes(bytes); };
       try {
         hooks.report = [&](const std::string& report) {
           // Notes shows what the target will hold differently before anything runs.

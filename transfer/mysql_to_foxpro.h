@@ -69,6 +69,10 @@ struct FoxproScriptHooks {
   // Receives each command, one line's worth, without a line break. The view is valid only
   // during the call.
   std::function<void(std::string_view command)> command;
+  // Optional: about this many more bytes of commands are coming (told once a table's first
+  // rows show how long its lines are), so the receiver can make room once instead of growing
+  // step by step.
+  std::function<void(long long bytes)> expect;
   // Optional: receives the report once the script is built. Without it the values are not
   // examined (a table left out is still reported in the summary).
   std::function<void(const std::string& report)> report;

@@ -13,26 +13,26 @@ namespace {
 
 const QString kLineBreak = QStringLiteral("\r\n");
 
-std::string toUtf8(QStringView text) {
-  QByteArray bytes = text.toUtf8();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
-ScriptLines::ScriptLines(QString text) : ScriptLines(std::move(text), {}) {}
+ScriptLines::ScriptLines(const QString& text) : ScriptLines(text, {}) {}
 
-ScriptLines::ScriptLines(QString text, const std::function<bool()>& pause)
-    : text_(std::move(text)) {
+ScriptLines::ScriptLines(const QString& text, const std::function<bool()>& pause)
+    : text_(text.toUtf8()) {
   if (text_.isEmpty()) return;
   constexpr qsizetype kStretch = 1 << 20;
+  const QByteArrayView lineBreak("\r\n");
   starts_.push_back(0);
   qsizetype from = 0;
   qsizetype nextPause = kStretch;
   while (true) {
-    qsizetype at = text_.indexOf(kLineBreak, from);
+    qsizetype at = text_.indexOf(lineBreak, from);
     if (at < 0) break;
-    from = at + kLineBreak.size();
+    from = at + lineBreak.size();
     starts_.push_back(from);
     if (pause && from >= nextPause) {
       nextPause = from + kStretch;
@@ -44,11 +44,11 @@ ScriptLines::ScriptLines(QString text, const std::function<bool()>& pause)
   }
 }
 
-QStringView ScriptLines::line(qsizetype index) const {
+std::string_view ScriptLines::line(qsizetype index) const {
   qsizetype start = starts_[static_cast<std::size_t>(index)];
   qsizetype end =
       index + 1 < size() ? starts_[static_cast<std::size_t>(index + 1)] - 2 : text_.size();
-  return QStringView(text_).mid(start, end - start);
+  return {text_.constData() + start, static_cast<std::size_t>(end - start)};
 }
 
 QString WithCrLf(const QString& text) {
@@ -130,21 +130,31 @@ ScriptOutcome ExecuteScript(const QString& script,
                             const std::vector<ScriptJob*>& jobs,
                             const std::function<bool(int percent)>& progress,
                             const std::function<void()>& waiting) {
-  ScriptOutcome out;
   const ScriptLines lines(script, [&] { return progress(0); });
   if (!lines.complete()) {
+    ScriptOutcome out;
     out.end = ScriptOutcome::End::Stopped;
     return out;
   }
-  const qsizetype count = lines.size();
+  return ExecuteScript(lines, connectionString, jobs, progress, waiting);
+}
+
+ScriptOutcome ExecuteScript(const ScriptSource& lines,
+                            const std::function<std::string()>& connectionString,
+                            const std::vector<ScriptJob*>& jobs,
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting) {
+  ScriptOutcome out;
+  const qsizetype count = lines.lineCount();
   std::vector<bool> ran(jobs.size(), false);
+  std::size_t pendingJobs = jobs.size();
   std::unique_ptr<ado::Connection> cn;
   qsizetype current = -1;
 
   auto fail = [&](const QString& error) {
     out.end = ScriptOutcome::End::Failed;
     out.hasFailingLine = current >= 0;
-    if (out.hasFailingLine) out.failingLine = lines.line(current).toString();
+    if (out.hasFailingLine) out.failingLine = fromUtf8(lines.line(current));
     out.error = error;
   };
   auto replacedNote = [&] {
@@ -179,19 +189,23 @@ ScriptOutcome ExecuteScript(const QString& script,
       return out;
     }
     current = i;
-    QStringView line = lines.line(i);
-    if (line.isEmpty()) continue;
-    std::string command = toUtf8(line);
+    const std::string_view line = lines.line(i);
+    if (line.empty()) continue;
     try {
-      cn->execute(command);
+      cn->execute(line);
       ++out.commandsRun;
     } catch (...) {
       fail(platform::CurrentExceptionDescription());
       replacedNote();
       return out;
     }
+    if (pendingJobs == 0) continue;
+    // A job yields to the window, which may let go of the lines; the jobs after it compare
+    // against a copy.
+    const std::string command(line);
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (ran[j] || !jobs[j]->runsAfter(command)) continue;
+      --pendingJobs;
       ran[j] = true;
       std::vector<std::string> jobNotes;
       // The job's own progress fills the stretch of the bar between this line and the next.

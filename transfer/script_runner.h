@@ -8,32 +8,44 @@
 // ends the run; what ran before stays in effect (no transaction).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "transfer/script_job.h"
 
 namespace transfer {
 
-// The lines of a script, read once. Keeps its own copy of the text and where each line starts,
-// so a million lines cost a few megabytes beyond the text itself.
-class ScriptLines {
+// Where a run reads its lines: UTF-8 text, one command per line.
+class ScriptSource {
  public:
-  explicit ScriptLines(QString text);  // empty text: no lines
+  virtual ~ScriptSource() = default;
+  virtual qsizetype lineCount() const = 0;
+  // Line `index` without its line break; valid until the next call.
+  virtual std::string_view line(qsizetype index) const = 0;
+};
+
+// The lines of a script held as a string, split at CR LF, read once. Keeps the text as UTF-8
+// and where each line starts, so a million lines cost a few megabytes beyond the text itself.
+class ScriptLines : public ScriptSource {
+ public:
+  explicit ScriptLines(const QString& text);  // empty text: no lines
   // The same, calling pause() after every stretch of about a million characters so a window
   // can answer while a long script is indexed; pause() returning false stops the indexing
   // (complete() is then false).
-  ScriptLines(QString text, const std::function<bool()>& pause);
+  ScriptLines(const QString& text, const std::function<bool()>& pause);
   bool complete() const { return complete_; }
   qsizetype size() const { return static_cast<qsizetype>(starts_.size()); }
-  QStringView line(qsizetype index) const;
+  qsizetype lineCount() const override { return size(); }
+  std::string_view line(qsizetype index) const override;
 
  private:
-  QString text_;
+  QByteArray text_;
   std::vector<qsizetype> starts_;
   bool complete_ = true;
 };
@@ -74,6 +86,12 @@ struct ScriptOutcome {
 //   effect after the line or job that was running.
 // - waiting: given to the target connection (ado::Connection::setWaiting), so the window answers
 //   while the server works on a line or on a job's rows; empty: those calls block.
+ScriptOutcome ExecuteScript(const ScriptSource& script,
+                            const std::function<std::string()>& connectionString,
+                            const std::vector<ScriptJob*>& jobs,
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting = {});
+// The same for a script held as a string (lines split at CR LF); indexing it reports progress 0.
 ScriptOutcome ExecuteScript(const QString& script,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,

@@ -115,11 +115,13 @@ class SingleByteConverter : public TextConverter {
   }
   int codePage() const override { return codePage_; }
   void toUtf8(std::string_view bytes, std::string& out) const override {
-    for (unsigned char c : bytes) {
-      if (c < 0x80)
-        out += char(c);
-      else
-        out += toUtf8_[c];
+    for (std::size_t i = 0; i < bytes.size();) {
+      if (std::size_t run = asciiPrefix(bytes.substr(i))) {
+        out.append(bytes.data() + i, run);
+        i += run;
+        continue;
+      }
+      out += toUtf8_[static_cast<unsigned char>(bytes[i++])];
     }
   }
   std::size_t fromUtf8(std::string_view utf8, std::string& out) const override {

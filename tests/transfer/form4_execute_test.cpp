@@ -24,6 +24,7 @@
 #include "support/scripted_dialogs.h"
 #include "support/table_rows.h"
 #include "transfer/form4.h"
+#include "transfer/script_editor.h"
 #include "transfer/script_job.h"
 
 using testing_support::UiTestEnvironment;
@@ -243,12 +244,26 @@ TEST_F(FoxproPreview, EditsDuringARunDoNotChangeWhatRuns) {
   Form4 form;
   form.AppendCommand("CREATE TABLE a (n I)");
   form.AppendCommand("CREATE TABLE b (n I)");
-  form.AddJob(std::make_unique<ActionJob>("a", "CREATE TABLE a (n I)",
-                                          [&](auto&) { form.SetScript("CREATE TABLE c (n I)"); }));
+  bool readOnly = false, replaceOffered = true, replaced = true;
+  form.AddJob(std::make_unique<ActionJob>("a", "CREATE TABLE a (n I)", [&](auto&) {
+    // The run reads the editor's lines: nobody may change them until it ends.
+    readOnly = form.RichTextBox1->isReadOnly();
+    replaceOffered = form.PushButton1->isEnabled();
+    replaced = form.ReplaceInScript("b", "d", [] { return true; });
+    form.SetScript("CREATE TABLE c (n I)");
+  }));
   whileOpen(env, form, [&] { form.PushButton3_Click(); });
+  EXPECT_TRUE(readOnly);
+  EXPECT_FALSE(replaceOffered);
+  EXPECT_FALSE(replaced);
   EXPECT_EQ(rows("b"), 0);
   EXPECT_EQ(rows("c"), -1);
+  EXPECT_EQ(rows("d"), -1);
   EXPECT_EQ(messages(), QStringList{"Transfer finished."});
+  // The text set during the run is there once it has ended.
+  EXPECT_EQ(form.Script(), "CREATE TABLE c (n I)");
+  EXPECT_FALSE(form.RichTextBox1->isReadOnly());
+  EXPECT_TRUE(form.PushButton1->isEnabled());
 }
 
 TEST_F(FoxproPreview, EndingTheProgramStopsTheRunWithoutAWord) {

@@ -2,18 +2,17 @@
 // writes, and the clipboard copy.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
+#include <QKeyEvent>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 
 #include "platform/pointer.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/form4.h"
+#include "transfer/script_editor.h"
 #include "transfer/script_file.h"
 
 using testing_support::Shown;
@@ -48,23 +47,33 @@ TEST(Form4Text, AppendedCommandsReadBackWithCrLfWhetherLoadedOrNot) {
   EXPECT_EQ(form.Script(), expected + "late\r\n");
 }
 
+// What a screen reader reads and types is the script: the editor's accessible text and
+// editable-text interfaces work on the same text save, copy and execution read.
 TEST(Form4Text, WhatTheUserTypesIsWhatTheScriptReads) {
   UiTestEnvironment env;
   Form4 form;
   form.AppendCommand("SELECT 1");
-  form.AppendCommand("SELECT 2");
+  form.AppendCommand("SELECT \u00e9");
   showAndLoad(form);
-  QTextCursor cursor(form.RichTextBox1->document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText("SELECT 3\n");
-  cursor.movePosition(QTextCursor::Start);
-  cursor.deleteChar();
-  cursor.insertText("D");
-  EXPECT_EQ(form.Script(), "DELECT 1\r\nSELECT 2\r\nSELECT 3\r\n");
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(form.RichTextBox1);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(a->textInterface(), nullptr);
+  ASSERT_NE(a->editableTextInterface(), nullptr);
+  const int count = a->textInterface()->characterCount();
+  EXPECT_EQ(a->textInterface()->text(0, count), "SELECT 1\r\nSELECT \u00e9\r\n");
+  a->editableTextInterface()->insertText(count, "SELECT 3\n");
+  a->editableTextInterface()->replaceText(0, 1, "D");
+  EXPECT_EQ(form.Script(), "DELECT 1\r\nSELECT \u00e9\r\nSELECT 3\r\n");
+  // Typed keys land where the caret is, with CR LF for Enter.
+  form.RichTextBox1->goToStart();
+  for (auto [key, text] : {std::pair{int(Qt::Key_X), QString("X")}, {int(Qt::Key_Return), "\r"}}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(form.RichTextBox1, &press);
+  }
+  EXPECT_EQ(form.Script(), "X\r\nDELECT 1\r\nSELECT \u00e9\r\nSELECT 3\r\n");
   form.AppendCommand("SELECT 4");
-  EXPECT_EQ(form.Script(), "DELECT 1\r\nSELECT 2\r\nSELECT 3\r\nSELECT 4\r\n");
   while (form.loading()) QCoreApplication::processEvents();
-  EXPECT_EQ(form.RichTextBox1->toPlainText(), "DELECT 1\nSELECT 2\nSELECT 3\nSELECT 4\n");
+  EXPECT_EQ(form.Script(), "X\r\nDELECT 1\r\nSELECT \u00e9\r\nSELECT 3\r\nSELECT 4\r\n");
 }
 
 TEST(Form4Text, LargeScriptArrivesInPiecesAndReadsWholeMeanwhile) {
@@ -77,15 +86,23 @@ TEST(Form4Text, LargeScriptArrivesInPiecesAndReadsWholeMeanwhile) {
     form.AppendCommand(line);
     expected += line + "\r\n";
   }
+  // Built without a window, the editor takes the script a megabyte at a time as it comes.
   form.show();
-  ASSERT_TRUE(form.loading());  // more than one piece
-  EXPECT_TRUE(form.RichTextBox1->isReadOnly());
+  EXPECT_FALSE(form.loading());
+  EXPECT_EQ(form.RichTextBox1->lineCount(), 60001);
   EXPECT_EQ(form.Script(), expected);
+  // A whole new text arrives in pieces while the window answers, and reads whole meanwhile.
+  const QString more = QString(expected).replace("some", "more");
+  form.SetScript(more);
+  ASSERT_TRUE(form.loading());
+  EXPECT_TRUE(form.RichTextBox1->isReadOnly());
+  EXPECT_EQ(form.Script(), more);
   // Replacing the whole text while pieces are still arriving starts over from the new text.
-  form.SetScript(QString(expected).replace("some", "more"));
+  const QString most = QString(expected).replace("some", "most");
+  form.SetScript(most);
   while (form.loading()) QCoreApplication::processEvents();
-  EXPECT_EQ(form.Script(), QString(expected).replace("some", "more"));
-  EXPECT_EQ(form.RichTextBox1->document()->blockCount(), 60001);
+  EXPECT_EQ(form.Script(), most);
+  EXPECT_EQ(form.RichTextBox1->lineCount(), 60001);
   EXPECT_FALSE(form.RichTextBox1->isReadOnly());
 }
 
@@ -99,19 +116,25 @@ TEST(Form4Text, ALargeLoadedScriptReplacedWholeReadsBackAndTakesEdits) {
     expected += line + "\r\n";
   }
   showAndLoad(form);
-  ASSERT_EQ(form.RichTextBox1->document()->blockCount(), 30001);
-  // The editor gets a fresh document for the new text, as find and replace writes it back.
+  ASSERT_EQ(form.RichTextBox1->lineCount(), 30001);
   const QString replaced = QString(expected).replace("Berlin", "Hamburg");
-  form.SetScript(replaced, true);
+  EXPECT_TRUE(form.ReplaceInScript("Berlin", "Hamburg", [] { return true; }));
   while (form.loading()) QCoreApplication::processEvents();
   EXPECT_EQ(form.Script(), replaced);
-  EXPECT_EQ(form.RichTextBox1->document()->blockCount(), 30001);
+  EXPECT_EQ(form.RichTextBox1->lineCount(), 30001);
   EXPECT_FALSE(form.RichTextBox1->isReadOnly());
-  // What the user types into the new document is what the script holds.
-  QTextCursor cursor(form.RichTextBox1->document()->findBlockByNumber(15000));
-  cursor.insertText("-- ");
+  // What the user types into the new text is what the script holds.
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(form.RichTextBox1);
+  ASSERT_NE(a, nullptr);
+  const int at = int(replaced.indexOf("INSERT INTO [t] VALUES (15000,"));
+  a->editableTextInterface()->insertText(at, "-- ");
   EXPECT_TRUE(form.Script().contains("\r\n-- INSERT INTO [t] VALUES (15000, 'Hamburg')\r\n"));
   EXPECT_EQ(form.Script().size(), replaced.size() + 3);
+  // Undo takes back the typing, not the loading.
+  form.RichTextBox1->SendScintilla(QsciScintillaBase::SCI_UNDO);
+  EXPECT_EQ(form.Script(), replaced);
+  form.RichTextBox1->SendScintilla(QsciScintillaBase::SCI_UNDO);
+  EXPECT_EQ(form.Script(), replaced);
 }
 
 TEST(Form4Save, FileIsTheTextPlusOneCrLfAndReplacesAnExistingOne) {

@@ -22,15 +22,18 @@ TEST(ReplaceAll, NonOverlappingLeftToRightAndNeverRescanned) {
 
 TEST(StepwiseReplace, AnySliceSizeGivesWhatOnePassGives) {
   struct Case {
-    QString text, find, replacement;
+    QByteArray text, find, replacement;
   } cases[] = {{"aaaaaaa", "aa", "b"},
+               {"caf\xc3\xa9 \xc3\xa9t\xc3\xa9", "\xc3\xa9", "e"},
                {"banana banana", "ana", "[ANA]"},
                {"x TEXT, y TEXT\r\nz TEXT", "TEXT", "VARCHAR(255)"},
                {"abcabcab", "cab", ""},
                {"no match here", "zz", "y"},
                {"TEXT", "TEXT", "t"}};
   for (const auto& c : cases) {
-    const QString whole = ReplaceAll(c.text, c.find, c.replacement);
+    const QByteArray whole = ReplaceAll(QString::fromUtf8(c.text), QString::fromUtf8(c.find),
+                                        QString::fromUtf8(c.replacement))
+                                 .toUtf8();
     for (qsizetype slice = 1; slice <= c.text.size() + 1; ++slice) {
       transfer::StepwiseReplace replace(c.text, c.find, c.replacement);
       int steps = 0;

@@ -78,10 +78,10 @@ TEST(ScriptLines, SplitAtCrLfOnly) {
   EXPECT_EQ(none.size(), 0);
   transfer::ScriptLines lines(QStringLiteral("a\r\nb\rc\nd\r\n\r\n"));
   ASSERT_EQ(lines.size(), 4);
-  EXPECT_EQ(lines.line(0).toString(), "a");
-  EXPECT_EQ(lines.line(1).toString(), "b\rc\nd");  // only CR LF separates commands
-  EXPECT_EQ(lines.line(2).toString(), "");
-  EXPECT_EQ(lines.line(3).toString(), "");
+  EXPECT_EQ(lines.line(0), "a");
+  EXPECT_EQ(lines.line(1), "b\rc\nd");  // only CR LF separates commands
+  EXPECT_EQ(lines.line(2), "");
+  EXPECT_EQ(lines.line(3), "");
 }
 
 TEST(ScriptLines, ALongScriptIsIndexedInStretchesAndCanBeStopped) {
@@ -95,8 +95,8 @@ TEST(ScriptLines, ALongScriptIsIndexedInStretchesAndCanBeStopped) {
   EXPECT_GE(pauses, 2);
   EXPECT_LE(pauses, 4);
   ASSERT_EQ(paused.size(), 300001);
-  EXPECT_EQ(paused.line(299999).toString(), "line9999");
-  EXPECT_EQ(paused.line(300000).toString(), "");
+  EXPECT_EQ(paused.line(299999), "line9999");
+  EXPECT_EQ(paused.line(300000), "");
   transfer::ScriptLines stopped(text, [] { return false; });
   EXPECT_FALSE(stopped.complete());
 }

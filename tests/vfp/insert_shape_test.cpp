@@ -30,7 +30,6 @@ struct Outcome {
 Outcome run(const std::string& dir, const std::vector<std::string>& setup,
             const std::vector<Line>& lines, bool fast) {
   for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
-  fs::create_directory(dir + "/sub");
   Outcome out;
   {
     vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir));
