@@ -213,6 +213,8 @@ class RecordSet {
             CursorType cursorType = adOpenForwardOnly, LockType lockType = adLockReadOnly);
   void close() { cursor_.reset(); }
   int state() const { return cursor_ ? adStateOpen : adStateClosed; }
+  // The open cursor behind the set, nullptr when closed: for a backend's own helpers.
+  Cursor* openCursor() const { return cursor_.get(); }
 
   int fieldCount() const;
   const FieldInfo& field(int index) const;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/dataaccess.h"
+#include "platform/foxpro_access.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
 
@@ -118,6 +119,7 @@ class FoxCursor : public Cursor {
   const std::vector<FieldInfo>& fields() const override { return fields_; }
   long long recordCount() const override { return result_->rowCount(); }
   bool eof() const override { return eof_; }
+  vfp::QueryResult& result() { return *result_; }
   void moveNext() override {
     if (eof_)
       throw DataAccessError("Either BOF or EOF is True, or the current record has been deleted.");
@@ -258,5 +260,12 @@ class FoxProBackend : public Backend {
 }  // namespace
 
 std::unique_ptr<Backend> makeFoxProBackend() { return std::make_unique<FoxProBackend>(); }
+
+vfp::QueryResult* foxproResultOf(RecordSet& rs) {
+  auto* cursor = dynamic_cast<FoxCursor*>(rs.openCursor());
+  return cursor ? &cursor->result() : nullptr;
+}
+
+Value fromEngineValue(const vfp::Value& v) { return toAdo(v); }
 
 }  // namespace ado

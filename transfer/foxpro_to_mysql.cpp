@@ -267,14 +267,8 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // A chunk per percent, so progress moves as it does with statements.
   std::unique_ptr<LocalRowLoad> load = LocalRowLoad::Start(
       target, table, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
-  auto nextRow = [&](ado::Value* row) {
-    if (rs.eof()) return false;
-    row[0] = ado::Value::fromInt(stats.rows);
-    for (int k = 0; k < int(fields.size()); ++k) row[k + 1] = rs.value(k);
-    ++stats.rows;
-    rs.moveNext();
-    return true;
-  };
+  std::unique_ptr<LocalRowLoad::Source> rows;
+  if (load) rows = LoadRowsOf(rs, stats.rows);
   auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
     firstRow = rows.front().asInt();
     for (std::size_t at = 0; at < rows.size(); at += w) {
@@ -292,7 +286,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   };
   while (load && !rs.eof()) {
     const long long loadedBefore = load->chunksLoaded();
-    load->send(nextRow, sendWithInserts);
+    load->send(*rows, sendWithInserts);
     stats.stored = stats.rows - stats.refused;
     // A chunk handed back reported its progress through the statements.
     if (progress && load->chunksLoaded() > loadedBefore)

@@ -9,8 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foxpro_access.h"
 #include "platform/mysql_session.h"
 #include "transfer/mysql_script.h"
+#include "vfp/database.h"
+#include "vfp/error.h"
+#include "vfp/table.h"
 
 namespace transfer {
 
@@ -32,35 +36,30 @@ bool RefusesLocalLoading(int code) {
          code == 2068 /* the client library rejected it */;
 }
 
-void AppendEscaped(std::string& out, const std::string& s) {
+// The bytes LOAD DATA needs escaped, marked in a table so the common byte costs one look-up.
+struct EscapeTable {
+  char to[256] = {};
+  constexpr EscapeTable() {
+    to[static_cast<unsigned char>('\\')] = '\\';
+    to[static_cast<unsigned char>('\t')] = 't';
+    to[static_cast<unsigned char>('\n')] = 'n';
+    to[static_cast<unsigned char>('\r')] = 'r';
+    to[0] = '0';
+  }
+};
+constexpr EscapeTable kEscape;
+
+void AppendEscaped(std::string& out, std::string_view s) {
   std::size_t from = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    char e;
-    switch (s[i]) {
-      case '\\':
-        e = '\\';
-        break;
-      case '\t':
-        e = 't';
-        break;
-      case '\n':
-        e = 'n';
-        break;
-      case '\r':
-        e = 'r';
-        break;
-      case '\0':
-        e = '0';
-        break;
-      default:
-        continue;
-    }
-    out.append(s, from, i - from);
+    const char e = kEscape.to[static_cast<unsigned char>(s[i])];
+    if (!e) continue;
+    out.append(s.data() + from, i - from);
     out += '\\';
     out += e;
     from = i + 1;
   }
-  out.append(s, from, s.size() - from);
+  out.append(s.data() + from, s.size() - from);
 }
 
 template <typename T>
@@ -81,7 +80,24 @@ void AppendDigits(std::string& out, long v, int n) {
   out.append(buffer + k, sizeof buffer - std::size_t(k));
 }
 
+// Two digits of v (0 <= v < 100) at p.
+void PutTwoDigits(char* p, int v) {
+  p[0] = char('0' + v / 10);
+  p[1] = char('0' + v % 10);
+}
+
 void AppendTime(std::string& out, const ado::Time& t) {
+  if (t.hour >= 0 && t.hour < 100 && t.minute >= 0 && t.minute < 100 && t.second >= 0 &&
+      t.second < 100 && t.microsecond == 0) {
+    // Nearly every time: one append.
+    char text[8] = {0, 0, ':', 0, 0, ':', 0, 0};
+    PutTwoDigits(text, t.hour);
+    PutTwoDigits(text + 3, t.minute);
+    PutTwoDigits(text + 6, t.second);
+    if (t.negative) out += '-';
+    out.append(text, 8);
+    return;
+  }
   if (t.negative) out += '-';
   AppendDigits(out, t.hour, 2);
   out += ':';
@@ -95,11 +111,53 @@ void AppendTime(std::string& out, const ado::Time& t) {
 }
 
 void AppendDate(std::string& out, const ado::Date& d) {
+  if (d.year >= 0 && d.year < 10000 && d.month >= 0 && d.month < 100 && d.day >= 0 && d.day < 100) {
+    char text[10] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0};
+    PutTwoDigits(text, d.year / 100);
+    PutTwoDigits(text + 2, d.year % 100);
+    PutTwoDigits(text + 5, d.month);
+    PutTwoDigits(text + 8, d.day);
+    out.append(text, 10);
+    return;
+  }
   AppendDigits(out, d.year, 4);
   out += '-';
   AppendDigits(out, d.month, 2);
   out += '-';
   AppendDigits(out, d.day, 2);
+}
+
+// An engine value as AppendLoadLine writes the data-access value the record set makes of it
+// (see ado::fromEngineValue): a date-time has no fraction of a second.
+void AppendEngineValue(std::string& out, const vfp::Value& v) {
+  using Kind = vfp::Value::Kind;
+  switch (v.kind) {
+    case Kind::Null:
+      out += "\\N";
+      return;
+    case Kind::Bool:
+      out += v.b ? '1' : '0';
+      return;
+    case Kind::Int:
+      AppendNumber(out, v.i);
+      return;
+    case Kind::Double:
+      AppendNumber(out, v.d);
+      return;
+    case Kind::Decimal:
+    case Kind::Text:
+    case Kind::Bytes:
+      AppendEscaped(out, v.s);
+      return;
+    case Kind::Date:
+      AppendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      return;
+    case Kind::DateTime:
+      AppendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      out += ' ';
+      AppendTime(out, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      return;
+  }
 }
 
 }  // namespace
@@ -194,26 +252,19 @@ LocalRowLoad::LocalRowLoad(ado::MySqlSession& target, std::string statement, std
       deleteHead_(std::move(deleteHead)),
       width_(width),
       chunkRows_(std::clamp<std::size_t>(chunkRows, 1, kMaxChunkRows)),
-      notes_(notes) {
-  rows_.reserve(chunkRows_ * width_);
-}
+      notes_(notes) {}
 
 LocalRowLoad::~LocalRowLoad() = default;
 
-bool LocalRowLoad::draw(const Source& source) {
-  if (rows_.size() >= chunkRows_ * width_ || drawnBytes_ >= kChunkBytes || exhausted_) return false;
-  const std::size_t at = rows_.size();
-  rows_.resize(at + width_);
-  if (!source(rows_.data() + at)) {
-    rows_.resize(at);
+bool LocalRowLoad::draw() {
+  if (drawn_ >= chunkRows_ || drawnBytes_ >= kChunkBytes || exhausted_) return false;
+  const std::size_t before = text_.size();
+  if (!source_->next(refused_ ? nullptr : &text_)) {
     exhausted_ = true;
     return false;
   }
-  if (!refused_) {
-    const std::size_t before = text_.size();
-    AppendLoadLine(text_, rows_.data() + at, width_);
-    drawnBytes_ += text_.size() - before;
-  }
+  ++drawn_;
+  drawnBytes_ += text_.size() - before;
   return true;
 }
 
@@ -228,8 +279,14 @@ int LocalRowLoad::FeedInit(void** state, const char*, void* userdata) {
 
 int LocalRowLoad::FeedRead(void* state, char* buffer, unsigned int size) {
   auto* self = static_cast<LocalRowLoad*>(state);
+  // What was handed over goes, so the text stays about one piece long and stays in the cache
+  // rather than growing to the whole chunk.
+  if (self->sent_ > 0) {
+    self->text_.erase(0, self->sent_);
+    self->sent_ = 0;
+  }
   try {
-    while (self->text_.size() - self->sent_ < size && self->draw(*self->source_)) {
+    while (self->text_.size() - self->sent_ < size && self->draw()) {
     }
   } catch (...) {
     // The source failed; the statement ends with an error and the failure is raised after it.
@@ -239,10 +296,6 @@ int LocalRowLoad::FeedRead(void* state, char* buffer, unsigned int size) {
   std::size_t n = std::min<std::size_t>(size, self->text_.size() - self->sent_);
   std::memcpy(buffer, self->text_.data() + self->sent_, n);
   self->sent_ += n;
-  if (self->sent_ == self->text_.size()) {
-    self->text_.clear();
-    self->sent_ = 0;
-  }
   return int(n);
 }
 
@@ -255,9 +308,8 @@ int LocalRowLoad::FeedError(void* state, char* message, unsigned int size) {
   return CR_UNKNOWN_ERROR;
 }
 
-bool LocalRowLoad::load(const Source& source) {
+bool LocalRowLoad::load() {
   MYSQL* m = target_.handle();
-  source_ = &source;
   text_.clear();
   sent_ = 0;
   drawnBytes_ = 0;
@@ -277,10 +329,8 @@ bool LocalRowLoad::load(const Source& source) {
   }
   // Any later request is refused.
   mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, nullptr);
-  source_ = nullptr;
   if (failure_) std::rethrow_exception(failure_);
-  const std::size_t rows = rows_.size() / width_;
-  if (ok && mysql_warning_count(m) == 0 && mysql_affected_rows(m) == rows) {
+  if (ok && mysql_warning_count(m) == 0 && mysql_affected_rows(m) == drawn_) {
     tx.commit();
     return true;
   }
@@ -295,7 +345,8 @@ bool LocalRowLoad::load(const Source& source) {
     // The connection itself failed: nothing further can be sent, by any path.
     if (code >= 2000 && code < 3000) target_.raise();
   }
-  if (rows_.empty()) return false;
+  if (drawn_ == 0) return false;
+  source_->chunkRows(rows_);
   // A value was adjusted, a row skipped, or the chunk failed part way: undo the chunk, on any
   // storage engine (a table without transactions keeps what a rollback cannot undo, so its
   // rows go by key).
@@ -305,26 +356,136 @@ bool LocalRowLoad::load(const Source& source) {
   return false;
 }
 
-bool LocalRowLoad::send(const Source& source, const Fallback& fallback) {
+bool LocalRowLoad::send(Source& source, const Fallback& fallback) {
+  source_ = &source;
+  source.newChunk();
   rows_.clear();
+  drawn_ = 0;
   exhausted_ = false;
   bool loaded = false;
-  if (!refused_) loaded = load(source);
+  if (!refused_) loaded = load();
   if (refused_) {
     // No local loading: the chunk is drawn here and goes to the statements.
     drawnBytes_ = 0;
-    while (draw(source)) {
+    while (draw()) {
     }
   }
   // A chunk that fails part way leaves rows unread: they stay for the next chunk.
-  if (!loaded && !rows_.empty()) {
+  if (!loaded && drawn_ > 0) {
+    if (rows_.empty()) source.chunkRows(rows_);
     ++handedBack_;
     fallback(rows_, width_);
-  } else if (loaded && !rows_.empty()) {
+  } else if (loaded && drawn_ > 0) {
     ++loaded_;
   }
   rows_.clear();
+  source_ = nullptr;
   return !exhausted_;
+}
+
+namespace {
+
+// Rows through the record set's values: any record set.
+class ValueRows : public LocalRowLoad::Source {
+ public:
+  ValueRows(ado::RecordSet& rs, long long& key)
+      : rs_(rs), key_(key), width_(std::size_t(rs.fieldCount()) + 1) {}
+  void newChunk() override { rows_.clear(); }
+  bool next(std::string* line) override {
+    if (rs_.eof()) return false;
+    const std::size_t at = rows_.size();
+    rows_.resize(at + width_);
+    rows_[at] = ado::Value::fromInt(key_);
+    for (std::size_t k = 1; k < width_; ++k) rows_[at + k] = rs_.value(int(k - 1));
+    if (line) AppendLoadLine(*line, rows_.data() + at, width_);
+    ++key_;
+    rs_.moveNext();
+    return true;
+  }
+  void chunkRows(std::vector<ado::Value>& rows) override { rows = rows_; }
+
+ private:
+  ado::RecordSet& rs_;
+  long long& key_;
+  std::size_t width_;
+  std::vector<ado::Value> rows_;
+};
+
+// Rows of a FoxPro table decoded from their record bytes straight into the line, with no value
+// of the data-access layer made per field. The chunk keeps only its records' bytes; their values
+// are made when the chunk goes to the fallback.
+class FoxproRecordRows : public LocalRowLoad::Source {
+ public:
+  FoxproRecordRows(ado::RecordSet& rs, vfp::QueryResult& result, long long& key)
+      : rs_(rs),
+        result_(result),
+        table_(result.table()),
+        fields_(table_.userFields()),
+        recordLength_(table_.header().recordLength),
+        key_(key) {}
+  void newChunk() override {
+    records_.clear();
+    firstKey_ = key_;
+  }
+  bool next(std::string* line) override {
+    if (rs_.eof()) return false;
+    const std::uint8_t* record = result_.record();
+    records_.append(reinterpret_cast<const char*>(record), recordLength_);
+    if (line) {
+      AppendNumber(*line, key_);
+      for (int field : fields_) {
+        *line += '\t';
+        decode(record, field);
+        AppendEngineValue(*line, value_);
+      }
+      *line += '\n';
+    }
+    ++key_;
+    rs_.moveNext();
+    return true;
+  }
+  void chunkRows(std::vector<ado::Value>& rows) override {
+    rows.clear();
+    const std::size_t count = records_.size() / recordLength_;
+    rows.reserve(count * (fields_.size() + 1));
+    for (std::size_t r = 0; r < count; ++r) {
+      const auto* record =
+          reinterpret_cast<const std::uint8_t*>(records_.data()) + r * recordLength_;
+      rows.push_back(ado::Value::fromInt(firstKey_ + (long long)r));
+      for (int field : fields_) {
+        decode(record, field);
+        rows.push_back(ado::fromEngineValue(value_));
+      }
+    }
+  }
+
+ private:
+  void decode(const std::uint8_t* record, int field) {
+    try {
+      table_.decodeField(record, std::size_t(field), value_);
+    } catch (const vfp::Error& e) {
+      // As the record set reports it.
+      throw ado::DataAccessError(e.what());
+    }
+  }
+
+  ado::RecordSet& rs_;
+  vfp::QueryResult& result_;
+  const vfp::Table& table_;
+  const std::vector<int>& fields_;
+  std::size_t recordLength_;
+  long long& key_;
+  long long firstKey_ = 0;
+  std::string records_;  // the chunk's records as stored
+  vfp::Value value_;     // reused, so a row costs no allocation
+};
+
+}  // namespace
+
+std::unique_ptr<LocalRowLoad::Source> LoadRowsOf(ado::RecordSet& rs, long long& key, bool general) {
+  vfp::QueryResult* result = general ? nullptr : ado::foxproResultOf(rs);
+  if (result) return std::make_unique<FoxproRecordRows>(rs, *result, key);
+  return std::make_unique<ValueRows>(rs, key);
 }
 
 }  // namespace transfer

@@ -9,7 +9,8 @@
 // with INSERT statements and learns exactly which rows are refused.
 //
 //   auto load = LocalRowLoad::Start(session, table, columns, chunkRows, notes);  // nullptr: INSERT
-//   while (load->send(nextRow, sendWithInserts)) {}
+//   auto rows = LoadRowsOf(recordSet, nextKey);
+//   while (load->send(*rows, sendWithInserts)) {}
 #pragma once
 
 #include <cstddef>
@@ -23,7 +24,8 @@
 
 namespace ado {
 class MySqlSession;
-}
+class RecordSet;
+}  // namespace ado
 
 namespace transfer {
 
@@ -38,8 +40,19 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
 
 class LocalRowLoad {
  public:
-  // Fills `row` (width values) with the next row; false when there are no more.
-  using Source = std::function<bool(ado::Value* row)>;
+  // The rows a load draws from, in order, each as its load line; the rows of a chunk again as
+  // values when the chunk goes to the fallback.
+  class Source {
+   public:
+    virtual ~Source() = default;
+    // Forgets the rows drawn so far: a new chunk starts.
+    virtual void newChunk() = 0;
+    // Moves to the next row and appends its line (as AppendLoadLine makes it) to *line, or only
+    // moves when line is null; false when there are no more rows.
+    virtual bool next(std::string* line) = 0;
+    // The rows drawn since newChunk(), width values each, in place of rows' contents.
+    virtual void chunkRows(std::vector<ado::Value>& rows) = 0;
+  };
   // A chunk's rows, `width` values each, handed back when the chunk did not load as it is.
   using Fallback = std::function<void(const std::vector<ado::Value>& rows, std::size_t width)>;
 
@@ -59,7 +72,7 @@ class LocalRowLoad {
   // its own. A chunk the server refuses or changes is rolled back and goes to `fallback`; when
   // the server turns out to refuse local loading itself, this and every later chunk go there
   // (and the note is added). False once the source has no more rows.
-  bool send(const Source& source, const Fallback& fallback);
+  bool send(Source& source, const Fallback& fallback);
 
   long long chunksLoaded() const { return loaded_; }
   long long chunksHandedBack() const { return handedBack_; }
@@ -67,8 +80,8 @@ class LocalRowLoad {
  private:
   LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
                std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes);
-  bool draw(const Source& source);  // one more row into the chunk; false when it is complete
-  bool load(const Source& source);  // true when the chunk is in, as sent
+  bool draw();  // one more row into the chunk; false when it is complete
+  bool load();  // true when the chunk is in, as sent
   static int FeedInit(void** state, const char* name, void* userdata);
   static int FeedRead(void* state, char* buffer, unsigned int size);
   static void FeedEnd(void* state);
@@ -80,16 +93,24 @@ class LocalRowLoad {
   std::size_t width_;
   std::size_t chunkRows_;
   std::vector<std::string>& notes_;
-  std::vector<ado::Value> rows_;  // the chunk's rows so far
+  std::vector<ado::Value> rows_;  // the chunk's rows as values, once it goes to the fallback
+  std::size_t drawn_ = 0;         // rows in the chunk so far
   std::string text_;              // their text not yet handed to the client library
   std::size_t sent_ = 0;          // of text_
   std::size_t drawnBytes_ = 0;    // text made for this chunk
   bool exhausted_ = false;
-  const Source* source_ = nullptr;
+  Source* source_ = nullptr;
   std::exception_ptr failure_;
   bool refused_ = false;  // the server refuses local loading: everything goes to the fallback
   long long loaded_ = 0;
   long long handedBack_ = 0;
 };
+
+// The rows of a record set for a load, each led by its key: the row number, counted on in
+// `key` (which holds the first row's number). The rows of a FoxPro table are read straight from
+// their record bytes into the lines; any other record set, or `general` set, goes through its
+// values. Both make the same lines and values.
+std::unique_ptr<LocalRowLoad::Source> LoadRowsOf(ado::RecordSet& rs, long long& key,
+                                                 bool general = false);
 
 }  // namespace transfer

@@ -85,9 +85,37 @@ std::string formatDecimal(const DecimalText& d, int decimals) {
   return out;
 }
 
+namespace {
+// True when t is already the canonical text of its number: an optional "-", digits without a
+// leading zero (a lone "0" before the point excepted), and an optional point followed by at
+// least one digit; not a negative zero. That is how FoxPro writes nearly every value, so the
+// general parse and format below, which would give the same text back, is skipped.
+bool isCanonicalDecimal(std::string_view t) {
+  std::size_t i = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (negative) ++i;
+  const std::size_t wholeAt = i;
+  while (i < t.size() && isDigit(t[i])) ++i;
+  const std::size_t wholeDigits = i - wholeAt;
+  if (wholeDigits == 0 || (wholeDigits > 1 && t[wholeAt] == '0')) return false;
+  bool nonZero = wholeDigits > 1 || t[wholeAt] != '0';
+  if (i < t.size()) {
+    if (t[i] != '.') return false;
+    const std::size_t fractionAt = ++i;
+    for (; i < t.size(); ++i) {
+      if (!isDigit(t[i])) return false;
+      nonZero = nonZero || t[i] != '0';
+    }
+    if (i == fractionAt) return false;
+  }
+  return !negative || nonZero;
+}
+}  // namespace
+
 std::optional<std::string> normalizeStoredNumber(std::string_view field) {
   auto t = trimSpaces(field);
   if (t.empty()) return std::nullopt;
+  if (isCanonicalDecimal(t)) return std::string(t);
   auto d = parseDecimal(t);
   if (!d) return std::nullopt;
   // Keep the stored number of decimals: "12.50" stays "12.50".

@@ -84,6 +84,9 @@ class QueryResult {
   // Moves to the next row; false after the last. Values are decoded on demand.
   bool next();
   const Value& value(std::size_t i);
+  // The current row's record as stored (table().header().recordLength bytes), for readers that
+  // decode only what they need; nullptr before the first and after the last row.
+  const std::uint8_t* record() const { return row_; }
 
  private:
   Table table_;
