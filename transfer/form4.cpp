@@ -388,7 +388,13 @@ void Form4::PushButton3_Click() {
   // still to run are copied (see EditorLines).
   transfer::EditorLines lines(RichTextBox1);
   runLines_ = &lines;
-  transfer::ScriptOutcome outcome = transfer::ExecuteScript(lines, target, runJobs, progress);
+  // While the server works on a line the window answers too (running_ keeps a second run from
+  // starting); a stop takes effect after that line. The database keeps its own copy of a line.
+  auto waiting = [&] {
+    if (self) platform::DoEvents();
+  };
+  transfer::ScriptOutcome outcome =
+      transfer::ExecuteScript(lines, target, runJobs, progress, waiting);
 
   if (!self) return;
   runLines_ = nullptr;
