@@ -34,6 +34,16 @@ constexpr int kBackTop = 4980;
 constexpr int kBackHeight = 405;
 constexpr int kRoomBelowBack = 580;
 
+// Removes the first entry holding exactly this name, wherever it is now.
+void TakeEntry(QListWidget& list, const QString& name) {
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.item(i)->text() == name) {
+      delete list.takeItem(i);
+      return;
+    }
+  }
+}
+
 TableList* tableList(QWidget* parent, const char* name) {
   auto* list = platform::Place(new TableList(parent), name, 240, 360, 3330, 1635);
   list->setFont(platform::TextFont(true));
@@ -205,9 +215,20 @@ void Form2::deleteMySqlTables() {
     gate_.setActivity(QStringLiteral("deleting %1 of %2").arg(++done).arg(chosen));
     // The entry goes only with its table: a refused drop is reported and the entry stays, so
     // the list never hides a table that still exists.
-    bool dropped =
-        trap.step(106, [&] { Catalogue::DropMySqlTable(MySQLConnectionString(), entry->text()); });
-    if (dropped) trap.step(108, [&] { delete List1->takeItem(List1->row(entry)); });
+    // The window answers while the server works on the drop (another session may hold the
+    // table); the gate keeps a second operation from starting meanwhile.
+    // The entry is found again by its name afterwards: events ran meanwhile.
+    const QString name = entry->text();
+    bool ending = false;
+    bool dropped = trap.step(106, [&] {
+      try {
+        Catalogue::DropMySqlTable(MySQLConnectionString(), name, platform::YieldWhileWaiting);
+      } catch (const platform::ProgramEnding&) {
+        ending = true;
+      }
+    });
+    if (ending) return;
+    if (dropped) trap.step(108, [&] { TakeEntry(*List1, name); });
   }
   trap.step(110, [&] { pointer_->setNormal(); });
 }
@@ -248,12 +269,19 @@ void Form2::renameMySqlTable() {
   trap.step(108, [&] { pointer_->setWait(); });
   Catalogue::RenameOutcome outcome;
   // A refused rename leaves the list as it was; a successful one shows the name as stored.
+  bool ending = false;
   bool renamed = trap.step(110, [&] {
-    outcome = Catalogue::RenameMySqlTable(MySQLConnectionString(), oldName, newName);
+    try {
+      outcome = Catalogue::RenameMySqlTable(MySQLConnectionString(), oldName, newName,
+                                            platform::YieldWhileWaiting);
+    } catch (const platform::ProgramEnding&) {
+      ending = true;
+    }
   });
+  if (ending) return;
   if (renamed && outcome.listingError.isEmpty()) {
     trap.step(112, [&] {
-      delete List1->takeItem(List1->row(entry));
+      TakeEntry(*List1, oldName);
       List1->addItem(outcome.stored);
     });
   } else if (renamed) {

@@ -37,8 +37,10 @@ std::string FoxproDropStatement(const QString& name) {
       QStringLiteral("The table name %1 cannot be written in a FoxPro command.").arg(name));
 }
 
-void DropMySqlTable(const std::string& connectionString, const QString& name) {
+void DropMySqlTable(const std::string& connectionString, const QString& name,
+                    const ado::Waiting& waiting) {
   ado::Connection cn;
+  cn.setWaiting(waiting);
   cn.open(connectionString);
   cn.execute(MySqlDropStatement(name));
   cn.close();
@@ -49,9 +51,10 @@ void DropFoxproTable(ado::Connection& connection, const QString& name) {
 }
 
 RenameOutcome RenameMySqlTable(const std::string& connectionString, const QString& oldName,
-                               const QString& newName) {
+                               const QString& newName, const ado::Waiting& waiting) {
   ado::Connection cn;
   cn.setCursorLocation(ado::adUseClient);
+  cn.setWaiting(waiting);
   cn.open(connectionString);
   cn.execute(MySqlRenameStatement(oldName, newName));
   // From here on the table has its new name, whatever fails.

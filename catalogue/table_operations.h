@@ -9,9 +9,7 @@
 #include <QString>
 #include <string>
 
-namespace ado {
-class Connection;
-}
+#include "platform/dataaccess.h"
 
 namespace Catalogue {
 
@@ -27,8 +25,10 @@ std::string MySqlRenameStatement(const QString& oldName, const QString& newName)
 // platform::Error when it contains all of them.
 std::string FoxproDropStatement(const QString& name);
 
-// Opens its own connection, drops the table and closes the connection.
-void DropMySqlTable(const std::string& connectionString, const QString& name);
+// Opens its own connection, drops the table and closes the connection. waiting: see
+// ado::Connection::setWaiting (the main window passes platform::YieldWhileWaiting).
+void DropMySqlTable(const std::string& connectionString, const QString& name,
+                    const ado::Waiting& waiting = {});
 // Drops a FoxPro table (container member or free table) on an open connection.
 void DropFoxproTable(ado::Connection& connection, const QString& name);
 
@@ -42,9 +42,10 @@ struct RenameOutcome {
   QString listingError;
 };
 
-// Opens its own connection and renames the table; throws when the server refuses the rename.
+// Opens its own connection and renames the table; throws when the server refuses the rename,
+// and whatever waiting throws (it is not taken for a listing failure).
 RenameOutcome RenameMySqlTable(const std::string& connectionString, const QString& oldName,
-                               const QString& newName);
+                               const QString& newName, const ado::Waiting& waiting = {});
 // What the user is told when the rename went through but the listing after it failed.
 QString RenamedButUnlistedText(const QString& oldName, const QString& newName,
                                const QString& listingError);

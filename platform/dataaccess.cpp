@@ -134,11 +134,40 @@ void Connection::open(const std::string& connectionString) {
   backend_ = std::move(backend);
 }
 
-std::unique_ptr<Cursor> Connection::execute(std::string_view sql) { return backend().execute(sql); }
+void Connection::setWaiting(Waiting waiting) {
+  options_.waiting = std::move(waiting);
+  if (backend_) backend_->setWaiting(options_.waiting);
+}
+
+// A statement abandoned half way (its waiting callback threw) leaves a connection that can run
+// nothing more: it is closed rather than left to fail later.
+template <class F>
+auto Connection::closingOnAbandon(F&& call) {
+  try {
+    return call();
+  } catch (...) {
+    if (backend_ && backend_->abandoned()) {
+      try {
+        close();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+std::unique_ptr<Cursor> Connection::execute(std::string_view sql) {
+  return closingOnAbandon([&] { return backend().execute(sql); });
+}
 
 std::unique_ptr<Cursor> Connection::openSchema(SchemaEnum schema) {
   if (schema != adSchemaTables) throw DataAccessError("This schema is not supported.");
-  return backend().tablesSchema();
+  return closingOnAbandon([&] { return backend().tablesSchema(); });
+}
+
+std::unique_ptr<Cursor> Connection::openRecordSet(const std::string& sql, CursorType cursorType,
+                                                  LockType lockType) {
+  return closingOnAbandon([&] { return backend().openRecordSet(sql, cursorType, lockType); });
 }
 
 void Connection::close() {
@@ -159,7 +188,7 @@ Backend& Connection::backend() {
 void RecordSet::open(const std::string& sql, Connection& connection, CursorType cursorType,
                      LockType lockType) {
   if (cursor_) throw DataAccessError("Operation is not allowed when the object is open.");
-  cursor_ = connection.backend().openRecordSet(sql, cursorType, lockType);
+  cursor_ = connection.openRecordSet(sql, cursorType, lockType);
   if (!cursor_) throw DataAccessError("The statement returned no rows to open: " + sql);
 }
 

@@ -9,6 +9,7 @@
 // - SQL text is passed through unchanged: no quoting, no terminator, no transaction added.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -93,11 +94,16 @@ class ConnectionString {
   std::vector<std::pair<std::string, std::string>> pairs_;
 };
 
+// What a connection calls while one of its statements waits on the server (see
+// Connection::setWaiting).
+using Waiting = std::function<void()>;
+
 struct ConnectionOptions {
   CursorLocation cursorLocation = adUseServer;
   int commandTimeout = 0;     // seconds; 0 = DefaultLimits().commandSeconds
   int connectionTimeout = 0;  // seconds; 0 = DefaultLimits().connectSeconds
   int lockWaitTimeout = 0;    // seconds; 0 = DefaultLimits().lockWaitSeconds
+  Waiting waiting;            // empty: statements block until the server answers
 };
 
 // The limits every server connection gets where its owner sets none, so no window waits without
@@ -142,6 +148,10 @@ class Backend {
   // Rows with at least TABLE_NAME and TABLE_TYPE.
   virtual std::unique_ptr<Cursor> tablesSchema() = 0;
   virtual void close() = 0;
+  // See Connection::setWaiting; a backend whose statements never wait long ignores it.
+  virtual void setWaiting(Waiting) {}
+  // True once a statement was abandoned because the waiting callback threw.
+  virtual bool abandoned() const { return false; }
   // Characters written as "?" because the target code page could not hold them, since open.
   virtual long long charactersReplaced() const { return 0; }
 };
@@ -161,6 +171,15 @@ class Connection {
   void setCommandTimeout(int seconds) { options_.commandTimeout = seconds; }
   void setConnectionTimeout(int seconds) { options_.connectionTimeout = seconds; }
   void setLockWaitTimeout(int seconds) { options_.lockWaitTimeout = seconds; }
+  // While connecting or a statement (a streamed row included) waits on the server, calls
+  // waiting() about every 20 ms, so the window that started it can answer meanwhile; the time
+  // limits apply as before. Empty (the default): the call blocks until the server answers.
+  // waiting may throw (the program is ending): the statement is abandoned, the connection is
+  // closed (a record set still reading from it gets an error) and the exception goes on to the
+  // caller. It must not use this connection: a statement started from inside it is refused
+  // with an error. Only the MySQL backend waits; FoxPro statements run in the program itself.
+  // May be set before or after open.
+  void setWaiting(Waiting waiting);
 
   void open(const std::string& connectionString);
   // Runs one statement; a statement with a result hands it back, otherwise nullptr. Takes any
@@ -174,6 +193,12 @@ class Connection {
   Backend& backend();  // throws when closed
 
  private:
+  friend class RecordSet;
+  std::unique_ptr<Cursor> openRecordSet(const std::string& sql, CursorType cursorType,
+                                        LockType lockType);
+  template <class F>
+  auto closingOnAbandon(F&& call);
+
   ConnectionOptions options_;
   std::unique_ptr<Backend> backend_;
 };

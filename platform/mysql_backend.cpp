@@ -2,10 +2,14 @@
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -374,10 +378,164 @@ int RefuseError(void*, char* message, unsigned int size) {
   return CR_UNKNOWN_ERROR;
 }
 
+// How long the socket is watched before the waiting callback may run again.
+constexpr int kWaitSliceMs = 20;
+// The client library runs a waiting call on a stack of its own. Its default (about 60 KB) is
+// tight for a TLS handshake and for the rows a LOAD DATA LOCAL handler makes on it; the pages
+// are only reserved until touched.
+constexpr std::size_t kCallStackBytes = 1024 * 1024;
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
+// ---- waiting without blocking ------------------------------------------------------------------
+
+void MySqlSession::setWaiting(Waiting waiting) {
+  options_.waiting = waiting;
+  waiting_ = std::move(waiting);
+}
+
+void MySqlSession::enter() const {
+  if (abandoned_)
+    throw DataAccessError(
+        "The connection to the server was closed while a statement was waiting for it.");
+  if (inCall_)
+    throw DataAccessError(
+        "A statement on this connection is still waiting for the server; another cannot start "
+        "until it ends.");
+}
+
+// Watches the socket for what the suspended call waits on, in slices, calling the waiting
+// callback between them; returns the events for the call's _cont function: those that
+// occurred, or MYSQL_WAIT_TIMEOUT once the call's own time limit has passed.
+int MySqlSession::awaitSocket(int status, std::int64_t& lastCallMs) {
+  const bool timed = (status & MYSQL_WAIT_TIMEOUT) != 0;
+  const std::int64_t deadline =
+      timed ? NowMs() + static_cast<std::int64_t>(mysql_get_timeout_value_ms(mysql_)) : 0;
+  pollfd watch{};
+  watch.fd = static_cast<int>(mysql_get_socket(mysql_));
+  if (status & MYSQL_WAIT_READ) watch.events |= POLLIN;
+  if (status & MYSQL_WAIT_WRITE) watch.events |= POLLOUT;
+  if (status & MYSQL_WAIT_EXCEPT) watch.events |= POLLPRI;
+  for (;;) {
+    int slice = kWaitSliceMs;
+    if (timed) slice = static_cast<int>(std::clamp<std::int64_t>(deadline - NowMs(), 0, slice));
+    watch.revents = 0;
+    const int ready = ::poll(&watch, 1, slice);
+    if (ready > 0) {
+      int events = 0;
+      if (watch.revents & (POLLIN | POLLHUP | POLLERR)) events |= MYSQL_WAIT_READ;
+      if (watch.revents & (POLLOUT | POLLHUP | POLLERR)) events |= MYSQL_WAIT_WRITE;
+      if (watch.revents & POLLPRI) events |= MYSQL_WAIT_EXCEPT;
+      // Whatever woke the poll, the call itself finds out what it means.
+      return events ? events : status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
+    }
+    if (ready < 0 && errno != EINTR)
+      return status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
+    const std::int64_t now = NowMs();
+    if (timed && now >= deadline) return MYSQL_WAIT_TIMEOUT;
+    if (now - lastCallMs >= kWaitSliceMs) {
+      lastCallMs = now;
+      waiting_();
+    }
+  }
+}
+
+// Runs one non-blocking call to its end. When the callback throws, the call must still end
+// inside the client library (its stack holds the call's state): the socket is cut, every
+// further wait is answered with a timeout, and the call finishes with a connection error.
+template <class Start, class Cont>
+int MySqlSession::drive(Start start, Cont cont) {
+  inCall_ = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{inCall_};
+  int status = start();
+  std::int64_t lastCallMs = NowMs();
+  try {
+    while (status != 0) status = cont(awaitSocket(status, lastCallMs));
+  } catch (...) {
+    abandoned_ = true;
+    const auto fd = mysql_get_socket(mysql_);
+    if (static_cast<long long>(fd) >= 0) ::shutdown(static_cast<int>(fd), SHUT_RDWR);
+    for (int i = 0; status != 0 && i < 1000; ++i) status = cont(MYSQL_WAIT_TIMEOUT);
+    throw;
+  }
+  return status;
+}
+
+int MySqlSession::realQuery(std::string_view sql) {
+  enter();
+  if (!waiting_) return mysql_real_query(mysql_, sql.data(), sql.size());
+  int ret = 0;
+  drive([&] { return mysql_real_query_start(&ret, mysql_, sql.data(), sql.size()); },
+        [&](int events) { return mysql_real_query_cont(&ret, mysql_, events); });
+  return ret;
+}
+
+MYSQL_RES* MySqlSession::storeResult() {
+  enter();
+  if (!waiting_) return mysql_store_result(mysql_);
+  MYSQL_RES* ret = nullptr;
+  drive([&] { return mysql_store_result_start(&ret, mysql_); },
+        [&](int events) { return mysql_store_result_cont(&ret, mysql_, events); });
+  return ret;
+}
+
+MYSQL_ROW MySqlSession::fetchRow(MYSQL_RES* result) {
+  enter();
+  if (!waiting_) return mysql_fetch_row(result);
+  MYSQL_ROW ret = nullptr;
+  drive([&] { return mysql_fetch_row_start(&ret, result); },
+        [&](int events) { return mysql_fetch_row_cont(&ret, result, events); });
+  return ret;
+}
+
+void MySqlSession::freeResult(MYSQL_RES* result) {
+  // Freeing a streamed result reads and drops the rows still on their way; an abandoned
+  // session has nothing left to read. While a call is suspended this throws (enter), and the
+  // result stays allocated for that call.
+  if (!waiting_ || abandoned_) return mysql_free_result(result);
+  enter();
+  drive([&] { return mysql_free_result_start(result); },
+        [&](int events) { return mysql_free_result_cont(result, events); });
+}
+
+int MySqlSession::prepareStatement(MYSQL_STMT* stmt, std::string_view sql) {
+  enter();
+  if (!waiting_) return mysql_stmt_prepare(stmt, sql.data(), sql.size());
+  int ret = 0;
+  drive([&] { return mysql_stmt_prepare_start(&ret, stmt, sql.data(), sql.size()); },
+        [&](int events) { return mysql_stmt_prepare_cont(&ret, stmt, events); });
+  return ret;
+}
+
+int MySqlSession::executeStatement(MYSQL_STMT* stmt) {
+  enter();
+  if (!waiting_) return mysql_stmt_execute(stmt);
+  int ret = 0;
+  drive([&] { return mysql_stmt_execute_start(&ret, stmt); },
+        [&](int events) { return mysql_stmt_execute_cont(&ret, stmt, events); });
+  return ret;
+}
+
+int MySqlSession::storeStatementResult(MYSQL_STMT* stmt) {
+  enter();
+  if (!waiting_) return mysql_stmt_store_result(stmt);
+  int ret = 0;
+  drive([&] { return mysql_stmt_store_result_start(&ret, stmt); },
+        [&](int events) { return mysql_stmt_store_result_cont(&ret, stmt, events); });
+  return ret;
+}
+
 MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& options)
-    : login_(login), options_(options) {
+    : login_(login), options_(options), waiting_(options.waiting) {
   mysql_ = mysql_init(nullptr);
   if (!mysql_) throw DataAccessError("MySQL client: out of memory");
   try {
@@ -403,6 +561,11 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
     my_bool yes = 1;
     mysql_optionsv(mysql_, MYSQL_OPT_LOCAL_INFILE, &yes);
     mysql_set_local_infile_handler(mysql_, RefuseInit, RefuseRead, RefuseEnd, RefuseError, nullptr);
+    // Every connection can wait without blocking, so a window may hand it a waiting callback
+    // at any time; calls made without one block exactly as plain calls do.
+    std::size_t stack = kCallStackBytes;
+    if (mysql_optionsv(mysql_, MYSQL_OPT_NONBLOCK, &stack) != 0)
+      throw DataAccessError("MySQL client: out of memory");
 
     // TLS whenever the server offers it: the password exchange and every row would otherwise
     // cross the network in the clear, and hosted servers often refuse plain connections. The
@@ -419,10 +582,21 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
       }
     }
 
-    if (!mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(), login.password.c_str(),
-                            login.database.empty() ? nullptr : login.database.c_str(), login.port,
-                            nullptr, 0))
-      raise();
+    const char* database = login.database.empty() ? nullptr : login.database.c_str();
+    MYSQL* connected = nullptr;
+    if (!waiting_) {
+      connected = mysql_real_connect(mysql_, login.host.c_str(), login.user.c_str(),
+                                     login.password.c_str(), database, login.port, nullptr, 0);
+    } else {
+      drive(
+          [&] {
+            return mysql_real_connect_start(&connected, mysql_, login.host.c_str(),
+                                            login.user.c_str(), login.password.c_str(), database,
+                                            login.port, nullptr, 0);
+          },
+          [&](int events) { return mysql_real_connect_cont(&connected, mysql_, events); });
+    }
+    if (!connected) raise();
     if ((login.tls == TlsMode::Required || login.tls == TlsMode::Verify) &&
         !mysql_get_ssl_cipher(mysql_))
       throw DataAccessError("The server " + login.host +
@@ -449,6 +623,7 @@ void MySqlSession::raise() const {
 }
 
 void MySqlSession::settle() {
+  enter();
   if (!pending_) return;
   auto* p = pending_;
   pending_ = nullptr;
@@ -457,8 +632,8 @@ void MySqlSession::settle() {
 
 void MySqlSession::execute(const std::string& sql) {
   settle();
-  if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) raise();
-  if (MYSQL_RES* res = mysql_store_result(mysql_))
+  if (realQuery(sql) != 0) raise();
+  if (MYSQL_RES* res = storeResult())
     mysql_free_result(res);
   else if (mysql_field_count(mysql_) != 0)
     raise();
@@ -468,9 +643,9 @@ unsigned long long MySqlSession::affectedRows() const { return mysql_affected_ro
 
 std::vector<std::vector<std::optional<std::string>>> MySqlSession::query(const std::string& sql) {
   settle();
-  if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) raise();
+  if (realQuery(sql) != 0) raise();
   std::vector<std::vector<std::optional<std::string>>> rows;
-  MYSQL_RES* res = mysql_store_result(mysql_);
+  MYSQL_RES* res = storeResult();
   if (!res) {
     if (mysql_field_count(mysql_) != 0) raise();
     return rows;
@@ -509,7 +684,14 @@ MySqlStatement::MySqlStatement(MySqlSession& session, const std::string& sql)
   session.settle();
   stmt_ = mysql_stmt_init(session.handle());
   if (!stmt_) session.raise();
-  if (mysql_stmt_prepare(stmt_, sql.data(), sql.size()) != 0) {
+  int failed = 1;
+  try {
+    failed = session.prepareStatement(stmt_, sql);
+  } catch (...) {
+    mysql_stmt_close(stmt_);
+    throw;
+  }
+  if (failed != 0) {
     DataAccessError error(mysql_stmt_error(stmt_), static_cast<int>(mysql_stmt_errno(stmt_)));
     mysql_stmt_close(stmt_);
     throw error;
@@ -541,10 +723,10 @@ void MySqlStatement::execute(const std::vector<Value>& params) {
   ParamBuffers buffers;
   buffers.bind(params);
   if (!params.empty() && mysql_stmt_bind_param(stmt_, buffers.binds.data())) raise();
-  if (mysql_stmt_execute(stmt_) != 0) raise();
+  if (session_->executeStatement(stmt_) != 0) raise();
   // A statement with rows (rare here) must not leave them on the wire.
   if (mysql_stmt_field_count(stmt_) != 0) {
-    mysql_stmt_store_result(stmt_);
+    session_->storeStatementResult(stmt_);
     mysql_stmt_free_result(stmt_);
   }
 }
@@ -709,7 +891,7 @@ class MySqlCursor final : public Cursor, private MySqlSession::Pending {
       row_.assign(fields_.size(), Value::null());
       return;
     }
-    MYSQL_ROW r = mysql_fetch_row(res_);
+    MYSQL_ROW r = streaming_ ? session_->fetchRow(res_) : mysql_fetch_row(res_);
     if (!r) {
       // For a streamed result a missing row is either the end or a broken connection.
       if (streaming_ && mysql_errno(session_->handle()) != 0) {
@@ -739,15 +921,22 @@ class MySqlCursor final : public Cursor, private MySqlSession::Pending {
   // Another command needs the connection: keep the rest of the stream in memory.
   void bufferRest() override {
     if (!res_) return;
-    while (MYSQL_ROW r = mysql_fetch_row(res_)) buffered_.push_back(decodeRow(r));
+    while (MYSQL_ROW r = session_->fetchRow(res_)) buffered_.push_back(decodeRow(r));
     releaseResult();
   }
 
-  void releaseResult() {
+  // Never throws: a waiting callback that throws while the rest of a streamed result is
+  // dropped abandons the connection, and the result is freed all the same.
+  void releaseResult() noexcept {
     if (!res_) return;
-    if (streaming_) session_->clearPending(this);
-    mysql_free_result(res_);  // reads and drops what is left of a streamed result
+    MYSQL_RES* res = res_;
     res_ = nullptr;
+    if (!streaming_) return mysql_free_result(res);
+    session_->clearPending(this);
+    try {
+      session_->freeResult(res);  // reads and drops what is left of the result
+    } catch (...) {
+    }
   }
 
   std::shared_ptr<MySqlSession> session_;
@@ -798,6 +987,13 @@ class MySqlBackend final : public Backend {
 
   void close() override { session_.reset(); }
 
+  void setWaiting(Waiting waiting) override {
+    options_.waiting = waiting;
+    if (session_) session_->setWaiting(std::move(waiting));
+  }
+
+  bool abandoned() const override { return session_ && session_->abandoned(); }
+
   MySqlSession* session() const { return session_.get(); }
 
  private:
@@ -810,8 +1006,8 @@ class MySqlBackend final : public Backend {
                               bool needRows) {
     MySqlSession& s = live();
     s.settle();
-    if (mysql_real_query(s.handle(), sql.data(), sql.size()) != 0) s.raise();
-    MYSQL_RES* res = streaming ? mysql_use_result(s.handle()) : mysql_store_result(s.handle());
+    if (s.realQuery(sql) != 0) s.raise();
+    MYSQL_RES* res = streaming ? mysql_use_result(s.handle()) : s.storeResult();
     if (!res) {
       if (mysql_field_count(s.handle()) != 0) s.raise();  // rows expected but not received
       if (needRows) throw DataAccessError("The statement returned no rows to open: " + sql);

@@ -12,13 +12,24 @@
 // Callers may rely on: TCP even for "localhost", character set utf8mb4, a connect time-out of
 // our own when none is given, every failure thrown as DataAccessError with the server's own text
 // and error number, values never pasted into SQL text.
+//
+// With a waiting callback (ConnectionOptions::waiting, setWaiting) every call that may wait on
+// the server runs through Connector/C's non-blocking interface: the socket is watched in 20 ms
+// slices and the callback runs between them, on the caller's own stack, never inside the client
+// library. The read, write and connect limits count as they do for a blocking call. When the
+// callback throws, the session abandons the statement: it cuts the socket, lets the client
+// library finish the call with a connection error (so it frees what the call held), and from
+// then on refuses every statement. Raw Connector/C calls on handle() block as before; code
+// that wants them to wait the same way uses realQuery/storeResult/fetchRow/freeResult.
 #pragma once
 
 #include <mysql.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dataaccess.h"
@@ -75,6 +86,22 @@ class MySqlSession {
   // A new session with the same login and options, for cleaning up after this one was lost.
   std::unique_ptr<MySqlSession> reopen() const;
 
+  // Empty: every call blocks until the server answers (the default).
+  void setWaiting(Waiting waiting);
+  // The Connector/C calls that may wait on the server, waiting as the session does. Each
+  // returns what the plain call returns and leaves its error on the handle likewise; they
+  // throw only what the waiting callback throws, or DataAccessError when the session cannot
+  // start a statement now (abandoned, or a statement of its own is still waiting).
+  int realQuery(std::string_view sql);    // mysql_real_query
+  MYSQL_RES* storeResult();               // mysql_store_result
+  MYSQL_ROW fetchRow(MYSQL_RES* result);  // mysql_fetch_row of a streamed result
+  void freeResult(MYSQL_RES* result);     // mysql_free_result of a streamed result
+  int prepareStatement(MYSQL_STMT* stmt, std::string_view sql);  // mysql_stmt_prepare
+  int executeStatement(MYSQL_STMT* stmt);                        // mysql_stmt_execute
+  int storeStatementResult(MYSQL_STMT* stmt);                    // mysql_stmt_store_result
+  // True once a waiting callback threw during a call: the connection is gone.
+  bool abandoned() const { return abandoned_; }
+
   // Throws the connection's current error as DataAccessError.
   [[noreturn]] void raise() const;
 
@@ -96,10 +123,19 @@ class MySqlSession {
   void settle();
 
  private:
+  // Refuses a call on an abandoned session, or one made from inside the waiting callback.
+  void enter() const;
+  template <class Start, class Cont>
+  int drive(Start start, Cont cont);
+  int awaitSocket(int status, std::int64_t& lastCallMs);
+
   MYSQL* mysql_ = nullptr;
   Pending* pending_ = nullptr;
   MySqlLogin login_;
   ConnectionOptions options_;
+  Waiting waiting_;
+  bool inCall_ = false;  // a call is suspended while the callback runs
+  bool abandoned_ = false;
 };
 
 // A prepared statement with "?" placeholders; parameters are bound from values by their kind

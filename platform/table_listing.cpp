@@ -37,7 +37,15 @@ class ListingTurn {
 void Fill(QListWidget& list, platform::ErrorTrap& trap,
           const std::function<std::vector<std::string>()>& read) {
   std::vector<std::string> names;
-  trap.step(100, [&] { names = read(); });
+  bool ending = false;
+  trap.step(100, [&] {
+    try {
+      names = read();
+    } catch (const platform::ProgramEnding&) {
+      ending = true;
+    }
+  });
+  if (ending) return;
   ListingTurn turn(list);
   trap.step(104, [&] { list.clear(); });
   for (const std::string& name : names) {
@@ -66,8 +74,10 @@ std::vector<std::string> FoxproTableNames(const std::string& connectionString) {
   return names;
 }
 
-std::vector<std::string> MySqlTableNames(const std::string& connectionString) {
+std::vector<std::string> MySqlTableNames(const std::string& connectionString,
+                                         const ado::Waiting& waiting) {
   ado::Connection cn;
+  cn.setWaiting(waiting);
   cn.open(connectionString);
   ado::RecordSet rs(cn.execute("SHOW TABLES;"));
   std::vector<std::string> names;
@@ -109,13 +119,16 @@ namespace MySQL {
 void AddTablesToMySQLListbox(QListWidget& list) {
   platform::ErrorTrap trap(QStringLiteral("MySQL"), QStringLiteral("AddTablesToMySQLListbox"),
                            list.window());
-  Fill(list, trap, [&] { return platform::MySqlTableNames(MySQLConnectionString()); });
+  Fill(list, trap, [&] {
+    return platform::MySqlTableNames(MySQLConnectionString(), platform::YieldWhileWaiting);
+  });
 }
 
 void AddTablesToMySQLListbox(QListWidget& list, const std::string& connectionString) {
   platform::ErrorTrap trap(QStringLiteral("MySQL"), QStringLiteral("AddTablesToMySQLListbox"),
                            list.window());
-  Fill(list, trap, [&] { return platform::MySqlTableNames(connectionString); });
+  Fill(list, trap,
+       [&] { return platform::MySqlTableNames(connectionString, platform::YieldWhileWaiting); });
 }
 
 }  // namespace MySQL

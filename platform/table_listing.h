@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dataaccess.h"
+
 class QListWidget;
 
 namespace platform {
@@ -22,7 +24,9 @@ namespace platform {
 // order. Throws the data-access error when the catalogue cannot be read.
 std::vector<std::string> FoxproTableNames(const std::string& connectionString);
 // Every name "SHOW TABLES;" returns, views included, in the server's order. Throws likewise.
-std::vector<std::string> MySqlTableNames(const std::string& connectionString);
+// waiting: see ado::Connection::setWaiting; the list fillers pass YieldWhileWaiting.
+std::vector<std::string> MySqlTableNames(const std::string& connectionString,
+                                         const ado::Waiting& waiting = {});
 
 // The selected entries of a table list, from the bottom of the list up: the order in which the
 // transfers handle the chosen tables. Whatever made the selection (mouse, keyboard, "Select

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <cmath>
 
+#include "platform/application.h"
+
 namespace platform {
 
 namespace {
@@ -20,6 +22,11 @@ constexpr double kButtonPointSize = 11.25;
 }  // namespace
 
 void DoEvents() { QCoreApplication::processEvents(); }
+
+void YieldWhileWaiting() {
+  DoEvents();
+  if (Application::current().ending()) throw ProgramEnding{};
+}
 
 int TwipsToPixels(int twips, double dpi) {
   return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));

@@ -16,6 +16,14 @@ namespace platform {
 // Only window code calls this; engine and data access report progress through callbacks.
 void DoEvents();
 
+// Thrown by YieldWhileWaiting once the program is ending. The statement that was waiting on the
+// server is abandoned and its connection closed; the window's handler ends without a report.
+struct ProgramEnding {};
+// The waiting callback window code hands a database connection (ado::Connection::setWaiting),
+// so the window answers while the server works on a statement: DoEvents, then ProgramEnding
+// once the program is ending.
+void YieldWhileWaiting();
+
 // 1440 twips per inch at the screen's logical DPI (15 twips per pixel at 96 DPI).
 int TwipsToPixels(int twips, double dpi);
 int TwipsToPixels(int twips);  // at the primary screen's logical DPI

@@ -16,9 +16,10 @@ bool CanConnectFoxpro() {
   }
 }
 
-bool CanConnectMySQL() {
+bool CanConnectMySQL(const ado::Waiting& waiting) {
   try {
     ado::Connection cn;
+    cn.setWaiting(waiting);
     cn.open(MySQLConnectionString());
     return true;
   } catch (...) {

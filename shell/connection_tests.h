@@ -3,11 +3,14 @@
 // that worked; neither shows anything nor changes the pointer.
 #pragma once
 
+#include "platform/dataaccess.h"
+
 namespace Foxpro {
 
 // A FoxPro connection (server-side cursor) opens with FoxproConnectionString().
 bool CanConnectFoxpro();
-// A MySQL connection opens with MySQLConnectionString().
-bool CanConnectMySQL();
+// A MySQL connection opens with MySQLConnectionString(). waiting: see
+// ado::Connection::setWaiting; whatever it throws counts as "no".
+bool CanConnectMySQL(const ado::Waiting& waiting = {});
 
 }  // namespace Foxpro

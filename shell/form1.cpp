@@ -278,7 +278,8 @@ void Form1::PushButton2_Click() {
   trap.step(102, [&] { connects = Foxpro::CanConnectFoxpro(); });
   if (connects) {
     connects = false;
-    trap.step(104, [&] { connects = Foxpro::CanConnectMySQL(); });
+    // The window answers while a far server is reached; this handler refuses to run twice.
+    trap.step(104, [&] { connects = Foxpro::CanConnectMySQL(platform::YieldWhileWaiting); });
   }
   // Until the main window is wired in there is nothing to hand on to, and hiding this window
   // would leave the program without any window.
@@ -321,17 +322,28 @@ void Form1::PushButton3_Click() {
 }
 
 void Form1::PushButton6_Click() {
+  // The window answers while the server is reached (up to the connect limit for a host that
+  // does not answer); meanwhile neither this test nor "Next >" starts again.
+  if (nextRunning_) return;
+  struct Running {
+    bool& flag;
+    explicit Running(bool& f) : flag(f) { flag = true; }
+    ~Running() { flag = false; }
+  } running(nextRunning_);
   ErrorTrap trap(kWhere, "PushButton6_Click", this);
   std::unique_ptr<ado::Connection> cn;
   trap.step(100, [&] { cn = std::make_unique<ado::Connection>(); });
   bool connected = false;
   try {
     pointer_->setWait();
-    // Draw the hourglass before the driver blocks.
+    // Draw the hourglass before connecting.
     platform::DoEvents();
     if (!cn) throw platform::Error(QStringLiteral("No connection object."));
+    cn->setWaiting(platform::YieldWhileWaiting);
     cn->open(MySQLConnectionString());
     connected = true;
+  } catch (const platform::ProgramEnding&) {
+    return;  // nothing to tell a program that is ending
   } catch (...) {
     // Refused login, unknown host, wrong port: one message for all of them.
   }

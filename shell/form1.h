@@ -121,7 +121,8 @@ class Form1 : public QWidget {
   bool loaded_ = false;
   bool centred_ = false;
   bool movedToMainWindow_ = false;
-  // "Next >" yields while the main window's lists fill; a second press meanwhile is ignored.
+  // "Next >" and the MySQL connection test yield while they work; a press of either meanwhile
+  // is ignored.
   bool nextRunning_ = false;
 };
 

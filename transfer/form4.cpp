@@ -46,6 +46,8 @@ constexpr const char* kWhere = "Form4";
 constexpr qsizetype kPieceBytes = 1 << 20;
 // Bytes searched by find and replace between two answers of the window.
 constexpr qsizetype kSliceBytes = 4 << 20;
+// The largest text whose memory is made ready ahead of need.
+constexpr long long kMostBytesPrepared = 1LL << 30;
 // A run lets the window answer at least this often (milliseconds), and whenever the bar moves.
 constexpr qint64 kRunYieldMs = 15;
 
@@ -151,6 +153,9 @@ void Form4::ExpectBytes(long long bytes) {
 }
 
 void Form4::prepareRoom(long long total) {
+  // Memory touched ahead of need is only worth it while it surely fits; beyond that the editor
+  // grows as it goes.
+  if (total > kMostBytesPrepared) return;
   // The room is made once memory for it is ready, so the window never waits for it.
   expected_ = total;
   transfer::buffers::Prepare(static_cast<std::size_t>(total));
@@ -382,7 +387,13 @@ void Form4::PushButton3_Click() {
   for (auto& j : jobs) runJobs.push_back(j.get());
 
   const transfer::EditorLines lines(RichTextBox1);
-  transfer::ScriptOutcome outcome = transfer::ExecuteScript(lines, target, runJobs, progress);
+  // While the server works on a line the window answers too (running_ keeps a second run from
+  // starting); a stop takes effect after that line. The database keeps its own copy of a line.
+  auto waiting = [&] {
+    if (self) platform::DoEvents();
+  };
+  transfer::ScriptOutcome outcome =
+      transfer::ExecuteScript(lines, target, runJobs, progress, waiting);
 
   if (!self) return;
   running_ = false;

@@ -246,10 +246,9 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
   };
   // Asking first spares a failing statement on servers that have it off (MySQL 8's default).
   target.settle();
-  MYSQL* m = target.handle();
   static const char kAsk[] = "SELECT @@local_infile";
-  if (mysql_real_query(m, kAsk, sizeof kAsk - 1) != 0) target.raise();
-  MYSQL_RES* res = mysql_store_result(m);
+  if (target.realQuery(std::string_view(kAsk, sizeof kAsk - 1)) != 0) target.raise();
+  MYSQL_RES* res = target.storeResult();
   if (!res) target.raise();
   MYSQL_ROW r = mysql_fetch_row(res);
   bool on = r && r[0] && (std::strcmp(r[0], "1") == 0 || std::strcmp(r[0], "ON") == 0);
@@ -344,7 +343,16 @@ bool LocalRowLoad::load() {
   target_.settle();
   ado::MySqlTransaction tx(target_);
   mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, this);
-  bool ok = mysql_real_query(m, statement_.data(), statement_.size()) == 0;
+  // The rows are fed on the client library's own stack when the session waits without
+  // blocking; FeedRead keeps every exception there.
+  bool ok = false;
+  try {
+    ok = target_.realQuery(statement_) == 0;
+  } catch (...) {
+    mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, nullptr);
+    source_ = nullptr;
+    throw;
+  }
   // Any later request is refused.
   mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, nullptr);
   if (failure_) std::rethrow_exception(failure_);

@@ -446,7 +446,21 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
     bool ready = trap.step(102, [&] {
       target = ChooseFoxproTarget(currentFields(), QLocale::system().name().toStdString());
     });
-    ready = ready && trap.step(104, [&] { OpenSourceConnection(mysql, MySQLConnectionString()); });
+    // While the server counts or sends a table's rows, the window answers; the buttons that
+    // could start a second run are guarded by the main window.
+    bool ending = false;
+    mysql.setWaiting([&] {
+      platform::DoEvents();
+      if (app.ending()) throw ProgramEnding{};
+    });
+    ready = ready && trap.step(104, [&] {
+      try {
+        OpenSourceConnection(mysql, MySQLConnectionString());
+      } catch (const ProgramEnding&) {
+        ending = true;
+      }
+    });
+    if (ending) return;
     if (ready) {
       form.emplace(&view.window);
       QElapsedTimer sinceYield;

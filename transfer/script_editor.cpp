@@ -13,7 +13,9 @@ namespace {
 using Sci = QsciScintillaBase;
 
 // Style bytes are not kept: the script is shown in one style, and they would double the memory.
-constexpr long kDocumentOptions = Sci::SC_DOCUMENTOPTION_STYLES_NONE;
+// Positions are 64-bit, so a script past 2 GB is held like any other.
+constexpr long kDocumentOptions =
+    Sci::SC_DOCUMENTOPTION_STYLES_NONE | Sci::SC_DOCUMENTOPTION_TEXT_LARGE;
 // Only the notices the accessibility events need: QScintilla answers the after-change notices by
 // counting characters from the start of the text, and some of the others make Scintilla do work
 // of its own for every change, both growing with the text.

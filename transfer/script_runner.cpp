@@ -128,20 +128,22 @@ std::function<std::string()> ScriptTarget(qint16 sendType) {
 ScriptOutcome ExecuteScript(const QString& script,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,
-                            const std::function<bool(int percent)>& progress) {
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting) {
   const ScriptLines lines(script, [&] { return progress(0); });
   if (!lines.complete()) {
     ScriptOutcome out;
     out.end = ScriptOutcome::End::Stopped;
     return out;
   }
-  return ExecuteScript(lines, connectionString, jobs, progress);
+  return ExecuteScript(lines, connectionString, jobs, progress, waiting);
 }
 
 ScriptOutcome ExecuteScript(const ScriptSource& lines,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,
-                            const std::function<bool(int percent)>& progress) {
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting) {
   ScriptOutcome out;
   const qsizetype count = lines.lineCount();
   std::vector<bool> ran(jobs.size(), false);
@@ -172,6 +174,7 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
 
   try {
     cn = std::make_unique<ado::Connection>();
+    cn->setWaiting(waiting);
     cn->open(connectionString());
   } catch (...) {
     fail(platform::CurrentExceptionDescription());

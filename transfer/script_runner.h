@@ -84,15 +84,19 @@ struct ScriptOutcome {
 // - progress(percent): called before every line (and as jobs go); it may let the window repaint
 //   and returns false when the run must stop. Checked again before every line, so a stop takes
 //   effect after the line or job that was running.
+// - waiting: given to the target connection (ado::Connection::setWaiting), so the window answers
+//   while the server works on a line or on a job's rows; empty: those calls block.
 ScriptOutcome ExecuteScript(const ScriptSource& script,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,
-                            const std::function<bool(int percent)>& progress);
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting = {});
 // The same for a script held as a string (lines split at CR LF); indexing it reports progress 0.
 ScriptOutcome ExecuteScript(const QString& script,
                             const std::function<std::string()>& connectionString,
                             const std::vector<ScriptJob*>& jobs,
-                            const std::function<bool(int percent)>& progress);
+                            const std::function<bool(int percent)>& progress,
+                            const std::function<void()>& waiting = {});
 
 // The connection string for a preview's target: 0 the FoxPro database, 1 the MySQL database,
 // built from the connection window's fields when called; any other value has no target.

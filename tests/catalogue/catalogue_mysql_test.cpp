@@ -268,6 +268,40 @@ TEST_F(MySqlSide, DeletingATableAnotherSessionHoldsEndsWithinTheLimitWithTheServ
   EXPECT_EQ(serverTables(), QStringList{"held"});
 }
 
+TEST_F(MySqlSide, TheWindowAnswersWhileADropWaitsAndAPressMeanwhileIsRefused) {
+  admin("CREATE TABLE held (id INT)");
+  relist();
+  ado::Connection other;
+  other.open(connectionString());
+  other.execute("LOCK TABLES held WRITE");
+  ado::Limits saved = ado::DefaultLimits();
+  ado::DefaultLimits().lockWaitSeconds = 2;
+  selectOnly(list(), {"held"});
+  // Ticks count while the drop waits on the server; one of them presses "Rename".
+  int ticks = 0;
+  QString barWhileWaiting;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks == 10) {
+      form().PushButton6->click();
+      barWhileWaiting = form().ProgressBar1->format();
+    }
+  });
+  timer.start();
+  form().PushButton1->click();
+  timer.stop();
+  ado::DefaultLimits() = saved;
+  other.execute("UNLOCK TABLES");
+  // Two seconds of lock wait: about 40 ticks when the window answers, none when it freezes.
+  EXPECT_GE(ticks, 15);
+  EXPECT_EQ(barWhileWaiting, "Busy: deleting 1 of 1");
+  auto shown = env.dialogs().messages();
+  ASSERT_EQ(shown.size(), 1u);  // the drop's refusal only; the rename never started
+  EXPECT_TRUE(shown[0].text.contains("Lock wait timeout")) << shown[0].text.toStdString();
+  EXPECT_EQ(entries(list()), QStringList{"held"});
+}
+
 namespace {
 
 // The same window on a server that folds table names to lower case (lower_case_table_names=1,

@@ -77,3 +77,35 @@ TEST_F(PlainServer, APlainServerIsUsedInTheClearUnlessTlsIsRequired) {
   const std::string typo = openError(cs + "SSLMODE=always;");
   EXPECT_NE(typo.find("Invalid SSLMODE"), std::string::npos) << typo;
 }
+
+TEST_F(TlsServer, AConnectionThatWaitsWithoutBlockingIsEncryptedAndVerifiedToo) {
+  // The handshake and every read run inside the client library's non-blocking calls.
+  int calls = 0;
+  ado::Connection cn;
+  cn.setCursorLocation(ado::adUseServer);
+  cn.setWaiting([&] { ++calls; });
+  cn.open(connectionString() + "SSLMODE=VERIFY_IDENTITY;SSLCA=" + sandbox().tlsAuthority + ";");
+  {
+    ado::RecordSet rs(cn.execute("SHOW STATUS LIKE 'Ssl_cipher'"));
+    ASSERT_FALSE(rs.eof());
+    EXPECT_NE(rs.value(1).toText(), "");
+  }
+  calls = 0;
+  cn.execute("SELECT SLEEP(0.5)");
+  EXPECT_GE(calls, 5);
+  ado::RecordSet rs(cn.execute("SELECT seq, REPEAT('x', seq % 1000) FROM seq_1_to_5000"));
+  long long sum = 0, bytes = 0;
+  for (; !rs.eof(); rs.moveNext()) {
+    sum += std::stoll(rs.value(0).toText());
+    bytes += static_cast<long long>(rs.value(1).asString().size());
+  }
+  EXPECT_EQ(sum, 5000LL * 5001 / 2);
+  EXPECT_EQ(bytes, 2497500LL);  // 0..999 five times
+
+  struct Stop {};
+  ado::Connection abandoned;
+  abandoned.open(connectionString() + "SSLMODE=REQUIRED;");
+  abandoned.setWaiting([] { throw Stop{}; });
+  EXPECT_THROW(abandoned.execute("SELECT SLEEP(3)"), Stop);
+  EXPECT_EQ(abandoned.state(), ado::adStateClosed);
+}

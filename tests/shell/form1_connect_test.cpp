@@ -1,14 +1,20 @@
 // The connection window against the private MariaDB: "Test Connection" on the
 // MySQL side succeeds with the sandbox's login and fails, with the one long
 // message, every other way.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <vector>
 
+#include "platform/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
 #include "platform/settings.h"
@@ -80,6 +86,39 @@ TEST_F(ConnectionWindowLive, TestConnectionSucceedsAndFailsEachWayWithOneMessage
 
   f.Text7->setText("no_such_database_here");
   EXPECT_EQ(testMySql(), kLongMessage);
+}
+
+TEST_F(ConnectionWindowLive, TheWindowAnswersWhileAHostThatNeverGreetsIsTriedAndPressesWait) {
+  // A port that takes the connection and never says a word: the test waits for the connect
+  // limit, and the window answers meanwhile.
+  int mute = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(mute, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(mute, 4), 0);
+  ASSERT_EQ(::getsockname(mute, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  Form1& f = form();
+  f.Text3->setText("127.0.0.1");
+  f.Text4->setText(QString::number(ntohs(address.sin_port)));
+  ado::Limits saved = ado::DefaultLimits();
+  ado::DefaultLimits().connectSeconds = 2;
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks == 5) {
+      f.PushButton6->click();  // a second test (a second message), and "Next >", wait
+      f.PushButton2->click();
+    }
+  });
+  timer.start();
+  EXPECT_EQ(testMySql(), kLongMessage);  // exactly one message
+  timer.stop();
+  ado::DefaultLimits() = saved;
+  ::close(mute);
+  EXPECT_GE(ticks, 15);  // about 40 in two seconds; none when the window freezes
 }
 
 TEST_F(ConnectionWindowLive, APasswordWithSemicolonAndBracesConnects) {

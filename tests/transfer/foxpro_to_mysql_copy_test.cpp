@@ -197,6 +197,44 @@ TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
   EXPECT_EQ(run.progress.back(), 100);
 }
 
+TEST_F(FoxproToMySqlCopy, RowsSentWhileTheWindowIsCalledBackArriveTheSame) {
+  // Local loading and the statements (the refused row's chunk) both run on a connection that
+  // waits without blocking; the rows must be those a blocking connection stores.
+  TempFolder dir;
+  Fox(dir.path, {"CREATE TABLE src (n I, s C(10), m M, d D, y Y)"});
+  std::vector<std::string> statements;
+  for (int r = 0; r < 3000; ++r)
+    statements.push_back("INSERT INTO src VALUES (" + std::to_string(r) + ", '" +
+                         (r == 1234 ? "toolong" : "v" + std::to_string(r % 97)) + "', '" +
+                         std::string(std::size_t(r % 300), char('a' + r % 26)) + "', {^2020-" +
+                         std::to_string(1 + r % 12) + "-" + std::to_string(1 + r % 28) + "}, " +
+                         std::to_string(r) + ".1234)");
+  Fox(dir.path, statements);
+  std::vector<std::vector<std::string>> arrived[2];
+  std::vector<std::string> notes[2];
+  for (int waits = 0; waits < 2; ++waits) {
+    admin("DROP TABLE IF EXISTS src");
+    ado::Connection fox;
+    fox.open(FolderConnection(dir.path));
+    CollectedScript script;
+    script.add(ScriptTable(fox, FolderConnection(dir.path), "src", false));
+    fox.close();
+    std::string& create = script.lines[0];
+    create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(5)");
+    script.lines.insert(script.lines.begin(), "SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
+    ado::Waiting waiting;
+    if (waits) waiting = [] {};
+    auto run = Execute(script.lines, script.jobs, connectionString(), waiting);
+    notes[waits] = run.notes;
+    arrived[waits] = MySqlRows(connectionString(), "SELECT * FROM src ORDER BY n");
+  }
+  ASSERT_EQ(arrived[0].size(), 2999u);
+  EXPECT_EQ(arrived[0], arrived[1]);
+  EXPECT_EQ(notes[0], notes[1]);
+  ASSERT_FALSE(notes[1].empty());
+  EXPECT_NE(notes[1][0].find("Row 1234 of src"), std::string::npos) << notes[1][0];
+}
+
 TEST_F(FoxproToMySqlCopy, JobFollowsItsCreationLineThroughTypeEditsOnly) {
   transfer::RowCopyJob job("", "my `t`", "tempid0", {});
   EXPECT_TRUE(

@@ -59,12 +59,13 @@ struct RunResult {
 };
 
 // Executes every non-empty line on one MySQL connection; after a line, the first job that
-// recognises it and has not run yet runs.
+// recognises it and has not run yet runs. waiting: the connection's waiting callback.
 inline RunResult Execute(const std::vector<std::string>& lines,
                          std::vector<std::unique_ptr<transfer::ScriptJob>>& jobs,
-                         const std::string& mysql) {
+                         const std::string& mysql, const ado::Waiting& waiting = {}) {
   RunResult r;
   ado::Connection c;
+  c.setWaiting(waiting);
   c.open(mysql);
   std::vector<bool> done(jobs.size(), false);
   for (const auto& line : lines) {
