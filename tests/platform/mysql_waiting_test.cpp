@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/dataaccess.h"
+#include "platform/mysql_session.h"
 #include "support/mysql_sandbox.h"
 
 namespace {
@@ -265,6 +266,48 @@ TEST_F(MySqlWaiting, ACallbackThatThrowsAbandonsTheStatementAndClosesTheConnecti
     rs.close();
     cn.close();
   }
+}
+
+TEST_F(MySqlWaiting, APreparedStatementInATransactionIsAbandonedCleanlyToo) {
+  admin("CREATE TABLE t (id INT PRIMARY KEY, v INT) ENGINE=InnoDB");
+  bool armed = false;
+  int calls = 0;
+  ado::Connection cn;
+  cn.setWaiting([&] {
+    ++calls;
+    if (armed) throw Stop{};
+  });
+  cn.open(connectionString());
+  ado::MySqlSession* s = ado::mysqlSessionOf(cn);
+  ASSERT_NE(s, nullptr);
+  {
+    // Waiting without throwing: the statement's result and its rows are right.
+    auto slow = s->prepare("INSERT INTO t SELECT ?, SLEEP(?)");
+    calls = 0;
+    slow.execute({ado::Value::fromInt(1), ado::Value::fromDouble(0.3)});
+    EXPECT_EQ(slow.affectedRows(), 1u);
+    EXPECT_GE(calls, 5);
+  }
+  auto start = Clock::now();
+  try {
+    ado::MySqlTransaction tx(*s);
+    auto slow = s->prepare("INSERT INTO t SELECT ?, SLEEP(?)");
+    armed = true;
+    slow.execute({ado::Value::fromInt(2), ado::Value::fromInt(5)});
+    ADD_FAILURE() << "the callback's exception was lost";
+  } catch (const Stop&) {
+    // The statement and the transaction went without a word to the server, or a crash.
+  }
+  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_TRUE(s->abandoned());
+  EXPECT_THROW(s->execute("SELECT 1"), ado::DataAccessError);
+  EXPECT_THROW(s->prepare("SELECT 1"), ado::DataAccessError);
+  cn.close();
+  ado::Connection check;
+  check.setCursorLocation(ado::adUseClient);
+  check.open(connectionString());
+  ado::RecordSet rs(check.execute("SELECT id FROM t ORDER BY id"));
+  EXPECT_EQ(rs.recordCount(), 1);  // the abandoned row never committed
 }
 
 TEST_F(MySqlWaiting, AStatementStartedFromInsideTheCallbackIsRefusedAndTheWaitingOneEndsWell) {
