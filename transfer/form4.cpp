@@ -92,6 +92,9 @@ Form4::Form4(QWidget* parent) : QDialog(parent) {
     pointer_->watch(w, Hover::Background);
   }
 
+  connect(RichTextBox1, &transfer::ScriptEditor::aboutToChange, this, [this] {
+    if (runLines_) runLines_->detach();
+  });
   connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
   connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
   connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
@@ -128,11 +131,11 @@ void Form4::AppendCommandUtf8(std::string_view command) {
 }
 
 void Form4::appendLine(QByteArrayView utf8) {
-  QByteArray& to = afterRun_ ? *afterRun_ : pending_;
+  QByteArray& to = waiting_ ? *waiting_ : pending_;
   to.reserve(to.size() + utf8.size() + 2);
   to.append(utf8);
   to.append("\r\n", 2);
-  if (afterRun_) return;
+  if (waiting_) return;
   if (isVisible()) {
     scheduleLoading();
   } else if (pendingAt_ == 0 && pending_.size() >= kPieceBytes &&
@@ -148,7 +151,7 @@ void Form4::appendLine(QByteArrayView utf8) {
 }
 
 void Form4::ExpectBytes(long long bytes) {
-  if (bytes <= 0 || running_ || replacing_) return;
+  if (bytes <= 0 || replacing_) return;
   prepareRoom(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
 }
 
@@ -183,9 +186,9 @@ QString Form4::Script() const {
 void Form4::SetScript(const QString& script) { setScriptUtf8(transfer::WithCrLf(script).toUtf8()); }
 
 void Form4::setScriptUtf8(QByteArray script) {
-  if (running_ || replacing_) {
-    // The run reads the editor's lines where they lie; the new text waits for its end.
-    afterRun_ = std::move(script);
+  if (replacing_) {
+    // Find and replace reads the editor's bytes where they lie; the new text waits for its end.
+    waiting_ = std::move(script);
     return;
   }
   RichTextBox1->clearAll();
@@ -197,7 +200,7 @@ void Form4::setScriptUtf8(QByteArray script) {
 
 bool Form4::ReplaceInScript(const QString& find, const QString& replacement,
                             const std::function<bool()>& pause) {
-  if (running_ || replacing_ || find.isEmpty()) return false;
+  if (replacing_ || find.isEmpty()) return false;
   QPointer<Form4> self(this);
   if (!finishLoading(pause) || !self) return false;
   replacing_ = true;
@@ -222,9 +225,9 @@ bool Form4::ReplaceInScript(const QString& find, const QString& replacement,
   const bool changed = finished && replace.changed();
   // Nothing matched: the editor keeps its text, its caret and its undo history.
   if (changed) setScriptUtf8(replace.take());
-  if (afterRun_) {
-    QByteArray waiting = std::move(*afterRun_);
-    afterRun_.reset();
+  if (waiting_) {
+    QByteArray waiting = std::move(*waiting_);
+    waiting_.reset();
     setScriptUtf8(std::move(waiting));
   }
   return changed;
@@ -267,7 +270,7 @@ void Form4::loadNextPiece() {
   const bool first = RichTextBox1->length() == 0;
   // The user types into the editor once it holds the whole script, not between pieces.
   RichTextBox1->setUndoCollection(false);
-  if (!running_) RichTextBox1->setReadOnly(true);
+  RichTextBox1->setReadOnly(true);
   makeRoomWhenReady();
   RichTextBox1->appendUtf8(pending_.constData() + pendingAt_, end - pendingAt_);
   pendingAt_ = end;
@@ -280,7 +283,7 @@ void Form4::loadNextPiece() {
   pendingAt_ = 0;
   RichTextBox1->emptyUndoBuffer();
   RichTextBox1->setUndoCollection(true);
-  if (!running_) RichTextBox1->setReadOnly(false);
+  RichTextBox1->setReadOnly(false);
 }
 
 void Form4::done(int result) {
@@ -290,8 +293,6 @@ void Form4::done(int result) {
 }
 
 void Form4::PushButton1_Click() {
-  // The run reads the script where it lies; it cannot change under it.
-  if (running_) return;
   ErrorTrap trap(kWhere, "PushButton1_Click", this);
   trap.step(100, [&] {
     Form5 dialog(*this);
@@ -368,8 +369,7 @@ void Form4::PushButton3_Click() {
     }
     return self && !stopRequested_ && !app.ending();
   };
-  // The run reads the lines in the editor; the editor holds them all first, and nobody changes
-  // them until the run has ended.
+  // The run reads the lines in the editor, which holds them all first.
   if (!finishLoading([&] { return progress(0); })) {
     if (self) {
       running_ = false;
@@ -377,8 +377,6 @@ void Form4::PushButton3_Click() {
     }
     return;
   }
-  RichTextBox1->setReadOnly(true);
-  PushButton1->setEnabled(false);
   auto target = transfer::ScriptTarget(m_SendType);
   // The jobs leave the window for the run, so nothing the run uses goes with a discarded window.
   std::vector<std::unique_ptr<transfer::ScriptJob>> jobs = std::move(jobs_);
@@ -386,7 +384,10 @@ void Form4::PushButton3_Click() {
   std::vector<transfer::ScriptJob*> runJobs;
   for (auto& j : jobs) runJobs.push_back(j.get());
 
-  const transfer::EditorLines lines(RichTextBox1);
+  // Edits made meanwhile do not change the run: before the editor's text changes, the lines
+  // still to run are copied (see EditorLines).
+  transfer::EditorLines lines(RichTextBox1);
+  runLines_ = &lines;
   // While the server works on a line the window answers too (running_ keeps a second run from
   // starting); a stop takes effect after that line. The database keeps its own copy of a line.
   auto waiting = [&] {
@@ -396,14 +397,8 @@ void Form4::PushButton3_Click() {
       transfer::ExecuteScript(lines, target, runJobs, progress, waiting);
 
   if (!self) return;
+  runLines_ = nullptr;
   running_ = false;
-  PushButton1->setEnabled(true);
-  RichTextBox1->setReadOnly(false);
-  if (afterRun_) {
-    QByteArray waiting = std::move(*afterRun_);
-    afterRun_.reset();
-    setScriptUtf8(std::move(waiting));
-  }
   for (auto& j : jobs_) jobs.push_back(std::move(j));
   jobs_ = std::move(jobs);
   pointer_->setNormal();

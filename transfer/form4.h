@@ -13,9 +13,9 @@
 // only copy is the editor's (see script_editor.h): execution, save, copy and find and replace read
 // it there. A run that reaches the end sets ScriptExecuted, says "Transfer finished." and closes
 // the window (it stays open when there are notes to read); a failing line stops the run and is
-// shown with the database's message in Notes. While a run reads the editor, the editor is
-// read-only and find and replace waits, so what runs is what the user sees. Closing the window
-// during a run stops the run after the current line. Each window is used once: closing it
+// shown with the database's message in Notes. Edits made during a run (typing, find and
+// replace) do not change what that run executes. Closing the window during a run stops the run
+// after the current line. Each window is used once: closing it
 // discards its script.
 #pragma once
 
@@ -33,8 +33,9 @@
 class QGroupBox;
 class QPlainTextEdit;
 namespace transfer {
+class EditorLines;
 class ScriptEditor;
-}
+}  // namespace transfer
 class QProgressBar;
 class QPushButton;
 
@@ -79,12 +80,11 @@ class Form4 : public QDialog {
   void AddJob(std::unique_ptr<transfer::ScriptJob> job);
   // The script as it stands, lines joined by CR LF (what save and copy read).
   QString Script() const;
-  // Replaces the whole script. During a run the new text waits until the run has ended.
+  // Replaces the whole script.
   void SetScript(const QString& script);
   // Replaces every occurrence of find (exact, case-sensitive, not overlapping) in the whole
   // script, a slice at a time: pause() is called between slices, and returning false abandons
   // the replacement, leaving the script as it was. Returns whether anything was replaced.
-  // Nothing is replaced during a run.
   bool ReplaceInScript(const QString& find, const QString& replacement,
                        const std::function<bool()>& pause);
 
@@ -132,8 +132,9 @@ class Form4 : public QDialog {
   // Text on its way into the editor: pending_ from pendingAt_ on, UTF-8 with CR LF breaks.
   QByteArray pending_;
   qsizetype pendingAt_ = 0;
-  std::optional<QByteArray> afterRun_;  // a SetScript made during a run
-  long long expected_ = 0;              // bytes the editor makes room for once memory is ready
+  std::optional<QByteArray> waiting_;          // a SetScript made while find and replace reads
+  transfer::EditorLines* runLines_ = nullptr;  // what a run going on reads
+  long long expected_ = 0;  // bytes the editor makes room for once memory is ready
   bool loadScheduled_ = false;
   bool replacing_ = false;  // ReplaceInScript is reading the editor's bytes
   bool running_ = false;

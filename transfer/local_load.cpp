@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -49,15 +50,38 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscape;
 
+// True when one of the eight bytes of w may need escaping: a byte below 0x0E (NUL, tab, line
+// feed, carriage return and a few control bytes that do not) or a backslash. Exact for
+// "none", so the common text goes eight bytes per step.
+bool MayNeedEscaping(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  const std::uint64_t below = (w - kOnes * 0x0E) & ~w & kHighs;
+  const std::uint64_t b = w ^ (kOnes * 0x5C);
+  const std::uint64_t backslash = (b - kOnes) & ~b & kHighs;
+  return (below | backslash) != 0;
+}
+
 void AppendEscaped(std::string& out, std::string_view s) {
   std::size_t from = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char e = kEscape.to[static_cast<unsigned char>(s[i])];
-    if (!e) continue;
-    out.append(s.data() + from, i - from);
-    out += '\\';
-    out += e;
-    from = i + 1;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s.size() - i >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, s.data() + i, 8);
+      if (!MayNeedEscaping(w)) {
+        i += 8;
+        continue;
+      }
+    }
+    const std::size_t end = std::min(s.size(), i + 8);
+    for (; i < end; ++i) {
+      const char e = kEscape.to[static_cast<unsigned char>(s[i])];
+      if (!e) continue;
+      out.append(s.data() + from, i - from);
+      out += '\\';
+      out += e;
+      from = i + 1;
+    }
   }
   out.append(s.data() + from, s.size() - from);
 }
@@ -144,7 +168,9 @@ void AppendEngineValue(std::string& out, const vfp::Value& v) {
     case Kind::Double:
       AppendNumber(out, v.d);
       return;
-    case Kind::Decimal:
+    case Kind::Decimal:  // digits, sign and point only
+      out += v.s;
+      return;
     case Kind::Text:
     case Kind::Bytes:
       AppendEscaped(out, v.s);

@@ -240,6 +240,7 @@ void ScriptEditor::setUp() {
 }
 
 void ScriptEditor::clearAll() {
+  emit aboutToChange();
   const bool readOnly = isReadOnly();
   const long doc = SendScintilla(SCI_CREATEDOCUMENT, 0UL, kDocumentOptions);
   // The view takes its own reference and lets go of the old document, which is freed here.
@@ -329,6 +330,7 @@ QString ScriptEditor::textRange(qsizetype from, qsizetype to) const {
 }
 
 void ScriptEditor::modified(int position, int type, const char* text, int length) {
+  if (type & (SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)) emit aboutToChange();
   if (!QAccessible::isActive()) return;
   if ((type & SC_MOD_BEFOREINSERT) && text) {
     QAccessibleTextInsertEvent event(this, int(offsetFromPosition(position)),
@@ -348,6 +350,40 @@ void ScriptEditor::uiUpdated() {
   cursorOffset_ = at;
   QAccessibleTextCursorEvent event(this, int(at));
   QAccessible::updateAccessibility(&event);
+}
+
+EditorLines::EditorLines(ScriptEditor* editor) : editor_(editor), count_(editor->lineCount()) {}
+
+std::string_view EditorLines::line(qsizetype index) const {
+  if (detached_) {
+    if (index < first_) return {};
+    const auto at = static_cast<std::size_t>(index - first_) * 2;
+    return {copy_.constData() + bounds_[at],
+            static_cast<std::size_t>(bounds_[at + 1] - bounds_[at])};
+  }
+  if (!editor_) return {};
+  current_ = std::max(current_, index);
+  return editor_->line(index);
+}
+
+void EditorLines::detach() {
+  if (detached_ || !editor_) return;
+  detached_ = true;
+  first_ = std::min(current_, count_);
+  const ScriptEditor& e = *editor_;
+  const qsizetype from = first_ < count_ ? e.SendScintilla(ScriptEditor::SCI_POSITIONFROMLINE,
+                                                           static_cast<unsigned long>(first_))
+                                         : e.length();
+  const std::string_view text = e.utf8();
+  copy_ = QByteArray(text.data() + from, static_cast<qsizetype>(text.size()) - from);
+  bounds_.reserve(static_cast<std::size_t>(count_ - first_) * 2);
+  for (qsizetype i = first_; i < count_; ++i) {
+    bounds_.push_back(
+        e.SendScintilla(ScriptEditor::SCI_POSITIONFROMLINE, static_cast<unsigned long>(i)) - from);
+    bounds_.push_back(
+        e.SendScintilla(ScriptEditor::SCI_GETLINEENDPOSITION, static_cast<unsigned long>(i)) -
+        from);
+  }
 }
 
 }  // namespace transfer

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QString>
 #include <string_view>
+#include <vector>
 
 #include "transfer/script_runner.h"
 
@@ -62,6 +63,10 @@ class ScriptEditor : public QsciScintillaBase {
   // The text between two byte positions.
   QString textRange(qsizetype from, qsizetype to) const;
 
+ signals:
+  // The text is about to change (typing, inserting, deleting, emptying).
+  void aboutToChange();
+
  private:
   void setUp();
   void modified(int position, int type, const char* text, int length);
@@ -70,20 +75,27 @@ class ScriptEditor : public QsciScintillaBase {
   qsizetype cursorOffset_ = -1;  // as last told to assistive technology
 };
 
-// The editor's lines as a run reads them, counted when the run starts. The editor must not change
-// during the run; one destroyed meanwhile has no lines to read (empty lines: the run's next check
-// of its window stops it).
+// The editor's lines as a run reads them, counted when the run starts. Before the editor's text
+// changes, detach() copies the lines not yet run, so edits made during a run leave it alone; an
+// editor destroyed meanwhile has no lines to read (empty lines: the run's next check of its
+// window stops it).
 class EditorLines : public ScriptSource {
  public:
-  explicit EditorLines(ScriptEditor* editor) : editor_(editor), count_(editor->lineCount()) {}
+  explicit EditorLines(ScriptEditor* editor);
   qsizetype lineCount() const override { return count_; }
-  std::string_view line(qsizetype index) const override {
-    return editor_ ? editor_->line(index) : std::string_view();
-  }
+  std::string_view line(qsizetype index) const override;
+  // Copies the lines from the last one read on; called as the editor is about to change.
+  void detach();
+  bool detached() const { return detached_; }
 
  private:
   QPointer<ScriptEditor> editor_;
   qsizetype count_;
+  mutable qsizetype current_ = 0;  // no line before it is read again
+  bool detached_ = false;
+  qsizetype first_ = 0;            // the first line of the copy
+  QByteArray copy_;                // the copied text
+  std::vector<qsizetype> bounds_;  // start and end of each copied line within copy_
 };
 
 }  // namespace transfer

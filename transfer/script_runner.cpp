@@ -200,9 +200,10 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
       return out;
     }
     if (pendingJobs == 0) continue;
-    // A job yields to the window, which may let go of the lines; the jobs after it compare
-    // against a copy.
-    const std::string command(line);
+    // The window answered while the server worked, and jobs yield to it too: the source may
+    // have moved its lines meanwhile, so the line is read again, and the jobs compare against
+    // a copy.
+    const std::string command(lines.line(i));
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (ran[j] || !jobs[j]->runsAfter(command)) continue;
       --pendingJobs;

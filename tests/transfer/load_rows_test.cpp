@@ -187,4 +187,45 @@ TEST(LoadLine, StoredNumbersComeOutAsTheGeneralParseMakesThem) {
   }
 }
 
+// Text is escaped eight bytes at a time where nothing needs it: every byte that needs it is
+// found wherever it falls, among bytes close to them in value.
+TEST(LoadLine, EveryByteThatNeedsEscapingIsFoundAtAnyPosition) {
+  auto reference = [](const std::string& s) {
+    std::string out;
+    for (char c : s) {
+      switch (c) {
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\0':
+          out += "\\0";
+          break;
+        default:
+          out += c;
+      }
+    }
+    return out + "\n";
+  };
+  const std::string alphabet("ab\\\t\n\r\x0b\x0c\x0e\x1f[]]\x5b\x5d\x80\xdc\xff\0", 20);
+  std::mt19937 random(7);
+  for (int n = 0; n < 50000; ++n) {
+    std::string s(random() % 40, 'x');
+    for (auto& c : s)
+      if (random() % 4 == 0) c = alphabet[random() % alphabet.size()];
+    const ado::Value v = ado::Value::fromText(s);
+    std::string line;
+    transfer::AppendLoadLine(line, &v, 1);
+    ASSERT_EQ(line, reference(s)) << n;
+  }
+}
+
 }  // namespace
