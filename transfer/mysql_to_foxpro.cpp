@@ -509,10 +509,18 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
           // Notes shows what the target will hold differently before anything runs.
           form->Text1->setPlainText(QString::fromStdString(report));
         };
-        built = trap.step(106, [&] { summary = BuildFoxproScript(mysql, tables, target, hooks); });
+        // The trap reports whatever escapes its step, so the program's end is caught inside.
+        built = trap.step(106, [&] {
+          try {
+            summary = BuildFoxproScript(mysql, tables, target, hooks);
+          } catch (const ProgramEnding&) {
+            ending = true;
+          }
+        });
       } catch (const ProgramEnding&) {
         return;
       }
+      if (ending) return;
       if (!built) {
         // A half-built script is not offered; the progress bar goes back to rest.
         view.ProgressBar1.setValue(0);

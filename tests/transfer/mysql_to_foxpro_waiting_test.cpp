@@ -1,0 +1,109 @@
+// "Send Table/s To FoxPro" while the MySQL server keeps the source waiting (another session
+// holds the table): the window answers, the server's own message reaches the report, and a
+// program that ends meanwhile stops at once without a word.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+
+#include "platform/dataaccess.h"
+#include "platform/main_window_view.h"
+#include "platform/pointer.h"
+#include "support/mysql_sandbox.h"
+#include "support/scripted_dialogs.h"
+#include "transfer/form4.h"
+#include "transfer/mysql_to_foxpro.h"
+
+using testing_support::UiTestEnvironment;
+
+namespace {
+
+class SendToFoxproWaits : public qmtest::MySqlDatabaseTest {
+ protected:
+  UiTestEnvironment env;
+  QTemporaryDir fox;
+  QWidget window;
+  QListWidget List1{&window}, List2{&window};
+  QProgressBar ProgressBar1{&window};
+  platform::WindowPointer pointer{window};
+  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
+  platform::ConnectionFields fields;
+  ado::Limits saved = ado::DefaultLimits();
+  ado::Connection other;  // the session that holds the table
+
+  void SetUp() override {
+    qmtest::MySqlDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    fields.useDbcFile = false;
+    fields.freeTableFolder = fox.path();
+    fields.server = QString::fromStdString(sandbox().host);
+    fields.port = QString::fromStdString(sandbox().port);
+    fields.user = QString::fromStdString(sandbox().adminUser);
+    fields.password = QString::fromStdString(sandbox().adminPassword);
+    fields.database = QString::fromStdString(database());
+    env.app().connectionFields = [this] { return fields; };
+    admin("CREATE TABLE held (id INT)");
+    admin("INSERT INTO held VALUES (1)");
+    List1.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List1.addItem("held");
+    List1.item(0)->setSelected(true);
+    other.open(connectionString());
+    other.execute("LOCK TABLES held WRITE");
+    ado::DefaultLimits().lockWaitSeconds = 2;
+  }
+  void TearDown() override {
+    ado::DefaultLimits() = saved;
+    if (other.state() == ado::adStateOpen) other.execute("UNLOCK TABLES");
+    qmtest::MySqlDatabaseTest::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(SendToFoxproWaits, TheWindowAnswersUntilTheServerGivesUpAndItsMessageIsReported) {
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  QString report;
+  env.dialogs().modalScripts.push_back([&](QDialog& d) {
+    report = dynamic_cast<Form4&>(d).Text1->toPlainText();
+    return 0;  // closed unexecuted
+  });
+  timer.start();
+  transfer::SendTablesToFoxpro(view);
+  timer.stop();
+  // Two seconds of lock wait: about 40 ticks when the window answers, none when it freezes.
+  EXPECT_GE(ticks, 15);
+  EXPECT_TRUE(report.contains("Lock wait timeout exceeded")) << report.toStdString();
+  EXPECT_TRUE(env.dialogs().messages().empty());
+}
+
+TEST_F(SendToFoxproWaits, AProgramEndingWhileTheServerWaitsStopsAtOnceWithoutAWord) {
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks == 5) env.app().quit();
+  });
+  int previews = 0;
+  env.dialogs().modalScripts.push_back([&](QDialog&) {
+    ++previews;
+    return 0;
+  });
+  auto start = std::chrono::steady_clock::now();
+  timer.start();
+  transfer::SendTablesToFoxpro(view);
+  timer.stop();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(env.endRequests, 1);
+  EXPECT_LT(took, 1.5);  // the lock wait is two seconds
+  EXPECT_EQ(previews, 0);
+  for (const auto& m : env.dialogs().messages()) ADD_FAILURE() << m.text.toStdString();
+}
