@@ -190,11 +190,7 @@ std::string Shortened(const std::string& utf8) {
   return q.left(qsizetype(kExampleCharacters)).toStdString() + "...";
 }
 
-bool IsAscii(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
-}
+bool IsAscii(const std::string& s) { return vfp::asciiPrefix(s) == s.size(); }
 
 std::string CodePageName(int codePage) { return "code page " + std::to_string(codePage); }
 

@@ -65,20 +65,6 @@ char32_t nextUtf8(std::string_view s, std::size_t& i) {
   return c;
 }
 
-// Length of the run of ASCII bytes at the start of s. Text is mostly ASCII, which every page
-// supported here stores as itself, so converters copy such runs whole.
-std::size_t asciiPrefix(std::string_view s) {
-  std::size_t i = 0;
-  const char* d = s.data();
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, d + i, 8);
-    if (w & 0x8080808080808080ull) break;
-  }
-  while (i < s.size() && static_cast<unsigned char>(d[i]) < 0x80) ++i;
-  return i;
-}
-
 // Where an undefined byte whose own number is taken stands in the private use area.
 constexpr char32_t kUndefinedBase = 0xF700;
 
@@ -112,6 +98,9 @@ class SingleByteConverter : public TextConverter {
       appendUtf8(stand, toUtf8_[b]);
       fromUnicode_.emplace(stand, std::uint8_t(b));
     }
+    bmp_.assign(kBmp, -1);
+    for (const auto& [u, b] : fromUnicode_)
+      if (u < kBmp) bmp_[u] = b;
   }
   int codePage() const override { return codePage_; }
   void toUtf8(std::string_view bytes, std::string& out) const override {
@@ -132,22 +121,32 @@ class SingleByteConverter : public TextConverter {
         i += run;
         continue;
       }
-      char32_t u = nextUtf8(utf8, i);
-      auto it = fromUnicode_.find(u);
-      if (it == fromUnicode_.end()) {
+      const char32_t u = nextUtf8(utf8, i);
+      const int b = byteFor(u);
+      if (b < 0) {
         out += '?';
         ++replaced;
       } else {
-        out += char(it->second);
+        out += char(b);
       }
     }
     return replaced;
   }
 
  private:
+  // The byte for a character, or -1: a table for the Basic Multilingual Plane (every character
+  // these pages hold lies there), as a hash lookup per character dominated converting text.
+  int byteFor(char32_t u) const {
+    if (u < kBmp) return bmp_[u];
+    auto it = fromUnicode_.find(u);
+    return it == fromUnicode_.end() ? -1 : it->second;
+  }
+  static constexpr char32_t kBmp = 0x10000;
+
   int codePage_;
   std::array<std::string, 256> toUtf8_;
   std::unordered_map<char32_t, std::uint8_t> fromUnicode_;
+  std::vector<std::int16_t> bmp_;
 };
 
 // Multi-byte pages (936, 932): the system's converter per call, character by character where it
@@ -243,6 +242,20 @@ std::uint8_t markFromCodePage(int codePage) {
   for (const auto& e : kMarks)
     if (e.codePage == codePage) return e.mark;
   return 0;
+}
+
+// Length of the run of ASCII bytes at the start of s. Text is mostly ASCII, which every page
+// supported here stores as itself, so converters copy such runs whole.
+std::size_t asciiPrefix(std::string_view s) {
+  std::size_t i = 0;
+  const char* d = s.data();
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, d + i, 8);
+    if (w & 0x8080808080808080ull) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(d[i]) < 0x80) ++i;
+  return i;
 }
 
 }  // namespace vfp

@@ -31,6 +31,9 @@ class TextConverter {
 // the system has no converter for it. Converters are cached and shared; they are immutable.
 std::shared_ptr<const TextConverter> converterFor(int codePage);
 
+// Length of the run of ASCII bytes at the start of s, eight bytes at a time.
+std::size_t asciiPrefix(std::string_view s);
+
 // Header mark (byte 29) -> code page; 0 when the mark is 0 or unknown.
 int codePageFromMark(std::uint8_t mark);
 // Code page -> header mark; 0 when FoxPro has no mark for it.
