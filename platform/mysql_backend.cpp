@@ -478,7 +478,8 @@ int MySqlSession::drive(Start start, Cont cont, std::int64_t limitMs) {
       if (flags >= 0 && session.socket() == fd) ::fcntl(fd, F_SETFL, flags);
     }
   } leave{*this, socket(), -1};
-  if (leave.fd >= 0) {
+  // Plain connections read with MSG_DONTWAIT and need nothing: no system calls per streamed row.
+  if (leave.fd >= 0 && mysql_get_ssl_cipher(mysql_) != nullptr) {
     const int flags = ::fcntl(leave.fd, F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
         ::fcntl(leave.fd, F_SETFL, flags | O_NONBLOCK) == 0)
