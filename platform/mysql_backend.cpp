@@ -1,5 +1,6 @@
 // The MySQL backend of the data-access layer on MariaDB Connector/C.
 #include <errmsg.h>
+#include <fcntl.h>
 #include <mysql.h>
 #include <mysqld_error.h>
 #include <poll.h>
@@ -410,21 +411,28 @@ void MySqlSession::enter() const {
         "until it ends.");
 }
 
+int MySqlSession::socket() const {
+  const auto fd = mysql_get_socket(mysql_);
+  return static_cast<long long>(fd) >= 0 ? static_cast<int>(fd) : -1;
+}
+
 // Watches the socket for what the suspended call waits on, in slices, calling the waiting
 // callback between them; returns the events for the call's _cont function: those that
-// occurred, or MYSQL_WAIT_TIMEOUT once the call's own time limit has passed.
-int MySqlSession::awaitSocket(int status, std::int64_t& lastCallMs) {
+// occurred, or MYSQL_WAIT_TIMEOUT once the call's own time limit has passed. A wait inside TLS
+// comes without a limit of the library's; the session's own (limitMs) then applies, and the
+// connection is cut when it passes, as the library cuts it when a blocking read times out.
+int MySqlSession::awaitSocket(int status, std::int64_t& lastCallMs, std::int64_t limitMs) {
   const bool timed = (status & MYSQL_WAIT_TIMEOUT) != 0;
   const std::int64_t deadline =
-      timed ? NowMs() + static_cast<std::int64_t>(mysql_get_timeout_value_ms(mysql_)) : 0;
+      NowMs() + (timed ? static_cast<std::int64_t>(mysql_get_timeout_value_ms(mysql_)) : limitMs);
   pollfd watch{};
-  watch.fd = static_cast<int>(mysql_get_socket(mysql_));
+  watch.fd = socket();
   if (status & MYSQL_WAIT_READ) watch.events |= POLLIN;
   if (status & MYSQL_WAIT_WRITE) watch.events |= POLLOUT;
   if (status & MYSQL_WAIT_EXCEPT) watch.events |= POLLPRI;
   for (;;) {
     int slice = kWaitSliceMs;
-    if (timed) slice = static_cast<int>(std::clamp<std::int64_t>(deadline - NowMs(), 0, slice));
+    slice = static_cast<int>(std::clamp<std::int64_t>(deadline - NowMs(), 0, slice));
     watch.revents = 0;
     const int ready = ::poll(&watch, 1, slice);
     if (ready > 0) {
@@ -438,7 +446,11 @@ int MySqlSession::awaitSocket(int status, std::int64_t& lastCallMs) {
     if (ready < 0 && errno != EINTR)
       return status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
     const std::int64_t now = NowMs();
-    if (timed && now >= deadline) return MYSQL_WAIT_TIMEOUT;
+    if (now >= deadline) {
+      if (timed) return MYSQL_WAIT_TIMEOUT;
+      if (watch.fd >= 0) ::shutdown(watch.fd, SHUT_RDWR);
+      return MYSQL_WAIT_READ | MYSQL_WAIT_WRITE;
+    }
     if (now - lastCallMs >= kWaitSliceMs) {
       lastCallMs = now;
       waiting_();
@@ -449,22 +461,39 @@ int MySqlSession::awaitSocket(int status, std::int64_t& lastCallMs) {
 // Runs one non-blocking call to its end. When the callback throws, the call must still end
 // inside the client library (its stack holds the call's state): the socket is cut, every
 // further wait is answered with a timeout, and the call finishes with a connection error.
+//
+// The client library reads TLS records with SSL_read on the socket itself, and leaves the socket
+// blocking once connected: a non-blocking call would then sit in read() and never come back to
+// wait here. So the socket is non-blocking for the length of the call, and blocking again
+// after it (the blocking calls cannot take a non-blocking TLS socket).
 template <class Start, class Cont>
-int MySqlSession::drive(Start start, Cont cont) {
+int MySqlSession::drive(Start start, Cont cont, std::int64_t limitMs) {
   inCall_ = true;
   struct Leave {
-    bool& flag;
-    ~Leave() { flag = false; }
-  } leave{inCall_};
+    MySqlSession& session;
+    int fd;
+    int flags;
+    ~Leave() {
+      session.inCall_ = false;
+      if (flags >= 0 && session.socket() == fd) ::fcntl(fd, F_SETFL, flags);
+    }
+  } leave{*this, socket(), -1};
+  // Plain connections read with MSG_DONTWAIT and need nothing: no system calls per streamed row.
+  if (leave.fd >= 0 && mysql_get_ssl_cipher(mysql_) != nullptr) {
+    const int flags = ::fcntl(leave.fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+        ::fcntl(leave.fd, F_SETFL, flags | O_NONBLOCK) == 0)
+      leave.flags = flags;
+  }
   int status = start();
   std::int64_t lastCallMs = NowMs();
   try {
-    while (status != 0) status = cont(awaitSocket(status, lastCallMs));
+    while (status != 0) status = cont(awaitSocket(status, lastCallMs, limitMs));
   } catch (...) {
     abandoned_ = true;
-    const auto fd = mysql_get_socket(mysql_);
-    if (static_cast<long long>(fd) >= 0) ::shutdown(static_cast<int>(fd), SHUT_RDWR);
-    for (int i = 0; status != 0 && i < 1000; ++i) status = cont(MYSQL_WAIT_TIMEOUT);
+    if (const int fd = socket(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    for (int i = 0; status != 0 && i < 1000; ++i)
+      status = cont(MYSQL_WAIT_TIMEOUT | MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
     throw;
   }
   return status;
@@ -475,7 +504,7 @@ int MySqlSession::realQuery(std::string_view sql) {
   if (!waiting_) return mysql_real_query(mysql_, sql.data(), sql.size());
   int ret = 0;
   drive([&] { return mysql_real_query_start(&ret, mysql_, sql.data(), sql.size()); },
-        [&](int events) { return mysql_real_query_cont(&ret, mysql_, events); });
+        [&](int events) { return mysql_real_query_cont(&ret, mysql_, events); }, commandMs_);
   return ret;
 }
 
@@ -484,7 +513,7 @@ MYSQL_RES* MySqlSession::storeResult() {
   if (!waiting_) return mysql_store_result(mysql_);
   MYSQL_RES* ret = nullptr;
   drive([&] { return mysql_store_result_start(&ret, mysql_); },
-        [&](int events) { return mysql_store_result_cont(&ret, mysql_, events); });
+        [&](int events) { return mysql_store_result_cont(&ret, mysql_, events); }, commandMs_);
   return ret;
 }
 
@@ -493,7 +522,7 @@ MYSQL_ROW MySqlSession::fetchRow(MYSQL_RES* result) {
   if (!waiting_) return mysql_fetch_row(result);
   MYSQL_ROW ret = nullptr;
   drive([&] { return mysql_fetch_row_start(&ret, result); },
-        [&](int events) { return mysql_fetch_row_cont(&ret, result, events); });
+        [&](int events) { return mysql_fetch_row_cont(&ret, result, events); }, commandMs_);
   return ret;
 }
 
@@ -504,7 +533,7 @@ void MySqlSession::freeResult(MYSQL_RES* result) {
   if (!waiting_ || abandoned_) return mysql_free_result(result);
   enter();
   drive([&] { return mysql_free_result_start(result); },
-        [&](int events) { return mysql_free_result_cont(result, events); });
+        [&](int events) { return mysql_free_result_cont(result, events); }, commandMs_);
 }
 
 int MySqlSession::prepareStatement(MYSQL_STMT* stmt, std::string_view sql) {
@@ -512,7 +541,7 @@ int MySqlSession::prepareStatement(MYSQL_STMT* stmt, std::string_view sql) {
   if (!waiting_) return mysql_stmt_prepare(stmt, sql.data(), sql.size());
   int ret = 0;
   drive([&] { return mysql_stmt_prepare_start(&ret, stmt, sql.data(), sql.size()); },
-        [&](int events) { return mysql_stmt_prepare_cont(&ret, stmt, events); });
+        [&](int events) { return mysql_stmt_prepare_cont(&ret, stmt, events); }, commandMs_);
   return ret;
 }
 
@@ -521,7 +550,7 @@ int MySqlSession::executeStatement(MYSQL_STMT* stmt) {
   if (!waiting_) return mysql_stmt_execute(stmt);
   int ret = 0;
   drive([&] { return mysql_stmt_execute_start(&ret, stmt); },
-        [&](int events) { return mysql_stmt_execute_cont(&ret, stmt, events); });
+        [&](int events) { return mysql_stmt_execute_cont(&ret, stmt, events); }, commandMs_);
   return ret;
 }
 
@@ -530,7 +559,7 @@ int MySqlSession::storeStatementResult(MYSQL_STMT* stmt) {
   if (!waiting_) return mysql_stmt_store_result(stmt);
   int ret = 0;
   drive([&] { return mysql_stmt_store_result_start(&ret, stmt); },
-        [&](int events) { return mysql_stmt_store_result_cont(&ret, stmt, events); });
+        [&](int events) { return mysql_stmt_store_result_cont(&ret, stmt, events); }, commandMs_);
   return ret;
 }
 
@@ -552,6 +581,7 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
     };
     unsigned connect = chosen(options.connectionTimeout, limits.connectSeconds);
     unsigned command = chosen(options.commandTimeout, limits.commandSeconds);
+    commandMs_ = std::int64_t{command} * 1000;
     mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &connect);
     mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &command);
     mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &command);
@@ -594,7 +624,8 @@ MySqlSession::MySqlSession(const MySqlLogin& login, const ConnectionOptions& opt
                                             login.user.c_str(), login.password.c_str(), database,
                                             login.port, nullptr, 0);
           },
-          [&](int events) { return mysql_real_connect_cont(&connected, mysql_, events); });
+          [&](int events) { return mysql_real_connect_cont(&connected, mysql_, events); },
+          std::int64_t{connect} * 1000);
     }
     if (!connected) raise();
     if ((login.tls == TlsMode::Required || login.tls == TlsMode::Verify) &&

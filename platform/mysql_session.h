@@ -126,8 +126,9 @@ class MySqlSession {
   // Refuses a call on an abandoned session, or one made from inside the waiting callback.
   void enter() const;
   template <class Start, class Cont>
-  int drive(Start start, Cont cont);
-  int awaitSocket(int status, std::int64_t& lastCallMs);
+  int drive(Start start, Cont cont, std::int64_t limitMs);
+  int awaitSocket(int status, std::int64_t& lastCallMs, std::int64_t limitMs);
+  int socket() const;  // -1 when there is none
 
   MYSQL* mysql_ = nullptr;
   Pending* pending_ = nullptr;
@@ -136,6 +137,7 @@ class MySqlSession {
   Waiting waiting_;
   bool inCall_ = false;  // a call is suspended while the callback runs
   bool abandoned_ = false;
+  std::int64_t commandMs_ = 0;  // the read/write limit, for waits the library gives none
 };
 
 // A prepared statement with "?" placeholders; parameters are bound from values by their kind

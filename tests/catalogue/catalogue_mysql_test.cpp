@@ -302,6 +302,35 @@ TEST_F(MySqlSide, TheWindowAnswersWhileADropWaitsAndAPressMeanwhileIsRefused) {
   EXPECT_EQ(entries(list()), QStringList{"held"});
 }
 
+TEST_F(MySqlSide, ClosingTheWindowWhileADropWaitsEndsItAtOnceWithoutAWord) {
+  admin("CREATE TABLE held (id INT)");
+  relist();
+  ado::Connection other;
+  other.open(connectionString());
+  other.execute("LOCK TABLES held WRITE");
+  ado::Limits saved = ado::DefaultLimits();
+  ado::DefaultLimits().lockWaitSeconds = 2;
+  selectOnly(list(), {"held"});
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks == 5) form().close();
+  });
+  timer.start();
+  auto start = std::chrono::steady_clock::now();
+  form().PushButton1->click();
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  timer.stop();
+  ado::DefaultLimits() = saved;
+  other.execute("UNLOCK TABLES");
+  EXPECT_EQ(env.endRequests, 1);
+  EXPECT_LT(took, 1.5);  // the server would have waited two seconds
+  EXPECT_TRUE(env.dialogs().messages().empty());
+  EXPECT_EQ(entries(list()), QStringList{"held"});
+  EXPECT_EQ(serverTables(), QStringList{"held"});
+}
+
 namespace {
 
 // The same window on a server that folds table names to lower case (lower_case_table_names=1,

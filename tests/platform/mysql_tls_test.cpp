@@ -3,6 +3,7 @@
 // certificate. Against a sandbox started with --tls and against the plain one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "platform/connection_strings.h"
@@ -108,4 +109,33 @@ TEST_F(TlsServer, AConnectionThatWaitsWithoutBlockingIsEncryptedAndVerifiedToo) 
   abandoned.setWaiting([] { throw Stop{}; });
   EXPECT_THROW(abandoned.execute("SELECT SLEEP(3)"), Stop);
   EXPECT_EQ(abandoned.state(), ado::adStateClosed);
+}
+
+TEST_F(TlsServer, TheReadLimitEndsAWaitingStatementOnATlsConnection) {
+  // Inside TLS the client library waits without a limit of its own; the session applies it.
+  auto failure = [&](bool withCallback) {
+    ado::Connection cn;
+    cn.setCommandTimeout(1);
+    if (withCallback) cn.setWaiting([] {});
+    cn.open(connectionString() + "SSLMODE=REQUIRED;");
+    auto start = std::chrono::steady_clock::now();
+    try {
+      cn.execute("SELECT SLEEP(4)");
+    } catch (const ado::DataAccessError& e) {
+      EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                3.0);
+      return std::make_pair(e.nativeCode(), std::string(e.what()));
+    }
+    ADD_FAILURE() << "the read limit did not end the statement";
+    return std::make_pair(0, std::string());
+  };
+  auto plain = failure(false);
+  auto waited = failure(true);
+  // Both are the client library's connection errors ("TLS/SSL error: Connection timed out"
+  // when it times the read itself, "Lost connection to server during query" when the session
+  // cut it), so the caller knows the connection is gone either way.
+  EXPECT_GE(plain.first, 2000);
+  EXPECT_LT(plain.first, 3000);
+  EXPECT_GE(waited.first, 2000);
+  EXPECT_LT(waited.first, 3000);
 }
