@@ -161,10 +161,12 @@ constexpr long long kFoxproFileLimit = 2147483647;  // bytes of a .dbf or .fpt F
 constexpr long long kMemoBlock = 64;                // block size of the memo files the engine makes
 constexpr long long kMemoBlockHeader = 8;
 constexpr std::size_t kExampleCharacters = 40;
-// After this many rows a table's line length is known well enough to tell how long the rest
-// will be; a little more is announced than the average makes, so the room suffices.
+// A table's line length is judged after a twentieth of its rows (at least 2000): late rows are
+// often a little longer than early ones (numbers gain digits), so a tenth more than their
+// average is announced, and the room made once suffices.
 constexpr long long kRowsBeforeEstimate = 2000;
-constexpr long long kEstimateMarginPercent = 103;
+constexpr long long kEstimateShareDivisor = 20;
+constexpr long long kEstimateMarginPercent = 110;
 
 // Bytes of the .dbf a table of memo/blob columns and `rows` rows takes.
 long long DbfBytes(std::size_t columns, long long rows) {
@@ -372,7 +374,8 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
         // Rows added meanwhile may outnumber the count; the bar stops at its end.
         ++done;
         rowBytes += static_cast<long long>(command.size()) + 2;
-        if (done == kRowsBeforeEstimate && hooks.expect && total > done)
+        if (done == std::max(kRowsBeforeEstimate, total / kEstimateShareDivisor) && hooks.expect &&
+            total > done)
           hooks.expect(rowBytes / done * (total - done) * kEstimateMarginPercent / 100);
         hooks.progress(std::min(done, total), total);
       }
