@@ -9,6 +9,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -266,11 +267,7 @@ void Form1::PushButton2_Click() {
   // The listings below yield to window events, so the button is live while they run; a run
   // inside the run would fill the lists twice and hand on twice.
   if (nextRunning_) return;
-  struct Running {
-    bool& flag;
-    explicit Running(bool& f) : flag(f) { flag = true; }
-    ~Running() { flag = false; }
-  } running(nextRunning_);
+  const QScopedValueRollback<bool> running(nextRunning_, true);
   ErrorTrap trap(kWhere, "PushButton2_Click", this);
   auto& app = platform::Application::current();
   bool connects = false;
@@ -325,11 +322,7 @@ void Form1::PushButton6_Click() {
   // The window answers while the server is reached (up to the connect limit for a host that
   // does not answer); meanwhile neither this test nor "Next >" starts again.
   if (nextRunning_) return;
-  struct Running {
-    bool& flag;
-    explicit Running(bool& f) : flag(f) { flag = true; }
-    ~Running() { flag = false; }
-  } running(nextRunning_);
+  const QScopedValueRollback<bool> running(nextRunning_, true);
   ErrorTrap trap(kWhere, "PushButton6_Click", this);
   std::unique_ptr<ado::Connection> cn;
   trap.step(100, [&] { cn = std::make_unique<ado::Connection>(); });
