@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/typical_foxpro_table.h"
 #include "platform/dataaccess.h"
 #include "transfer/local_load.h"
 #include "vfp/database.h"
@@ -25,21 +26,6 @@ double cpuSeconds() {
 }
 
 // The table of bench_foxpro_to_mysql.
-void makeTable(const std::string& folder, long rows) {
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(folder));
-  s.execute(
-      "CREATE TABLE bench (id I, name V(20), city V(40), amount N(12,2), day D, stamp T, qty I, "
-      "ratio B, flag N(3,0), note M)");
-  for (long r = 0; r < rows; ++r) {
-    std::string n = std::to_string(r);
-    s.execute("INSERT INTO bench VALUES (" + n + ", 'Customer " + std::to_string(r % 977) +
-              "', 'Berlin', '" + std::to_string(r % 100000) + ".25', {^2021-08-31}, " +
-              "{^2021-08-31 12:34:56}, " + std::to_string(r % 50) + ", " + std::to_string(r) +
-              ".5, " + std::to_string(r % 128) +
-              ", 'A sixty character note, it''s \"quoted\"' + CHR(13) + CHR(10) + 'and broken.')");
-  }
-  s.flush();
-}
 
 // Draws every row as the load does, a 4 MB chunk of text at a time.
 void run(const std::string& fox, bool general, long rows) {
@@ -77,7 +63,7 @@ int main(int argc, char** argv) {
   std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/foxpro_load_lines_bench";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  makeTable(folder, rows);
+  bench::MakeTypicalFoxproTable(folder, rows);
   const std::string fox = "Provider=vfpoledb.1;Data Source=" + folder + ";";
   const int rounds = argc > 3 ? std::stoi(argv[3]) : 2;
   const bool copyOnly = argc > 4 && std::stoi(argv[4]) != 0;

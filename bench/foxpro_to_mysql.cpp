@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/typical_foxpro_table.h"
 #include "platform/dataaccess.h"
 #include "platform/mysql_session.h"
 #include "transfer/mysql_script.h"
@@ -50,22 +51,6 @@ long rssKb() {
   while (std::getline(in, line))
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   return 0;
-}
-
-void makeTable(const std::string& folder, long rows) {
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(folder));
-  s.execute(
-      "CREATE TABLE bench (id I, name V(20), city V(40), amount N(12,2), day D, stamp T, qty I, "
-      "ratio B, flag N(3,0), note M)");
-  for (long r = 0; r < rows; ++r) {
-    std::string n = std::to_string(r);
-    s.execute("INSERT INTO bench VALUES (" + n + ", 'Customer " + std::to_string(r % 977) +
-              "', 'Berlin', '" + std::to_string(r % 100000) + ".25', {^2021-08-31}, " +
-              "{^2021-08-31 12:34:56}, " + std::to_string(r % 50) + ", " + std::to_string(r) +
-              ".5, " + std::to_string(r % 128) +
-              ", 'A sixty character note, it''s \"quoted\"' + CHR(13) + CHR(10) + 'and broken.')");
-  }
-  s.flush();
 }
 
 std::string tsvField(const ado::Value& v) {
@@ -110,7 +95,7 @@ int main(int argc, char** argv) {
                             ";PASSWORD=" + env("QM_MYSQL_PASSWORD") + ";";
 
   auto t0 = clock_type::now();
-  makeTable(folder, rows);
+  bench::MakeTypicalFoxproTable(folder, rows);
   std::printf("FoxPro table of %ld rows made in %.1f s (dbf %.1f MB)\n", rows,
               std::chrono::duration<double>(clock_type::now() - t0).count(),
               std::filesystem::file_size(folder + "/bench.dbf") / 1e6);
