@@ -29,12 +29,8 @@ class MySqlSide : public qmtest::MySqlDatabaseTest {
     if (IsSkipped() || HasFatalFailure()) return;
     password = QString::fromStdString(sandbox().adminPassword);
     env.app().connectionFields = [this] {
-      platform::ConnectionFields f;
-      f.server = QString::fromStdString(sandbox().host);
-      f.port = QString::fromStdString(sandbox().port);
-      f.user = QString::fromStdString(sandbox().adminUser);
+      platform::ConnectionFields f = adminFields();
       f.password = password;
-      f.database = QString::fromStdString(database());
       return f;
     };
   }
@@ -215,12 +211,9 @@ TEST_F(MySqlSide, ARenameWhoseListingFailsSaysWhatHappenedAndListsTheServer) {
   selectOnly(list(), {"Orders"});
   admin("FLUSH USER_RESOURCES");
   env.app().connectionFields = [this, user] {
-    platform::ConnectionFields f;
-    f.server = QString::fromStdString(sandbox().host);
-    f.port = QString::fromStdString(sandbox().port);
+    platform::ConnectionFields f = adminFields();
     f.user = QString::fromStdString(user);
     f.password = "pw";
-    f.database = QString::fromStdString(database());
     return f;
   };
   // While the user reads the report the hour's allowance is renewed, so the listing after it

@@ -55,12 +55,7 @@ TEST_F(TlsServer, ConnectionsAreEncryptedAndAVerifiedOneTrustsOnlyItsAuthority) 
   EXPECT_NE(openError(cs + "SSLMODE=VERIFY_IDENTITY;"), "<connected>");
 
   // The window's connection string carries the stored options.
-  platform::ConnectionFields f;
-  f.server = QString::fromStdString(sandbox().host);
-  f.port = QString::fromStdString(sandbox().port);
-  f.user = QString::fromStdString(sandbox().adminUser);
-  f.password = QString::fromStdString(sandbox().adminPassword);
-  f.database = QString::fromStdString(database());
+  platform::ConnectionFields f = adminFields();
   f.mysqlOptions =
       QString::fromStdString("SSLMODE=VERIFY_IDENTITY;SSLCA=" + sandbox().otherTlsAuthority);
   EXPECT_NE(openError(platform::MySQLConnectionString(f)), "<connected>");

@@ -141,6 +141,16 @@ std::string MySqlDatabaseTest::connectionString() const {
                                sandbox_.adminPassword, database_);
 }
 
+platform::ConnectionFields MySqlDatabaseTest::adminFields() const {
+  platform::ConnectionFields f;
+  f.server = QString::fromStdString(sandbox_.host);
+  f.port = QString::fromStdString(sandbox_.port);
+  f.user = QString::fromStdString(sandbox_.adminUser);
+  f.password = QString::fromStdString(sandbox_.adminPassword);
+  f.database = QString::fromStdString(database_);
+  return f;
+}
+
 void MySqlDatabaseTest::admin(const std::string& sql) const {
   std::string error;
   auto m = adminConnect(sandbox_, database_.c_str(), error);

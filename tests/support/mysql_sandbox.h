@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/application.h"
+
 namespace qmtest {
 
 struct MySqlSandbox {
@@ -56,6 +58,8 @@ class MySqlDatabaseTest : public ::testing::Test {
   const MySqlSandbox& sandbox() const { return sandbox_; }
   const std::string& database() const { return database_; }
   std::string connectionString() const;
+  // The connection window's MySQL fields for the administrator in the test's database.
+  platform::ConnectionFields adminFields() const;
   // Runs statements as administrator in the test's database; fails the test on error.
   void admin(const std::string& sql) const;
 

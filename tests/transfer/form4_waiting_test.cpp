@@ -23,15 +23,7 @@ class MySqlPreviewWaits : public qmtest::MySqlDatabaseTest {
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    env.app().connectionFields = [this] {
-      platform::ConnectionFields f;
-      f.server = QString::fromStdString(sandbox().host);
-      f.port = QString::fromStdString(sandbox().port);
-      f.user = QString::fromStdString(sandbox().adminUser);
-      f.password = QString::fromStdString(sandbox().adminPassword);
-      f.database = QString::fromStdString(database());
-      return f;
-    };
+    env.app().connectionFields = [this] { return adminFields(); };
   }
 };
 

@@ -35,12 +35,8 @@ class RoundTrip : public qmtest::MySqlDatabaseTest {
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    fields = adminFields();
     fields.useDbcFile = false;
-    fields.server = QString::fromStdString(sandbox().host);
-    fields.port = QString::fromStdString(sandbox().port);
-    fields.user = QString::fromStdString(sandbox().adminUser);
-    fields.password = QString::fromStdString(sandbox().adminPassword);
-    fields.database = QString::fromStdString(database());
     env.app().connectionFields = [this] { return fields; };
   }
   void executePreview() {

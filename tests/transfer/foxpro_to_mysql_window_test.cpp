@@ -46,13 +46,9 @@ class SendToMySqlWindow : public qmtest::MySqlDatabaseTest {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     List2.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fields = adminFields();
     fields.useDbcFile = false;
     fields.freeTableFolder = QString::fromStdString(fox.path);
-    fields.server = QString::fromStdString(sandbox().host);
-    fields.port = QString::fromStdString(sandbox().port);
-    fields.user = QString::fromStdString(sandbox().adminUser);
-    fields.password = QString::fromStdString(sandbox().adminPassword);
-    fields.database = QString::fromStdString(database());
     env.app().connectionFields = [this] { return fields; };
     Fox(fox.path, {"CREATE TABLE orders (id I, note C(10) NULL, day D)",
                    "INSERT INTO orders VALUES (1, 'it''s', {^2021-08-31})",

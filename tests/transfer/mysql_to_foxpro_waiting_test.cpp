@@ -39,13 +39,9 @@ class SendToFoxproWaits : public qmtest::MySqlDatabaseTest {
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    fields = adminFields();
     fields.useDbcFile = false;
     fields.freeTableFolder = fox.path();
-    fields.server = QString::fromStdString(sandbox().host);
-    fields.port = QString::fromStdString(sandbox().port);
-    fields.user = QString::fromStdString(sandbox().adminUser);
-    fields.password = QString::fromStdString(sandbox().adminPassword);
-    fields.database = QString::fromStdString(database());
     env.app().connectionFields = [this] { return fields; };
     admin("CREATE TABLE held (id INT)");
     admin("INSERT INTO held VALUES (1)");

@@ -87,13 +87,9 @@ class SendToFoxproWindow : public qmtest::MySqlDatabaseTest {
       l->setSelectionMode(QAbstractItemView::ExtendedSelection);
     }
     ProgressBar1.setFormat("Progress Bar");
+    fields = adminFields();
     fields.useDbcFile = false;
     fields.freeTableFolder = fox.path();
-    fields.server = QString::fromStdString(sandbox().host);
-    fields.port = QString::fromStdString(sandbox().port);
-    fields.user = QString::fromStdString(sandbox().adminUser);
-    fields.password = QString::fromStdString(sandbox().adminPassword);
-    fields.database = QString::fromStdString(database());
     env.app().connectionFields = [this] { return fields; };
   }
 
