@@ -132,21 +132,15 @@ void Form4::AppendCommandUtf8(std::string_view command) {
 
 void Form4::appendLine(QByteArrayView utf8) {
   QByteArray& to = waiting_ ? *waiting_ : pending_;
-  to.reserve(to.size() + utf8.size() + 2);
   to.append(utf8);
   to.append("\r\n", 2);
   if (waiting_) return;
   if (isVisible()) {
     scheduleLoading();
-  } else if (pendingAt_ == 0 && pending_.size() >= kPieceBytes &&
-             pending_.size() < 2 * kPieceBytes) {
+  } else if (pending_.size() - pendingAt_ >= kPieceBytes) {
     // While the script is being built the editor takes it a megabyte at a time, so no second
     // copy of a large script is ever held.
-    makeRoomWhenReady();
-    RichTextBox1->setUndoCollection(false);
-    RichTextBox1->appendUtf8(pending_);
-    RichTextBox1->setUndoCollection(true);
-    pending_.resize(0);
+    loadNextPiece();
   }
 }
 
@@ -260,7 +254,8 @@ void Form4::scheduleLoading() {
 void Form4::loadNextPiece() {
   if (!loading() || replacing_) return;
   qsizetype end = pendingAt_ + kPieceBytes;
-  if (end >= pending_.size()) {
+  // A hidden window takes all that waits: nobody is there to be answered between pieces.
+  if (end >= pending_.size() || !isVisible()) {
     end = pending_.size();
   } else {
     // Pieces end after a line break so no line or character is split between two of them.
