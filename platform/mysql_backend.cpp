@@ -491,9 +491,11 @@ int MySqlSession::drive(Start start, Cont cont, std::int64_t limitMs) {
     while (status != 0) status = cont(awaitSocket(status, lastCallMs, limitMs));
   } catch (...) {
     abandoned_ = true;
+    const unsigned long thread = mysql_thread_id(mysql_);
     if (const int fd = socket(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
     for (int i = 0; status != 0 && i < 1000; ++i)
       status = cont(MYSQL_WAIT_TIMEOUT | MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
+    endOnServer(thread);
     throw;
   }
   return status;
@@ -702,6 +704,23 @@ std::vector<std::string> MySqlSession::warnings() {
     out.push_back(row[0].value_or("") + " " + row[1].value_or("") + ": " + row[2].value_or(""));
   }
   return out;
+}
+
+void MySqlSession::endOnServer(unsigned long thread) const noexcept {
+  // The server goes on with a statement whose client went away until it next looks at the
+  // connection: a DROP waiting on a lock would still drop the table once the lock is released.
+  // Ending the statement from a second connection makes an abandoned statement end here.
+  if (thread == 0) return;
+  try {
+    ConnectionOptions plain = options_;
+    plain.waiting = {};
+    plain.connectionTimeout = 2;
+    MySqlSession other(login_, plain);
+    const std::string kill = "KILL QUERY " + std::to_string(thread);
+    mysql_real_query(other.handle(), kill.data(), kill.size());
+  } catch (...) {
+    // The server cannot be reached: it ends the statement itself when it notices.
+  }
 }
 
 std::unique_ptr<MySqlSession> MySqlSession::reopen() const {

@@ -123,6 +123,8 @@ class MySqlSession {
   void settle();
 
  private:
+  // Ends the statement a connection we let go of left running on the server (best effort).
+  void endOnServer(unsigned long thread) const noexcept;
   // Refuses a call on an abandoned session, or one made from inside the waiting callback.
   void enter() const;
   template <class Start, class Cont>
