@@ -25,11 +25,12 @@ out=$("$r/bin/vfpsql" "$work/fox" "SELECT * FROM t")
 [[ $out == *42* ]] || { echo "installed vfpsql printed: $out" >&2; exit 1; }
 "$r/bin/quillmere-transfer" --help | grep -q -- "--to-mysql"
 
-# The program from the installed path, with settings of its own, until its window appears.
+# The program from the installed path, with settings of its own, until its window appears
+# (within a minute: the test shares the machine with the rest of the suite).
 export XDG_CONFIG_HOME=$work/config
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & pid=$!
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     if xdotool search --onlyvisible --name "^Quillmere$" >/dev/null 2>&1; then
       kill $pid; wait $pid 2>/dev/null; exit 0
     fi
