@@ -150,8 +150,11 @@ void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionS
   // Rows are streamed: a stored result would hold the whole table in memory and keep the window
   // waiting until the last row arrived. The progress bar's total is counted beforehand.
   mysql.setCursorLocation(ado::adUseServer);
+  // A large table may take the server long to count or send, so reading may wait long; the
+  // client library also waits for the server's greeting under the connect limit, and a server
+  // that takes the connection and never answers must not hold the run for that long. Connecting
+  // keeps the limit every other connection has.
   mysql.setCommandTimeout(kSourceTimeoutSeconds);
-  mysql.setConnectionTimeout(kSourceTimeoutSeconds);
   mysql.open(connectionString);
 }
 

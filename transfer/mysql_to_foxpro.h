@@ -49,7 +49,9 @@ FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
                                 const std::string& localeName);
 
 // Opens the run's one MySQL connection: server-side cursor, so rows stream and a large table
-// never sits in memory whole; command and connection time-outs of 5000 seconds.
+// never sits in memory whole; a command time-out of 5000 seconds for reading, while connecting
+// keeps the usual connect limit (ado::DefaultLimits), so a server that never answers is given
+// up in seconds.
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString);
 
 // What the caller supplies to one script build. Every member must be set.

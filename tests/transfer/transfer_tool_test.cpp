@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "foxpro_to_mysql_support.h"
+#include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/foxpro_to_mysql.h"
 
@@ -26,12 +27,13 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
   QTemporaryDir config;  // no stored settings: everything comes from the command line
   TempFolder fox;
 
-  ToolRun run(QStringList args) {
+  // `after` comes last, so it may replace the sandbox's settings.
+  ToolRun run(QStringList args, const QStringList& after = {}) {
     args << "--mysql-server" << QString::fromStdString(sandbox().host) << "--mysql-port"
          << QString::fromStdString(sandbox().port) << "--mysql-user"
          << QString::fromStdString(sandbox().adminUser) << "--mysql-password"
          << QString::fromStdString(sandbox().adminPassword) << "--mysql-database"
-         << QString::fromStdString(database());
+         << QString::fromStdString(database()) << after;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
@@ -106,4 +108,16 @@ TEST_F(TransferTool, ADryRunWritesThePreviewsScriptAndChangesNothing) {
   ToolRun none = run({"--to-foxpro", "--foxpro", foxFolder(), "nosuchtable"});
   EXPECT_EQ(none.exitCode, 2);
   EXPECT_NE(none.out.find("nosuchtable: cannot be read"), std::string::npos) << none.out;
+}
+
+TEST_F(TransferTool, AServerThatNeverAnswersEndsTheRunWithinTheConnectLimit) {
+  // Accepts the connection and never greets: the run gives up as a connection in the other
+  // direction does, says so, and has done nothing.
+  qmtest::MuteServer mute;
+  ToolRun r = run({"--to-foxpro", "--foxpro", foxFolder(), "t"},
+                  {"--mysql-port", QString::fromStdString(mute.port())});
+  EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("connecting to MySQL at 127.0.0.1:" + mute.port()), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("Lost connection"), std::string::npos) << r.out;
 }

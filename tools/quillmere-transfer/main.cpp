@@ -160,6 +160,9 @@ int run(const Options& o) {
   const std::string mysql = platform::MySQLConnectionString(o.fields);
   Script script;
   Report report;
+  // Connecting may take the connect limit's seconds; a job's log says what it waits for.
+  progress("connecting to MySQL at " + o.fields.server.toStdString() + ":" +
+           o.fields.port.toStdString());
 
   if (o.toMySql) {
     const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
