@@ -3,7 +3,8 @@
 //
 // Session runs the SQL the program generates against such a database: CREATE TABLE (with an
 // optional CODEPAGE = n before the columns; 1252 otherwise),
-// INSERT INTO ... VALUES, DROP TABLE and SELECT * FROM. Rows appended by INSERT are written in
+// INSERT INTO ... VALUES, DROP TABLE, RENAME TABLE ... TO and SELECT * FROM. Rows appended by
+// INSERT are written in
 // batches; every batch leaves the table complete on disk, and a batch is written before any
 // other statement runs, before a SELECT reads the table, at most 50 ms after its first row and
 // when the session ends.
@@ -51,6 +52,13 @@ class TableCatalog {
                        bool /*free*/) {}
   // Before DROP TABLE deletes a member's files.
   virtual void dropped(const std::string&) {}
+  // Before RENAME TABLE moves a member's files (they are still at path): throws with the reason
+  // when the container cannot take the new name.
+  virtual void checkRenamable(const std::string& /*path*/, const std::string& /*name*/) const {}
+  // After RENAME TABLE moved a member's files from one path to the other; the member is called
+  // name from now on. Throws when the container cannot be changed (the files are moved back).
+  virtual void renamed(const std::string& /*from*/, const std::string& /*to*/,
+                       const std::string& /*name*/) {}
 };
 
 // Every .dbf of one folder (not its subfolders).
@@ -126,6 +134,8 @@ class Session {
   void insert(std::string_view sql, std::size_t pos);
   void create(std::string_view sql, std::size_t pos);
   void drop(std::string_view sql, std::size_t pos);
+  void rename(std::string_view sql, std::size_t pos);
+  void abandon(const std::string& path);  // closes the writer of a table, its queued rows lost
   std::unique_ptr<QueryResult> select(std::string_view sql, std::size_t pos);
   void forget(const std::string& path);  // flushes and closes the writer of a table
   TableWriter& writerFor(std::string_view ref);

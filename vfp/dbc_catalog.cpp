@@ -75,4 +75,13 @@ void ContainerCatalog::created(const std::string& path, const std::string& name,
 
 void ContainerCatalog::dropped(const std::string& path) { removeTable(path_, path); }
 
+void ContainerCatalog::checkRenamable(const std::string& path, const std::string& name) const {
+  dbc::checkRenamable(path_, path, name);
+}
+
+void ContainerCatalog::renamed(const std::string& from, const std::string& to,
+                               const std::string& name) {
+  renameTable(path_, from, to, name);
+}
+
 }  // namespace vfp::dbc

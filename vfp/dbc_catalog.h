@@ -1,5 +1,6 @@
 // A database container as the SQL session sees it: its tables and views by their long names,
-// its member tables' long field names, and CREATE TABLE / DROP TABLE kept in the container.
+// its member tables' long field names, and CREATE TABLE / DROP TABLE / RENAME TABLE kept in the
+// container.
 #pragma once
 
 #include <string>
@@ -27,6 +28,8 @@ class ContainerCatalog : public TableCatalog {
   void created(const std::string& path, const std::string& name,
                const std::vector<std::string>& fieldNames, bool free) override;
   void dropped(const std::string& path) override;
+  void checkRenamable(const std::string& path, const std::string& name) const override;
+  void renamed(const std::string& from, const std::string& to, const std::string& name) override;
 
   const std::string& path() const { return path_; }
 

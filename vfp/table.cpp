@@ -796,6 +796,12 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   return replaced;
 }
 
+void TableWriter::discard() {
+  pending_.clear();
+  header_.recordCount = flushedCount_;
+  autoIncDirty_ = false;
+}
+
 void TableWriter::flush() {
   if (header_.recordCount == flushedCount_ && !autoIncDirty_) return;
   auto step = [&](int n) {
