@@ -61,10 +61,10 @@ const char* kUsage =
     "     FoxPro code page cannot hold were written as \"?\"; the output says which\n"
     "  2  nothing was done: the command line or the settings cannot be used, a database\n"
     "     cannot be reached, or no table is left to send\n"
-    "  3  the run stopped at a statement that failed: the tables before it arrived, the\n"
-    "     one it was on is as it was (a table it was to replace keeps its old rows, a\n"
-    "     half-built one is removed); the Notes name the statement and the database's\n"
-    "     message\n"
+    "  3  the run stopped at a statement that failed: the tables before it arrived; the\n"
+    "     Notes name the statement, the database's message and what became of the table\n"
+    "     it was on (a table it was to replace keeps its old rows until the new copy is\n"
+    "     complete; a half-built copy is removed, or named when it cannot be)\n"
     "With --dry-run: 0, or 1 when a table is left out, or 2 when nothing would be sent.\n";
 
 void progress(const std::string& text) {
