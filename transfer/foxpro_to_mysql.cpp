@@ -513,8 +513,9 @@ std::string AsideName(const std::string& table, const std::string& suffix,
   constexpr qsizetype kMySqlNameCharacters = 64;
   for (int n = 1;; ++n) {
     const QString end = QString::fromStdString(suffix + (n == 1 ? "" : std::to_string(n)));
-    const QString name =
-        QString::fromStdString(table).left(kMySqlNameCharacters - end.size()) + end;
+    QString stem = QString::fromStdString(table).left(kMySqlNameCharacters - end.size());
+    if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);  // never half a character
+    const QString name = stem + end;
     const bool used = std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
       return QString::fromStdString(t).compare(name, Qt::CaseInsensitive) == 0;
     });
