@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -58,9 +60,11 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
   }
   QString foxFolder() const { return QString::fromStdString(fox.path); }
 
-  // Ends, from an administrator's session, the connection that runs a statement LIKE `pattern`
-  // once the server shows one; false when it never does within a minute.
-  bool KillConnectionRunning(const std::string& pattern) {
+  // Waits until another connection runs a statement LIKE `pattern` and calls `end` with the
+  // administrator's session watching it and that connection's id; false when no such statement
+  // shows within a minute.
+  bool WhenRunning(const std::string& pattern,
+                   const std::function<void(ado::Connection&, const std::string&)>& end) {
     ado::Connection watch;
     watch.open(connectionString());
     for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
@@ -72,10 +76,16 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
       if (rs.eof()) continue;
       const std::string id = rs.value(0).toText();
       rs.close();
-      watch.execute("KILL CONNECTION " + id);
+      end(watch, id);
       return true;
     }
     return false;
+  }
+  // Ends, from an administrator's session, the connection that runs a statement LIKE `pattern`.
+  bool KillConnectionRunning(const std::string& pattern) {
+    return WhenRunning(pattern, [](ado::Connection& watch, const std::string& id) {
+      watch.execute("KILL CONNECTION " + id);
+    });
   }
 };
 
@@ -300,4 +310,134 @@ TEST_F(TransferToolFoldingNames, AReplacementTakesTheFoldedNamesPlace) {
             (std::vector<std::vector<std::string>>{{"orders"}}));
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
             (std::vector<std::vector<std::string>>{{"7"}}));
+}
+
+namespace {
+
+constexpr const char* kOwnSandboxVariable = "QM_TRANSFER_TOOL_OWN_SANDBOX_DIR";
+
+// A server of these tests' own, which they kill as a crash would and start again from its data
+// (the shared sandbox must stay up for the tests running beside them).
+class TransferToolOwnServer : public TransferTool {
+ protected:
+  static inline std::string dir_;
+  static inline std::string startError_;
+
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/qm-own-server-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+      startError_ = "no temporary folder";
+      return;
+    }
+    QProcess p;
+    p.start(QStringLiteral(QM_SOURCE_DIR "/scripts/mysql-sandbox"), {"start", tmpl});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+      startError_ = "scripts/mysql-sandbox start failed: " + p.readAllStandardError().toStdString();
+      return;
+    }
+    dir_ = tmpl;
+    setenv(kOwnSandboxVariable, dir_.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    if (dir_.empty()) return;
+    QProcess p;
+    p.start(QStringLiteral(QM_SOURCE_DIR "/scripts/mysql-sandbox"),
+            {"stop", QString::fromStdString(dir_)});
+    p.waitForFinished(60000);
+  }
+  const char* sandboxVariable() const override { return kOwnSandboxVariable; }
+  void SetUp() override {
+    if (dir_.empty()) {
+      if (qmtest::mysqlOptional()) GTEST_SKIP() << startError_;
+      FAIL() << startError_;
+    }
+    TransferTool::SetUp();
+  }
+
+  // Kills the server at once (SIGKILL, as a crash) and keeps its command line for restart().
+  void killServer() {
+    QFile pidFile(QString::fromStdString(dir_ + "/mariadbd.pid"));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const pid_t pid = pid_t(pidFile.readAll().trimmed().toLong());
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+    serverCommand_ = QString::fromLocal8Bit(cmdline.readAll()).split(QChar(0), Qt::SkipEmptyParts);
+    ASSERT_FALSE(serverCommand_.isEmpty());
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  }
+  // Starts the killed server again on its data and waits until it answers.
+  void restart() {
+    ASSERT_FALSE(serverCommand_.isEmpty());
+    QProcess server;
+    server.setProgram(serverCommand_.front());
+    server.setArguments(serverCommand_.mid(1));
+    server.setStandardInputFile(QProcess::nullDevice());
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(QProcess::nullDevice());
+    ASSERT_TRUE(server.startDetached());
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+         std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+      try {
+        ado::Connection c;
+        c.open(connectionString());
+        return;
+      } catch (const ado::DataAccessError&) {
+      }
+    }
+    FAIL() << "the server did not come back within a minute";
+  }
+
+ private:
+  QStringList serverCommand_;
+};
+
+}  // namespace
+
+TEST_F(TransferToolOwnServer, AServerKilledMidwayLeavesNoPartialTableAndTheOldOneAsItWas) {
+  // To FoxPro: the server dies while w is read. w is left out, FoxPro keeps its complete older
+  // w, and the table read before it still arrives.
+  admin("CREATE TABLE a (n INT)");
+  admin("INSERT INTO a VALUES (1)");
+  admin("CREATE TABLE w (n INT, s VARCHAR(60))");
+  admin("INSERT INTO w SELECT seq, REPEAT('x', 60) FROM seq_1_to_300000");
+  Fox(fox.path, {"CREATE TABLE w (n M, s M)", "INSERT INTO w VALUES ('1', 'old')"});
+  const auto foxBefore = FoxRows(FolderConnection(fox.path), "w");
+  bool killed = false;
+  ToolRun read =
+      run({"--to-foxpro", "--overwrite", "--foxpro", foxFolder(), "a", "w"}, {}, [&](QProcess&) {
+        killed = WhenRunning("SELECT * FROM `w`",
+                             [&](ado::Connection&, const std::string&) { killServer(); });
+      });
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(read.exitCode, 1) << read.out << read.err;
+  EXPECT_NE(read.out.find("left out of the script: reading stopped after"), std::string::npos)
+      << read.out;
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "w"), foxBefore);
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "a").size(), 1u);
+  restart();
+
+  // To MySQL: the server dies while the replacement's rows go in. The run stops, the copy it
+  // could not remove is named, and after the restart the old table has its rows.
+  std::vector<std::string> statements = {"CREATE TABLE big (n I, s C(40))"};
+  for (int r = 0; r < 200000; ++r)
+    statements.push_back("INSERT INTO big VALUES (" + std::to_string(r) + ", 'x')");
+  Fox(fox.path, statements);
+  admin("CREATE TABLE big (old INT)");
+  admin("INSERT INTO big VALUES (1), (2), (3)");
+  const auto mysqlBefore = MySqlRows(connectionString(), "SELECT * FROM big");
+  killed = false;
+  ToolRun copy =
+      run({"--to-mysql", "--overwrite", "--foxpro", foxFolder(), "big"}, {}, [&](QProcess&) {
+        killed = WhenRunning("%INTO %`big_qmnew`%",
+                             [&](ado::Connection&, const std::string&) { killServer(); });
+      });
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(copy.exitCode, 3) << copy.out << copy.err;
+  EXPECT_NE(copy.out.find("the half-filled table big_qmnew could not be removed"),
+            std::string::npos)
+      << copy.out;
+  EXPECT_NE(copy.out.find("The MySQL table big is as it was."), std::string::npos) << copy.out;
+  restart();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM big"), mysqlBefore);
 }
