@@ -6,7 +6,8 @@
 // INSERT INTO ... VALUES, DROP TABLE and SELECT * FROM. Rows appended by INSERT are written in
 // batches; every batch leaves the table complete on disk, and a batch is written before any
 // other statement runs, before a SELECT reads the table, at most 50 ms after its first row and
-// when the session ends.
+// when the session ends. A table with an index, whose whole index is rewritten with each batch,
+// waits longer: four times as long as its index took to write the last time.
 #pragma once
 
 #include <chrono>
@@ -128,6 +129,7 @@ class Session {
   void drop(std::string_view sql, std::size_t pos);
   std::unique_ptr<QueryResult> select(std::string_view sql, std::size_t pos);
   void forget(const std::string& path);  // flushes and closes the writer of a table
+  void flushDue();                       // flushes the batches whose time has come
   TableWriter& writerFor(std::string_view ref);
   // Appends values_[0..n) to w: the end of every INSERT.
   void appendRow(TableWriter& w, std::size_t n);

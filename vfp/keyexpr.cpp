@@ -986,6 +986,34 @@ std::optional<std::size_t> KeySchema::find(std::string_view name) const {
   return std::nullopt;
 }
 
+// Character fields, in their case or mapped, one after another.
+struct Expression::Plan {
+  struct Piece {
+    std::size_t field = 0;
+    std::size_t width = 0;
+    int caseMap = 0;  // 0 as stored, 1 upper, -1 lower
+    bool nullable = false;
+  };
+  std::vector<Piece> pieces;
+  std::uint8_t codePage = kCp1252;
+
+  // Appends the pieces of n; false when n is not made only of such pieces.
+  bool collect(const Node& n) {
+    if (n.type != Type::Character) return false;
+    if (n.op == Op::Concat) return collect(*n.args[0]) && collect(*n.args[1]);
+    int caseMap = 0;
+    const Node* f = &n;
+    if (n.op == Op::Upper || n.op == Op::Lower) {
+      caseMap = n.op == Op::Upper ? 1 : -1;
+      f = n.args[0].get();
+    }
+    if (f->op != Op::Field || f->def.type != 'C') return false;
+    pieces.push_back({f->field, static_cast<std::size_t>(f->def.width), caseMap, f->def.nullable});
+    codePage = n.codePage;
+    return true;
+  }
+};
+
 Expression::Expression() = default;
 Expression::Expression(Expression&&) noexcept = default;
 Expression& Expression::operator=(Expression&&) noexcept = default;
@@ -1000,6 +1028,8 @@ Expression Expression::compile(std::string_view text, const KeySchema& schema) {
   }
   if (e.root_->type == Type::Character && e.root_->width == 0)
     throw UnsupportedExpression("\"" + std::string(text) + "\": the key is empty");
+  auto plan = std::make_unique<Plan>();
+  if (plan->collect(*e.root_)) e.plan_ = std::move(plan);
   return e;
 }
 
@@ -1017,6 +1047,41 @@ Value Expression::evaluate(const KeyRecord& record) const { return root_->eval(r
 
 std::string Expression::key(const KeyRecord& record, bool nullMarker) const {
   return encodeKey(evaluate(record), width(), nullMarker);
+}
+
+void Expression::writeKey(const KeyRecord& record, bool nullMarker, char* out) const {
+  if (!plan_) {
+    const std::string k = key(record, nullMarker);
+    std::memcpy(out, k.data(), k.size());
+    return;
+  }
+  for (const auto& p : plan_->pieces) {
+    if (p.nullable && record.isNull(p.field)) {
+      // Joined with .NULL., the whole key is .NULL.
+      if (!nullMarker) throw EvaluationError("a key that cannot be .NULL. evaluated to .NULL.");
+      std::memset(out, 0, width() + 1);
+      return;
+    }
+  }
+  if (nullMarker) *out++ = static_cast<char>(0x80);
+  for (const auto& p : plan_->pieces) {
+    const auto raw = record.raw(p.field);
+    if (raw.size() != p.width)
+      throw EvaluationError("field has " + std::to_string(raw.size()) + " bytes, expected " +
+                            std::to_string(p.width));
+    if (p.caseMap == 0) {
+      std::memcpy(out, raw.data(), p.width);
+    } else {
+      for (std::size_t i = 0; i < p.width; ++i) {
+        const auto m = mapCase(raw[i], p.caseMap > 0, plan_->codePage);
+        if (!m)
+          throw EvaluationError("cannot convert the case of byte " + std::to_string(raw[i]) +
+                                " in this table's code page");
+        out[i] = static_cast<char>(*m);
+      }
+    }
+    out += p.width;
+  }
 }
 
 bool Expression::holds(const KeyRecord& record) const {

@@ -105,12 +105,18 @@ class Expression {
   // The key bytes FoxPro stores for this record (MACHINE collation), with the null-marker byte
   // when the tag has one (candidate tags have none: their keys may not be .NULL.).
   std::string key(const KeyRecord& record, bool nullMarker) const;
+  // The same bytes as key(), written to out (width() bytes, one more with the null marker).
+  // Keys made of character fields (joined by +, in UPPER() or LOWER()) are copied straight from
+  // the record, without building a value.
+  void writeKey(const KeyRecord& record, bool nullMarker, char* out) const;
   // For a FOR clause: whether the record belongs in the index (.NULL. counts as false).
   bool holds(const KeyRecord& record) const;
 
  private:
+  struct Plan;
   Expression();
   std::unique_ptr<Node> root_;
+  std::unique_ptr<Plan> plan_;  // set when writeKey can copy the fields directly
 };
 
 // Key bytes of a value, `width` bytes long (character values are padded with spaces), with the

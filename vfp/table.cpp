@@ -16,6 +16,8 @@ namespace vfp {
 namespace {
 
 constexpr std::uint8_t kLive = ' ';
+// Queued records beyond this go to the file (uncounted) so that a batch holds little memory.
+constexpr std::size_t kSpillBytes = 4 << 20;
 constexpr std::uint32_t kMsPerDay = 86400000;
 
 std::string baseName(const std::string& path) {
@@ -517,7 +519,7 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
     }
   }
   w->file_ = File(w->path_, File::Mode::ReadWrite);
-  w->flushedCount_ = h.recordCount;
+  w->flushedCount_ = w->writtenCount_ = h.recordCount;
   // Blank record: spaces where VFP writes spaces, zeros for binary storage.
   w->blank_.assign(h.recordLength, ' ');
   auto* blank = reinterpret_cast<std::uint8_t*>(w->blank_.data());
@@ -793,7 +795,19 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
     throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
   header_.recordCount = count;
+  if (pendingSince_ == std::chrono::steady_clock::time_point{})
+    pendingSince_ = std::chrono::steady_clock::now();
+  if (pending_.size() >= kSpillBytes) {
+    // Past the header's count: FoxPro does not see these records until flush() counts them.
+    file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
+    writtenCount_ += std::uint32_t(pending_.size() / header_.recordLength);
+    pending_.clear();
+  }
   return replaced;
+}
+
+std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
+  return index_ ? index_->lastWriteTime() : std::chrono::steady_clock::duration{};
 }
 
 void TableWriter::flush() {
@@ -805,7 +819,7 @@ void TableWriter::flush() {
   if (memo_) memo_->flush();
   step(2);
   if (!pending_.empty())
-    file_.writeAt(header_.recordOffset(flushedCount_), pending_.data(), pending_.size());
+    file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
   // Between records and count: a crash before this leaves the old records and index; after it,
   // FoxPro sees keys beyond the record count and says so instead of silently missing rows.
   if (index_) index_->write();
@@ -829,8 +843,9 @@ void TableWriter::flush() {
   step(4);
   std::uint8_t eof = header::kEndOfFile;
   file_.writeAt(header_.recordOffset(header_.recordCount), &eof, 1);
-  flushedCount_ = header_.recordCount;
+  flushedCount_ = writtenCount_ = header_.recordCount;
   pending_.clear();
+  pendingSince_ = {};
   autoIncDirty_ = false;
 }
 
