@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
 
 #include "vfp/cdx_reader.h"
 #include "vfp/cdx_writer.h"
@@ -37,6 +36,13 @@ class RawRecord : public keyexpr::KeyRecord {
   bool isNull(std::size_t field) const override {
     const auto& f = header_.fields[std::size_t(fields_[field])];
     return nullFlagBit(rec_, nullFlags_, f.nullBit);
+  }
+  std::size_t length(std::size_t field) const override {
+    const auto& f = header_.fields[std::size_t(fields_[field])];
+    // A shorter Varchar keeps its length in its last byte and says so in _NullFlags.
+    if (f.varLengthBit >= 0 && nullFlagBit(rec_, nullFlags_, f.varLengthBit))
+      return std::min<std::size_t>(rec_[f.offset + f.length - 1], f.length - 1);
+    return f.length;
   }
 
  private:
@@ -76,8 +82,11 @@ struct IndexMaintainer::Tag {
   std::string problem;  // why it cannot be maintained (only when inspecting)
   KeyList entries;      // sorted; every record's key, also in UNIQUE tags
   KeyList added;        // registered since the last build, in append order
-  // Candidate tags: where each added key is, by its hash.
-  std::unordered_multimap<std::size_t, std::uint32_t> addedAt;
+  // Candidate tags: the largest key registered so far (keys usually arrive rising, and a key
+  // beyond it is new without looking further), and, once a key arrives out of order, where each
+  // added key sits by its hash (open addressing; position + 1, 0 for free).
+  std::string largest;
+  std::vector<std::uint32_t> slots;
   std::string scratch;  // the key being computed
 
   std::string describe() const {
@@ -94,19 +103,43 @@ struct IndexMaintainer::Tag {
     return true;
   }
 
-  bool holds(std::string_view k) const {
+  static std::size_t hashOf(std::string_view k) { return std::hash<std::string_view>()(k); }
+
+  void index(std::uint32_t pos) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hashOf(added.key(pos)) & mask;; i = (i + 1) & mask)
+      if (slots[i] == 0) {
+        slots[i] = pos + 1;
+        return;
+      }
+  }
+  void growSlots() {
+    std::size_t n = 1024;
+    while (n < 2 * (added.size() + 1)) n *= 2;
+    slots.assign(n, 0);
+    for (std::uint32_t p = 0; p < added.size(); ++p) index(p);
+  }
+
+  bool holds(std::string_view k) {
+    if (largest.empty() || k > std::string_view(largest)) return false;
     const std::size_t at = entries.lowerBound(k);
     if (at < entries.size() && entries.key(at) == k) return true;
-    auto range = addedAt.equal_range(std::hash<std::string_view>()(k));
-    for (auto it = range.first; it != range.second; ++it)
-      if (added.key(it->second) == k) return true;
+    if (slots.empty()) growSlots();
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hashOf(k) & mask; slots[i] != 0; i = (i + 1) & mask)
+      if (added.key(slots[i] - 1) == k) return true;
     return false;
   }
 
   void push(std::uint32_t recno) {
-    if (candidate)
-      addedAt.emplace(std::hash<std::string_view>()(scratch), std::uint32_t(added.size()));
     added.push(scratch, recno);
+    if (!candidate) return;
+    if (largest.empty() || scratch > largest) largest = scratch;
+    if (slots.empty()) return;
+    if (2 * added.size() > slots.size())
+      growSlots();
+    else
+      index(std::uint32_t(added.size() - 1));
   }
 
   // Moves the registered keys into the sorted ones.
@@ -115,7 +148,7 @@ struct IndexMaintainer::Tag {
     added.sort();
     entries.merge(added);
     added.clear();
-    addedAt.clear();
+    slots.clear();
   }
 };
 
@@ -274,6 +307,8 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tab
   }
   for (auto& t : m->tags_) {
     t->entries.sort();
+    if (t->candidate && !t->entries.empty())
+      t->largest = std::string(t->entries.key(t->entries.size() - 1));
     if (reports) {
       auto keys = t->entries.entries();
       cdx::sortEntries(keys, t->unique);
@@ -346,6 +381,8 @@ void IndexMaintainer::addTag(const std::string& tablePath, const TagDefinition& 
     }
   }
   t->entries.sort();
+  if (t->candidate && !t->entries.empty())
+    t->largest = std::string(t->entries.key(t->entries.size() - 1));
   if (t->candidate)
     for (std::size_t i = 1; i < t->entries.size(); ++i)
       if (t->entries.key(i) == t->entries.key(i - 1))
@@ -387,9 +424,9 @@ void IndexMaintainer::add(const std::uint8_t* record, std::uint32_t recno) {
       throw Error("Table '" + tableName_ + "': " + t.describe() +
                   " cannot be computed for the new record: " + e.what());
     }
+    // FoxPro's own words; the writer's caller adds the table.
     if (included[i] && t.candidate && t.holds(t.scratch))
-      throw Error("Uniqueness of index " + t.info.name + " is violated (table '" + tableName_ +
-                  "').");
+      throw Error("Uniqueness of index " + t.info.name + " is violated.");
   }
   for (std::size_t i = 0; i < tags_.size(); ++i)
     if (included[i]) tags_[i]->push(recno);
@@ -425,6 +462,8 @@ void IndexMaintainer::write() {
                 "': it is in use or read-only.");
   }
   lastWrite_ = std::chrono::steady_clock::now() - started;
+  fprintf(stderr, "cdx write %zu bytes %.1f ms\n", bytes.size(),
+          std::chrono::duration<double, std::milli>(lastWrite_).count());
 }
 
 }  // namespace vfp

@@ -60,21 +60,51 @@ std::uint64_t chunkAt(const char* key, std::size_t keyLength, std::size_t offset
   return bytes::be64(b);
 }
 
+// Stable sort of items[lo, hi) by chunk, a byte at a time from the lowest; bytes all items share
+// are skipped.
+void radixByChunk(std::vector<SortItem>& items, std::vector<SortItem>& spare, std::size_t lo,
+                  std::size_t hi) {
+  const std::size_t n = hi - lo;
+  std::uint32_t counts[8][256] = {};
+  for (std::size_t i = lo; i < hi; ++i)
+    for (int b = 0; b < 8; ++b) ++counts[b][(items[i].chunk >> (8 * b)) & 0xFF];
+  spare.resize(std::max(spare.size(), n));
+  SortItem* from = items.data() + lo;
+  SortItem* to = spare.data();
+  for (int b = 0; b < 8; ++b) {
+    if (counts[b][(from[0].chunk >> (8 * b)) & 0xFF] == n) continue;  // one value: nothing moves
+    std::uint32_t at[256];
+    std::uint32_t sum = 0;
+    for (int v = 0; v < 256; ++v) {
+      at[v] = sum;
+      sum += counts[b][v];
+    }
+    for (std::size_t i = 0; i < n; ++i) to[at[(from[i].chunk >> (8 * b)) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != items.data() + lo) std::copy(from, from + n, items.data() + lo);
+}
+
 // Sorts items[lo, hi) by their keys from byte `offset` on, eight bytes at a time: the keys'
-// bytes are looked at once per pass, never compared through the list.
-void sortFrom(std::vector<SortItem>& items, std::size_t lo, std::size_t hi, const char* keys,
-              std::size_t keyLength, std::size_t offset) {
+// bytes are looked at once per pass, never compared through the list. Items enter in record
+// number order (and a stable sort keeps it), so ties stay in record order.
+void sortFrom(std::vector<SortItem>& items, std::vector<SortItem>& spare, std::size_t lo,
+              std::size_t hi, const char* keys, std::size_t keyLength, std::size_t offset) {
   for (std::size_t i = lo; i < hi; ++i)
     items[i].chunk = chunkAt(keys + std::size_t(items[i].index) * keyLength, keyLength, offset);
-  std::sort(items.begin() + std::ptrdiff_t(lo), items.begin() + std::ptrdiff_t(hi),
-            [](const SortItem& a, const SortItem& b) {
-              return a.chunk != b.chunk ? a.chunk < b.chunk : a.recno < b.recno;
-            });
+  if (hi - lo > 512) {
+    radixByChunk(items, spare, lo, hi);
+  } else {
+    std::sort(items.begin() + std::ptrdiff_t(lo), items.begin() + std::ptrdiff_t(hi),
+              [](const SortItem& a, const SortItem& b) {
+                return a.chunk != b.chunk ? a.chunk < b.chunk : a.recno < b.recno;
+              });
+  }
   if (offset + 8 >= keyLength) return;
   for (std::size_t i = lo; i < hi;) {
     std::size_t j = i + 1;
     while (j < hi && items[j].chunk == items[i].chunk) ++j;
-    if (j - i > 1) sortFrom(items, i, j, keys, keyLength, offset + 8);
+    if (j - i > 1) sortFrom(items, spare, i, j, keys, keyLength, offset + 8);
     i = j;
   }
 }
@@ -85,9 +115,15 @@ void KeyList::sort() {
   const std::size_t n = size();
   const std::size_t kl = keyLength_;
   if (n < 2 || kl == 0) return;
+  // The stable passes need the items in record order to begin with; anything else is ordered
+  // by record number first.
   std::vector<SortItem> items(n);
   for (std::size_t i = 0; i < n; ++i) items[i] = {0, std::uint32_t(i), recnos_[i]};
-  sortFrom(items, 0, n, keys_.data(), kl, 0);
+  if (!std::is_sorted(recnos_.begin(), recnos_.end()))
+    std::stable_sort(items.begin(), items.end(),
+                     [](const SortItem& a, const SortItem& b) { return a.recno < b.recno; });
+  std::vector<SortItem> spare;
+  sortFrom(items, spare, 0, n, keys_.data(), kl, 0);
   std::vector<char> keys(keys_.size());
   for (std::size_t i = 0; i < n; ++i) {
     std::memcpy(keys.data() + i * kl, keys_.data() + std::size_t(items[i].index) * kl, kl);
@@ -211,6 +247,8 @@ class TreeWriter {
     std::size_t start = 0, count = 0, fragBytes = 0;
     std::uint32_t maxRecno = 0;
     std::size_t prevTrail = 0;
+    unsigned layoutBits = 0;
+    std::size_t entryBytes = 0;
     for (std::size_t i = 0; i < n; ++i) {
       const char* k = keys_.keyData(i);
       const std::size_t trail = trailingPad(k, kl_, pad_);
@@ -222,8 +260,13 @@ class TreeWriter {
       }
       std::size_t frag = kl_ - dup - trail;
       const std::uint32_t recno = keys_.recno(i);
-      const auto layout = LeafNode::layoutFor(kl_, std::max(maxRecno, recno));
-      if (count && (count + 1) * layout.entryBytes + fragBytes + frag > LeafNode::kSpace) {
+      // The entry size changes only when the record numbers need more bits.
+      const std::uint32_t most = std::max(maxRecno, recno);
+      if (count == 0 || bitLength(most) != layoutBits) {
+        layoutBits = bitLength(most);
+        entryBytes = LeafNode::layoutFor(kl_, most).entryBytes;
+      }
+      if (count && (count + 1) * entryBytes + fragBytes + frag > LeafNode::kSpace) {
         emitLeaf(start, i, maxRecno);
         start = i;
         count = fragBytes = 0;

@@ -1,7 +1,9 @@
 // Index key and FOR expressions: the subset of FoxPro expressions this engine can evaluate exactly
 // as FoxPro does, and the key bytes FoxPro stores for their values under MACHINE collation.
 //
-// Supported: field names (DBF or long container names), string/numeric/logical literals,
+// Supported: field names (DBF or long container names; fields of types C, V, N, F, I, B, Y, D,
+// T, L; a Varchar's key is its value padded with blanks to the field's width, as FoxPro pads it),
+// string/numeric/logical literals,
 // + (concatenation or addition), - (numbers), UPPER, LOWER, STR, DTOS, TTOC(t, 1), SUBSTR, LEFT,
 // PADL, PADR, ALLTRIM/LTRIM/RTRIM/TRIM (keys padded back to the widest result), EMPTY, DELETED(),
 // NOT / .NOT. / !, .AND., .OR., and comparisons (= == <> # != < <= > >= => =<). Function names may
@@ -62,6 +64,8 @@ class KeyRecord {
   virtual bool deleted() const = 0;
   virtual std::span<const std::uint8_t> raw(std::size_t field) const = 0;  // exactly width bytes
   virtual bool isNull(std::size_t field) const = 0;
+  // Bytes of raw(field) that hold the value: fewer than its width for a shorter Varchar.
+  virtual std::size_t length(std::size_t field) const { return raw(field).size(); }
 };
 
 enum class Type { Character, Numeric, Integer, Date, DateTime, Logical };

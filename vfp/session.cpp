@@ -7,6 +7,7 @@
 #include "vfp/database.h"
 #include "vfp/error.h"
 #include "vfp/names.h"
+#include "vfp/sql_ddl.h"
 #include "vfp/sql_lexer.h"
 
 namespace vfp {
@@ -15,8 +16,8 @@ namespace {
 
 constexpr auto kFlushInterval = std::chrono::milliseconds(50);
 // A table with an index waits this many times as long as its index took to write the last time,
-// so that rewriting the index takes a fifth of the time at most however large the table grows.
-constexpr int kIndexWaitFactor = 4;
+// so that rewriting the index takes about an eighth of the time however large the table grows.
+constexpr int kIndexWaitFactor = 8;
 
 using sql::isSpace;
 using sql::Lexer;
@@ -84,20 +85,6 @@ bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<V
   count = n;
   return true;
 }
-
-struct TypeName {
-  const char* name;
-  char letter;
-};
-constexpr TypeName kTypeNames[] = {
-    {"CHARACTER", 'C'}, {"CHAR", 'C'},   {"C", 'C'},       {"VARCHAR", 'V'},  {"V", 'V'},
-    {"VARBINARY", 'Q'}, {"Q", 'Q'},      {"NUMERIC", 'N'}, {"NUM", 'N'},      {"DECIMAL", 'N'},
-    {"N", 'N'},         {"FLOAT", 'F'},  {"F", 'F'},       {"INTEGER", 'I'},  {"INT", 'I'},
-    {"I", 'I'},         {"DOUBLE", 'B'}, {"B", 'B'},       {"CURRENCY", 'Y'}, {"Y", 'Y'},
-    {"DATETIME", 'T'},  {"T", 'T'},      {"DATE", 'D'},    {"D", 'D'},        {"LOGICAL", 'L'},
-    {"L", 'L'},         {"MEMO", 'M'},   {"M", 'M'},       {"GENERAL", 'G'},  {"G", 'G'},
-    {"BLOB", 'W'},      {"W", 'W'},
-};
 
 }  // namespace
 
@@ -255,9 +242,21 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     drop(sql, lx.p);
     return nullptr;
   }
-  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE", "ALTER",   "USE",     "PACK",
-                                            "ZAP",    "APPEND", "REPLACE", "INDEX",   "SET",
-                                            "COPY",   "MODIFY", "RENAME",  "REINDEX", "BROWSE"};
+  if (lx.keyword("INDEX")) {
+    index(sql, lx.p);
+    return nullptr;
+  }
+  if (lx.keyword("ALTER")) {
+    alter(sql, lx.p);
+    return nullptr;
+  }
+  if (lx.keyword("USE")) {
+    use(sql, lx.p);
+    return nullptr;
+  }
+  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",    "ZAP",
+                                            "APPEND", "REPLACE", "SET",     "COPY",
+                                            "MODIFY", "RENAME",  "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)
     if (lx.keyword(v))
       throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
@@ -333,83 +332,45 @@ void Session::create(std::string_view sql, std::size_t pos) {
     if (!markFromCodePage(codePage))
       throw Error("Code page " + n + " is not supported for a table.");
   }
-  lx.expect('(');
-  std::vector<ColumnSpec> cols;
-  std::vector<std::string> seen;
-  do {
-    ColumnSpec c;
-    c.name = lx.name();
-    checkFieldName(c.name);
-    std::string tw = toUpperAscii(lx.word());
-    char letter = 0;
-    for (const auto& t : kTypeNames)
-      if (tw == t.name) letter = t.letter;
-    if (!letter)
-      throw Error(tw.empty() ? "Syntax error." : "Field type '" + tw + "' is not supported.");
-    c.type = letter;
-    if (lx.accept('(')) {
-      std::string w = lx.word();
-      if (w.empty() || w.find_first_not_of("0123456789") != std::string::npos || w.size() > 5)
-        throw syntaxError();
-      c.width = std::uint32_t(std::stoul(w));
-      if (lx.accept(',')) {
-        std::string d = lx.word();
-        if (d.empty() || d.find_first_not_of("0123456789") != std::string::npos || d.size() > 3)
-          throw syntaxError();
-        c.decimals = std::uint8_t(std::min(255ul, std::stoul(d)));
-      }
-      lx.expect(')');
-    } else if (c.type == 'C' || c.type == 'V' || c.type == 'Q' || c.type == 'N' || c.type == 'F') {
-      throw Error("Field " + c.name + ": a width is required for type " + std::string(1, c.type) +
-                  ".");
-    }
-    for (;;) {
-      if (lx.keyword("NULL")) {
-        c.nullable = true;
-      } else if (lx.keyword("NOT")) {
-        if (!lx.keyword("NULL")) throw syntaxError();
-        c.nullable = false;
-      } else if (lx.keyword("NOCPTRANS") || lx.keyword("BINARY")) {
-        c.binary = true;
-      } else if (lx.keyword("AUTOINC")) {
-        c.autoInc = true;
-        if (lx.keyword("NEXTVALUE")) {
-          std::string v = lx.word();
-          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
-              v.size() > 10 || std::stoull(v) > std::uint64_t(INT32_MAX))
-            throw syntaxError();
-          c.autoIncNext = std::uint32_t(std::stoul(v));
-        }
-        if (lx.keyword("STEP")) {
-          std::string v = lx.word();
-          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 3 ||
-              std::stoul(v) > 255 || std::stoul(v) == 0)
-            throw syntaxError();
-          c.autoIncStep = std::uint8_t(std::stoul(v));
-        }
-      } else {
-        break;
-      }
-    }
-    lx.skip();
-    if (lx.atEnd()) throw syntaxError();
-    if (!lx.peek(',') && !lx.peek(')')) {
-      Lexer probe = lx;
-      std::string clause = toUpperAscii(probe.word());
-      throw Error(
-          "Field " + c.name + ": " + (clause.empty() ? std::string("this clause") : clause) +
-          " is not supported; only NULL, NOT NULL, NOCPTRANS and AUTOINC may follow the type.");
-    }
-    for (const auto& s : seen)
-      if (equalsNoCase(s, c.name)) throw Error("Field name '" + c.name + "' is duplicated.");
-    seen.push_back(c.name);
-    cols.push_back(c);
-  } while (lx.accept(','));
-  lx.expect(')');
+  sql::TableDefinition def = sql::parseTableDefinition(lx);
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
 
+  std::vector<ColumnSpec> cols;
   std::vector<std::string> longNames;  // as written, for a container
-  for (const auto& c : cols) longNames.push_back(c.name);
+  std::vector<std::string> defaults;
+  for (const auto& f : def.fields) {
+    cols.push_back(f.column);
+    longNames.push_back(f.column.name);
+    defaults.push_back(f.defaultText);
+  }
+  // What only a database keeps is refused for a free table, as FoxPro refuses it.
+  const bool member = catalog_->isDatabase() && !free;
+  auto onlyInDatabase = [&](const std::string& what) {
+    return Error("Table '" + ref + "' is a free table: " + what);
+  };
+  int primaries = 0;
+  for (const auto& k : def.keys) {
+    if (k.kind == sql::KeyClause::Kind::Primary && !member)
+      throw onlyInDatabase(
+          "only a table of a database can have a primary key; make a candidate index with "
+          "UNIQUE instead.");
+    if (k.kind == sql::KeyClause::Kind::Foreign && !member)
+      throw onlyInDatabase("only tables of a database can have relations.");
+    primaries += k.kind == sql::KeyClause::Kind::Primary;
+  }
+  if (primaries > 1) throw Error("Table '" + ref + "' can have only one primary key.");
+  for (std::size_t i = 0; i < defaults.size(); ++i)
+    if (!defaults[i].empty() && !member)
+      throw onlyInDatabase("only fields of a database table can have a DEFAULT value (field " +
+                           cols[i].name + ").");
+  // The tables relations refer to are checked before anything is made.
+  std::vector<std::string> parentPaths(def.keys.size()), parentTags(def.keys.size());
+  for (std::size_t i = 0; i < def.keys.size(); ++i) {
+    if (def.keys[i].kind != sql::KeyClause::Kind::Foreign) continue;
+    parentPaths[i] = resolve(def.keys[i].parent, true);
+    parentTags[i] = sql::parentTagOf(*catalog_, def.keys[i], parentPaths[i]);
+  }
+
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
@@ -427,6 +388,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
     if (catalog_->isMember(path)) catalog_->dropped(path);
   }
   forget(path);
+  if (inUse_ == path) inUse_.clear();
   std::size_t replaced = 0;
   TableWriter::create(path, cols, codePage, &replaced);
   replaced_ += (long long)replaced;
@@ -435,15 +397,45 @@ void Session::create(std::string_view sql, std::size_t pos) {
     name = ref;  // a long name given as written
   else if (name.size() > 4)
     name = name.substr(0, name.size() - 4);
-  try {
-    catalog_->created(path, name, longNames, free);
-  } catch (...) {
-    // Not in the container: the new file must not stay behind as a half-made member.
+  auto removeFiles = [&] {
     for (const char* ext : {".fpt", ".cdx"})
       if (auto c = findCompanion(path, ext)) removeFile(*c);
     removeFile(path);
+  };
+  try {
+    // A field's own key clause indexes the field under its name (the .dbf's, in a free table).
+    {
+      const Table made(path);
+      for (auto& k : def.keys) {
+        if (k.field < 0) continue;
+        k.expression = member
+                           ? longNames[std::size_t(k.field)]
+                           : made.fieldName(std::size_t(made.userFields()[std::size_t(k.field)]));
+        k.tag = k.expression.substr(0, cdx::kTagNameLength);
+      }
+    }
+    for (std::size_t i = 0; i < def.keys.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (equalsNoCase(def.keys[i].tag, def.keys[j].tag))
+          throw Error("Tag name " + toUpperAscii(def.keys[i].tag) + " is used twice.");
+    for (const auto& k : def.keys)
+      IndexMaintainer::addTag(path, sql::tagOf(k), member ? longNames : std::vector<std::string>{});
+    catalog_->created(path, name, longNames, free, defaults);
+  } catch (...) {
+    // Not in the container: the new file must not stay behind as a half-made member.
+    removeFiles();
     throw;
   }
+  try {
+    for (std::size_t i = 0; i < def.keys.size(); ++i)
+      sql::recordKey(*catalog_, path, def.keys[i], parentPaths[i], parentTags[i]);
+  } catch (...) {
+    if (catalog_->isMember(path)) catalog_->dropped(path);
+    removeFiles();
+    throw;
+  }
+  // As in FoxPro, the new table is the one in use: INDEX ON indexes it.
+  inUse_ = path;
 }
 
 void Session::drop(std::string_view sql, std::size_t pos) {
@@ -470,6 +462,7 @@ void Session::drop(std::string_view sql, std::size_t pos) {
   FileRemoval removal(std::move(files));
   if (catalog_->isMember(path)) catalog_->dropped(path);
   removal.commit();
+  if (inUse_ == path) inUse_.clear();
 }
 
 std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {

@@ -49,10 +49,21 @@ void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
     for (auto& ch : scratch)
       if (ch == '/' || ch == '.') ch = '-';
     // {^2021-08-31 12:34} and {^2021-8-31} are both legal FoxPro.
-    int y, m, d, hh = 0, mi = 0, ss = 0, n = 0;
-    int got = std::sscanf(scratch.c_str(), "%d-%d-%d%n", &y, &m, &d, &n);
-    if (got != 3) throw Error("Date/Datetime evaluated to an invalid value.");
-    std::string_view rest = std::string_view(scratch).substr(std::size_t(n));
+    int y = 0, m = 0, d = 0, hh = 0, mi = 0, ss = 0;
+    std::size_t n = 0;
+    // y-m-d, each part digits (sscanf's %d without its quirks, and without its cost).
+    for (int* part : {&y, &m, &d}) {
+      if (part != &y) {
+        if (n >= scratch.size() || scratch[n] != '-')
+          throw Error("Date/Datetime evaluated to an invalid value.");
+        ++n;
+      }
+      const std::size_t from = n;
+      while (n < scratch.size() && n - from < 6 && scratch[n] >= '0' && scratch[n] <= '9')
+        *part = *part * 10 + (scratch[n++] - '0');
+      if (n == from) throw Error("Date/Datetime evaluated to an invalid value.");
+    }
+    std::string_view rest = std::string_view(scratch).substr(n);
     while (!rest.empty() && (isSpace(rest.front()) || rest.front() == ',' || rest.front() == 'T'))
       rest.remove_prefix(1);
     DateTime dt{{y, m, d}, 0, 0, 0};
@@ -131,8 +142,7 @@ void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
             ((lx.s[i] == '-' || lx.s[i] == '+') && (lx.s[i - 1] == 'e' || lx.s[i - 1] == 'E'))))
       ++i;
     std::string_view num = lx.s.substr(b, i - b);
-    auto d = parseDecimal(num);
-    if (!d) throw syntaxError();
+    if (!isDecimalText(num)) throw syntaxError();
     lx.p = i;
     v.setString(Value::Kind::Decimal) = std::string(num);
     return;

@@ -557,6 +557,42 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
   return w;
 }
 
+void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint32_t next,
+                      std::uint8_t step) {
+  Table t(path);
+  const auto& h = t.header();
+  const std::string name = fileNameOf(t.path());
+  if (!h.isVisualFoxPro())
+    throw Error("Table '" + name +
+                "' was made by an older FoxPro or by dBase; only Visual FoxPro "
+                "tables can autoincrement.");
+  if (fieldIndex >= h.fields.size() || h.fields[fieldIndex].type != 'I' ||
+      h.fields[fieldIndex].length != 4)
+    throw Error("Only Integer fields can autoincrement.");
+  step = std::max<std::uint8_t>(step, 1);
+  const auto& f = h.fields[fieldIndex];
+  std::int64_t largest = 0;
+  RecordScanner scan(t);
+  while (const std::uint8_t* r = scan.next())
+    largest = std::max<std::int64_t>(largest, std::int32_t(bytes::le32(r + f.offset)));
+  std::int64_t n = std::max<std::int64_t>(next, largest + step);
+  if (n > INT32_MAX)
+    throw Error("Numeric overflow. Data was lost (field " + f.name +
+                " already holds the largest value an autoincrement can give).");
+  std::uint8_t d[header::kAutoIncStepOffset - header::kFieldFlagsOffset + 1];
+  d[0] = std::uint8_t(f.flags | fieldflag::kAutoInc | fieldflag::kBinary);
+  bytes::putLe32(d + 1, std::uint32_t(n));
+  d[5] = step;
+  File file(t.path(), File::Mode::ReadWrite);
+  file.writeAt(
+      header::kFixedSize + fieldIndex * header::kDescriptorSize + header::kFieldFlagsOffset, d,
+      sizeof d);
+  if (h.version == std::uint8_t(TableVersion::VisualFoxPro)) {
+    const auto v = std::uint8_t(TableVersion::VisualFoxProAutoInc);
+    file.writeAt(header::kVersionOffset, &v, 1);
+  }
+}
+
 TableWriter::~TableWriter() {
   try {
     flush();
@@ -640,9 +676,15 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
     case 'N':
     case 'F': {
       if (blankText()) return;  // stays blank
-      auto d = parseDecimal(textForNumber());
-      if (!d) throw mismatch();
-      std::string s = formatDecimal(*d, f.decimals);
+      std::string s = textForNumber();
+      // Text already in its stored form (the right number of decimals) is stored as it is.
+      const auto point = s.find('.');
+      const std::size_t decimals = point == std::string::npos ? 0 : s.size() - point - 1;
+      if (!isCanonicalDecimal(s) || decimals != f.decimals) {
+        auto d = parseDecimal(s);
+        if (!d) throw mismatch();
+        s = formatDecimal(*d, f.decimals);
+      }
       if (s.size() > f.length)
         throw Error("Numeric overflow. Data was lost (field " + f.name + ").");
       std::memcpy(p + (f.length - s.size()), s.data(), s.size());
@@ -653,6 +695,9 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
       std::int64_t iv;
       if (v.kind == Value::Kind::Int) {
         iv = v.i;
+      } else if (auto whole = plainInteger(v.s);
+                 whole && (v.kind == Value::Kind::Decimal || isText)) {
+        iv = *whole;
       } else {
         auto d = parseDecimal(textForNumber());
         if (!d) throw mismatch();
@@ -674,7 +719,7 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
         d = double(v.i);
       } else {
         std::string s = textForNumber();
-        if (!parseDecimal(s)) throw mismatch();
+        if (!isDecimalText(s)) throw mismatch();
         d = std::strtod(s.c_str(), nullptr);
       }
       // FoxPro has no infinity or NaN: 1e400 is an overflow, not a value.
@@ -704,9 +749,13 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
         throw mismatch();
       }
       if (f.type == 'D') {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%04d%02d%02d", dt.date.year, dt.date.month, dt.date.day);
-        std::memcpy(p, buf, 8);
+        // YYYYMMDD (validDate keeps the year within four digits).
+        int parts[3] = {dt.date.year, dt.date.month, dt.date.day};
+        const int widths[3] = {4, 2, 2};
+        std::uint8_t* out = p + 8;
+        for (int k = 2; k >= 0; --k)
+          for (int w = 0; w < widths[k]; ++w, parts[k] /= 10)
+            *--out = std::uint8_t('0' + parts[k] % 10);
       } else {
         bytes::putLe32(p, std::uint32_t(dateToJulian(dt.date)));
         bytes::putLe32(p + 4, std::uint32_t((dt.hour * 3600 + dt.minute * 60 + dt.second) * 1000));

@@ -110,6 +110,15 @@ struct ColumnSpec {
 // cut; a cut name that clashes gets a number in its last characters (NAME_OF_CO, NAME_OF_C2..).
 std::vector<std::string> freeTableFieldNames(const std::vector<std::string>& names);
 
+// Makes Integer field fieldIndex (an index into the header's fields) of a Visual FoxPro table
+// autoincrementing, as ALTER TABLE ... ALTER COLUMN ... AUTOINC does, keeping the values its
+// records hold: the next value is `next`, or one step past the largest value held when that is
+// more. The field's descriptor, then the version byte, are rewritten in place. This is how a
+// copy keeps a table's own key values and still continues them: create the field as plain I,
+// insert the rows, then make it autoincrementing.
+void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint32_t next,
+                      std::uint8_t step);
+
 class TableWriter {
  public:
   // Creates a Visual FoxPro 9 free table at path (replacing any file of that name) and its
