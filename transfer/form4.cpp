@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 #include "platform/application.h"
 #include "platform/dialogs.h"
@@ -142,6 +143,24 @@ void Form4::appendLine(QByteArrayView utf8) {
     // copy of a large script is ever held.
     loadNextPiece();
   }
+}
+
+void Form4::WithdrawCommands(long long count) {
+  if (count <= 0) return;
+  QByteArray& text = waiting_ ? *waiting_ : pending_;
+  const qsizetype first = waiting_ ? 0 : pendingAt_;
+  // Every appended line ends in CR LF.
+  qsizetype end = text.size();
+  while (count > 0 && end > first) {
+    const qsizetype lf = end >= 3 ? text.lastIndexOf('\n', end - 3) : -1;
+    end = lf + 1 > first ? lf + 1 : first;
+    --count;
+  }
+  text.truncate(end);
+  if (count == 0 || waiting_) return;
+  // The editor's text ends in a line break, so its last line is the empty one after it.
+  const qsizetype lines = RichTextBox1->lineCount() - 1;
+  RichTextBox1->truncate(RichTextBox1->lineStart(std::max<qsizetype>(0, lines - count)));
 }
 
 void Form4::ExpectBytes(long long bytes) {

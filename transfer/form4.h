@@ -73,6 +73,9 @@ class Form4 : public QDialog {
   void AppendCommand(const QString& command);
   // The same for a command in UTF-8, without a detour through QString.
   void AppendCommandUtf8(std::string_view command);
+  // Takes back the last `count` lines appended (a table the transfer leaves out after all), from
+  // the text still on its way into the editor and then from the editor's end.
+  void WithdrawCommands(long long count);
   // About this many more bytes of commands will be appended: the editor makes room for them at
   // once, instead of growing (and copying what it holds) many times over.
   void ExpectBytes(long long bytes);

@@ -183,8 +183,10 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // named, with the rows of the statement it came from.
   auto readWarnings = [&](long long first, int count) {
     if (target.warningCount() == 0) return;
-    for (const auto& w : target.warnings())
+    for (const auto& w : target.warnings()) {
+      ++stats.changed;
       notes.push_back(rowsText(first, count) + ": the server changed a value: " + w);
+    }
   };
   // Key values of the pending rows that the server already holds: after a refused multi-row
   // statement on a table that keeps what was stored before the refusal.

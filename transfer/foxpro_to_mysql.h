@@ -43,6 +43,7 @@ struct RowCopyStats {
   long long rows = 0;     // rows read from the source
   long long stored = 0;   // rows the server took
   long long refused = 0;  // rows reported in the notes
+  long long changed = 0;  // values the server stored otherwise than sent (its warnings)
 };
 
 // Copies every row of the FoxPro table `table` (SELECT * FROM "table" on `source`) into the
@@ -78,6 +79,7 @@ class RowCopyJob : public ScriptJob {
 
   const std::string& keyName() const { return keyName_; }
   const RowCopyStats& stats() const { return stats_; }  // of the last run
+  Losses losses() const override { return {stats_.refused, stats_.changed}; }
 
  private:
   std::string foxpro_;

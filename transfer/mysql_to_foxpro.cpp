@@ -150,8 +150,11 @@ void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionS
   // Rows are streamed: a stored result would hold the whole table in memory and keep the window
   // waiting until the last row arrived. The progress bar's total is counted beforehand.
   mysql.setCursorLocation(ado::adUseServer);
+  // A large table may take the server long to count or send, so reading may wait long; the
+  // client library also waits for the server's greeting under the connect limit, and a server
+  // that takes the connection and never answers must not hold the run for that long. Connecting
+  // keeps the limit every other connection has.
   mysql.setCommandTimeout(kSourceTimeoutSeconds);
-  mysql.setConnectionTimeout(kSourceTimeoutSeconds);
   mysql.open(connectionString);
 }
 
@@ -214,14 +217,17 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
   const bool examine = static_cast<bool>(hooks.report);
   const auto converter = vfp::converterFor(target.codePage);
   std::vector<TableReport> reports;
+  long long tableCommands = 0;  // handed out for the table being read
   auto hand = [&](std::string_view command) {
     hooks.command(command);
     ++summary.commands;
+    ++tableCommands;
   };
   std::set<std::string> stems;  // file names given in this run, letter case ignored
   std::string command;          // one buffer for every row, so a row costs no allocation once warm
   std::string scratch;
   for (const std::string& table : tables) {
+    tableCommands = 0;
     TableReport report;
     report.heading = "Table " + table;
     auto leaveOut = [&](const std::string& reason) {
@@ -381,9 +387,15 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       }
       rows.close();
     } catch (const ado::DataAccessError& e) {
-      // The rows already in the script stay; the report says where reading stopped.
-      report.lines.push_back("reading stopped after " + std::to_string(done) +
-                             " rows, the rest is not in the script: " + e.what());
+      // A table read in part would arrive as if whole, and with an accepted overwrite replace a
+      // complete one: none of its commands stay in the script.
+      const std::string why = "reading stopped after " + std::to_string(done) + " of " +
+                              std::to_string(total) + " rows (" + e.what() + ")";
+      if (!hooks.withdraw) throw ado::DataAccessError("Table " + table + ": " + why + ".");
+      hooks.withdraw(tableCommands);
+      summary.commands -= tableCommands;
+      leaveOut(why + "; nothing of it is sent, and the FoxPro side keeps what it has");
+      continue;
     }
     for (std::size_t f = 0; f < fieldCount; ++f) {
       const std::string& column = fieldNames[f].name;
@@ -502,6 +514,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
         listTouched = true;
       };
       hooks.command = [&](std::string_view c) { form->AppendCommandUtf8(c); };
+      hooks.withdraw = [&](long long count) { form->WithdrawCommands(count); };
       hooks.expect = [&](long long bytes) { form->ExpectBytes(bytes); };
       try {
         hooks.report = [&](const std::string& report) {
@@ -520,11 +533,10 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
         return;
       }
       if (ending) return;
-      if (!built) {
-        // A half-built script is not offered; the progress bar goes back to rest.
-        view.ProgressBar1.setValue(0);
-        view.ProgressBar1.setFormat(QString::fromLatin1(kProgressIdleText));
-      }
+      // A table left out part-way leaves the bar where its reading stopped; a half-built script
+      // is not offered at all. Either way the bar goes back to rest.
+      view.ProgressBar1.setValue(0);
+      view.ProgressBar1.setFormat(QString::fromLatin1(kProgressIdleText));
     }
     trap.step(108, [&] { mysql.close(); });
   }

@@ -49,7 +49,9 @@ FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
                                 const std::string& localeName);
 
 // Opens the run's one MySQL connection: server-side cursor, so rows stream and a large table
-// never sits in memory whole; command and connection time-outs of 5000 seconds.
+// never sits in memory whole; a command time-out of 5000 seconds for reading, while connecting
+// keeps the usual connect limit (ado::DefaultLimits), so a server that never answers is given
+// up in seconds.
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString);
 
 // What the caller supplies to one script build. Every member must be set.
@@ -69,6 +71,10 @@ struct FoxproScriptHooks {
   // Receives each command, one line's worth, without a line break. The view is valid only
   // during the call.
   std::function<void(std::string_view command)> command;
+  // The last `count` commands handed out are taken back (each is one line: commands hold no
+  // line break): a table whose reading broke off is left out whole. Without it (tests whose
+  // server never goes away) such a break fails the whole build.
+  std::function<void(long long count)> withdraw;
   // Optional: about this many more bytes of commands are coming (told once a table's first
   // rows show how long its lines are), so the receiver can make room once instead of growing
   // step by step.
@@ -94,7 +100,8 @@ inline constexpr const char* kNothingChanges = "Nothing in this script changes o
 // the list up), and hands out its commands.
 //
 // The names become what FoxPro takes (see foxpro_names.h); a table that cannot be sent at all
-// (unreadable, more than 255 columns, a table file beyond 2 GB) is left out and the others go.
+// (unreadable, more than 255 columns, a table file beyond 2 GB, reading broken off part-way) is
+// left out and the others go; the commands of a table whose reading broke off are withdrawn.
 // The report lists, per table, every name changed and why, the characters the code page
 // cannot hold (count and first example per column), the NULLs written as empty text, and the
 // memo files that would pass 2 GB; it is one line when there is nothing to say.

@@ -274,7 +274,24 @@ std::string_view ScriptEditor::utf8() const {
 
 qsizetype ScriptEditor::length() const { return SendScintilla(SCI_GETLENGTH); }
 
+void ScriptEditor::truncate(qsizetype from) {
+  const qsizetype end = length();
+  if (from < 0 || from >= end) return;
+  const bool readOnly = isReadOnly();
+  if (readOnly) setReadOnly(false);
+  const long undo = SendScintilla(SCI_GETUNDOCOLLECTION);
+  if (undo) SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+  SendScintilla(SCI_DELETERANGE, u(from), static_cast<long>(end - from));
+  if (undo) SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+  if (readOnly) setReadOnly(true);
+}
+
 qsizetype ScriptEditor::lineCount() const { return SendScintilla(SCI_GETLINECOUNT); }
+
+qsizetype ScriptEditor::lineStart(qsizetype index) const {
+  if (index >= lineCount()) return length();
+  return SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(index));
+}
 
 std::string_view ScriptEditor::line(qsizetype index) const {
   const long start = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(index));

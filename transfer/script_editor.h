@@ -43,7 +43,12 @@ class ScriptEditor : public QsciScintillaBase {
   QString text() const { return QString::fromUtf8(utf8().data(), qsizetype(utf8().size())); }
   qsizetype length() const;
 
+  // Removes the text from byte position `from` to the end, without undo history and whether
+  // read-only or not.
+  void truncate(qsizetype from);
+
   qsizetype lineCount() const;  // a text ending in a line break has an empty last line
+  qsizetype lineStart(qsizetype index) const;  // byte position; length() past the last line
   // Line `index` without its line break; valid until the text next changes.
   std::string_view line(qsizetype index) const;
 

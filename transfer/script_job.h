@@ -31,6 +31,14 @@ class ScriptJob {
   // the execution reports it like a failing line.
   virtual void run(ado::Connection& target, const std::function<void(int percent)>& progress,
                    std::vector<std::string>& notes) = 0;
+
+  // What the job's last run did not bring across as it was, for a caller that must tell whether
+  // everything arrived (the notes say it in words).
+  struct Losses {
+    long long rowsRefused = 0;    // rows the target refused
+    long long valuesChanged = 0;  // values the target stored otherwise than sent
+  };
+  virtual Losses losses() const { return {}; }
 };
 
 }  // namespace transfer

@@ -163,12 +163,19 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
       if (cn) replaced = cn->charactersReplaced();
     } catch (...) {
     }
+    out.charactersReplaced = replaced;
     if (replaced > 0) out.notes << ReplacedCharactersNote(replaced);
+  };
+  auto countLosses = [&](const ScriptJob& job) {
+    const ScriptJob::Losses lost = job.losses();
+    out.rowsRefused += lost.rowsRefused;
+    out.valuesChanged += lost.valuesChanged;
   };
 
   if (!connectionString) {
     // No target: nothing runs, and the run counts as finished.
     for (std::size_t j = 0; j < jobs.size(); ++j) out.notes << SkippedJobNote(jobs[j]->table());
+    out.jobsSkipped = static_cast<int>(jobs.size());
     return out;
   }
 
@@ -219,7 +226,9 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
       };
       try {
         jobs[j]->run(*cn, jobProgress, jobNotes);
+        countLosses(*jobs[j]);
       } catch (...) {
+        countLosses(*jobs[j]);
         for (const auto& n : jobNotes) out.notes << QString::fromStdString(n);
         fail(QStringLiteral("The rows of table %1 could not be copied: %2")
                  .arg(QString::fromStdString(jobs[j]->table()),
@@ -232,7 +241,9 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
   }
 
   for (std::size_t j = 0; j < jobs.size(); ++j) {
-    if (!ran[j]) out.notes << SkippedJobNote(jobs[j]->table());
+    if (ran[j]) continue;
+    out.notes << SkippedJobNote(jobs[j]->table());
+    ++out.jobsSkipped;
   }
   replacedNote();
   try {

@@ -70,6 +70,13 @@ struct ScriptOutcome {
   QString error;      // the database's or the job's own description
   QStringList notes;  // things the user should know that did not stop the run
   long long commandsRun = 0;
+  // What did not arrive as it was, counted for callers that must say so (the notes say it in
+  // words): rows refused and values changed by the jobs that ran, characters the target wrote
+  // as "?", and jobs that did not run because their line was no longer in the script.
+  long long rowsRefused = 0;
+  long long valuesChanged = 0;
+  long long charactersReplaced = 0;
+  int jobsSkipped = 0;
 
   // What the Notes box shows after a failure: the failing line, CR LF, the description, then
   // any notes, one per line; after a finished run: the notes alone.

@@ -1,17 +1,13 @@
 // Connections that call back while the server works on a statement, so a window can answer.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/dataaccess.h"
 #include "platform/mysql_session.h"
+#include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 
 namespace {
@@ -24,31 +20,11 @@ double SecondsSince(Clock::time_point start) {
 
 struct Stop {};  // what a window throws when the program is ending
 
-// A port that accepts connections (the system's backlog does) and never says a word.
-class MuteServer {
- public:
-  MuteServer() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("no listening socket");
-    port_ = ntohs(address.sin_port);
-  }
-  ~MuteServer() { ::close(fd_); }
-  std::string connectionString(const qmtest::MySqlSandbox& sb) const {
-    return qmtest::mysqlConnectionString("127.0.0.1", std::to_string(port_), sb.user, sb.password,
-                                         sb.database);
-  }
+using qmtest::MuteServer;
 
- private:
-  int fd_ = -1;
-  unsigned port_ = 0;
-};
+std::string MuteConnectionString(const MuteServer& mute, const qmtest::MySqlSandbox& sb) {
+  return qmtest::mysqlConnectionString("127.0.0.1", mute.port(), sb.user, sb.password, sb.database);
+}
 
 class MySqlWaiting : public qmtest::MySqlDatabaseTest {
  protected:
@@ -181,7 +157,7 @@ TEST_F(MySqlWaiting, ConnectingToAHostThatNeverAnswersCallsBackUntilTheConnectLi
   cn.setConnectionTimeout(1);
   cn.setWaiting([&] { ++calls; });
   auto start = Clock::now();
-  EXPECT_THROW(cn.open(mute.connectionString(sandbox())), ado::DataAccessError);
+  EXPECT_THROW(cn.open(MuteConnectionString(mute, sandbox())), ado::DataAccessError);
   EXPECT_LT(SecondsSince(start), 3.0);
   EXPECT_GE(calls, 10);
   EXPECT_EQ(cn.state(), ado::adStateClosed);
@@ -235,7 +211,7 @@ TEST_F(MySqlWaiting, ACallbackThatThrowsAbandonsTheStatementAndClosesTheConnecti
     ado::Connection cn;
     cn.setWaiting([] { throw Stop{}; });
     auto start = Clock::now();
-    EXPECT_THROW(cn.open(mute.connectionString(sandbox())), Stop);
+    EXPECT_THROW(cn.open(MuteConnectionString(mute, sandbox())), Stop);
     EXPECT_LT(SecondsSince(start), 2.0);
     EXPECT_EQ(cn.state(), ado::adStateClosed);
   }

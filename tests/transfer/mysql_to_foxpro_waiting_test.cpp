@@ -1,6 +1,7 @@
 // "Send Table/s To FoxPro" while the MySQL server keeps the source waiting (another session
-// holds the table): the window answers, the server's own message reaches the report, and a
-// program that ends meanwhile stops at once without a word.
+// holds the table, or a server takes the connection and never answers): the window answers, the
+// server's own message reaches the report or the error report, and a program that ends meanwhile
+// stops at once without a word.
 #include <gtest/gtest.h>
 
 #include <QListWidget>
@@ -14,6 +15,7 @@
 #include "platform/dataaccess.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/form4.h"
@@ -102,4 +104,25 @@ TEST_F(SendToFoxproWaits, AProgramEndingWhileTheServerWaitsStopsAtOnceWithoutAWo
   EXPECT_LT(took, 1.5);  // the lock wait is two seconds
   EXPECT_EQ(previews, 0);
   for (const auto& m : env.dialogs().messages()) ADD_FAILURE() << m.text.toStdString();
+}
+
+TEST_F(SendToFoxproWaits, AServerThatNeverAnswersIsGivenUpAfterTheConnectLimit) {
+  // The source connection reads with a long command limit; connecting is bounded like any other.
+  qmtest::MuteServer mute;
+  fields.port = QString::fromStdString(mute.port());
+  ado::DefaultLimits().connectSeconds = 1;
+  int ticks = 0;
+  QTimer timer;
+  timer.setInterval(50);
+  // A watchdog, not a measure: a wait that is not bounded is ended by the program's end.
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks == 400) env.app().quit();
+  });
+  timer.start();
+  transfer::SendTablesToFoxpro(view);
+  timer.stop();
+  EXPECT_EQ(env.endRequests, 0) << "still connecting after 20 s";
+  ASSERT_FALSE(env.dialogs().messages().empty());
+  EXPECT_TRUE(env.dialogs().messages().front().text.contains("Lost connection"))
+      << env.dialogs().messages().front().text.toStdString();
 }

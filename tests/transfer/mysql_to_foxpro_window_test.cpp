@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <string>
@@ -419,3 +420,55 @@ TEST_F(SendToFoxproWindow, FailuresAreReportedAndNoHalfScriptIsOffered) {
 }
 
 }  // namespace
+
+TEST_F(SendToFoxproWindow, ATableWhoseReadingBreaksOffIsLeftOutWholeAndTheOthersGo) {
+  admin("CREATE TABLE big (n INT, s VARCHAR(60))");
+  admin("INSERT INTO big SELECT seq, REPEAT('x', 60) FROM seq_1_to_100000");
+  admin("CREATE TABLE zeta (z INT)");
+  admin("INSERT INTO zeta VALUES (26)");
+  {  // a complete older big, listed; the overwrite is accepted
+    ado::Connection c;
+    c.open(foxpro());
+    c.execute("CREATE TABLE '" + folder() + "big.DBF' (old M)");
+    c.execute("INSERT INTO big VALUES ('kept')");
+  }
+  List2.addItems({"big"});
+  select({"big", "zeta"}, {"big", "zeta"});  // zeta, lower in the list, goes first
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(true);
+  // While big's rows come in, an administrator ends the connection that reads them.
+  ado::Connection watch;
+  watch.open(connectionString());
+  bool killed = false;
+  QTimer timer;
+  timer.setInterval(0);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (killed || ProgressBar1.value() <= 0) return;
+    ado::RecordSet rs(watch.execute(
+        "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO = 'SELECT * FROM `big`'"));
+    if (rs.eof()) return;
+    const std::string id = rs.value(0).toText();
+    rs.close();
+    watch.execute("KILL CONNECTION " + id);
+    killed = true;
+  });
+  timer.start();
+  transfer::SendTablesToFoxpro(view);
+  timer.stop();
+  ASSERT_TRUE(killed);
+
+  EXPECT_EQ(previewsShown, 1);
+  // Nothing of big in the script, its drop included; the report says why.
+  EXPECT_FALSE(executedScript.contains("big")) << executedScript.left(300).toStdString();
+  EXPECT_TRUE(executedScript.contains("zeta.DBF"));
+  EXPECT_TRUE(
+      notesWhenShown.contains("Table big:\n  left out of the script: reading stopped after "))
+      << notesWhenShown.toStdString();
+  EXPECT_EQ(env.dialogs().messages().back().text, "Transfer finished.");
+  EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM big"),
+            (std::vector<std::vector<std::string>>{{"kept"}}));
+  EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM zeta"),
+            (std::vector<std::vector<std::string>>{{"26"}}));
+  EXPECT_EQ(entries(List2), (QStringList{"big", "zeta"}));
+  EXPECT_EQ(ProgressBar1.value(), 0);
+}

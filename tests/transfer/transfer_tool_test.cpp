@@ -6,8 +6,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "foxpro_to_mysql_support.h"
+#include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/foxpro_to_mysql.h"
 
@@ -26,17 +30,21 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
   QTemporaryDir config;  // no stored settings: everything comes from the command line
   TempFolder fox;
 
-  ToolRun run(QStringList args) {
+  // `after` comes last, so it may replace the sandbox's settings; whileRunning is called once
+  // the tool has started.
+  ToolRun run(QStringList args, const QStringList& after = {},
+              const std::function<void()>& whileRunning = {}) {
     args << "--mysql-server" << QString::fromStdString(sandbox().host) << "--mysql-port"
          << QString::fromStdString(sandbox().port) << "--mysql-user"
          << QString::fromStdString(sandbox().adminUser) << "--mysql-password"
          << QString::fromStdString(sandbox().adminPassword) << "--mysql-database"
-         << QString::fromStdString(database());
+         << QString::fromStdString(database()) << after;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(QM_BINARY_DIR "/tools/quillmere-transfer"), args);
+    if (whileRunning && p.waitForStarted()) whileRunning();
     EXPECT_TRUE(p.waitForFinished(120000)) << p.errorString().toStdString();
     ToolRun r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -45,6 +53,25 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
     return r;
   }
   QString foxFolder() const { return QString::fromStdString(fox.path); }
+
+  // Ends, from an administrator's session, the connection that runs `statement` once the server
+  // shows it; false when it never does within a minute.
+  bool KillConnectionRunning(const std::string& statement) {
+    ado::Connection watch;
+    watch.open(connectionString());
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+         std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+      ado::RecordSet rs(watch.execute(
+          "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO = '" + statement + "'"));
+      if (rs.eof()) continue;
+      const std::string id = rs.value(0).toText();
+      rs.close();
+      watch.execute("KILL CONNECTION " + id);
+      return true;
+    }
+    return false;
+  }
 };
 
 }  // namespace
@@ -106,4 +133,37 @@ TEST_F(TransferTool, ADryRunWritesThePreviewsScriptAndChangesNothing) {
   ToolRun none = run({"--to-foxpro", "--foxpro", foxFolder(), "nosuchtable"});
   EXPECT_EQ(none.exitCode, 2);
   EXPECT_NE(none.out.find("nosuchtable: cannot be read"), std::string::npos) << none.out;
+}
+
+TEST_F(TransferTool, AServerThatNeverAnswersEndsTheRunWithinTheConnectLimit) {
+  // Accepts the connection and never greets: the run gives up as a connection in the other
+  // direction does, says so, and has done nothing.
+  qmtest::MuteServer mute;
+  ToolRun r = run({"--to-foxpro", "--foxpro", foxFolder(), "t"},
+                  {"--mysql-port", QString::fromStdString(mute.port())});
+  EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("connecting to MySQL at 127.0.0.1:" + mute.port()), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("Lost connection"), std::string::npos) << r.out;
+}
+
+TEST_F(TransferTool, AReadThatBreaksOffLeavesTheTableOutWholeAndTheStatusSaysSo) {
+  admin("CREATE TABLE a (n INT)");
+  admin("INSERT INTO a VALUES (1)");
+  admin("CREATE TABLE w (n INT, s VARCHAR(60))");
+  admin("INSERT INTO w SELECT seq, REPEAT('x', 60) FROM seq_1_to_300000");
+  // FoxPro holds a complete older w, which --overwrite would replace.
+  Fox(fox.path, {"CREATE TABLE w (n M, s M)", "INSERT INTO w VALUES ('1', 'old')"});
+  const auto before = FoxRows(FolderConnection(fox.path), "w");
+  bool killed = false;
+  ToolRun r = run({"--to-foxpro", "--overwrite", "--foxpro", foxFolder(), "a", "w"}, {},
+                  [&] { killed = KillConnectionRunning("SELECT * FROM `w`"); });
+  ASSERT_TRUE(killed);
+  // a arrived, w did not: not everything arrived, and the output says why.
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("Table w:\n  left out of the script: reading stopped after "),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "w"), before);
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "a").size(), 1u);
 }

@@ -3,8 +3,7 @@
 // transfer code, and runs it (or, with --dry-run, writes it to a file and says what would change).
 //
 // Progress goes to standard error, the Notes (rows the server refused, what the run could not do)
-// to standard output. Exit status: 0 every row arrived, 1 some rows or tables were refused,
-// 2 nothing was done.
+// to standard output. The exit status says whether everything arrived as it was (see kUsage).
 #include <QCoreApplication>
 #include <QLocale>
 #include <QString>
@@ -28,9 +27,11 @@
 
 namespace {
 
+// A nightly job acts on these, so each means one thing (kUsage says which).
 constexpr int kAllArrived = 0;
-constexpr int kSomeRefused = 1;
+constexpr int kNotAllArrived = 1;
 constexpr int kNothingDone = 2;
+constexpr int kStoppedPartWay = 3;
 
 const char* kUsage =
     "usage: quillmere-transfer --to-mysql|--to-foxpro [options] TABLE...\n"
@@ -47,8 +48,21 @@ const char* kUsage =
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
     "\n"
-    "Progress goes to standard error, the Notes to standard output. Exit status: 0 every row\n"
-    "arrived, 1 some rows or tables were refused, 2 nothing was done.\n";
+    "Progress goes to standard error, the Notes to standard output.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every named table arrived whole: all its rows, no value refused or changed on the\n"
+    "     way (the forms the report describes, such as dates as text, are not changes)\n"
+    "  1  the run went to its end, but not everything arrived as it was: a table was left\n"
+    "     out (not found, unreadable, read only in part, or already in the target without\n"
+    "     --overwrite), a row was refused, the server changed a value, or characters the\n"
+    "     FoxPro code page cannot hold were written as \"?\"; the output says which\n"
+    "  2  nothing was done: the command line or the settings cannot be used, a database\n"
+    "     cannot be reached, or no table is left to send\n"
+    "  3  the run stopped at a statement that failed: the tables before it arrived; the\n"
+    "     Notes name the statement, the database's message and what became of the table\n"
+    "     it was on\n"
+    "With --dry-run: 0, or 1 when a table is left out, or 2 when nothing would be sent.\n";
 
 void progress(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
@@ -143,6 +157,15 @@ struct Script {
     text += transfer::WithCrLf(command);
     text += QLatin1String("\r\n");
   }
+  // Takes back the last `count` lines (every line ends in CR LF).
+  void withdraw(long long count) {
+    qsizetype end = text.size();
+    for (; count > 0 && end > 0; --count) {
+      const qsizetype lf = end >= 3 ? text.lastIndexOf(QLatin1Char('\n'), end - 3) : -1;
+      end = lf + 1;
+    }
+    text.truncate(end);
+  }
 };
 
 // What the script will do, one line per table, for the dry run and the log.
@@ -160,6 +183,9 @@ int run(const Options& o) {
   const std::string mysql = platform::MySQLConnectionString(o.fields);
   Script script;
   Report report;
+  // Connecting may take the connect limit's seconds; a job's log says what it waits for.
+  progress("connecting to MySQL at " + o.fields.server.toStdString() + ":" +
+           o.fields.port.toStdString());
 
   if (o.toMySql) {
     const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
@@ -233,6 +259,7 @@ int run(const Options& o) {
     hooks.command = [&](std::string_view c) {
       script.append(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
     };
+    hooks.withdraw = [&](long long count) { script.withdraw(count); };
     hooks.report = [&](const std::string& text) { report.changes = text; };
     std::vector<std::string> tables = o.tables;
     for (auto it = tables.begin(); it != tables.end();) {
@@ -251,13 +278,15 @@ int run(const Options& o) {
     // The same target, code page included, that the window's send chooses.
     const transfer::FoxproTarget target =
         transfer::ChooseFoxproTarget(o.fields, QLocale::system().name().toStdString());
-    transfer::BuildFoxproScript(source, tables, target, hooks);
+    // A table left out here (read only in part, too wide for FoxPro) is named in the report.
+    report.refusedTables +=
+        transfer::BuildFoxproScript(source, tables, target, hooks).tablesLeftOut;
     source.close();
   }
 
   for (const auto& line : report.lines) std::printf("%s\n", line.c_str());
   if (!report.changes.empty()) std::printf("%s\n", report.changes.c_str());
-  const int whenRun = report.refusedTables > 0 ? kSomeRefused : kAllArrived;
+  const int whenRun = report.refusedTables > 0 ? kNotAllArrived : kAllArrived;
   if (report.scriptedTables == 0) {
     std::printf("Nothing to send.\n");
     return kNothingDone;
@@ -285,16 +314,20 @@ int run(const Options& o) {
   const QString notes = outcome.notesText();
   if (!notes.isEmpty()) std::printf("%s\n", qPrintable(QString(notes).replace("\r\n", "\n")));
   switch (outcome.end) {
-    case transfer::ScriptOutcome::End::Finished:
+    case transfer::ScriptOutcome::End::Finished: {
       progress("Transfer finished.");
-      return outcome.notes.isEmpty() ? whenRun : kSomeRefused;
+      // Counted, not read from the Notes: some notes only inform.
+      const bool lost = outcome.rowsRefused > 0 || outcome.valuesChanged > 0 ||
+                        outcome.charactersReplaced > 0 || outcome.jobsSkipped > 0;
+      return lost ? kNotAllArrived : whenRun;
+    }
     case transfer::ScriptOutcome::End::Failed:
       progress("Transfer problem. See the Notes above.");
-      return outcome.commandsRun > 0 ? kSomeRefused : kNothingDone;
+      return outcome.commandsRun > 0 ? kStoppedPartWay : kNothingDone;
     case transfer::ScriptOutcome::End::Stopped:
       break;
   }
-  return kSomeRefused;
+  return kStoppedPartWay;
 }
 
 }  // namespace
