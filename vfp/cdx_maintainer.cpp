@@ -1,7 +1,6 @@
 #include "vfp/cdx_maintainer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -462,8 +461,6 @@ void IndexMaintainer::write() {
                 "': it is in use or read-only.");
   }
   lastWrite_ = std::chrono::steady_clock::now() - started;
-  fprintf(stderr, "cdx write %zu bytes %.1f ms\n", bytes.size(),
-          std::chrono::duration<double, std::milli>(lastWrite_).count());
 }
 
 }  // namespace vfp
