@@ -804,6 +804,7 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   pending_ += blank_;
   auto* rec = reinterpret_cast<std::uint8_t*>(pending_.data() + at);
   std::size_t replaced = 0;
+  const std::uint32_t memoMark = memo_ ? memo_->mark() : 0;
   try {
     for (std::size_t k = 0; k < userFields_.size(); ++k) {
       auto& f = header_.fields[std::size_t(userFields_[k])];
@@ -827,13 +828,16 @@ std::size_t TableWriter::append(std::span<const Value> values) {
         encodeField(f, kEmpty, rec, replaced);
       }
     }
+    if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
+      throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
+    // Last: a record the index refuses leaves every tag as it was.
     if (index_) index_->add(rec, count);
   } catch (...) {
+    // A refused record leaves nothing behind, neither its bytes nor its memo blocks.
     pending_.resize(at);
+    if (memo_) memo_->rollBack(memoMark);
     throw;
   }
-  // Memo blocks already queued for a failed record would only be orphans; the record itself
-  // is kept only when every field encoded.
   for (std::size_t k = 0; k < userFields_.size(); ++k) {
     auto& f = header_.fields[std::size_t(userFields_[k])];
     if (f.isAutoInc()) {
@@ -841,8 +845,6 @@ std::size_t TableWriter::append(std::span<const Value> values) {
       autoIncDirty_ = true;
     }
   }
-  if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
-    throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
   header_.recordCount = count;
   if (pendingSince_ == std::chrono::steady_clock::time_point{})
     pendingSince_ = std::chrono::steady_clock::now();

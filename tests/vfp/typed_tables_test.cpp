@@ -324,6 +324,10 @@ TEST(TypedTables, EveryTypeWithKeysKeepsItsIndexesExactInAFolderAndAContainer) {
               std::string::npos);
     s.flush();
     EXPECT_EQ(vfp::Table(path).recordCount(), rows.size() + 1);
+    // The refused rows left no memo blocks behind: the one row took its four (one 64-byte block
+    // each).
+    const auto memo = *vfp::findCompanion(path, ".fpt");
+    EXPECT_EQ(fs::file_size(memo) - before.at(fs::path(memo).filename().string()).size(), 4u * 64);
     // A candidate index over keys that repeat is refused before anything changes.
     const auto withFresh = folderBytes(dir.path());
     s.execute("USE alltypes");
@@ -384,6 +388,8 @@ TEST(TypedTables, ContainersKeepDefaultsPrimaryKeysAndRelations) {
     s.execute("ALTER TABLE customer_orders ADD PRIMARY KEY order_number TAG order_num");
     s.execute("ALTER TABLE customer_orders ALTER COLUMN order_number I AUTOINC");
     s.execute("ALTER TABLE types ADD FOREIGN KEY TAG type_id REFERENCES customer_accounts");
+    // FoxPro writes the FOR before the TAG.
+    s.execute("ALTER TABLE customer_accounts ADD UNIQUE customer_name FOR is_active TAG active");
     EXPECT_NE(errorOf(s, "ALTER TABLE customer_orders ADD PRIMARY KEY placed_at TAG p")
                   .find("already has a primary key (tag ORDER_NUM)"),
               std::string::npos);
@@ -417,10 +423,13 @@ TEST(TypedTables, ContainersKeepDefaultsPrimaryKeysAndRelations) {
   EXPECT_EQ(accounts.fields[3].defaultValue, ".T.");
   EXPECT_EQ(accounts.fields[4].defaultValue, ".NULL.");
   EXPECT_EQ(accounts.fields[0].defaultValue, "");
-  ASSERT_EQ(accounts.tags.size(), 1u);
+  ASSERT_EQ(accounts.tags.size(), 2u);
   EXPECT_EQ(accounts.tags[0].name, "CUSTOMER_N");
   EXPECT_EQ(accounts.tags[0].expression, "customer_number");
   EXPECT_EQ(accounts.tags[0].kind, vfp::TagKind::Primary);
+  EXPECT_EQ(accounts.tags[1].name, "ACTIVE");
+  EXPECT_EQ(accounts.tags[1].filter, "is_active");
+  EXPECT_EQ(accounts.tags[1].kind, vfp::TagKind::Candidate);
 
   const auto orders = vfp::describeTable(s.resolve("customer_orders", true));
   EXPECT_TRUE(orders.fields[0].autoInc);
