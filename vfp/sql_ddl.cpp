@@ -403,25 +403,36 @@ void Session::alter(std::string_view sql, std::size_t pos) {
   const bool member = catalog_->isMember(path);
 
   if (lx.keyword("ADD")) {
+    // FoxPro's order: ADD PRIMARY KEY expr [FOR cond] TAG name, ADD UNIQUE expr [[FOR cond] TAG
+    // name], ADD FOREIGN KEY [expr] [FOR cond] TAG name REFERENCES parent [TAG tag]; a FOR after
+    // the TAG is taken too.
     KeyClause k;
+    auto filter = [&](std::initializer_list<std::string_view> stops) {
+      if (lx.keyword("FOR")) k.filter = expressionText(lx, stops);
+    };
     if (Lexer probe = lx; probe.keyword("PRIMARY") && probe.keyword("KEY")) {
       lx = probe;
       k.kind = KeyClause::Kind::Primary;
       k.expression = expressionText(lx, {"TAG", "FOR"});
+      filter({"TAG"});
       if (!lx.keyword("TAG")) throw Error("ADD PRIMARY KEY needs TAG name.");
       k.tag = sql::tagName(lx);
     } else if (lx.keyword("UNIQUE")) {
       k.expression = expressionText(lx, {"TAG", "FOR", "COLLATE"});
+      filter({"TAG", "COLLATE"});
       if (lx.keyword("TAG"))
         k.tag = sql::tagName(lx);
-      else if (std::all_of(k.expression.begin(), k.expression.end(), sql::isWordChar))
+      else if (k.filter.empty() &&
+               std::all_of(k.expression.begin(), k.expression.end(), sql::isWordChar))
         k.tag = k.expression.substr(0, cdx::kTagNameLength);  // a field names its tag
       else
         throw Error("ADD UNIQUE of an expression needs TAG name.");
     } else if (lx.keyword("FOREIGN")) {
       if (!lx.keyword("KEY")) throw syntaxError();
       k.kind = KeyClause::Kind::Foreign;
-      if (!Lexer{lx.s, lx.p}.keyword("TAG")) k.expression = expressionText(lx, {"TAG"});
+      if (!Lexer{lx.s, lx.p}.keyword("TAG") && !Lexer{lx.s, lx.p}.keyword("FOR"))
+        k.expression = expressionText(lx, {"TAG", "FOR"});
+      filter({"TAG"});
       if (!lx.keyword("TAG")) throw Error("ADD FOREIGN KEY needs TAG name.");
       k.tag = sql::tagName(lx);
     } else {
@@ -429,7 +440,7 @@ void Session::alter(std::string_view sql, std::size_t pos) {
           "This ALTER TABLE is not supported: the FoxPro engine runs ADD PRIMARY KEY, "
           "ADD UNIQUE, ADD FOREIGN KEY and ALTER COLUMN ... AUTOINC.");
     }
-    if (lx.keyword("FOR")) k.filter = expressionText(lx, {"REFERENCES", "COLLATE"});
+    if (k.filter.empty()) filter({"REFERENCES", "COLLATE"});
     if (lx.keyword("COLLATE")) sql::collateClause(lx);
     if (k.kind == KeyClause::Kind::Foreign) {
       if (!lx.keyword("REFERENCES")) throw Error("ADD FOREIGN KEY needs REFERENCES table.");
@@ -459,6 +470,8 @@ void Session::alter(std::string_view sql, std::size_t pos) {
     forget(path);
     if (!k.expression.empty())
       IndexMaintainer::addTag(path, sql::tagOf(k));
+    else if (!k.filter.empty())
+      throw Error("ADD FOREIGN KEY with FOR needs the key's expression.");
     else if (!hasTag(path, k.tag))
       throw Error("Tag " + toUpperAscii(k.tag) + " is not found in table '" + table +
                   "'; give the key's expression to make it.");
