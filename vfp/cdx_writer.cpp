@@ -24,7 +24,8 @@ void KeyList::reserve(std::size_t n) {
 
 void KeyList::push(std::string_view key, std::uint32_t recno) {
   if (key.size() != keyLength_) throw CdxError("key has the wrong length for its tag");
-  std::memcpy(append(recno), key.data(), keyLength_);
+  keys_.insert(keys_.end(), key.begin(), key.end());
+  recnos_.push_back(recno);
 }
 
 char* KeyList::append(std::uint32_t recno) {
@@ -115,6 +116,13 @@ void KeyList::sort() {
   const std::size_t n = size();
   const std::size_t kl = keyLength_;
   if (n < 2 || kl == 0) return;
+  // Keys that arrive in order (a primary key counted up) need no sorting.
+  bool ordered = true;
+  for (std::size_t i = 1; i < n && ordered; ++i) {
+    const int c = std::memcmp(keyData(i - 1), keyData(i), kl);
+    ordered = c < 0 || (c == 0 && recnos_[i - 1] < recnos_[i]);
+  }
+  if (ordered) return;
   // The stable passes need the items in record order to begin with; anything else is ordered
   // by record number first.
   std::vector<SortItem> items(n);
