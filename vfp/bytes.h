@@ -19,6 +19,9 @@ inline std::uint32_t be32(const std::uint8_t* p) {
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
          std::uint32_t(p[3]);
 }
+inline std::uint64_t be64(const std::uint8_t* p) {
+  return (std::uint64_t(be32(p)) << 32) | std::uint64_t(be32(p + 4));
+}
 
 inline void putLe16(std::uint8_t* p, std::uint16_t v) {
   p[0] = std::uint8_t(v);

@@ -1,6 +1,7 @@
 #include "vfp/cdx_format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "vfp/bytes.h"
@@ -9,14 +10,7 @@ namespace vfp::cdx {
 
 using namespace vfp::bytes;
 
-unsigned bitLength(std::uint32_t n) {
-  unsigned bits = 0;
-  while (n != 0) {
-    ++bits;
-    n >>= 1;
-  }
-  return bits;
-}
+unsigned bitLength(std::uint32_t n) { return unsigned(std::bit_width(n)); }
 
 namespace {
 

@@ -85,7 +85,44 @@ std::string formatDecimal(const DecimalText& d, int decimals) {
   return out;
 }
 
-namespace {
+bool isDecimalText(std::string_view text) {
+  text = trimSpaces(text);
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  bool any = false, point = false;
+  for (; i < text.size(); ++i) {
+    if (isDigit(text[i]))
+      any = true;
+    else if (text[i] == '.' && !point)
+      point = true;
+    else
+      break;
+  }
+  if (!any) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    const std::size_t from = i;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    if (i == from) return false;
+  }
+  return i == text.size();
+}
+
+std::optional<std::int64_t> plainInteger(std::string_view text) {
+  text = trimSpaces(text);
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
+  if (i == text.size() || text.size() - i > 18) return std::nullopt;
+  std::int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (!isDigit(text[i])) return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+  }
+  return negative ? -v : v;
+}
+
 // True when t is already the canonical text of its number: an optional "-", digits without a
 // leading zero (a lone "0" before the point excepted), and an optional point followed by at
 // least one digit; not a negative zero. That is how FoxPro writes nearly every value, so the
@@ -110,7 +147,6 @@ bool isCanonicalDecimal(std::string_view t) {
   }
   return !negative || nonZero;
 }
-}  // namespace
 
 std::optional<std::string> normalizeStoredNumber(std::string_view field) {
   auto t = trimSpaces(field);

@@ -20,6 +20,13 @@ struct DecimalText {
 
 // Parses "  -12.50", "+3", ".5", "1e3" (exponent allowed); nullopt when it is not a number.
 std::optional<DecimalText> parseDecimal(std::string_view text);
+// Whether parseDecimal would read the text, without building its digits.
+bool isDecimalText(std::string_view text);
+// Whole numbers of at most 18 digits with an optional sign ("-12", " 7 "), else nullopt.
+std::optional<std::int64_t> plainInteger(std::string_view text);
+// Whether the text is already what formatDecimal gives for it: optional "-", no leading zero,
+// an optional point with digits after it, no negative zero.
+bool isCanonicalDecimal(std::string_view text);
 // Rounds half away from zero to `decimals` places and formats ("-0.50"); "0" for zero.
 std::string formatDecimal(const DecimalText& d, int decimals);
 // Canonical decimal text of a stored N/F field ("  12.50" -> "12.50"); nullopt when blank/bad.

@@ -1,13 +1,36 @@
 // A FoxPro database as the SQL engine sees it: somewhere tables are found by name. A folder of
 // free tables is one kind; a database container plugs in through the same interface.
 //
-// Session runs the SQL the program generates against such a database: CREATE TABLE (with an
-// optional CODEPAGE = n before the columns; 1252 otherwise),
-// INSERT INTO ... VALUES, DROP TABLE, RENAME TABLE ... TO and SELECT * FROM. Rows appended by
-// INSERT are written in
-// batches; every batch leaves the table complete on disk, and a batch is written before any
-// other statement runs, before a SELECT reads the table, at most 50 ms after its first row and
-// when the session ends.
+// Session runs the SQL the program generates against such a database, in FoxPro's own syntax:
+// - CREATE TABLE name [FREE] [CODEPAGE = n] (field type[(width[, decimals])] [NULL | NOT NULL]
+//   [NOCPTRANS] [AUTOINC [NEXTVALUE n [STEP m]]] [DEFAULT literal] [PRIMARY KEY | UNIQUE]
+//   [REFERENCES table [TAG tag]], ... [, PRIMARY KEY expr TAG tag] [, UNIQUE expr TAG tag]
+//   [, FOREIGN KEY expr TAG tag REFERENCES table [TAG tag]]). Types by letter or long name:
+//   C V M N F I B Y D T L W G Q (VARBINARY, BLOB, ...). A field's PRIMARY KEY or UNIQUE makes a
+//   candidate tag named after the field. Primary keys, defaults and relations need a database,
+//   as in FoxPro: for a free table they are refused (UNIQUE gives a free table its candidate
+//   key). The new table becomes the table in use.
+// - USE table / USE: the table INDEX ON works on.
+// - INDEX ON expr TAG name [FOR expr] [ASCENDING | DESCENDING] [UNIQUE | CANDIDATE]: a tag of
+//   the structural .cdx, made with every record's key (an existing tag of that name is
+//   replaced), the header's index flag set, and in a database its Index row.
+// - ALTER TABLE name ADD PRIMARY KEY expr TAG name | ADD UNIQUE expr [TAG name] |
+//   ADD FOREIGN KEY [expr] TAG name REFERENCES parent [TAG tag] (a relation in the database;
+//   the parent tag must be primary or candidate) | ALTER [COLUMN] field I AUTOINC [NEXTVALUE n
+//   [STEP m]] (an Integer field becomes autoincrementing, keeping the values it holds).
+// - INSERT INTO ... VALUES (literals: text, numbers, .T./.F., .NULL., {^yyyy-mm-dd[ hh:mm:ss]},
+//   0h bytes, CHR(n), joined by +), DROP TABLE, RENAME TABLE table TO name (its files, and
+//   in a database its member, take the new name) and SELECT * FROM.
+// Every index of a table stays exact: a row that would give a candidate tag a key it holds is
+// refused ("Uniqueness of index NAME is violated"), with nothing written. Index expressions are
+// those keyexpr evaluates (fields, UPPER, STR, DTOS, TTOC(t, 1), + ...); keys are MACHINE.
+//
+// Rows appended by INSERT are written in batches; every batch leaves the table complete on
+// disk, and a batch is written before any other statement runs, before a SELECT reads the table,
+// at most 50 ms after its first row and when the session ends. A table with an index, whose
+// whole index is rewritten with each batch, waits longer: eight times as long as its index took
+// to write the last time, so that the batches grow with the table and rewriting the index stays
+// about an eighth of the time (never quadratic), plus one last rewrite.
 #pragma once
 
 #include <chrono>
@@ -47,9 +70,10 @@ class TableCatalog {
   virtual std::vector<std::string> fieldNames(const std::string&) const { return {}; }
   // Whether the table at path is a member this catalogue keeps rows for.
   virtual bool isMember(const std::string&) const { return false; }
-  // After CREATE TABLE wrote the free table at path (name as written, long field names).
+  // After CREATE TABLE wrote the free table at path (name as written, long field names, and
+  // per field its DEFAULT expression as written or "").
   virtual void created(const std::string&, const std::string&, const std::vector<std::string>&,
-                       bool /*free*/) {}
+                       bool /*free*/, const std::vector<std::string>& /*defaults*/) {}
   // Before DROP TABLE deletes a member's files.
   virtual void dropped(const std::string&) {}
   // Before RENAME TABLE moves a member's files (they are still at path): throws with the reason
@@ -59,6 +83,19 @@ class TableCatalog {
   // name from now on. Throws when the container cannot be changed (the files are moved back).
   virtual void renamed(const std::string& /*from*/, const std::string& /*to*/,
                        const std::string& /*name*/) {}
+
+  // Whether CREATE TABLE (without FREE) makes members of a database here: only members can have
+  // a primary key, field defaults and relations, as in FoxPro.
+  virtual bool isDatabase() const { return false; }
+  // After a tag of a member's structural index was made or remade; primary marks the table's
+  // primary key.
+  virtual void tagAdded(const std::string& /*path*/, const std::string& /*tag*/, bool /*candidate*/,
+                        bool /*primary*/) {}
+  // The tag that is a member's primary key, empty when it has none.
+  virtual std::string primaryKey(const std::string&) const { return {}; }
+  // After a member's tag was made to refer to another member's primary or candidate tag.
+  virtual void relationAdded(const std::string& /*childPath*/, const std::string& /*childTag*/,
+                             const std::string& /*parentPath*/, const std::string& /*parentTag*/) {}
 };
 
 // Every .dbf of one folder (not its subfolders).
@@ -136,8 +173,13 @@ class Session {
   void drop(std::string_view sql, std::size_t pos);
   void rename(std::string_view sql, std::size_t pos);
   void abandon(const std::string& path);  // closes the writer of a table, its queued rows lost
+  // INDEX ON, ALTER TABLE and USE live beside CREATE TABLE's key clauses (sql_ddl.cpp).
+  void index(std::string_view sql, std::size_t pos);
+  void alter(std::string_view sql, std::size_t pos);
+  void use(std::string_view sql, std::size_t pos);
   std::unique_ptr<QueryResult> select(std::string_view sql, std::size_t pos);
   void forget(const std::string& path);  // flushes and closes the writer of a table
+  void flushDue();                       // flushes the batches whose time has come
   TableWriter& writerFor(std::string_view ref);
   // Appends values_[0..n) to w: the end of every INSERT.
   void appendRow(TableWriter& w, std::size_t n);
@@ -151,6 +193,7 @@ class Session {
   long long replaced_ = 0;
   std::chrono::steady_clock::time_point firstPending_{};
   bool pending_ = false;
+  std::string inUse_;  // the table USE or CREATE TABLE opened last: the one INDEX ON indexes
 };
 
 }  // namespace vfp

@@ -94,7 +94,7 @@ Container Container::open(const std::string& dbcPath) {
   const std::string name = fileNameOf(t.path());
   const int fId = h.fieldIndex("OBJECTID"), fParent = h.fieldIndex("PARENTID"),
             fType = h.fieldIndex("OBJECTTYPE"), fName = h.fieldIndex("OBJECTNAME"),
-            fProp = h.fieldIndex("PROPERTY");
+            fProp = h.fieldIndex("PROPERTY"), fRi = h.fieldIndex("RIINFO");
   if (!(h.tableFlags & tableflag::kIsDatabase) || fId < 0 || fParent < 0 || fType < 0 ||
       fName < 0 || fProp < 0)
     throw Error("File '" + name + "' is not a database.");
@@ -128,6 +128,11 @@ Container Container::open(const std::string& dbcPath) {
     o.type = trimRight(std::string(reinterpret_cast<const char*>(r + ft.offset), ft.length));
     const auto& fn = h.fields[std::size_t(fName)];
     o.name = trimRight(std::string(reinterpret_cast<const char*>(r + fn.offset), fn.length));
+    if (fRi >= 0) {
+      const auto& fr = h.fields[std::size_t(fRi)];
+      if (fr.type == 'C')
+        o.riInfo = trimRight(std::string(reinterpret_cast<const char*>(r + fr.offset), fr.length));
+    }
     const std::uint32_t block = bytes::le32(r + prop.offset);
     if (block != 0) {
       if (!memo)
@@ -209,10 +214,45 @@ std::vector<std::string> Container::fieldNames(std::int32_t tableId) const {
   return out;
 }
 
-std::vector<std::string> memberFieldNames(const std::string& tablePath) {
+std::vector<const Object*> Container::children(std::int32_t tableId, std::string_view type) const {
+  std::vector<const Object*> out;
+  for (const auto& o : objects_)
+    if (o.parent == tableId && o.type == type) out.push_back(&o);
+  return out;
+}
+
+const Object* Container::byId(std::int32_t id) const {
+  for (const auto& o : objects_)
+    if (o.id == id) return &o;
+  return nullptr;
+}
+
+std::vector<Relation> Container::relations() const {
+  std::vector<Relation> out;
+  for (const auto& o : objects_) {
+    if (o.type != "Relation") continue;
+    Relation r;
+    r.name = o.name;
+    r.childId = o.parent;
+    const Object* child = byId(o.parent);
+    if (child) r.childTable = child->name;
+    auto text = [&](std::uint16_t id) {
+      const Property* p = findProperty(o.properties, id);
+      return p ? p->text() : std::string();
+    };
+    r.childTag = text(propid::kChildTag);
+    r.parentTable = text(propid::kParentTable);
+    r.parentTag = text(propid::kParentTag);
+    r.riInfo = o.riInfo;
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+std::optional<Container> containerOf(const std::string& tablePath) {
   Table t(tablePath);
   const std::string& link = t.header().backlink;
-  if (link.empty()) return {};
+  if (link.empty()) return std::nullopt;
   std::string rel = link;
   for (auto& ch : rel)
     if (ch == '\\') ch = '/';
@@ -220,12 +260,17 @@ std::vector<std::string> memberFieldNames(const std::string& tablePath) {
   if (!dbcPath)
     throw Error("Table '" + fileNameOf(t.path()) + "' belongs to database '" + link +
                 "', which is not found.");
-  const Container c = Container::open(*dbcPath);
-  const Object* o = c.tableForFile(t.path());
-  if (!o)
+  Container c = Container::open(*dbcPath);
+  if (!c.tableForFile(t.path()))
     throw Error("Table '" + fileNameOf(t.path()) + "' names database '" + link +
                 "' as its container, but that database does not list it.");
-  return c.fieldNames(o->id);
+  return c;
+}
+
+std::vector<std::string> memberFieldNames(const std::string& tablePath) {
+  const auto c = containerOf(tablePath);
+  if (!c) return {};
+  return c->fieldNames(c->tableForFile(tablePath)->id);
 }
 
 namespace {
@@ -260,7 +305,8 @@ Value bytesValue(const std::string& s) {
 }  // namespace
 
 void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
-              const std::vector<std::string>& longFieldNames) {
+              const std::vector<std::string>& longFieldNames,
+              const std::vector<std::string>& fieldDefaults) {
   const Container c = Container::open(dbcPath);
   const std::string dbcName = fileNameOf(c.path());
   if (longName.empty() || longName.size() > kMaxLongName)
@@ -298,8 +344,12 @@ void addTable(const std::string& dbcPath, const std::string& tablePath, const st
                               textValue(longName), bytesValue(encodeProperties(tableProps))};
     w->append(tableRow);
     for (std::size_t i = 0; i < longFieldNames.size(); ++i) {
+      std::vector<Property> props;
+      if (i < fieldDefaults.size() && !fieldDefaults[i].empty())
+        props.push_back(Property::string(propid::kDefaultValue, fieldDefaults[i]));
       const Value fieldRow[] = {intValue(tableId + 1 + std::int64_t(i)), intValue(tableId),
-                                textValue("Field"), textValue(toLowerAscii(longFieldNames[i]))};
+                                textValue("Field"), textValue(toLowerAscii(longFieldNames[i])),
+                                bytesValue(encodeProperties(props))};
       w->append(fieldRow);
     }
     w->flush();  // memo, rows, .dcx, record count
@@ -314,6 +364,108 @@ void addTable(const std::string& dbcPath, const std::string& tablePath, const st
     throw Error("Table '" + fileNameOf(tablePath) + "' has no room for a database backlink.");
   File f(t.path(), File::Mode::ReadWrite);
   f.writeAt(0, bytes.data(), bytes.size());
+}
+
+namespace {
+
+const Object& memberRow(const Container& c, const std::string& tablePath) {
+  const Object* table = c.tableForFile(tablePath);
+  if (!table)
+    throw Error("Table '" + fileNameOf(tablePath) + "' is not part of database '" +
+                fileNameOf(c.path()) + "'.");
+  return *table;
+}
+
+// Points a row at a new property list: the memo is written first, then the row's pointer, one
+// four-byte write. The .dcx does not index properties, so it stays as it is.
+void rewriteProperties(const Container& c, const Object& row, const std::vector<Property>& props) {
+  Table dbc(c.path());
+  const int fProp = dbc.header().fieldIndex("PROPERTY");
+  const auto dct = findCompanion(c.path(), ".dct");
+  if (fProp < 0 || !dct)
+    throw Error("Memo file '" + fileNameOf(replaceExtension(c.path(), ".dct")) +
+                "' is missing or is invalid.");
+  const std::string memo = encodeProperties(props);
+  std::uint32_t block = 0;
+  {
+    MemoWriter w(*dct);
+    block = w.append(fpt::kTypeText, memo.data(), memo.size());
+    w.flush();
+  }
+  std::uint8_t pointer[4];
+  bytes::putLe32(pointer, block);
+  const auto& f = dbc.header().fields[std::size_t(fProp)];
+  File file(dbc.path(), File::Mode::ReadWrite);
+  file.writeAt(dbc.header().recordOffset(row.recno - 1) + f.offset, pointer, sizeof pointer);
+}
+
+void appendRow(const Container& c, std::int32_t parent, const std::string& type,
+               const std::string& name, const std::vector<Property>& props) {
+  auto w = TableWriter::openForAppend(c.path());
+  if (w->userFields().size() < 5)
+    throw Error("File '" + fileNameOf(c.path()) + "' is not a database.");
+  const Value row[] = {intValue(std::int64_t(w->recordCount()) + 1), intValue(parent),
+                       textValue(type), textValue(name), bytesValue(encodeProperties(props))};
+  w->append(row);
+  w->flush();
+}
+
+void setProperty(std::vector<Property>& props, Property p) {
+  for (auto& x : props)
+    if (x.id == p.id) {
+      x = std::move(p);
+      return;
+    }
+  props.push_back(std::move(p));
+}
+
+}  // namespace
+
+void addIndex(const std::string& dbcPath, const std::string& tablePath, const std::string& tag,
+              bool candidate, bool primary) {
+  const Container c = Container::open(dbcPath);
+  const Object& table = memberRow(c, tablePath);
+  const std::string name = toLowerAscii(tag);
+  const Property unique = Property::byte(propid::kIsUnique, candidate ? 1 : 0);
+  const Object* existing = nullptr;
+  for (const Object* o : c.children(table.id, "Index"))
+    if (equalsNoCase(o->name, name)) existing = o;
+  if (!existing) {
+    appendRow(c, table.id, "Index", name, {unique});
+  } else {
+    const Property* now = findProperty(existing->properties, propid::kIsUnique);
+    if (!now || now->value != unique.value) {
+      auto props = existing->properties;
+      setProperty(props, unique);
+      rewriteProperties(c, *existing, props);
+    }
+  }
+  if (primary) {
+    auto props = table.properties;
+    setProperty(props, Property::string(propid::kPrimaryKey, name));
+    rewriteProperties(c, table, props);
+  }
+}
+
+void addRelation(const std::string& dbcPath, const std::string& childPath,
+                 const std::string& childTag, const std::string& parentPath,
+                 const std::string& parentTag) {
+  const Container c = Container::open(dbcPath);
+  const Object& child = memberRow(c, childPath);
+  const Object& parent = memberRow(c, parentPath);
+  // FoxPro numbers a child table's relations: "Relation 1", "Relation 2", ...
+  int n = 1;
+  for (;;) {
+    const std::string candidate = "Relation " + std::to_string(n);
+    bool taken = false;
+    for (const Object* o : c.children(child.id, "Relation")) taken = taken || o->name == candidate;
+    if (!taken) break;
+    ++n;
+  }
+  appendRow(c, child.id, "Relation", "Relation " + std::to_string(n),
+            {Property::string(propid::kChildTag, toLowerAscii(childTag)),
+             Property::string(propid::kParentTable, parent.name),
+             Property::string(propid::kParentTag, toLowerAscii(parentTag))});
 }
 
 void removeTable(const std::string& dbcPath, const std::string& tablePath) {

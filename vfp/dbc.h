@@ -22,9 +22,12 @@ namespace propid {
 inline constexpr std::uint16_t kPath = 1;
 inline constexpr std::uint16_t kClass = 2;
 inline constexpr std::uint16_t kComment = 7;
-inline constexpr std::uint16_t kIsUnique = 17;
-inline constexpr std::uint16_t kParentTable = 18;  // of a relation
-inline constexpr std::uint16_t kPrimaryKey = 20;
+inline constexpr std::uint16_t kDefaultValue = 11;  // of a field: an expression, as written
+inline constexpr std::uint16_t kChildTag = 13;      // of a relation
+inline constexpr std::uint16_t kIsUnique = 17;      // of an index: 1 for a primary/candidate tag
+inline constexpr std::uint16_t kParentTable = 18;   // of a relation: the parent's long name
+inline constexpr std::uint16_t kParentTag = 19;     // of a relation
+inline constexpr std::uint16_t kPrimaryKey = 20;    // of a table: its primary tag
 inline constexpr std::uint16_t kVersion = 24;
 }  // namespace propid
 
@@ -58,9 +61,23 @@ struct Object {
   std::uint32_t recno = 0;  // 1-based record number in the .dbc
   std::int32_t id = 0;
   std::int32_t parent = 0;
-  std::string type;  // "Database", "Table", "View", "Field", "Index", "Relation", ...
-  std::string name;  // trailing blanks removed
+  std::string type;    // "Database", "Table", "View", "Field", "Index", "Relation", ...
+  std::string name;    // trailing blanks removed
+  std::string riInfo;  // RIINFO of a Relation row, trailing blanks removed
   std::vector<Property> properties;
+};
+
+// A persistent relation: the child table (the Relation row's parent) and its tag refer to the
+// parent table's primary or candidate tag. Tags are named as the container keeps them (lower
+// case).
+struct Relation {
+  std::string name;  // "Relation 1", ...
+  std::int32_t childId = 0;
+  std::string childTable;  // long names
+  std::string childTag;
+  std::string parentTable;
+  std::string parentTag;
+  std::string riInfo;  // update, delete, insert rule letters (C, R, I), blank when none
 };
 
 struct Member {
@@ -90,6 +107,12 @@ class Container {
   // The file a Table object's Path names, resolved against the container's folder; empty when
   // it does not exist.
   std::string resolvePath(const Object& table) const;
+  // The Field rows of a table in field order, and its Index rows.
+  std::vector<const Object*> children(std::int32_t tableId, std::string_view type) const;
+  // The object with this id, or nullptr.
+  const Object* byId(std::int32_t id) const;
+  // Every relation, in container order.
+  std::vector<Relation> relations() const;
 
  private:
   std::string path_;
@@ -98,11 +121,26 @@ class Container {
 
 // Adds the free table just created at tablePath to the container, as CREATE TABLE in an open
 // database does: a Table row (Class, Path) and one Field row per column (long names, lower
-// case) appended with OBJECTID = record number, the .dcx rebuilt, then the table's backlink set.
-// longFieldNames are in field order (the .dbf holds them cut to ten characters). Throws
-// vfp::Error, before changing anything, when the name is taken or too long.
+// case; a DefaultValue property where fieldDefaults gives one) appended with OBJECTID = record
+// number, the .dcx rebuilt, then the table's backlink set. longFieldNames are in field order
+// (the .dbf holds them cut to ten characters). Throws vfp::Error, before changing anything,
+// when the name is taken or too long.
 void addTable(const std::string& dbcPath, const std::string& tablePath, const std::string& longName,
-              const std::vector<std::string>& longFieldNames);
+              const std::vector<std::string>& longFieldNames,
+              const std::vector<std::string>& fieldDefaults = {});
+
+// Records a tag of a member's structural index, as INDEX ON and the key clauses do: an Index row
+// (lower-case name, IsUnique) appended, or the existing row of that name brought up to date;
+// with primary, the Table row's PrimaryKey names the tag. Property changes append a new
+// property memo and then point the row at it, so a row never holds half a list.
+void addIndex(const std::string& dbcPath, const std::string& tablePath, const std::string& tag,
+              bool candidate, bool primary);
+
+// Appends a Relation row under the child table (ChildTag, ParentTable, ParentTag), named
+// "Relation n" as FoxPro numbers them per child table.
+void addRelation(const std::string& dbcPath, const std::string& childPath,
+                 const std::string& childTag, const std::string& parentPath,
+                 const std::string& parentTag);
 
 // Removes a member from the container, as DROP TABLE does: its Table row, its Field and Index
 // rows and every relation involving it are marked deleted and the .dcx is rebuilt. Deleting the
@@ -123,6 +161,10 @@ void renameTable(const std::string& dbcPath, const std::string& fromPath, const 
 
 // Longest table and field names a container keeps (OBJECTNAME width).
 inline constexpr std::size_t kMaxLongName = 128;
+
+// The container the table at tablePath belongs to (its backlink names it); nullopt for a free
+// table. Throws vfp::Error when the container is missing or does not list the table.
+std::optional<Container> containerOf(const std::string& tablePath);
 
 // Long field names of the table at tablePath when it belongs to a container (its backlink is
 // set); empty for a free table. Throws vfp::Error when the container is missing or does not

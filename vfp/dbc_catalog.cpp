@@ -69,8 +69,27 @@ void ContainerCatalog::checkWritable(const std::string& path) const {
 }
 
 void ContainerCatalog::created(const std::string& path, const std::string& name,
-                               const std::vector<std::string>& fieldNames, bool free) {
-  if (!free) addTable(path_, path, name, fieldNames);
+                               const std::vector<std::string>& fieldNames, bool free,
+                               const std::vector<std::string>& defaults) {
+  if (!free) addTable(path_, path, name, fieldNames, defaults);
+}
+
+void ContainerCatalog::tagAdded(const std::string& path, const std::string& tag, bool candidate,
+                                bool primary) {
+  if (isMember(path)) addIndex(path_, path, tag, candidate, primary);
+}
+
+std::string ContainerCatalog::primaryKey(const std::string& path) const {
+  const Container c = Container::open(path_);
+  const Object* t = c.tableForFile(path);
+  if (!t) return {};
+  const Property* p = findProperty(t->properties, propid::kPrimaryKey);
+  return p ? p->text() : std::string();
+}
+
+void ContainerCatalog::relationAdded(const std::string& childPath, const std::string& childTag,
+                                     const std::string& parentPath, const std::string& parentTag) {
+  addRelation(path_, childPath, childTag, parentPath, parentTag);
 }
 
 void ContainerCatalog::dropped(const std::string& path) { removeTable(path_, path); }

@@ -26,10 +26,17 @@ class ContainerCatalog : public TableCatalog {
   void checkDroppable(const std::string& path) const override;
   void checkWritable(const std::string& path) const override;
   void created(const std::string& path, const std::string& name,
-               const std::vector<std::string>& fieldNames, bool free) override;
+               const std::vector<std::string>& fieldNames, bool free,
+               const std::vector<std::string>& defaults) override;
   void dropped(const std::string& path) override;
   void checkRenamable(const std::string& path, const std::string& name) const override;
   void renamed(const std::string& from, const std::string& to, const std::string& name) override;
+  bool isDatabase() const override { return true; }
+  void tagAdded(const std::string& path, const std::string& tag, bool candidate,
+                bool primary) override;
+  std::string primaryKey(const std::string& path) const override;
+  void relationAdded(const std::string& childPath, const std::string& childTag,
+                     const std::string& parentPath, const std::string& parentTag) override;
 
   const std::string& path() const { return path_; }
 

@@ -325,6 +325,10 @@ Value fieldValue(const Node& n, const KeyRecord& r) {
     case 'C':
       v.text.assign(raw.begin(), raw.end());
       break;
+    case 'V':
+      v.text.assign(raw.begin(),
+                    raw.begin() + std::ptrdiff_t(std::min(raw.size(), r.length(n.field))));
+      break;
     case 'N':
     case 'F': {
       const std::string s = trimNumber(raw);
@@ -778,6 +782,7 @@ class Parser {
     std::size_t width = 8;
     switch (f.type) {
       case 'C':
+      case 'V':
         type = Type::Character;
         width = static_cast<std::size_t>(f.width);
         break;
@@ -986,6 +991,51 @@ std::optional<std::size_t> KeySchema::find(std::string_view name) const {
   return std::nullopt;
 }
 
+// Keys written straight from the record: character fields (C, V) in their case or mapped and
+// DTOS() of date fields, one after another; or one numeric, integer or date field alone.
+struct Expression::Plan {
+  struct Piece {
+    std::size_t field = 0;
+    std::size_t width = 0;
+    int caseMap = 0;  // 0 as stored, 1 upper, -1 lower
+    bool nullable = false;
+    bool dateText = false;  // DTOS(d): the stored YYYYMMDD, when it is a real date
+  };
+  std::vector<Piece> pieces;
+  const Node* single = nullptr;  // a lone non-character field
+  std::uint8_t codePage = kCp1252;
+
+  // Appends the pieces of n; false when n is not made only of such pieces.
+  bool collect(const Node& n) {
+    if (n.type != Type::Character) return false;
+    if (n.op == Op::Concat) return collect(*n.args[0]) && collect(*n.args[1]);
+    if (n.op == Op::Dtos && n.args[0]->op == Op::Field && n.args[0]->def.type == 'D') {
+      const Node& f = *n.args[0];
+      pieces.push_back({f.field, 8, 0, f.def.nullable, true});
+      return true;
+    }
+    int caseMap = 0;
+    const Node* f = &n;
+    if (n.op == Op::Upper || n.op == Op::Lower) {
+      caseMap = n.op == Op::Upper ? 1 : -1;
+      f = n.args[0].get();
+    }
+    if (f->op != Op::Field || (f->def.type != 'C' && f->def.type != 'V')) return false;
+    pieces.push_back(
+        {f->field, static_cast<std::size_t>(f->def.width), caseMap, f->def.nullable, false});
+    codePage = n.codePage;
+    return true;
+  }
+
+  bool bind(const Node& root) {
+    if (root.op == Op::Field && root.type != Type::Character && !root.currency) {
+      single = &root;
+      return true;
+    }
+    return collect(root);
+  }
+};
+
 Expression::Expression() = default;
 Expression::Expression(Expression&&) noexcept = default;
 Expression& Expression::operator=(Expression&&) noexcept = default;
@@ -1000,6 +1050,8 @@ Expression Expression::compile(std::string_view text, const KeySchema& schema) {
   }
   if (e.root_->type == Type::Character && e.root_->width == 0)
     throw UnsupportedExpression("\"" + std::string(text) + "\": the key is empty");
+  auto plan = std::make_unique<Plan>();
+  if (plan->bind(*e.root_)) e.plan_ = std::move(plan);
   return e;
 }
 
@@ -1017,6 +1069,93 @@ Value Expression::evaluate(const KeyRecord& record) const { return root_->eval(r
 
 std::string Expression::key(const KeyRecord& record, bool nullMarker) const {
   return encodeKey(evaluate(record), width(), nullMarker);
+}
+
+namespace {
+
+// Whether 8 stored bytes are a real date, YYYYMMDD: what DTOS() gives back for it unchanged.
+bool storedDateIsExact(const std::uint8_t* d) {
+  int v[3] = {0, 0, 0};
+  const int widths[3] = {4, 2, 2};
+  for (int k = 0, at = 0; k < 3; ++k)
+    for (int i = 0; i < widths[k]; ++i, ++at) {
+      if (d[at] < '0' || d[at] > '9') return false;
+      v[k] = v[k] * 10 + (d[at] - '0');
+    }
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (v[0] < 1 || v[1] < 1 || v[1] > 12 || v[2] < 1) return false;
+  const bool leap = (v[0] % 4 == 0 && v[0] % 100 != 0) || v[0] % 400 == 0;
+  return v[2] <= days[v[1] - 1] + (v[1] == 2 && leap ? 1 : 0);
+}
+
+}  // namespace
+
+void Expression::writeKey(const KeyRecord& record, bool nullMarker, char* out) const {
+  auto general = [&] {
+    const std::string k = key(record, nullMarker);
+    std::memcpy(out, k.data(), k.size());
+  };
+  if (!plan_) return general();
+  if (plan_->single) {
+    const Value v = fieldValue(*plan_->single, record);
+    if (v.null || v.type == Type::Logical) return general();
+    char* o = out;
+    if (nullMarker) *o++ = static_cast<char>(0x80);
+    if (v.type == Type::Integer) {
+      const auto u = static_cast<std::uint32_t>(static_cast<std::int32_t>(v.number)) ^ 0x80000000u;
+      for (int i = 0; i < 4; ++i) o[i] = static_cast<char>(u >> (24 - 8 * i));
+      return;
+    }
+    const double d = v.type == Type::Numeric
+                         ? v.number
+                         : static_cast<double>(v.day) + static_cast<double>(v.ms) / 86400000.0;
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(d == 0 ? 0.0 : d);
+    bits = d < 0 ? ~bits : bits ^ (std::uint64_t{1} << 63);
+    for (int i = 0; i < 8; ++i) o[i] = static_cast<char>(bits >> (8 * (7 - i)));
+    return;
+  }
+  for (const auto& p : plan_->pieces) {
+    if (p.nullable && record.isNull(p.field)) {
+      // Joined with .NULL., the whole key is .NULL.
+      if (!nullMarker) throw EvaluationError("a key that cannot be .NULL. evaluated to .NULL.");
+      std::memset(out, 0, width() + 1);
+      return;
+    }
+  }
+  char* o = out;
+  if (nullMarker) *o++ = static_cast<char>(0x80);
+  // Each field's value, one after the other (a short Varchar moves the rest left, as joining
+  // its value does), then blanks to the key's width.
+  char* const end = o + width();
+  for (const auto& p : plan_->pieces) {
+    const auto raw = record.raw(p.field);
+    if (raw.size() != p.width)
+      throw EvaluationError("field has " + std::to_string(raw.size()) + " bytes, expected " +
+                            std::to_string(p.width));
+    if (p.dateText) {
+      const bool blank = std::all_of(raw.begin(), raw.end(), [](auto c) { return c == ' '; });
+      // A stored date that is no real date takes the general way (and its error or its
+      // normalised text).
+      if (!blank && !storedDateIsExact(raw.data())) return general();
+      std::memcpy(o, raw.data(), 8);
+      o += 8;
+      continue;
+    }
+    const std::size_t n = std::min(raw.size(), record.length(p.field));
+    if (p.caseMap == 0) {
+      std::memcpy(o, raw.data(), n);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto m = mapCase(raw[i], p.caseMap > 0, plan_->codePage);
+        if (!m)
+          throw EvaluationError("cannot convert the case of byte " + std::to_string(raw[i]) +
+                                " in this table's code page");
+        o[i] = static_cast<char>(*m);
+      }
+    }
+    o += n;
+  }
+  std::memset(o, ' ', std::size_t(end - o));
 }
 
 bool Expression::holds(const KeyRecord& record) const {

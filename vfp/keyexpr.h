@@ -1,7 +1,9 @@
 // Index key and FOR expressions: the subset of FoxPro expressions this engine can evaluate exactly
 // as FoxPro does, and the key bytes FoxPro stores for their values under MACHINE collation.
 //
-// Supported: field names (DBF or long container names), string/numeric/logical literals,
+// Supported: field names (DBF or long container names; fields of types C, V, N, F, I, B, Y, D,
+// T, L; a Varchar's key is its value padded with blanks to the field's width, as FoxPro pads it),
+// string/numeric/logical literals,
 // + (concatenation or addition), - (numbers), UPPER, LOWER, STR, DTOS, TTOC(t, 1), SUBSTR, LEFT,
 // PADL, PADR, ALLTRIM/LTRIM/RTRIM/TRIM (keys padded back to the widest result), EMPTY, DELETED(),
 // NOT / .NOT. / !, .AND., .OR., and comparisons (= == <> # != < <= > >= => =<). Function names may
@@ -62,6 +64,8 @@ class KeyRecord {
   virtual bool deleted() const = 0;
   virtual std::span<const std::uint8_t> raw(std::size_t field) const = 0;  // exactly width bytes
   virtual bool isNull(std::size_t field) const = 0;
+  // Bytes of raw(field) that hold the value: fewer than its width for a shorter Varchar.
+  virtual std::size_t length(std::size_t field) const { return raw(field).size(); }
 };
 
 enum class Type { Character, Numeric, Integer, Date, DateTime, Logical };
@@ -105,12 +109,18 @@ class Expression {
   // The key bytes FoxPro stores for this record (MACHINE collation), with the null-marker byte
   // when the tag has one (candidate tags have none: their keys may not be .NULL.).
   std::string key(const KeyRecord& record, bool nullMarker) const;
+  // The same bytes as key(), written to out (width() bytes, one more with the null marker).
+  // Keys made of character fields (joined by +, in UPPER() or LOWER()) are copied straight from
+  // the record, without building a value.
+  void writeKey(const KeyRecord& record, bool nullMarker, char* out) const;
   // For a FOR clause: whether the record belongs in the index (.NULL. counts as false).
   bool holds(const KeyRecord& record) const;
 
  private:
+  struct Plan;
   Expression();
   std::unique_ptr<Node> root_;
+  std::unique_ptr<Plan> plan_;  // set when writeKey can copy the fields directly
 };
 
 // Key bytes of a value, `width` bytes long (character values are padded with spaces), with the

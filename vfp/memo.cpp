@@ -160,6 +160,19 @@ void MemoWriter::writePending() {
   pending_.clear();
 }
 
+void MemoWriter::rollBack(std::uint32_t mark) {
+  if (mark < flushedFree_ || mark > nextFree_) return;  // not a mark of the pending memos
+  if (mark >= writtenFree_) {
+    pending_.resize(std::size_t(mark - writtenFree_) * blockSize_);
+  } else {
+    // Blocks already in the file lie beyond the header's next-free block: free space, written
+    // over by the next memos.
+    pending_.clear();
+    writtenFree_ = mark;
+  }
+  nextFree_ = mark;
+}
+
 void MemoWriter::flush() {
   writePending();
   if (flushedFree_ == nextFree_) return;

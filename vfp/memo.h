@@ -62,6 +62,10 @@ class MemoWriter {
   std::uint32_t append(std::uint32_t type, const char* data, std::size_t size);
   // Bytes the file will have once pending data is written.
   std::uint64_t pendingEnd() const { return std::uint64_t(nextFree_) * blockSize_; }
+  // Where the next memo goes; rollBack(mark()) forgets every memo appended after it (those of a
+  // record that was refused), as long as no flush() came in between.
+  std::uint32_t mark() const { return nextFree_; }
+  void rollBack(std::uint32_t mark);
   void flush();
   const std::string& path() const { return file_.path(); }
 

@@ -7,266 +7,22 @@
 #include "vfp/database.h"
 #include "vfp/error.h"
 #include "vfp/names.h"
+#include "vfp/sql_ddl.h"
+#include "vfp/sql_lexer.h"
 
 namespace vfp {
 
 namespace {
 
 constexpr auto kFlushInterval = std::chrono::milliseconds(50);
-constexpr std::size_t kFlushBytes = 4 << 20;
+// A table with an index waits this many times as long as its index took to write the last time,
+// so that rewriting the index takes about an eighth of the time however large the table grows.
+constexpr int kIndexWaitFactor = 8;
 
-Error syntaxError() { return Error("Syntax error."); }
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool isWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
-}
-
-// A cursor over one statement's text.
-struct Lexer {
-  std::string_view s;
-  std::size_t p;
-
-  void skip() {
-    while (p < s.size() && isSpace(s[p])) ++p;
-  }
-  bool atEnd() {
-    skip();
-    // A statement may end with ";" as users type it.
-    while (p < s.size() && s[p] == ';') {
-      ++p;
-      skip();
-    }
-    return p >= s.size();
-  }
-  bool peek(char c) {
-    skip();
-    return p < s.size() && s[p] == c;
-  }
-  bool accept(char c) {
-    if (!peek(c)) return false;
-    ++p;
-    return true;
-  }
-  void expect(char c) {
-    if (!accept(c)) throw syntaxError();
-  }
-  // Case-insensitive keyword; FoxPro also accepts any abbreviation of four letters or more, but
-  // the engine only takes the full words and the common short forms it is given.
-  bool keyword(std::string_view k) {
-    skip();
-    if (s.size() - p < k.size()) return false;
-    for (std::size_t i = 0; i < k.size(); ++i) {
-      char c = s[p + i];
-      if (c >= 'a' && c <= 'z') c = char(c - 32);
-      if (c != k[i]) return false;
-    }
-    if (p + k.size() < s.size() && isWordChar(s[p + k.size()])) return false;
-    p += k.size();
-    return true;
-  }
-  std::string word() {
-    skip();
-    std::size_t b = p;
-    while (p < s.size() && isWordChar(s[p])) ++p;
-    return std::string(s.substr(b, p - b));
-  }
-  // A name as the program writes them: bare, [..], `..`, "..", '..'.
-  std::string name() {
-    skip();
-    if (p >= s.size()) throw syntaxError();
-    char open = s[p];
-    char close = open == '[' ? ']' : open;
-    if (open == '[' || open == '`' || open == '"' || open == '\'') {
-      auto e = s.find(close, p + 1);
-      if (e == std::string_view::npos) throw syntaxError();
-      std::string n(s.substr(p + 1, e - p - 1));
-      p = e + 1;
-      return n;
-    }
-    // A bare name may be a path: take everything up to a space or "(".
-    std::size_t b = p;
-    while (p < s.size() && !isSpace(s[p]) && s[p] != '(' && s[p] != ';' && s[p] != ',' &&
-           s[p] != ')')
-      ++p;
-    if (b == p) throw syntaxError();
-    return std::string(s.substr(b, p - b));
-  }
-};
-
-// One value expression of VALUES(...): literals joined by "+".
-void parseTerm(Lexer& lx, Value& v, std::string& scratch) {
-  lx.skip();
-  if (lx.p >= lx.s.size()) throw syntaxError();
-  char c = lx.s[lx.p];
-  if (c == '\'' || c == '"' || c == '[') {
-    char close = c == '[' ? ']' : c;
-    std::string& out = v.setString(Value::Kind::Text);
-    std::size_t i = lx.p + 1;
-    for (;;) {
-      auto e = lx.s.find(close, i);
-      if (e == std::string_view::npos) throw Error("Command contains unrecognized phrase/keyword.");
-      out.append(lx.s.data() + i, e - i);
-      // A doubled quote stands for one quote inside the literal.
-      if (close != ']' && e + 1 < lx.s.size() && lx.s[e + 1] == close) {
-        out += close;
-        i = e + 2;
-        continue;
-      }
-      lx.p = e + 1;
-      return;
-    }
-  }
-  if (c == '{') {
-    auto e = lx.s.find('}', lx.p);
-    if (e == std::string_view::npos) throw syntaxError();
-    std::string_view inner = lx.s.substr(lx.p + 1, e - lx.p - 1);
-    lx.p = e + 1;
-    while (!inner.empty() && isSpace(inner.front())) inner.remove_prefix(1);
-    while (!inner.empty() && isSpace(inner.back())) inner.remove_suffix(1);
-    if (inner.empty() || inner == "//" || inner == "/ /" || inner == "/ / : :" || inner == "--") {
-      v.setString(Value::Kind::Text);  // empty date: a blank value
-      return;
-    }
-    if (inner.front() != '^') throw Error("Date/Datetime evaluated to an invalid value.");
-    inner.remove_prefix(1);
-    scratch.assign(inner);
-    for (auto& ch : scratch)
-      if (ch == '/' || ch == '.') ch = '-';
-    // {^2021-08-31 12:34} and {^2021-8-31} are both legal FoxPro.
-    int y, m, d, hh = 0, mi = 0, ss = 0, n = 0;
-    int got = std::sscanf(scratch.c_str(), "%d-%d-%d%n", &y, &m, &d, &n);
-    if (got != 3) throw Error("Date/Datetime evaluated to an invalid value.");
-    std::string_view rest = std::string_view(scratch).substr(std::size_t(n));
-    while (!rest.empty() && (isSpace(rest.front()) || rest.front() == ',' || rest.front() == 'T'))
-      rest.remove_prefix(1);
-    DateTime dt{{y, m, d}, 0, 0, 0};
-    if (!validDate(dt.date)) throw Error("Date/Datetime evaluated to an invalid value.");
-    if (rest.empty()) {
-      v.setDate(dt.date);
-      return;
-    }
-    // hh[:mm[:ss]] [AM|PM]: anything else after the time is not a time.
-    auto invalid = [] { return Error("Date/Datetime evaluated to an invalid value."); };
-    auto number = [&](int& out) {
-      std::size_t k = 0;
-      out = 0;
-      while (k < rest.size() && k < 2 && rest[k] >= '0' && rest[k] <= '9')
-        out = out * 10 + (rest[k++] - '0');
-      if (k == 0) throw invalid();
-      rest.remove_prefix(k);
-    };
-    number(hh);
-    for (int* part : {&mi, &ss}) {
-      if (rest.empty() || rest.front() != ':') break;
-      rest.remove_prefix(1);
-      number(*part);
-    }
-    while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
-    std::string ap = toUpperAscii(std::string(rest));
-    if (ap == "A" || ap == "P") ap += "M";
-    if (!ap.empty() && ap != "AM" && ap != "PM") throw invalid();
-    if (!ap.empty() && hh > 12) throw invalid();
-    if (ap == "PM" && hh < 12) hh += 12;
-    if (ap == "AM" && hh == 12) hh = 0;
-    if (hh > 23 || mi > 59 || ss > 59) throw invalid();
-    dt.hour = hh, dt.minute = mi, dt.second = ss;
-    v.setDateTime(dt);
-    return;
-  }
-  if (c == '.') {
-    for (auto [kw, val] : {std::pair{".T.", 1}, {".F.", 0}, {".Y.", 1}, {".N.", 0}}) {
-      if (lx.s.size() - lx.p >= 3 && equalsNoCase(std::string(lx.s.substr(lx.p, 3)), kw)) {
-        lx.p += 3;
-        v.setBool(val);
-        return;
-      }
-    }
-    if (lx.s.size() - lx.p >= 6 && equalsNoCase(std::string(lx.s.substr(lx.p, 6)), ".NULL.")) {
-      lx.p += 6;
-      v.setNull();
-      return;
-    }
-  }
-  if (c == '0' && lx.p + 1 < lx.s.size() && (lx.s[lx.p + 1] == 'h' || lx.s[lx.p + 1] == 'H')) {
-    std::size_t i = lx.p + 2;
-    std::string& out = v.setString(Value::Kind::Bytes);
-    auto hex = [](char h) -> int {
-      if (h >= '0' && h <= '9') return h - '0';
-      if (h >= 'a' && h <= 'f') return h - 'a' + 10;
-      if (h >= 'A' && h <= 'F') return h - 'A' + 10;
-      return -1;
-    };
-    std::size_t b = i;
-    while (i < lx.s.size() && hex(lx.s[i]) >= 0) ++i;
-    std::string_view digits = lx.s.substr(b, i - b);
-    std::size_t k = 0;
-    if (digits.size() % 2) out += char(hex(digits[k++]));  // odd count: leading nibble
-    for (; k + 1 < digits.size() + 1 && k < digits.size(); k += 2)
-      out += char(hex(digits[k]) * 16 + hex(digits[k + 1]));
-    lx.p = i;
-    return;
-  }
-  if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-    std::size_t b = lx.p;
-    std::size_t i = lx.p + 1;
-    while (i < lx.s.size() &&
-           ((lx.s[i] >= '0' && lx.s[i] <= '9') || lx.s[i] == '.' || lx.s[i] == 'e' ||
-            lx.s[i] == 'E' ||
-            ((lx.s[i] == '-' || lx.s[i] == '+') && (lx.s[i - 1] == 'e' || lx.s[i - 1] == 'E'))))
-      ++i;
-    std::string_view num = lx.s.substr(b, i - b);
-    auto d = parseDecimal(num);
-    if (!d) throw syntaxError();
-    lx.p = i;
-    v.setString(Value::Kind::Decimal) = std::string(num);
-    return;
-  }
-  if (lx.keyword("NULL")) {
-    v.setNull();
-    return;
-  }
-  if (lx.keyword("CHR")) {
-    lx.expect('(');
-    lx.skip();
-    std::size_t b = lx.p;
-    while (lx.p < lx.s.size() && lx.s[lx.p] >= '0' && lx.s[lx.p] <= '9') ++lx.p;
-    if (b == lx.p || lx.p - b > 3) throw syntaxError();
-    int code = std::stoi(std::string(lx.s.substr(b, lx.p - b)));
-    lx.expect(')');
-    if (code > 255) throw Error("Invalid argument used with CHR().");
-    // CHR() gives a byte of the code page; below 128 that is the same character in UTF-8.
-    if (code < 128) {
-      v.setString(Value::Kind::Text) = std::string(1, char(code));
-    } else {
-      std::string b1(1, char(code));
-      std::string& out = v.setString(Value::Kind::Text);
-      converterFor(kDefaultCodePage)->toUtf8(b1, out);
-    }
-    return;
-  }
-  throw Error("Command contains unrecognized phrase/keyword.");
-}
-
-void parseExpression(Lexer& lx, Value& v, Value& term, std::string& scratch) {
-  parseTerm(lx, v, scratch);
-  while (lx.accept('+')) {
-    parseTerm(lx, term, scratch);
-    bool vs = v.kind == Value::Kind::Text || v.kind == Value::Kind::Bytes;
-    bool ts = term.kind == Value::Kind::Text || term.kind == Value::Kind::Bytes;
-    if (vs && ts) {
-      v.s += term.s;
-      if (term.kind == Value::Kind::Bytes) v.kind = Value::Kind::Bytes;
-      continue;
-    }
-    if (v.isNull() || term.isNull()) {
-      v.setNull();
-      continue;
-    }
-    throw Error("Operator/operand type mismatch.");
-  }
-}
+using sql::isSpace;
+using sql::Lexer;
+using sql::parseExpression;
+using sql::syntaxError;
 
 // The INSERT a transfer writes for every row, and nothing else:
 //   INSERT INTO [target] VALUES('text', 'it''s'+CHR(13)+CHR(10)+'more', '')
@@ -329,20 +85,6 @@ bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<V
   count = n;
   return true;
 }
-
-struct TypeName {
-  const char* name;
-  char letter;
-};
-constexpr TypeName kTypeNames[] = {
-    {"CHARACTER", 'C'}, {"CHAR", 'C'},   {"C", 'C'},       {"VARCHAR", 'V'},  {"V", 'V'},
-    {"VARBINARY", 'Q'}, {"Q", 'Q'},      {"NUMERIC", 'N'}, {"NUM", 'N'},      {"DECIMAL", 'N'},
-    {"N", 'N'},         {"FLOAT", 'F'},  {"F", 'F'},       {"INTEGER", 'I'},  {"INT", 'I'},
-    {"I", 'I'},         {"DOUBLE", 'B'}, {"B", 'B'},       {"CURRENCY", 'Y'}, {"Y", 'Y'},
-    {"DATETIME", 'T'},  {"T", 'T'},      {"DATE", 'D'},    {"D", 'D'},        {"LOGICAL", 'L'},
-    {"L", 'L'},         {"MEMO", 'M'},   {"M", 'M'},       {"GENERAL", 'G'},  {"G", 'G'},
-    {"BLOB", 'W'},      {"W", 'W'},
-};
 
 }  // namespace
 
@@ -424,6 +166,25 @@ void Session::abandon(const std::string& path) {
   writers_.erase(it);
 }
 
+void Session::flushDue() {
+  if (!pending_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - firstPending_ <= kFlushInterval) return;
+  pending_ = false;
+  for (auto& [path, w] : writers_) {
+    const auto since = w->pendingSince();
+    if (since == std::chrono::steady_clock::time_point{}) continue;
+    const auto wait = std::max<std::chrono::steady_clock::duration>(
+        kFlushInterval, kIndexWaitFactor * w->indexWriteTime());
+    if (now - since > wait) {
+      w->flush();
+    } else {
+      pending_ = true;  // looked at again one interval from now
+      firstPending_ = now;
+    }
+  }
+}
+
 void Session::forget(const std::string& path) {
   byRef_.clear();
   auto it = writers_.find(pathKey(path));
@@ -469,14 +230,14 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   if (fastInsert_ && scanTransferInsert(sql, ref, values_, count)) {
     ++fastInserts_;
     appendRow(writerFor(ref), count);
-    if (pending_ && std::chrono::steady_clock::now() - firstPending_ > kFlushInterval) flush();
+    flushDue();
     return nullptr;
   }
   Lexer lx{sql, 0};
   if (lx.atEnd()) throw syntaxError();
   if (lx.keyword("INSERT")) {
     insert(sql, lx.p);
-    if (pending_ && std::chrono::steady_clock::now() - firstPending_ > kFlushInterval) flush();
+    flushDue();
     return nullptr;
   }
   // Before the queued rows are written: rows of the table being dropped go with it, even where
@@ -495,9 +256,21 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     rename(sql, lx.p);
     return nullptr;
   }
-  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE", "ALTER",   "USE",   "PACK",
-                                            "ZAP",    "APPEND", "REPLACE", "INDEX", "SET",
-                                            "COPY",   "MODIFY", "REINDEX", "BROWSE"};
+  if (lx.keyword("INDEX")) {
+    index(sql, lx.p);
+    return nullptr;
+  }
+  if (lx.keyword("ALTER")) {
+    alter(sql, lx.p);
+    return nullptr;
+  }
+  if (lx.keyword("USE")) {
+    use(sql, lx.p);
+    return nullptr;
+  }
+  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",  "ZAP",
+                                            "APPEND", "REPLACE", "SET",   "COPY",
+                                            "MODIFY", "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)
     if (lx.keyword(v))
       throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
@@ -554,7 +327,6 @@ void Session::appendRow(TableWriter& w, std::size_t n) {
     pending_ = true;
     firstPending_ = std::chrono::steady_clock::now();
   }
-  if (w.pendingBytes() > kFlushBytes) w.flush();
 }
 
 void Session::create(std::string_view sql, std::size_t pos) {
@@ -574,83 +346,45 @@ void Session::create(std::string_view sql, std::size_t pos) {
     if (!markFromCodePage(codePage))
       throw Error("Code page " + n + " is not supported for a table.");
   }
-  lx.expect('(');
-  std::vector<ColumnSpec> cols;
-  std::vector<std::string> seen;
-  do {
-    ColumnSpec c;
-    c.name = lx.name();
-    checkFieldName(c.name);
-    std::string tw = toUpperAscii(lx.word());
-    char letter = 0;
-    for (const auto& t : kTypeNames)
-      if (tw == t.name) letter = t.letter;
-    if (!letter)
-      throw Error(tw.empty() ? "Syntax error." : "Field type '" + tw + "' is not supported.");
-    c.type = letter;
-    if (lx.accept('(')) {
-      std::string w = lx.word();
-      if (w.empty() || w.find_first_not_of("0123456789") != std::string::npos || w.size() > 5)
-        throw syntaxError();
-      c.width = std::uint32_t(std::stoul(w));
-      if (lx.accept(',')) {
-        std::string d = lx.word();
-        if (d.empty() || d.find_first_not_of("0123456789") != std::string::npos || d.size() > 3)
-          throw syntaxError();
-        c.decimals = std::uint8_t(std::min(255ul, std::stoul(d)));
-      }
-      lx.expect(')');
-    } else if (c.type == 'C' || c.type == 'V' || c.type == 'Q' || c.type == 'N' || c.type == 'F') {
-      throw Error("Field " + c.name + ": a width is required for type " + std::string(1, c.type) +
-                  ".");
-    }
-    for (;;) {
-      if (lx.keyword("NULL")) {
-        c.nullable = true;
-      } else if (lx.keyword("NOT")) {
-        if (!lx.keyword("NULL")) throw syntaxError();
-        c.nullable = false;
-      } else if (lx.keyword("NOCPTRANS") || lx.keyword("BINARY")) {
-        c.binary = true;
-      } else if (lx.keyword("AUTOINC")) {
-        c.autoInc = true;
-        if (lx.keyword("NEXTVALUE")) {
-          std::string v = lx.word();
-          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
-              v.size() > 10 || std::stoull(v) > std::uint64_t(INT32_MAX))
-            throw syntaxError();
-          c.autoIncNext = std::uint32_t(std::stoul(v));
-        }
-        if (lx.keyword("STEP")) {
-          std::string v = lx.word();
-          if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 3 ||
-              std::stoul(v) > 255 || std::stoul(v) == 0)
-            throw syntaxError();
-          c.autoIncStep = std::uint8_t(std::stoul(v));
-        }
-      } else {
-        break;
-      }
-    }
-    lx.skip();
-    if (lx.atEnd()) throw syntaxError();
-    if (!lx.peek(',') && !lx.peek(')')) {
-      Lexer probe = lx;
-      std::string clause = toUpperAscii(probe.word());
-      throw Error(
-          "Field " + c.name + ": " + (clause.empty() ? std::string("this clause") : clause) +
-          " is not supported; only NULL, NOT NULL, NOCPTRANS and AUTOINC may follow the type.");
-    }
-    for (const auto& s : seen)
-      if (equalsNoCase(s, c.name)) throw Error("Field name '" + c.name + "' is duplicated.");
-    seen.push_back(c.name);
-    cols.push_back(c);
-  } while (lx.accept(','));
-  lx.expect(')');
+  sql::TableDefinition def = sql::parseTableDefinition(lx);
   if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
 
+  std::vector<ColumnSpec> cols;
   std::vector<std::string> longNames;  // as written, for a container
-  for (const auto& c : cols) longNames.push_back(c.name);
+  std::vector<std::string> defaults;
+  for (const auto& f : def.fields) {
+    cols.push_back(f.column);
+    longNames.push_back(f.column.name);
+    defaults.push_back(f.defaultText);
+  }
+  // What only a database keeps is refused for a free table, as FoxPro refuses it.
+  const bool member = catalog_->isDatabase() && !free;
+  auto onlyInDatabase = [&](const std::string& what) {
+    return Error("Table '" + ref + "' is a free table: " + what);
+  };
+  int primaries = 0;
+  for (const auto& k : def.keys) {
+    if (k.kind == sql::KeyClause::Kind::Primary && !member)
+      throw onlyInDatabase(
+          "only a table of a database can have a primary key; make a candidate index with "
+          "UNIQUE instead.");
+    if (k.kind == sql::KeyClause::Kind::Foreign && !member)
+      throw onlyInDatabase("only tables of a database can have relations.");
+    primaries += k.kind == sql::KeyClause::Kind::Primary;
+  }
+  if (primaries > 1) throw Error("Table '" + ref + "' can have only one primary key.");
+  for (std::size_t i = 0; i < defaults.size(); ++i)
+    if (!defaults[i].empty() && !member)
+      throw onlyInDatabase("only fields of a database table can have a DEFAULT value (field " +
+                           cols[i].name + ").");
+  // The tables relations refer to are checked before anything is made.
+  std::vector<std::string> parentPaths(def.keys.size()), parentTags(def.keys.size());
+  for (std::size_t i = 0; i < def.keys.size(); ++i) {
+    if (def.keys[i].kind != sql::KeyClause::Kind::Foreign) continue;
+    parentPaths[i] = resolve(def.keys[i].parent, true);
+    parentTags[i] = sql::parentTagOf(*catalog_, def.keys[i], parentPaths[i]);
+  }
+
   std::string path = resolve(ref, false);
   if (auto existing = findPathNoCase(path)) {
     catalog_->checkDroppable(*existing);
@@ -668,6 +402,7 @@ void Session::create(std::string_view sql, std::size_t pos) {
     if (catalog_->isMember(path)) catalog_->dropped(path);
   }
   forget(path);
+  if (inUse_ == path) inUse_.clear();
   std::size_t replaced = 0;
   TableWriter::create(path, cols, codePage, &replaced);
   replaced_ += (long long)replaced;
@@ -676,15 +411,45 @@ void Session::create(std::string_view sql, std::size_t pos) {
     name = ref;  // a long name given as written
   else if (name.size() > 4)
     name = name.substr(0, name.size() - 4);
-  try {
-    catalog_->created(path, name, longNames, free);
-  } catch (...) {
-    // Not in the container: the new file must not stay behind as a half-made member.
+  auto removeFiles = [&] {
     for (const char* ext : {".fpt", ".cdx"})
       if (auto c = findCompanion(path, ext)) removeFile(*c);
     removeFile(path);
+  };
+  try {
+    // A field's own key clause indexes the field under its name (the .dbf's, in a free table).
+    {
+      const Table made(path);
+      for (auto& k : def.keys) {
+        if (k.field < 0) continue;
+        k.expression = member
+                           ? longNames[std::size_t(k.field)]
+                           : made.fieldName(std::size_t(made.userFields()[std::size_t(k.field)]));
+        k.tag = k.expression.substr(0, cdx::kTagNameLength);
+      }
+    }
+    for (std::size_t i = 0; i < def.keys.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (equalsNoCase(def.keys[i].tag, def.keys[j].tag))
+          throw Error("Tag name " + toUpperAscii(def.keys[i].tag) + " is used twice.");
+    for (const auto& k : def.keys)
+      IndexMaintainer::addTag(path, sql::tagOf(k), member ? longNames : std::vector<std::string>{});
+    catalog_->created(path, name, longNames, free, defaults);
+  } catch (...) {
+    // Not in the container: the new file must not stay behind as a half-made member.
+    removeFiles();
     throw;
   }
+  try {
+    for (std::size_t i = 0; i < def.keys.size(); ++i)
+      sql::recordKey(*catalog_, path, def.keys[i], parentPaths[i], parentTags[i]);
+  } catch (...) {
+    if (catalog_->isMember(path)) catalog_->dropped(path);
+    removeFiles();
+    throw;
+  }
+  // As in FoxPro, the new table is the one in use: INDEX ON indexes it.
+  inUse_ = path;
 }
 
 void Session::drop(std::string_view sql, std::size_t pos) {
@@ -712,6 +477,7 @@ void Session::drop(std::string_view sql, std::size_t pos) {
   FileRemoval removal(std::move(files));
   if (catalog_->isMember(path)) catalog_->dropped(path);
   removal.commit();
+  if (inUse_ == path) inUse_.clear();
 }
 
 // RENAME TABLE table TO name: the table's files (.dbf, .fpt, .cdx) take the new name in their
@@ -769,13 +535,15 @@ void Session::rename(std::string_view sql, std::size_t pos) {
       throw Error("File '" + fileNameOf(moves[moved].first) + "' is in use or read-only.");
     }
   }
-  if (!member) return;
-  try {
-    catalog_->renamed(path, newPath, name);
-  } catch (...) {
-    moveBack();
-    throw;
+  if (member) {
+    try {
+      catalog_->renamed(path, newPath, name);
+    } catch (...) {
+      moveBack();
+      throw;
+    }
   }
+  if (inUse_ == path) inUse_ = newPath;
 }
 
 std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {

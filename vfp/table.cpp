@@ -16,6 +16,8 @@ namespace vfp {
 namespace {
 
 constexpr std::uint8_t kLive = ' ';
+// Queued records beyond this go to the file (uncounted) so that a batch holds little memory.
+constexpr std::size_t kSpillBytes = 4 << 20;
 constexpr std::uint32_t kMsPerDay = 86400000;
 
 std::string baseName(const std::string& path) {
@@ -517,7 +519,7 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
     }
   }
   w->file_ = File(w->path_, File::Mode::ReadWrite);
-  w->flushedCount_ = h.recordCount;
+  w->flushedCount_ = w->writtenCount_ = h.recordCount;
   // Blank record: spaces where VFP writes spaces, zeros for binary storage.
   w->blank_.assign(h.recordLength, ' ');
   auto* blank = reinterpret_cast<std::uint8_t*>(w->blank_.data());
@@ -553,6 +555,42 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
   }
   todayInto(h);
   return w;
+}
+
+void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint32_t next,
+                      std::uint8_t step) {
+  Table t(path);
+  const auto& h = t.header();
+  const std::string name = fileNameOf(t.path());
+  if (!h.isVisualFoxPro())
+    throw Error("Table '" + name +
+                "' was made by an older FoxPro or by dBase; only Visual FoxPro "
+                "tables can autoincrement.");
+  if (fieldIndex >= h.fields.size() || h.fields[fieldIndex].type != 'I' ||
+      h.fields[fieldIndex].length != 4)
+    throw Error("Only Integer fields can autoincrement.");
+  step = std::max<std::uint8_t>(step, 1);
+  const auto& f = h.fields[fieldIndex];
+  std::int64_t largest = 0;
+  RecordScanner scan(t);
+  while (const std::uint8_t* r = scan.next())
+    largest = std::max<std::int64_t>(largest, std::int32_t(bytes::le32(r + f.offset)));
+  std::int64_t n = std::max<std::int64_t>(next, largest + step);
+  if (n > INT32_MAX)
+    throw Error("Numeric overflow. Data was lost (field " + f.name +
+                " already holds the largest value an autoincrement can give).");
+  std::uint8_t d[header::kAutoIncStepOffset - header::kFieldFlagsOffset + 1];
+  d[0] = std::uint8_t(f.flags | fieldflag::kAutoInc | fieldflag::kBinary);
+  bytes::putLe32(d + 1, std::uint32_t(n));
+  d[5] = step;
+  File file(t.path(), File::Mode::ReadWrite);
+  file.writeAt(
+      header::kFixedSize + fieldIndex * header::kDescriptorSize + header::kFieldFlagsOffset, d,
+      sizeof d);
+  if (h.version == std::uint8_t(TableVersion::VisualFoxPro)) {
+    const auto v = std::uint8_t(TableVersion::VisualFoxProAutoInc);
+    file.writeAt(header::kVersionOffset, &v, 1);
+  }
 }
 
 TableWriter::~TableWriter() {
@@ -638,9 +676,15 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
     case 'N':
     case 'F': {
       if (blankText()) return;  // stays blank
-      auto d = parseDecimal(textForNumber());
-      if (!d) throw mismatch();
-      std::string s = formatDecimal(*d, f.decimals);
+      std::string s = textForNumber();
+      // Text already in its stored form (the right number of decimals) is stored as it is.
+      const auto point = s.find('.');
+      const std::size_t decimals = point == std::string::npos ? 0 : s.size() - point - 1;
+      if (!isCanonicalDecimal(s) || decimals != f.decimals) {
+        auto d = parseDecimal(s);
+        if (!d) throw mismatch();
+        s = formatDecimal(*d, f.decimals);
+      }
       if (s.size() > f.length)
         throw Error("Numeric overflow. Data was lost (field " + f.name + ").");
       std::memcpy(p + (f.length - s.size()), s.data(), s.size());
@@ -651,6 +695,9 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
       std::int64_t iv;
       if (v.kind == Value::Kind::Int) {
         iv = v.i;
+      } else if (auto whole = plainInteger(v.s);
+                 whole && (v.kind == Value::Kind::Decimal || isText)) {
+        iv = *whole;
       } else {
         auto d = parseDecimal(textForNumber());
         if (!d) throw mismatch();
@@ -672,7 +719,7 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
         d = double(v.i);
       } else {
         std::string s = textForNumber();
-        if (!parseDecimal(s)) throw mismatch();
+        if (!isDecimalText(s)) throw mismatch();
         d = std::strtod(s.c_str(), nullptr);
       }
       // FoxPro has no infinity or NaN: 1e400 is an overflow, not a value.
@@ -702,9 +749,13 @@ void TableWriter::encodeField(const FieldDescriptor& f, const Value& v, std::uin
         throw mismatch();
       }
       if (f.type == 'D') {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%04d%02d%02d", dt.date.year, dt.date.month, dt.date.day);
-        std::memcpy(p, buf, 8);
+        // YYYYMMDD (validDate keeps the year within four digits).
+        int parts[3] = {dt.date.year, dt.date.month, dt.date.day};
+        const int widths[3] = {4, 2, 2};
+        std::uint8_t* out = p + 8;
+        for (int k = 2; k >= 0; --k)
+          for (int w = 0; w < widths[k]; ++w, parts[k] /= 10)
+            *--out = std::uint8_t('0' + parts[k] % 10);
       } else {
         bytes::putLe32(p, std::uint32_t(dateToJulian(dt.date)));
         bytes::putLe32(p + 4, std::uint32_t((dt.hour * 3600 + dt.minute * 60 + dt.second) * 1000));
@@ -753,6 +804,7 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   pending_ += blank_;
   auto* rec = reinterpret_cast<std::uint8_t*>(pending_.data() + at);
   std::size_t replaced = 0;
+  const std::uint32_t memoMark = memo_ ? memo_->mark() : 0;
   try {
     for (std::size_t k = 0; k < userFields_.size(); ++k) {
       auto& f = header_.fields[std::size_t(userFields_[k])];
@@ -776,13 +828,16 @@ std::size_t TableWriter::append(std::span<const Value> values) {
         encodeField(f, kEmpty, rec, replaced);
       }
     }
+    if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
+      throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
+    // Last: a record the index refuses leaves every tag as it was.
     if (index_) index_->add(rec, count);
   } catch (...) {
+    // A refused record leaves nothing behind, neither its bytes nor its memo blocks.
     pending_.resize(at);
+    if (memo_) memo_->rollBack(memoMark);
     throw;
   }
-  // Memo blocks already queued for a failed record would only be orphans; the record itself
-  // is kept only when every field encoded.
   for (std::size_t k = 0; k < userFields_.size(); ++k) {
     auto& f = header_.fields[std::size_t(userFields_[k])];
     if (f.isAutoInc()) {
@@ -790,16 +845,27 @@ std::size_t TableWriter::append(std::span<const Value> values) {
       autoIncDirty_ = true;
     }
   }
-  if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
-    throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
   header_.recordCount = count;
+  if (pendingSince_ == std::chrono::steady_clock::time_point{})
+    pendingSince_ = std::chrono::steady_clock::now();
+  if (pending_.size() >= kSpillBytes) {
+    // Past the header's count: FoxPro does not see these records until flush() counts them.
+    file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
+    writtenCount_ += std::uint32_t(pending_.size() / header_.recordLength);
+    pending_.clear();
+  }
   return replaced;
 }
 
 void TableWriter::discard() {
   pending_.clear();
   header_.recordCount = flushedCount_;
+  pendingSince_ = {};
   autoIncDirty_ = false;
+}
+
+std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
+  return index_ ? index_->lastWriteTime() : std::chrono::steady_clock::duration{};
 }
 
 void TableWriter::flush() {
@@ -811,7 +877,7 @@ void TableWriter::flush() {
   if (memo_) memo_->flush();
   step(2);
   if (!pending_.empty())
-    file_.writeAt(header_.recordOffset(flushedCount_), pending_.data(), pending_.size());
+    file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
   // Between records and count: a crash before this leaves the old records and index; after it,
   // FoxPro sees keys beyond the record count and says so instead of silently missing rows.
   if (index_) index_->write();
@@ -835,8 +901,9 @@ void TableWriter::flush() {
   step(4);
   std::uint8_t eof = header::kEndOfFile;
   file_.writeAt(header_.recordOffset(header_.recordCount), &eof, 1);
-  flushedCount_ = header_.recordCount;
+  flushedCount_ = writtenCount_ = header_.recordCount;
   pending_.clear();
+  pendingSince_ = {};
   autoIncDirty_ = false;
 }
 

@@ -10,10 +10,13 @@
 // - decodeField never throws for a bad value stored in a field (it gives null), only for a memo
 //   file that cannot be read;
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
-//   records are written first, then the header's record count, then the end-of-file mark.
+//   records are written first (records beyond the header's count are invisible to FoxPro, so a
+//   large batch goes to the file in pieces before it counts), then the index, then the header's
+//   record count, then the end-of-file mark.
 // A Table keeps read buffers, so it is used from one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,6 +110,15 @@ struct ColumnSpec {
 // cut; a cut name that clashes gets a number in its last characters (NAME_OF_CO, NAME_OF_C2..).
 std::vector<std::string> freeTableFieldNames(const std::vector<std::string>& names);
 
+// Makes Integer field fieldIndex (an index into the header's fields) of a Visual FoxPro table
+// autoincrementing, as ALTER TABLE ... ALTER COLUMN ... AUTOINC does, keeping the values its
+// records hold: the next value is `next`, or one step past the largest value held when that is
+// more. The field's descriptor, then the version byte, are rewritten in place. This is how a
+// copy keeps a table's own key values and still continues them: create the field as plain I,
+// insert the rows, then make it autoincrementing.
+void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint32_t next,
+                      std::uint8_t step);
+
 class TableWriter {
  public:
   // Creates a Visual FoxPro 9 free table at path (replacing any file of that name) and its
@@ -131,13 +143,20 @@ class TableWriter {
   // field's type ("Data type mismatch" when it does not read as one). Returns the number of
   // characters written as "?" because the code page cannot hold them.
   std::size_t append(std::span<const Value> values);
-  // Writes what append() queued: memo blocks, records, the record count, the end mark.
+  // Writes what append() queued: memo blocks, records, the index, the record count, the end
+  // mark.
   void flush();
   // Forgets what append() queued and flush() did not write, for a table about to be deleted:
   // nothing more is written, and the file stays as the last flush left it.
   void discard();
   // Bytes queued and not yet written.
   std::size_t pendingBytes() const { return pending_.size(); }
+  // When the oldest record that flush() has not yet made part of the table was appended;
+  // time_point{} when there is none.
+  std::chrono::steady_clock::time_point pendingSince() const { return pendingSince_; }
+  // How long the last flush took to rewrite the table's index (zero for a table without one):
+  // callers that flush by time let a batch grow to several times this.
+  std::chrono::steady_clock::duration indexWriteTime() const;
 
   // Test hook: called before each step of flush() (1 memo blocks and header, 2 records,
   // 3 record count, 4 end mark) so a test can stop the process there.
@@ -156,10 +175,12 @@ class TableWriter {
   const FieldDescriptor* nullFlags_ = nullptr;
   std::shared_ptr<const TextConverter> converter_;
   std::unique_ptr<MemoWriter> memo_;
-  std::uint32_t flushedCount_ = 0;
-  std::string pending_;  // records after flushedCount_
-  std::string blank_;    // a new record before its values are written
-  std::string text_;     // scratch for conversions
+  std::uint32_t flushedCount_ = 0;  // records the header counts
+  std::uint32_t writtenCount_ = 0;  // records in the file, counted or not
+  std::string pending_;             // records after writtenCount_
+  std::chrono::steady_clock::time_point pendingSince_{};
+  std::string blank_;  // a new record before its values are written
+  std::string text_;   // scratch for conversions
   bool autoIncDirty_ = false;
   std::unique_ptr<IndexMaintainer> index_;  // structural .cdx, when the table has one
 };

@@ -248,7 +248,8 @@ TEST(Dbc, RenameTableRenamesTheMemberAndItsFilesAndKeepsTheContainerExact) {
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   {
     vfp::Session s(vfp::openCatalog(dbc));
-    s.execute("CREATE TABLE '" + dir.file("orders_new.DBF") + "' (note M, n N(3))");
+    // With a primary key: its index goes with the table, and the member keeps the key.
+    s.execute("CREATE TABLE '" + dir.file("orders_new.DBF") + "' (note M, n N(3) PRIMARY KEY)");
     s.execute("INSERT INTO orders_new VALUES ('kept whole', 7)");
     // Relations keep their parent table by name; such a table is not renamed.
     try {
@@ -262,6 +263,7 @@ TEST(Dbc, RenameTableRenamesTheMemberAndItsFilesAndKeepsTheContainerExact) {
   }
   EXPECT_FALSE(fs::exists(dir.file("orders_new.DBF")));
   EXPECT_FALSE(fs::exists(dir.file("orders_new.fpt")));
+  EXPECT_FALSE(fs::exists(dir.file("orders_new.cdx")));
   EXPECT_TRUE(fs::exists(dir.file("contacts.dbf")));
   const Container c = Container::open(dbc);
   EXPECT_FALSE(c.find("orders_new"));
@@ -282,6 +284,14 @@ TEST(Dbc, RenameTableRenamesTheMemberAndItsFilesAndKeepsTheContainerExact) {
   auto r = again.execute("SELECT * FROM orders");
   ASSERT_TRUE(r->next());
   EXPECT_EQ(r->value(0).s, "kept whole");
+  r.reset();
+  try {
+    again.execute("INSERT INTO orders VALUES ('twice', 7)");
+    again.flush();
+    ADD_FAILURE() << "the renamed table lost its primary key";
+  } catch (const vfp::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("Uniqueness of index"), std::string::npos) << e.what();
+  }
   // The renamed table reads the same in code nobody here wrote (those readers take no .dbc).
   if (!vfptest::independentReadersAvailable()) return;
   TempDir work;

@@ -155,7 +155,10 @@ TEST(Sql, ErrorsReadLikeFoxPros) {
   EXPECT_NE(errorOf(s, "UPDATE t SET a = 'x'").find("not supported"), std::string::npos);
   EXPECT_NE(errorOf(s, "DELETE FROM t").find("not supported"), std::string::npos);
   EXPECT_NE(errorOf(s, "CREATE TABLE u (a Z)").find("not supported"), std::string::npos);
-  EXPECT_NE(errorOf(s, "CREATE TABLE u (a C(5) DEFAULT 'x')").find("only NULL"), std::string::npos);
+  EXPECT_NE(errorOf(s, "CREATE TABLE u (a C(5) CHECK a > 'a')").find("only NULL"),
+            std::string::npos);
+  EXPECT_NE(errorOf(s, "CREATE TABLE u (a C(5) DEFAULT 'x')").find("free table"),
+            std::string::npos);
   EXPECT_EQ(errorOf(s, "CREATE TABLE u (a C(5), A M)"), "Field name 'A' is duplicated.");
   EXPECT_EQ(errorOf(s, "INSERT INTO t VALUES('a', 1, 2)"),
             "Field count and value count do not match.");
