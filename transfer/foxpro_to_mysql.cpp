@@ -142,7 +142,8 @@ int RowsPerInsert(long long rows) {
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes) {
+                      std::vector<std::string>& notes, const std::string& into) {
+  const std::string& mysqlTable = into.empty() ? table : into;
   ado::RecordSet rs;
   rs.open(SelectAll(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
   bool same = rs.fieldCount() == int(fields.size());
@@ -156,7 +157,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   const long long total = rs.recordCount();
   const int perInsert = RowsPerInsert(total);
   const std::size_t width = fields.size() + 1;
-  const std::string head = InsertHead(table, keyName, fields);
+  const std::string head = InsertHead(mysqlTable, keyName, fields);
 
   std::optional<ado::MySqlStatement> full;    // perInsert rows
   std::optional<ado::MySqlStatement> single;  // one row, for the tail and for retries
@@ -192,12 +193,12 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // statement on a table that keeps what was stored before the refusal.
   auto alreadyStored = [&]() {
     std::vector<bool> stored(std::size_t(rowsPending), false);
-    if (!undoes) undoes = UndoesRefusedStatements(target, table);
+    if (!undoes) undoes = UndoesRefusedStatements(target, mysqlTable);
     if (*undoes) return stored;
     const std::string key = MySqlScript::QuoteIdentifier(keyName);
     for (const auto& row :
-         target.query("SELECT " + key + " FROM " + MySqlScript::QuoteIdentifier(table) + " WHERE " +
-                      key + " BETWEEN " + std::to_string(firstRow) + " AND " +
+         target.query("SELECT " + key + " FROM " + MySqlScript::QuoteIdentifier(mysqlTable) +
+                      " WHERE " + key + " BETWEEN " + std::to_string(firstRow) + " AND " +
                       std::to_string(firstRow + rowsPending - 1))) {
       if (row.empty() || !row[0]) continue;
       long long k = std::stoll(*row[0]) - firstRow;
@@ -268,7 +269,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   for (const auto& f : fields) columns.push_back(f.name);
   // A chunk per percent, so progress moves as it does with statements.
   std::unique_ptr<LocalRowLoad> load = LocalRowLoad::Start(
-      target, table, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
+      target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
   std::unique_ptr<LocalRowLoad::Source> rows;
   if (load) rows = LoadRowsOf(rs, stats.rows);
   auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
@@ -311,35 +312,74 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   return stats;
 }
 
-std::string RemoveAfterFailedCopy(ado::MySqlSession& session, const std::string& table,
-                                  const std::string& reason) {
-  const std::string drop = "DROP TABLE IF EXISTS " + MySqlScript::QuoteIdentifier(table);
-  const std::string head = "The rows of " + table + " could not be copied (" + reason + "); ";
+namespace {
+
+// Drops a table this run made, on the session or, when that is lost, on a new one with the same
+// login; the error when neither can.
+std::optional<std::string> DropMadeTable(ado::MySqlSession& session, const std::string& table) {
+  const std::string drop = MySqlScript::DropCommand(table);
   try {
     session.execute(drop);
   } catch (const ado::DataAccessError&) {
-    // The copy's connection is lost: a fresh one with the same login cleans up.
     try {
       session.reopen()->execute(drop);
     } catch (const ado::DataAccessError& e) {
-      return head + "the half-filled table " + table + " could not be removed (" + e.what() +
-             "); drop it before executing the script again.";
+      return std::string(e.what());
     }
   }
-  return head + "the table " + table +
-         " made by this run was removed again, so the script can be executed again.";
+  return std::nullopt;
+}
+
+std::string AsItWas(const std::string& replaces) {
+  return replaces.empty() ? std::string() : " The MySQL table " + replaces + " is as it was.";
+}
+
+}  // namespace
+
+std::string RemoveAfterFailedCopy(ado::MySqlSession& session, const std::string& table,
+                                  const std::string& built, const std::string& reason,
+                                  const std::string& replaces) {
+  const std::string head = "The rows of " + table + " could not be copied (" + reason + "); ";
+  if (auto error = DropMadeTable(session, built))
+    return head + "the half-filled table " + built + " could not be removed (" + *error +
+           "); drop it before executing the script again." + AsItWas(replaces);
+  return head + "the table " + built +
+         " made by this run was removed again, so the script can be executed again." +
+         AsItWas(replaces);
 }
 
 RowCopyJob::RowCopyJob(std::string foxproConnectionString, std::string table, std::string keyName,
-                       std::vector<ado::FieldInfo> fields)
+                       std::vector<ado::FieldInfo> fields, std::string into, std::string replaces)
     : foxpro_(std::move(foxproConnectionString)),
       table_(std::move(table)),
       keyName_(std::move(keyName)),
       fields_(std::move(fields)),
-      createPrefix_("CREATE TABLE " + MySqlScript::QuoteIdentifier(table_) + "(") {}
+      into_(into.empty() ? table_ : std::move(into)),
+      replaces_(std::move(replaces)),
+      createPrefix_("CREATE TABLE " + MySqlScript::QuoteIdentifier(into_) + "("),
+      swapPrefix_("RENAME TABLE " + MySqlScript::QuoteIdentifier(replaces_) + " TO ") {}
 
 bool RowCopyJob::runsAfter(const std::string& line) const {
   return line.compare(0, createPrefix_.size(), createPrefix_) == 0;
+}
+
+bool RowCopyJob::settledBy(std::string_view line) const {
+  // A new table is whole once its rows are in; a replacing one once it has taken the old one's
+  // place.
+  return replaces_.empty() || line.substr(0, swapPrefix_.size()) == swapPrefix_;
+}
+
+void RowCopyJob::undo(ado::Connection& target, std::vector<std::string>& notes) {
+  const std::string head = "The run ended before the new copy of " + table_ +
+                           " took the place of the MySQL table " + replaces_ + ": ";
+  ado::MySqlSession* session = ado::mysqlSessionOf(target);
+  std::optional<std::string> error =
+      session ? DropMadeTable(*session, into_) : std::optional<std::string>("not connected");
+  if (error)
+    notes.push_back(head + "the copy " + into_ + " could not be removed (" + *error +
+                    "); drop it before executing the script again." + AsItWas(replaces_));
+  else
+    notes.push_back(head + "the copy " + into_ + " was removed again." + AsItWas(replaces_));
 }
 
 void RowCopyJob::run(ado::Connection& target, const std::function<void(int percent)>& progress,
@@ -353,11 +393,11 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   source.open(foxpro_);
   stats_ = {};
   try {
-    stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes);
+    stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes, into_);
   } catch (const std::exception& e) {
     // The table was made by the line just before this job. Half filled and with its key column,
     // it would make the next press of Execute fail at its creation; it goes again.
-    notes.push_back(RemoveAfterFailedCopy(*session, table_, e.what()));
+    notes.push_back(RemoveAfterFailedCopy(*session, table_, into_, e.what(), replaces_));
     throw;
   }
   source.close();
@@ -464,8 +504,51 @@ std::string FoxproToMySqlReport(
   return text;
 }
 
+namespace {
+
+// Where a replacing table is built, or the old one waits for its drop: the table's name with the
+// suffix (then a number), cut to MySQL's 64 characters, in no letter case among `taken`.
+std::string AsideName(const std::string& table, const std::string& suffix,
+                      const std::vector<std::string>& taken) {
+  constexpr qsizetype kMySqlNameCharacters = 64;
+  for (int n = 1;; ++n) {
+    const QString end = QString::fromStdString(suffix + (n == 1 ? "" : std::to_string(n)));
+    QString stem = QString::fromStdString(table).left(kMySqlNameCharacters - end.size());
+    if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);  // never half a character
+    const QString name = stem + end;
+    const bool used = std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
+      return QString::fromStdString(t).compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (!used) return name.toStdString();
+  }
+}
+
+}  // namespace
+
+std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
+                               const std::string& name) {
+  if (std::find(mysqlTables.begin(), mysqlTables.end(), name) != mysqlTables.end()) return name;
+  std::vector<std::string> alike;
+  for (const auto& t : mysqlTables)
+    if (QString::fromStdString(t).compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0)
+      alike.push_back(t);
+  if (alike.size() <= 1) return alike.empty() ? std::string() : alike.front();
+  std::string list;
+  for (const auto& t : alike) list += (list.empty() ? "" : ", ") + t;
+  throw ado::DataAccessError("MySQL holds " + list +
+                             ", which differ from it only in letter case; it is not clear which "
+                             "one it would replace");
+}
+
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite) {
+  return ScriptTable(foxpro, foxproConnectionString, table, overwrite ? table : std::string(),
+                     overwrite ? std::vector<std::string>{table} : std::vector<std::string>{});
+}
+
+TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
+                        const std::string& table, const std::string& replaces,
+                        const std::vector<std::string>& mysqlTables) {
   ado::RecordSet rs;
   rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
   std::vector<ado::FieldInfo> fields;
@@ -488,11 +571,28 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
                                  " has more than 64 characters, MySQL's limit");
   TableScript part;
   const std::string key = MySqlScript::TempKeyName(names);
-  if (overwrite) part.commands.push_back(MySqlScript::DropCommand(table));
-  part.commands.push_back(MySqlScript::CreateCommand(table, key, fields));
-  part.commands.push_back(MySqlScript::AlterCommand(table, key));
+  // A table that replaces another is built apart and swapped in whole, keeping the old one's
+  // name (its letter case included, which other programs may rely on).
+  std::string into = table, aside;
+  if (!replaces.empty()) {
+    std::vector<std::string> taken = mysqlTables;
+    taken.push_back(replaces);
+    into = AsideName(replaces, "_qmnew", taken);
+    taken.push_back(into);
+    aside = AsideName(replaces, "_qmold", taken);
+  }
+  part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
+  part.commands.push_back(MySqlScript::AlterCommand(into, key));
+  if (!replaces.empty()) {
+    part.commands.push_back(MySqlScript::SwapCommand(replaces, aside, into));
+    part.commands.push_back(MySqlScript::DropCommand(aside));
+  }
   part.report = FoxproTableReport(foxproConnectionString, table, fields);
-  part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields));
+  if (!replaces.empty())
+    part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
+                                                into + ", which takes its place once complete");
+  part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields),
+                                          into, replaces);
   return part;
 }
 
@@ -501,12 +601,6 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
                      const std::string& foxproConnectionString, ScriptSink& sink,
                      const SendToMySqlHooks& hooks) {
   if (tables.empty()) return 0;
-  auto held = [&](const std::string& name) {
-    const QString wanted = QString::fromStdString(name);
-    return std::any_of(mysqlTables.begin(), mysqlTables.end(), [&](const std::string& t) {
-      return QString::fromStdString(t).compare(wanted, Qt::CaseInsensitive) == 0;
-    });
-  };
 
   ado::Connection foxpro;
   foxpro.setCursorLocation(ado::adUseClient);
@@ -515,14 +609,11 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const std::string& name = tables[i];
-    bool overwrite = false;
-    if (held(name)) {
-      overwrite = hooks.confirmOverwrite && hooks.confirmOverwrite(name);
-      if (!overwrite) continue;
-    }
     // A table that cannot be read is reported and left out; the others still go.
     try {
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, overwrite);
+      const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
+      if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
+      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables);
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
       report.emplace_back(name, std::move(part.report));

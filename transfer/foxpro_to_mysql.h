@@ -1,7 +1,9 @@
 // "Send Table/s To MySQL": the selected FoxPro tables become a MySQL script in the preview
-// window (drop of an overwritten table, creation with a temporary key column first, removal of
-// that key column) plus, per table, a row-copy job that the preview runs right after the table's
-// creation line. Nothing reaches MySQL until the user executes the preview.
+// window (creation with a temporary key column first, removal of that key column) plus, per
+// table, a row-copy job that the preview runs right after the table's creation line. A table
+// that replaces one MySQL has (an accepted overwrite) is built under a name of its own and then
+// swapped in, so the old one stays until its replacement is complete. Nothing reaches MySQL
+// until the user executes the preview.
 //
 // The pieces are plain functions so that tests and the benchmark run them without windows:
 // ScriptTable makes one table's part, BuildSendToMySql walks the chosen tables, CopyRows moves
@@ -12,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dataaccess.h"
@@ -54,30 +57,39 @@ struct RowCopyStats {
 // arrive. Memory does not grow with the table. progress(percent) is called after each
 // statement. Throws when the source cannot be read, when it no longer has the fields the
 // script was made for, or when the connection fails as a whole.
+// `into` names the MySQL table when it is not `table` (one built to replace another).
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes);
+                      std::vector<std::string>& notes, const std::string& into = {});
 
-// After a row copy that failed as a whole: drops the table the run made, on the copy's session
-// or, when that is lost, on a new one with the same login. Returns the note that says so.
+// After a row copy that failed as a whole: drops the table the run made (`built`, for the rows
+// of `table`), on the copy's session or, when that is lost, on a new one with the same login.
+// Returns the note that says so, and that `replaces`, when given, is as it was.
 std::string RemoveAfterFailedCopy(ado::MySqlSession& session, const std::string& table,
-                                  const std::string& reason);
+                                  const std::string& built, const std::string& reason,
+                                  const std::string& replaces = {});
 
 // The row copy of one table as the preview runs it: after the table's creation line (recognised
 // by its "CREATE TABLE `name`(" start, so replacing column types in the preview keeps it), it
 // reopens the FoxPro database the script was made from and copies the rows on the connection
-// the preview executes on.
+// the preview executes on. For a table built to replace another, a run that ends before the swap
+// line drops the copy again (undo), and the old table is as it was.
 class RowCopyJob : public ScriptJob {
  public:
+  // into: the MySQL table the rows go to; replaces: the one it takes the place of, or empty.
   RowCopyJob(std::string foxproConnectionString, std::string table, std::string keyName,
-             std::vector<ado::FieldInfo> fields);
+             std::vector<ado::FieldInfo> fields, std::string into = {}, std::string replaces = {});
   std::string table() const override { return table_; }
   bool runsAfter(const std::string& line) const override;
   void run(ado::Connection& target, const std::function<void(int percent)>& progress,
            std::vector<std::string>& notes) override;
+  bool settledBy(std::string_view line) const override;
+  void undo(ado::Connection& target, std::vector<std::string>& notes) override;
 
   const std::string& keyName() const { return keyName_; }
+  const std::string& into() const { return into_; }
+  const std::string& replaces() const { return replaces_; }
   const RowCopyStats& stats() const { return stats_; }  // of the last run
   Losses losses() const override { return {stats_.refused, stats_.changed}; }
 
@@ -86,13 +98,16 @@ class RowCopyJob : public ScriptJob {
   std::string table_;
   std::string keyName_;
   std::vector<ado::FieldInfo> fields_;
+  std::string into_;
+  std::string replaces_;
   std::string createPrefix_;
+  std::string swapPrefix_;
   RowCopyStats stats_;
 };
 
 // One table's part of the script: its commands in order and the job that copies its rows.
 struct TableScript {
-  std::vector<std::string> commands;  // drop (when overwriting), create, alter
+  std::vector<std::string> commands;  // create, alter; when replacing: swap, drop of the old
   std::unique_ptr<RowCopyJob> job;
   std::vector<std::string> report;  // what MySQL will show differently, one line each
 };
@@ -110,8 +125,21 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
 std::string FoxproToMySqlReport(
     const std::vector<std::pair<std::string, std::vector<std::string>>>& tables);
 
+// The MySQL table a FoxPro table called `name` would replace: the one of that name, else the one
+// whose name differs from it only in letter case (FoxPro's names ignore case; a server on Linux
+// keeps both spellings apart); empty when MySQL has neither. Throws ado::DataAccessError, naming
+// them, when several differ from it only in letter case.
+std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
+                               const std::string& name);
+
 // Reads the structure of `table` through the open FoxPro connection and makes its part of the
-// script. foxproConnectionString is what the job reopens when it runs.
+// script. foxproConnectionString is what the job reopens when it runs. replaces: the MySQL table
+// it takes the place of (empty: a new table); it is then built under a name neither it nor
+// mysqlTables holds, swapped in once complete, and keeps the old table's name.
+TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
+                        const std::string& table, const std::string& replaces,
+                        const std::vector<std::string>& mysqlTables);
+// The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite);
 
@@ -137,9 +165,9 @@ struct SendToMySqlHooks {
 };
 
 // The script for the chosen FoxPro tables, in the order given (the main window passes its
-// selection from the bottom of the list up). A name that mysqlTables already holds, in any
-// letter case, is sent only when confirmOverwrite says so. Returns how many tables were
-// scripted. Throws when the FoxPro database cannot be opened.
+// selection from the bottom of the list up). A table that would replace one mysqlTables holds
+// (see ReplacedMySqlTable) is sent only when confirmOverwrite says so. Returns how many tables
+// were scripted. Throws when the FoxPro database cannot be opened.
 int BuildSendToMySql(const std::vector<std::string>& tables,
                      const std::vector<std::string>& mysqlTables,
                      const std::string& foxproConnectionString, ScriptSink& sink,

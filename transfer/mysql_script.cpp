@@ -58,6 +58,12 @@ std::string DropCommand(const std::string& table) {
   return "DROP TABLE IF EXISTS " + QuoteIdentifier(table);
 }
 
+std::string SwapCommand(const std::string& table, const std::string& aside,
+                        const std::string& built) {
+  return "RENAME TABLE " + QuoteIdentifier(table) + " TO " + QuoteIdentifier(aside) + ", " +
+         QuoteIdentifier(built) + " TO " + QuoteIdentifier(table);
+}
+
 std::string CreateCommand(const std::string& table, const std::string& keyName,
                           const std::vector<ado::FieldInfo>& fields) {
   std::string command = "CREATE TABLE " + QuoteIdentifier(table) + "( " + QuoteIdentifier(keyName) +

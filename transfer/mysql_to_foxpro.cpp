@@ -25,6 +25,7 @@
 #include "transfer/foxpro_names.h"
 #include "transfer/foxpro_script.h"
 #include "vfp/codepage.h"
+#include "vfp/names.h"
 
 namespace transfer {
 
@@ -201,6 +202,67 @@ std::string CodePageName(int codePage) { return "code page " + std::to_string(co
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kBuildSuffix = "_qmnew";
+
+// The name a replacing table is built under: its own with kBuildSuffix, then a number, until
+// taken() says no table has it; cut, at a character's start, to what a container keeps.
+std::string BuildName(const std::string& name,
+                      const std::function<bool(const std::string&)>& taken) {
+  for (int n = 1;; ++n) {
+    const std::string suffix = kBuildSuffix + (n == 1 ? std::string() : std::to_string(n));
+    std::string stem = name;
+    const std::size_t room = vfp::names::kMaxStem - suffix.size();
+    if (stem.size() > room) {
+      stem.resize(room);
+      while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80)
+        stem.pop_back();
+      if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
+    }
+    if (!taken(stem + suffix)) return stem + suffix;
+  }
+}
+
+}  // namespace
+
+HalfWrittenTableJob::HalfWrittenTableJob(std::string table, std::string path,
+                                         const std::string& created, const std::string& inserted,
+                                         bool replacing)
+    : table_(std::move(table)),
+      path_(std::move(path)),
+      createPrefix_("CREATE TABLE " + created),
+      insertPrefix_("INSERT INTO " + inserted + " VALUES("),
+      drop_("DROP TABLE " + inserted),
+      replacing_(replacing) {}
+
+bool HalfWrittenTableJob::runsAfter(const std::string& line) const {
+  return line.compare(0, createPrefix_.size(), createPrefix_) == 0 &&
+         line.size() > createPrefix_.size() &&
+         (line[createPrefix_.size()] == '(' || line[createPrefix_.size()] == ' ');
+}
+
+bool HalfWrittenTableJob::settledBy(std::string_view line) const {
+  return line.substr(0, insertPrefix_.size()) != insertPrefix_;
+}
+
+void HalfWrittenTableJob::undo(ado::Connection& target, std::vector<std::string>& notes) {
+  const std::string file = path_.substr(path_.find_last_of("/\\") + 1);
+  const std::string head =
+      replacing_ ? "The new copy of table " + table_ +
+                       " was not complete when the run ended: its file " + file
+                 : "The table " + table_ + " was not complete when the run ended: its file " + file;
+  try {
+    target.execute(drop_);
+    notes.push_back(head + " was removed" +
+                    (replacing_ ? ", and " + table_ + " is as it was." : "."));
+  } catch (const std::exception& e) {
+    notes.push_back(head + " could not be removed (" + e.what() +
+                    "); executing the script again replaces it" +
+                    (replacing_ ? ", and " + table_ + " is as it was." : "."));
+  }
+}
+
 FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const std::vector<std::string>& tables,
                                       const std::string& targetFolder,
@@ -298,15 +360,31 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     stems.insert(key(file.name));
     if (!file.why.empty()) report.lines.push_back("file " + file.name + ".DBF (" + file.why + ")");
 
-    if (hooks.targetHas(file.name)) {
-      if (!hooks.confirmOverwrite(file.name)) {
-        ++summary.tablesDeclined;
-        stems.erase(key(file.name));
-        continue;
-      }
-      const std::string lower = lowercase(file.name);
-      hand("DROP TABLE " + FoxproNames::Delimited(lower).value_or("[" + lower + "]"));
-      hooks.tableDropped(lower);
+    // A table that replaces another is built under a name of its own and takes the old one's
+    // place once complete, so a run that breaks off leaves the old table as it was.
+    const bool replacing = hooks.targetHas(file.name);
+    if (replacing && !hooks.confirmOverwrite(file.name)) {
+      ++summary.tablesDeclined;
+      stems.erase(key(file.name));
+      continue;
+    }
+    std::string buildName = file.name;
+    std::optional<std::size_t> replacementLine;  // in the report, said only of a table that goes
+    if (replacing) {
+      buildName = BuildName(file.name, [&](const std::string& n) {
+        return stems.count(key(n)) > 0 || hooks.targetHas(n);
+      });
+      stems.insert(key(buildName));
+      replacementLine = report.lines.size();
+      report.lines.push_back("replaces the FoxPro table " + file.name + ": built as " + buildName +
+                             ".DBF, which takes its place once complete");
+    }
+    const std::string buildPath = target.folder + buildName + ".DBF";
+    const auto buildCreated = FoxproNames::Delimited(buildPath, '\'');
+    const auto buildInserted = FoxproNames::Delimited(buildPath, '[');
+    if (!buildCreated || !buildInserted) {
+      leaveOut("its file path holds every delimiter a FoxPro command has (] ' \" `)");
+      continue;
     }
 
     // Field names FoxPro takes. A name that reads as a number is the user's to choose, as
@@ -334,11 +412,11 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       report.lines.push_back("column " + names[f] + " -> " + fieldNames[f].name +
                              (why.empty() ? "" : " (" + why + ")"));
     }
-    hand(FoxproScript::CreateCommand(*created, entries, types, target.codePage));
+    hand(FoxproScript::CreateCommand(*buildCreated, entries, types, target.codePage));
 
     std::vector<ColumnFacts> facts(fieldCount);
     long long memoBytes = 512;
-    const std::string prefix = "INSERT INTO " + *inserted + " VALUES(";
+    const std::string prefix = "INSERT INTO " + *buildInserted + " VALUES(";
     hooks.progress(0, total);
     long long done = 0;
     long long rowBytes = 0;
@@ -394,6 +472,8 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       if (!hooks.withdraw) throw ado::DataAccessError("Table " + table + ": " + why + ".");
       hooks.withdraw(tableCommands);
       summary.commands -= tableCommands;
+      if (replacementLine)
+        report.lines.erase(report.lines.begin() + std::ptrdiff_t(*replacementLine));
       leaveOut(why + "; nothing of it is sent, and the FoxPro side keeps what it has");
       continue;
     }
@@ -412,6 +492,17 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       report.lines.push_back("its memo file would pass FoxPro's 2 GB (about " +
                              std::to_string(memoBytes / (1024 * 1024)) +
                              " MB); Execute will stop at this table");
+    if (replacing) {
+      // The old table goes only now, and the new one takes its name at once.
+      const std::string lower = lowercase(file.name);
+      hand("DROP TABLE " + FoxproNames::Delimited(lower).value_or("[" + lower + "]"));
+      hooks.tableDropped(lower);
+      hand("RENAME TABLE " + *buildInserted + " TO " +
+           FoxproNames::Delimited(file.name).value_or("[" + file.name + "]"));
+    }
+    if (hooks.job)
+      hooks.job(std::make_unique<HalfWrittenTableJob>(file.name, buildPath, *buildCreated,
+                                                      *buildInserted, replacing));
     if (!report.lines.empty()) reports.push_back(std::move(report));
     ++summary.tablesScripted;
     hooks.tableScripted(file.name);
@@ -515,6 +606,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
       };
       hooks.command = [&](std::string_view c) { form->AppendCommandUtf8(c); };
       hooks.withdraw = [&](long long count) { form->WithdrawCommands(count); };
+      hooks.job = [&](std::unique_ptr<ScriptJob> job) { form->AddJob(std::move(job)); };
       hooks.expect = [&](long long bytes) { form->ExpectBytes(bytes); };
       try {
         hooks.report = [&](const std::string& report) {

@@ -1,18 +1,21 @@
-// "Send Table/s To FoxPro": turns the selected MySQL tables into a FoxPro script (a drop after an
-// accepted overwrite, one creation and one insertion per row) that the preview window runs when
-// the user asks for it. Nothing on the FoxPro side changes while the script is built: the
-// creation command replaces an existing table only when the script is executed.
+// "Send Table/s To FoxPro": turns the selected MySQL tables into a FoxPro script (one creation
+// and one insertion per row) that the preview window runs when the user asks for it. A table that
+// replaces one FoxPro has (an accepted overwrite) is built under a name of its own; the script
+// then drops the old table and renames the new one, so the old one stays until its replacement
+// is complete. Nothing on the FoxPro side changes while the script is built.
 //
 // BuildFoxproScript is the whole transfer over narrow inputs, so it runs in tests and benchmarks
 // without a window; SendTablesToFoxpro wires it to the main window.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/application.h"
+#include "transfer/script_job.h"
 
 namespace ado {
 class Connection;
@@ -79,9 +82,38 @@ struct FoxproScriptHooks {
   // rows show how long its lines are), so the receiver can make room once instead of growing
   // step by step.
   std::function<void(long long bytes)> expect;
+  // Optional: receives each table's job (see HalfWrittenTableJob), to be run with the script.
+  std::function<void(std::unique_ptr<ScriptJob> job)> job;
   // Optional: receives the report once the script is built. Without it the values are not
   // examined (a table left out is still reported in the summary).
   std::function<void(const std::string& report)> report;
+};
+
+// Takes away a FoxPro table that a run leaves half written. It runs (doing nothing) once the
+// table's creation line has run and is settled by the first line after it that is not one of
+// the table's insertions (for a table that replaces another: the drop of the old one). A run that
+// fails or stops before then drops the new table, and the notes say so; an old table it was to
+// replace is dropped only after that point, so it is as it was.
+class HalfWrittenTableJob : public ScriptJob {
+ public:
+  // table: as the user knows it; path: the file built; created, inserted: that path delimited as
+  // the creation and the insertions write it; replacing: the table takes an old one's place.
+  HalfWrittenTableJob(std::string table, std::string path, const std::string& created,
+                      const std::string& inserted, bool replacing);
+  std::string table() const override { return table_; }
+  bool runsAfter(const std::string& line) const override;
+  void run(ado::Connection&, const std::function<void(int)>&, std::vector<std::string>&) override {}
+  bool settledBy(std::string_view line) const override;
+  void undo(ado::Connection& target, std::vector<std::string>& notes) override;
+  std::string skippedNote() const override { return {}; }  // a missing creation loses nothing
+
+ private:
+  std::string table_;
+  std::string path_;
+  std::string createPrefix_;
+  std::string insertPrefix_;
+  std::string drop_;
+  bool replacing_;
 };
 
 struct FoxproScriptSummary {

@@ -2,11 +2,13 @@
 // at a given point of the script rather than while the script is being built. The FoxPro-to-MySQL
 // transfer uses it to copy a table's rows right after the line that creates the table has run
 // and before the line that drops its temporary key column, so nothing reaches the database
-// before the user executes the preview.
+// before the user executes the preview. Both transfers use it to take away a table left half
+// built when a run fails or stops.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ado {
@@ -39,6 +41,17 @@ class ScriptJob {
     long long valuesChanged = 0;  // values the target stored otherwise than sent
   };
   virtual Losses losses() const { return {}; }
+
+  // A job may leave work that is not complete until later lines have run (a table built under a
+  // name of its own that takes the old one's place at the end). After each line that ran once
+  // the job has run, settledBy says whether that line completed it. When the run fails or stops
+  // before then, undo() is called on the same connection to take away what is left half done,
+  // saying so in notes; it must not throw. The default needs no undoing.
+  virtual bool settledBy(std::string_view /*line*/) const { return true; }
+  virtual void undo(ado::Connection& /*target*/, std::vector<std::string>& /*notes*/) {}
+  // What the notes say when the job's line never ran; empty for a job whose absence loses
+  // nothing.
+  virtual std::string skippedNote() const;
 };
 
 }  // namespace transfer

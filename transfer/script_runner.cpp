@@ -101,6 +101,8 @@ QString ScriptOutcome::notesText() const {
   return parts.join(kLineBreak);
 }
 
+std::string ScriptJob::skippedNote() const { return SkippedJobNote(table()).toStdString(); }
+
 QString SkippedJobNote(const std::string& table) {
   return QStringLiteral(
              "The rows of table %1 were not copied: the line that creates it is no longer in "
@@ -147,6 +149,7 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
   ScriptOutcome out;
   const qsizetype count = lines.lineCount();
   std::vector<bool> ran(jobs.size(), false);
+  std::vector<std::size_t> unsettled;  // jobs that ran and whose work is not complete yet
   std::size_t pendingJobs = jobs.size();
   std::unique_ptr<ado::Connection> cn;
   qsizetype current = -1;
@@ -171,6 +174,13 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
     out.rowsRefused += lost.rowsRefused;
     out.valuesChanged += lost.valuesChanged;
   };
+  // A run that ends early leaves no table half built.
+  auto undoUnsettled = [&] {
+    std::vector<std::string> undoNotes;
+    for (std::size_t j : unsettled) jobs[j]->undo(*cn, undoNotes);
+    unsettled.clear();
+    for (const auto& n : undoNotes) out.notes << QString::fromStdString(n);
+  };
 
   if (!connectionString) {
     // No target: nothing runs, and the run counts as finished.
@@ -179,10 +189,12 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
     return out;
   }
 
+  std::string target;
   try {
+    target = connectionString();
     cn = std::make_unique<ado::Connection>();
     cn->setWaiting(waiting);
-    cn->open(connectionString());
+    cn->open(target);
   } catch (...) {
     fail(platform::CurrentExceptionDescription());
     return out;
@@ -192,6 +204,7 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
   for (qsizetype i = 0; i < count; ++i) {
     if (!progress(LineProgress(i, count)) || stop) {
       out.end = ScriptOutcome::End::Stopped;
+      undoUnsettled();
       replacedNote();
       return out;
     }
@@ -203,8 +216,13 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
       ++out.commandsRun;
     } catch (...) {
       fail(platform::CurrentExceptionDescription());
+      undoUnsettled();
       replacedNote();
       return out;
+    }
+    if (!unsettled.empty()) {
+      const std::string_view ran = lines.line(i);
+      std::erase_if(unsettled, [&](std::size_t j) { return jobs[j]->settledBy(ran); });
     }
     if (pendingJobs == 0) continue;
     // The window answered while the server worked, and jobs yield to it too: the source may
@@ -233,23 +251,38 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
         fail(QStringLiteral("The rows of table %1 could not be copied: %2")
                  .arg(QString::fromStdString(jobs[j]->table()),
                       platform::CurrentExceptionDescription()));
+        undoUnsettled();
         replacedNote();
         return out;
       }
+      unsettled.push_back(j);
       for (const auto& n : jobNotes) out.notes << QString::fromStdString(n);
     }
   }
 
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     if (ran[j]) continue;
-    out.notes << SkippedJobNote(jobs[j]->table());
+    const std::string note = jobs[j]->skippedNote();
+    if (note.empty()) continue;
+    out.notes << QString::fromStdString(note);
     ++out.jobsSkipped;
   }
   replacedNote();
   try {
+    // A target that writes on closing (the FoxPro engine's last rows) may fail here.
     cn->close();
   } catch (...) {
     fail(platform::CurrentExceptionDescription());
+    if (!unsettled.empty()) {
+      // Closed all the same: what is left half built is taken away on a new connection.
+      try {
+        cn = std::make_unique<ado::Connection>();
+        cn->setWaiting(waiting);
+        cn->open(target);
+      } catch (...) {
+      }
+      undoUnsettled();
+    }
   }
   return out;
 }

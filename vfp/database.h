@@ -19,7 +19,8 @@
 //   the parent tag must be primary or candidate) | ALTER [COLUMN] field I AUTOINC [NEXTVALUE n
 //   [STEP m]] (an Integer field becomes autoincrementing, keeping the values it holds).
 // - INSERT INTO ... VALUES (literals: text, numbers, .T./.F., .NULL., {^yyyy-mm-dd[ hh:mm:ss]},
-//   0h bytes, CHR(n), joined by +), DROP TABLE and SELECT * FROM.
+//   0h bytes, CHR(n), joined by +), DROP TABLE, RENAME TABLE table TO name (its files, and
+//   in a database its member, take the new name) and SELECT * FROM.
 // Every index of a table stays exact: a row that would give a candidate tag a key it holds is
 // refused ("Uniqueness of index NAME is violated"), with nothing written. Index expressions are
 // those keyexpr evaluates (fields, UPPER, STR, DTOS, TTOC(t, 1), + ...); keys are MACHINE.
@@ -75,6 +76,13 @@ class TableCatalog {
                        bool /*free*/, const std::vector<std::string>& /*defaults*/) {}
   // Before DROP TABLE deletes a member's files.
   virtual void dropped(const std::string&) {}
+  // Before RENAME TABLE moves a member's files (they are still at path): throws with the reason
+  // when the container cannot take the new name.
+  virtual void checkRenamable(const std::string& /*path*/, const std::string& /*name*/) const {}
+  // After RENAME TABLE moved a member's files from one path to the other; the member is called
+  // name from now on. Throws when the container cannot be changed (the files are moved back).
+  virtual void renamed(const std::string& /*from*/, const std::string& /*to*/,
+                       const std::string& /*name*/) {}
 
   // Whether CREATE TABLE (without FREE) makes members of a database here: only members can have
   // a primary key, field defaults and relations, as in FoxPro.
@@ -163,6 +171,8 @@ class Session {
   void insert(std::string_view sql, std::size_t pos);
   void create(std::string_view sql, std::size_t pos);
   void drop(std::string_view sql, std::size_t pos);
+  void rename(std::string_view sql, std::size_t pos);
+  void abandon(const std::string& path);  // closes the writer of a table, its queued rows lost
   // INDEX ON, ALTER TABLE and USE live beside CREATE TABLE's key clauses (sql_ddl.cpp).
   void index(std::string_view sql, std::size_t pos);
   void alter(std::string_view sql, std::size_t pos);

@@ -494,4 +494,81 @@ void removeTable(const std::string& dbcPath, const std::string& tablePath) {
   if (auto index = IndexMaintainer::open(c.path())) index->write();
 }
 
+void checkRenamable(const std::string& dbcPath, const std::string& tablePath,
+                    const std::string& longName) {
+  const Container c = Container::open(dbcPath);
+  const std::string dbcName = fileNameOf(c.path());
+  const Object* table = c.tableForFile(tablePath);
+  if (!table)
+    throw Error("Table '" + fileNameOf(tablePath) + "' is not part of database '" + dbcName + "'.");
+  if (longName.empty() || longName.size() > kMaxLongName)
+    throw Error("Table name '" + longName + "' must have 1 to 128 characters.");
+  for (const auto& o : c.objects()) {
+    if ((o.type == "Table" || o.type == "View") && o.recno != table->recno &&
+        equalsNoCase(o.name, longName))
+      throw Error("Table '" + longName + "' already exists in database '" + dbcName + "'.");
+    const Property* parent = findProperty(o.properties, propid::kParentTable);
+    if (o.type == "Relation" && parent && equalsNoCase(parent->text(), table->name))
+      throw Error("Table '" + table->name + "' is the parent of a relation in database '" +
+                  dbcName + "'; RENAME TABLE is not supported for it by this FoxPro engine.");
+  }
+}
+
+void renameTable(const std::string& dbcPath, const std::string& fromPath, const std::string& toPath,
+                 const std::string& longName) {
+  const Container c = Container::open(dbcPath);
+  const std::string dbcName = fileNameOf(c.path());
+  const std::string folder = folderOf(c.path());
+  // The files have moved, so the row is found by the path it names, as written.
+  const std::string was = relativeName(folder, fromPath);
+  const Object* table = nullptr;
+  for (const auto& o : c.objects()) {
+    const Property* p = o.type == "Table" ? findProperty(o.properties, propid::kPath) : nullptr;
+    if (!p) continue;
+    std::string named = toLowerAscii(p->text());
+    for (auto& ch : named)
+      if (ch == '/') ch = '\\';
+    if (named == was) table = &o;
+  }
+  if (!table)
+    throw Error("Table '" + fileNameOf(fromPath) + "' is not part of database '" + dbcName + "'.");
+
+  std::vector<Property> props = table->properties;
+  for (auto& p : props)
+    if (p.id == propid::kPath) p = Property::string(propid::kPath, relativeName(folder, toPath));
+  const std::string encoded = encodeProperties(props);
+
+  Table dbc(c.path());
+  const auto& h = dbc.header();
+  const auto& fName = h.fields[std::size_t(h.fieldIndex("OBJECTNAME"))];
+  const auto& fProp = h.fields[std::size_t(h.fieldIndex("PROPERTY"))];
+  std::string name;
+  if (dbc.converter().fromUtf8(longName, name) > 0 || name.size() > fName.length)
+    throw Error("Table name '" + longName + "' cannot be kept by database '" + dbcName + "'.");
+  if (fProp.length != 4)
+    throw Error("Database '" + dbcName + "' is not one RENAME TABLE can change.");
+  // The .dcx must be one that can be rebuilt before the row changes.
+  IndexMaintainer::open(c.path());
+  std::string record(h.recordLength, ' ');
+  dbc.readRecord(table->recno - 1, reinterpret_cast<std::uint8_t*>(record.data()));
+  name.resize(fName.length, ' ');
+  record.replace(fName.offset, fName.length, name);
+  const auto dct = findCompanion(c.path(), ".dct");
+  if (!dct)
+    throw Error("Memo file '" + fileNameOf(replaceExtension(c.path(), ".dct")) +
+                "' is missing or is invalid.");
+  std::uint32_t block = 0;
+  {
+    MemoWriter memo(*dct);
+    block = memo.append(fpt::kTypeText, encoded.data(), encoded.size());
+    memo.flush();
+  }
+  bytes::putLe32(reinterpret_cast<std::uint8_t*>(record.data()) + fProp.offset, block);
+  {
+    File f(dbc.path(), File::Mode::ReadWrite);
+    f.writeAt(h.recordOffset(table->recno - 1), record.data(), record.size());
+  }
+  if (auto index = IndexMaintainer::open(c.path())) index->write();
+}
+
 }  // namespace vfp::dbc

@@ -147,6 +147,18 @@ void addRelation(const std::string& dbcPath, const std::string& childPath,
 // table's files is left to the caller.
 void removeTable(const std::string& dbcPath, const std::string& tablePath);
 
+// Whether a member may be renamed as RENAME TABLE does: throws vfp::Error naming the reason when
+// the table is not a member, the new name is empty, too long or taken by another table or view,
+// or a relation names the table as its parent (relations keep that table by name, and this
+// engine does not rewrite them).
+void checkRenamable(const std::string& dbcPath, const std::string& tablePath,
+                    const std::string& longName);
+// Gives the member whose files have just moved from fromPath to toPath (same folder) its new
+// name and path, as RENAME TABLE does: its Table row's OBJECTNAME and Path property change in one
+// record write, the property list going to a new block of the .dct, and the .dcx is rebuilt.
+void renameTable(const std::string& dbcPath, const std::string& fromPath, const std::string& toPath,
+                 const std::string& longName);
+
 // Longest table and field names a container keeps (OBJECTNAME width).
 inline constexpr std::size_t kMaxLongName = 128;
 

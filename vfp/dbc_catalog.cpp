@@ -94,4 +94,13 @@ void ContainerCatalog::relationAdded(const std::string& childPath, const std::st
 
 void ContainerCatalog::dropped(const std::string& path) { removeTable(path_, path); }
 
+void ContainerCatalog::checkRenamable(const std::string& path, const std::string& name) const {
+  dbc::checkRenamable(path_, path, name);
+}
+
+void ContainerCatalog::renamed(const std::string& from, const std::string& to,
+                               const std::string& name) {
+  renameTable(path_, from, to, name);
+}
+
 }  // namespace vfp::dbc

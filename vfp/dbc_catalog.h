@@ -1,5 +1,6 @@
 // A database container as the SQL session sees it: its tables and views by their long names,
-// its member tables' long field names, and CREATE TABLE / DROP TABLE kept in the container.
+// its member tables' long field names, and CREATE TABLE / DROP TABLE / RENAME TABLE kept in the
+// container.
 #pragma once
 
 #include <string>
@@ -28,6 +29,8 @@ class ContainerCatalog : public TableCatalog {
                const std::vector<std::string>& fieldNames, bool free,
                const std::vector<std::string>& defaults) override;
   void dropped(const std::string& path) override;
+  void checkRenamable(const std::string& path, const std::string& name) const override;
+  void renamed(const std::string& from, const std::string& to, const std::string& name) override;
   bool isDatabase() const override { return true; }
   void tagAdded(const std::string& path, const std::string& tag, bool candidate,
                 bool primary) override;

@@ -158,6 +158,14 @@ void Session::flush() {
   pending_ = false;
 }
 
+void Session::abandon(const std::string& path) {
+  byRef_.clear();
+  auto it = writers_.find(pathKey(path));
+  if (it == writers_.end()) return;
+  it->second->discard();
+  writers_.erase(it);
+}
+
 void Session::flushDue() {
   if (!pending_) return;
   const auto now = std::chrono::steady_clock::now();
@@ -232,14 +240,20 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     flushDue();
     return nullptr;
   }
+  // Before the queued rows are written: rows of the table being dropped go with it, even where
+  // they can no longer be written (a full disk).
+  if (lx.keyword("DROP")) {
+    drop(sql, lx.p);
+    return nullptr;
+  }
   flush();
   if (lx.keyword("SELECT")) return select(sql, lx.p);
   if (lx.keyword("CREATE")) {
     create(sql, lx.p);
     return nullptr;
   }
-  if (lx.keyword("DROP")) {
-    drop(sql, lx.p);
+  if (lx.keyword("RENAME")) {
+    rename(sql, lx.p);
     return nullptr;
   }
   if (lx.keyword("INDEX")) {
@@ -254,9 +268,9 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     use(sql, lx.p);
     return nullptr;
   }
-  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",    "ZAP",
-                                            "APPEND", "REPLACE", "SET",     "COPY",
-                                            "MODIFY", "RENAME",  "REINDEX", "BROWSE"};
+  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",  "ZAP",
+                                            "APPEND", "REPLACE", "SET",   "COPY",
+                                            "MODIFY", "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)
     if (lx.keyword(v))
       throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
@@ -453,7 +467,8 @@ void Session::drop(std::string_view sql, std::size_t pos) {
       throw Error("Table '" + fileNameOf(path) + "' belongs to database '" + t.header().backlink +
                   "'; open that database to drop it.");
   }
-  forget(path);
+  abandon(path);
+  flush();
   // Every file is taken before the container forgets the table: a table another program has
   // open stays whole and listed.
   std::vector<std::string> files{path};
@@ -463,6 +478,72 @@ void Session::drop(std::string_view sql, std::size_t pos) {
   if (catalog_->isMember(path)) catalog_->dropped(path);
   removal.commit();
   if (inUse_ == path) inUse_.clear();
+}
+
+// RENAME TABLE table TO name: the table's files (.dbf, .fpt, .cdx) take the new name in their
+// folder, and a container calls its member by it. A table is built under another name and
+// renamed once complete, so the name it replaces is never held by half a table.
+void Session::rename(std::string_view sql, std::size_t pos) {
+  Lexer lx{sql, pos};
+  if (!lx.keyword("TABLE"))
+    throw Error("This RENAME is not supported: the FoxPro engine runs RENAME TABLE.");
+  const std::string ref = lx.name();
+  if (!lx.keyword("TO")) throw syntaxError();
+  std::string name = lx.name();
+  if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
+  checkReference(name);
+  if (name.size() > 4 && equalsNoCase(name.substr(name.size() - 4), ".dbf"))
+    name.resize(name.size() - 4);
+  if (name.find_first_of("/\\") != std::string::npos)
+    throw Error("RENAME TABLE names the table anew in its own folder; '" + name + "' is a path.");
+  if (confineTableName(name).changed()) throw Error("Invalid path or file name: '" + name + "'.");
+
+  const std::string path = resolve(ref, true);
+  catalog_->checkDroppable(path);
+  const bool member = catalog_->isMember(path);
+  {
+    Table t(path);  // refuses what is not a table before anything moves
+    if (!t.header().backlink.empty() && !member)
+      throw Error("Table '" + fileNameOf(path) + "' belongs to database '" + t.header().backlink +
+                  "'; open that database to rename it.");
+  }
+  // Every file keeps its extension as spelt; the new names must be free (another letter case of
+  // the table's own name is the table itself).
+  const std::string newPath = joinPath(folderOf(path), name + path.substr(path.size() - 4));
+  // The .dbf moves last, so a table found under the new name has its memo and index with it.
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (const char* ext : {".fpt", ".cdx"})
+    if (auto c = findCompanion(path, ext))
+      moves.emplace_back(*c, replaceExtension(newPath, c->substr(c->size() - 4)));
+  moves.emplace_back(path, newPath);
+  for (const auto& [from, to] : moves)
+    if (auto taken = findPathNoCase(to); taken && pathKey(*taken) != pathKey(from))
+      throw Error("File '" + fileNameOf(*taken) + "' already exists.");
+  if (member) catalog_->checkRenamable(path, name);
+
+  forget(path);
+  std::size_t moved = 0;
+  auto moveBack = [&] {
+    while (moved > 0) {
+      --moved;
+      replaceFile(moves[moved].second, moves[moved].first);
+    }
+  };
+  for (; moved < moves.size(); ++moved) {
+    if (!replaceFile(moves[moved].first, moves[moved].second)) {
+      moveBack();
+      throw Error("File '" + fileNameOf(moves[moved].first) + "' is in use or read-only.");
+    }
+  }
+  if (member) {
+    try {
+      catalog_->renamed(path, newPath, name);
+    } catch (...) {
+      moveBack();
+      throw;
+    }
+  }
+  if (inUse_ == path) inUse_ = newPath;
 }
 
 std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t pos) {

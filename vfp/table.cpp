@@ -857,6 +857,13 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   return replaced;
 }
 
+void TableWriter::discard() {
+  pending_.clear();
+  header_.recordCount = flushedCount_;
+  pendingSince_ = {};
+  autoIncDirty_ = false;
+}
+
 std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
   return index_ ? index_->lastWriteTime() : std::chrono::steady_clock::duration{};
 }

@@ -146,6 +146,9 @@ class TableWriter {
   // Writes what append() queued: memo blocks, records, the index, the record count, the end
   // mark.
   void flush();
+  // Forgets what append() queued and flush() did not write, for a table about to be deleted:
+  // nothing more is written, and the file stays as the last flush left it.
+  void discard();
   // Bytes queued and not yet written.
   std::size_t pendingBytes() const { return pending_.size(); }
   // When the oldest record that flush() has not yet made part of the table was appended;

@@ -132,13 +132,17 @@ TEST_F(SendToMySqlWindow, ExecutedPreviewCopiesRowsAndRelistsFromTheServer) {
             "CREATE TABLE `zeta`( `tempid0` INTEGER UNSIGNED NOT NULL,`z` BIT ) DEFAULT "
             "CHARSET=utf8mb4;\r\n"
             "ALTER TABLE `zeta` DROP COLUMN `tempid0`\r\n"
-            "DROP TABLE IF EXISTS `orders`\r\n"
-            "CREATE TABLE `orders`( `tempid0` INTEGER UNSIGNED NOT NULL,`id` INT,`note` TEXT,"
-            "`day` TEXT ) DEFAULT CHARSET=utf8mb4;\r\n"
-            "ALTER TABLE `orders` DROP COLUMN `tempid0`\r\n");
+            "CREATE TABLE `orders_qmnew`( `tempid0` INTEGER UNSIGNED NOT NULL,`id` INT,"
+            "`note` TEXT,`day` TEXT ) DEFAULT CHARSET=utf8mb4;\r\n"
+            "ALTER TABLE `orders_qmnew` DROP COLUMN `tempid0`\r\n"
+            "RENAME TABLE `orders` TO `orders_qmold`, `orders_qmnew` TO `orders`\r\n"
+            "DROP TABLE IF EXISTS `orders_qmold`\r\n");
   EXPECT_TRUE(notes.isEmpty()) << notes.toStdString();
   EXPECT_EQ(reportShown,
-            "Table orders:\n  column day: dates go as text (2024-01-31), as always\n"
+            "Table orders:\n"
+            "  replaces the MySQL table orders: built as orders_qmnew, which takes its place once "
+            "complete\n"
+            "  column day: dates go as text (2024-01-31), as always\n"
             "  column day: 1 blank dates arrive as NULL");
   auto shown = env.dialogs().messages();
   ASSERT_EQ(shown.size(), 2u);

@@ -25,6 +25,7 @@
 #include "transfer/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_runner.h"
+#include "vfp/dbc.h"
 
 using testing_support::Shown;
 using testing_support::UiTestEnvironment;
@@ -144,9 +145,13 @@ TEST_F(SendToFoxproWindow, WorkedExampleExecutedReadsBackAndRelists) {
   EXPECT_EQ(messages[0].style, platform::vbYesNo);
   EXPECT_EQ(messages.back().text, "Transfer finished.");
   const QString path = QString::fromStdString(folder()) + "orders.DBF";
-  EXPECT_EQ(executedScript, "DROP TABLE [orders]\r\nCREATE TABLE '" + path +
-                                "'([id] M,[note] M,[pic] BLOB)\r\nINSERT INTO [" + path +
-                                "] VALUES('1', 'it''s', '')\r\n");
+  const QString built = QString::fromStdString(folder()) + "orders_qmnew.DBF";
+  EXPECT_EQ(executedScript, "CREATE TABLE '" + built + "'([id] M,[note] M,[pic] BLOB)\r\n" +
+                                "INSERT INTO [" + built + "] VALUES('1', 'it''s', '')\r\n" +
+                                "DROP TABLE [orders]\r\nRENAME TABLE [" + built +
+                                "] TO [orders]\r\n");
+  EXPECT_TRUE(QFile::exists(path));
+  EXPECT_FALSE(QFile::exists(built));
   std::vector<std::string> names;
   auto rows = rowsOf(foxpro(), "SELECT * FROM orders", &names);
   EXPECT_EQ(names, (std::vector<std::string>{"id", "note", "pic"}));  // free-table field names
@@ -183,7 +188,8 @@ TEST_F(SendToFoxproWindow, ClosingThePreviewUnexecutedChangesNoFile) {
   // The interim entries ("fresh", a second "orders") are gone: the list is what FoxPro holds.
   EXPECT_EQ(entries(List2), QStringList{"orders"});
   // Bottom-up: "orders" sits below "fresh" in the list, so its commands come first.
-  EXPECT_TRUE(executedScript.startsWith("DROP TABLE [orders]\r\nCREATE TABLE '"));
+  EXPECT_TRUE(executedScript.startsWith("CREATE TABLE '" + QString::fromStdString(folder()) +
+                                        "orders_qmnew.DBF'"));
   EXPECT_LT(executedScript.indexOf("orders.DBF"), executedScript.indexOf("fresh.DBF"));
 }
 
@@ -282,7 +288,7 @@ TEST_F(SendToFoxproWindow, ValuesArriveWholeAndReadBackEqual) {
   EXPECT_EQ(lines[9], "'Euro € ok'");
 }
 
-TEST_F(SendToFoxproWindow, InAContainerTheNewTableBecomesAMember) {
+TEST_F(SendToFoxproWindow, InAContainerTheNewTableBecomesAMemberAndAReplacementTakesItsPlace) {
   const QString source = QStringLiteral(QM_FIXTURES_DIR "/VFPX__Samples/Northwind");
   for (const QString& name : QDir(source).entryList(QDir::Files))
     ASSERT_TRUE(QFile::copy(source + "/" + name, fox.filePath(name))) << name.toStdString();
@@ -302,6 +308,25 @@ TEST_F(SendToFoxproWindow, InAContainerTheNewTableBecomesAMember) {
   EXPECT_TRUE(listed.contains("customers", Qt::CaseInsensitive));
   EXPECT_EQ(rowsOf(foxpro(), "SELECT * FROM [Order Notes]"),
             (std::vector<std::vector<std::string>>{{"1", "first"}, {"2", "second"}}));
+
+  // Sent again and overwritten: the container keeps one member of that name, at its own file,
+  // with the new rows, and nothing of the copy it was built as.
+  admin("INSERT INTO `Order Notes` VALUES (3, 'third')");
+  env.dialogs().messageAnswers = {platform::vbYes};
+  whenPreviewOpens(true);
+  transfer::SendTablesToFoxpro(view);
+  EXPECT_EQ(env.dialogs().messages().back().text, "Transfer finished.");
+  int members = 0;
+  for (const auto& m : vfp::dbc::Container::open(fields.dbcFile.toStdString()).members()) {
+    EXPECT_EQ(m.name.find("_qmnew"), std::string::npos) << m.name;
+    if (m.name != "Order Notes") continue;
+    ++members;
+    EXPECT_EQ(m.path, folder() + "Order Notes.DBF");
+  }
+  EXPECT_EQ(members, 1);
+  EXPECT_EQ(
+      rowsOf(foxpro(), "SELECT * FROM [Order Notes]"),
+      (std::vector<std::vector<std::string>>{{"1", "first"}, {"2", "second"}, {"3", "third"}}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "platform/dataaccess.h"
 #include "support/table_rows.h"
+#include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_job.h"
 
 using transfer::ExecuteScript;
@@ -192,4 +194,35 @@ TEST_F(ScriptRunnerTest, CharactersOutsideTheCodePageAreCountedInTheNotes) {
   // é and € are in code page 1252, the two Cyrillic letters are not.
   EXPECT_EQ(out.notes, QStringList{transfer::ReplacedCharactersNote(2)});
   EXPECT_TRUE(transfer::ReplacedCharactersNote(2).contains("2 characters"));
+}
+
+TEST_F(ScriptRunnerTest, ATableLeftHalfWrittenIsRemovedUnlessItsOldOneIsAlreadyGone) {
+  const std::string folder = dir.path().toStdString() + "/";
+  const std::string built = folder + "t_qmnew.DBF";
+  auto script = [&](const std::string& tail) {
+    return QString::fromStdString("CREATE TABLE '" + built + "'([a] M)\r\nINSERT INTO [" + built +
+                                  "] VALUES('1')\r\n" + tail);
+  };
+  auto job = [&] {
+    return transfer::HalfWrittenTableJob("t", built, "'" + built + "'", "[" + built + "]", true);
+  };
+  run("CREATE TABLE t (a M)\r\nINSERT INTO t VALUES('old')");
+  // An insertion of the new copy fails: the copy goes, the old table stays.
+  auto first = job();
+  ScriptOutcome cut =
+      run(script("INSERT INTO [" + built + "] VALUES('1', 'one too many')"), {&first});
+  EXPECT_EQ(cut.end, ScriptOutcome::End::Failed);
+  ASSERT_EQ(cut.notes.size(), 1);
+  EXPECT_EQ(cut.notes[0],
+            "The new copy of table t was not complete when the run ended: its file t_qmnew.DBF "
+            "was removed, and t is as it was.");
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(built)));
+  EXPECT_EQ(rows("t"), 1);
+  // Once the old table is dropped the copy is all there is: a later failure keeps it.
+  auto second = job();
+  ScriptOutcome late =
+      run(script("DROP TABLE [t]\r\nRENAME TABLE [" + built + "] TO [a/b]"), {&second});
+  EXPECT_EQ(late.end, ScriptOutcome::End::Failed);
+  EXPECT_TRUE(late.notes.isEmpty()) << late.notes.join("\n").toStdString();
+  EXPECT_EQ(rows("t_qmnew"), 1);
 }

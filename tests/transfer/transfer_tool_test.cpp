@@ -2,11 +2,16 @@
 // goes each way and arrives equal, a dry run writes the preview's script and changes nothing,
 // and the exit status tells what happened.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -14,6 +19,7 @@
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/foxpro_to_mysql.h"
+#include "vfp/dbc.h"
 
 using namespace tomysql_test;
 
@@ -33,7 +39,7 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
   // `after` comes last, so it may replace the sandbox's settings; whileRunning is called once
   // the tool has started.
   ToolRun run(QStringList args, const QStringList& after = {},
-              const std::function<void()>& whileRunning = {}) {
+              const std::function<void(QProcess&)>& whileRunning = {}) {
     args << "--mysql-server" << QString::fromStdString(sandbox().host) << "--mysql-port"
          << QString::fromStdString(sandbox().port) << "--mysql-user"
          << QString::fromStdString(sandbox().adminUser) << "--mysql-password"
@@ -44,7 +50,7 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
     env.insert("XDG_CONFIG_HOME", config.path());
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(QM_BINARY_DIR "/tools/quillmere-transfer"), args);
-    if (whileRunning && p.waitForStarted()) whileRunning();
+    if (whileRunning && p.waitForStarted()) whileRunning(p);
     EXPECT_TRUE(p.waitForFinished(120000)) << p.errorString().toStdString();
     ToolRun r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -54,23 +60,32 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
   }
   QString foxFolder() const { return QString::fromStdString(fox.path); }
 
-  // Ends, from an administrator's session, the connection that runs `statement` once the server
-  // shows it; false when it never does within a minute.
-  bool KillConnectionRunning(const std::string& statement) {
+  // Waits until another connection runs a statement LIKE `pattern` and calls `end` with the
+  // administrator's session watching it and that connection's id; false when no such statement
+  // shows within a minute.
+  bool WhenRunning(const std::string& pattern,
+                   const std::function<void(ado::Connection&, const std::string&)>& end) {
     ado::Connection watch;
     watch.open(connectionString());
     for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
          std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      ado::RecordSet rs(watch.execute(
-          "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO = '" + statement + "'"));
+      ado::RecordSet rs(
+          watch.execute("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE '" +
+                        pattern + "' AND ID <> CONNECTION_ID()"));
       if (rs.eof()) continue;
       const std::string id = rs.value(0).toText();
       rs.close();
-      watch.execute("KILL CONNECTION " + id);
+      end(watch, id);
       return true;
     }
     return false;
+  }
+  // Ends, from an administrator's session, the connection that runs a statement LIKE `pattern`.
+  bool KillConnectionRunning(const std::string& pattern) {
+    return WhenRunning(pattern, [](ado::Connection& watch, const std::string& id) {
+      watch.execute("KILL CONNECTION " + id);
+    });
   }
 };
 
@@ -157,7 +172,7 @@ TEST_F(TransferTool, AReadThatBreaksOffLeavesTheTableOutWholeAndTheStatusSaysSo)
   const auto before = FoxRows(FolderConnection(fox.path), "w");
   bool killed = false;
   ToolRun r = run({"--to-foxpro", "--overwrite", "--foxpro", foxFolder(), "a", "w"}, {},
-                  [&] { killed = KillConnectionRunning("SELECT * FROM `w`"); });
+                  [&](QProcess&) { killed = KillConnectionRunning("SELECT * FROM `w`"); });
   ASSERT_TRUE(killed);
   // a arrived, w did not: not everything arrived, and the output says why.
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
@@ -166,4 +181,263 @@ TEST_F(TransferTool, AReadThatBreaksOffLeavesTheTableOutWholeAndTheStatusSaysSo)
       << r.out;
   EXPECT_EQ(FoxRows(FolderConnection(fox.path), "w"), before);
   EXPECT_EQ(FoxRows(FolderConnection(fox.path), "a").size(), 1u);
+}
+
+TEST_F(TransferTool, ATableReplacingAnotherInMySqlGoesInWholeOrTheOldOneStays) {
+  // The FoxPro name differs from MySQL's only in letter case; this server keeps both apart.
+  std::vector<std::string> rows;
+  for (int r = 0; r < 200000; ++r) rows.push_back(std::to_string(r));
+  std::vector<std::string> statements = {"CREATE TABLE [big list] (n I, s C(40))"};
+  for (const auto& n : rows) statements.push_back("INSERT INTO [big list] VALUES (" + n + ", 'x')");
+  Fox(fox.path, statements);
+  admin("CREATE TABLE `Big List` (old INT)");
+  admin("INSERT INTO `Big List` VALUES (1), (2), (3)");
+  const auto old = MySqlRows(connectionString(), "SELECT * FROM `Big List`");
+
+  // Without --overwrite it is left out, and the output says which table MySQL has.
+  ToolRun kept = run({"--to-mysql", "--foxpro", foxFolder(), "big list"});
+  EXPECT_EQ(kept.exitCode, 2) << kept.out;
+  EXPECT_NE(kept.out.find("big list: MySQL has it already as Big List; left out"),
+            std::string::npos)
+      << kept.out;
+
+  // The connection lost while the rows go in: the run stops, the copy goes, the old table stays.
+  bool killed = false;
+  ToolRun cut = run({"--to-mysql", "--overwrite", "--foxpro", foxFolder(), "big list"}, {},
+                    [&](QProcess&) { killed = KillConnectionRunning("%INTO %`Big List_qmnew`%"); });
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(cut.exitCode, 3) << cut.out << cut.err;
+  EXPECT_NE(cut.out.find("big list: replaces the MySQL table Big List"), std::string::npos)
+      << cut.out;
+  EXPECT_NE(cut.out.find("The MySQL table Big List is as it was."), std::string::npos) << cut.out;
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM `Big List`"), old);
+  EXPECT_EQ(MySqlRows(connectionString(), "SHOW TABLES"),
+            (std::vector<std::vector<std::string>>{{"Big List"}}));
+
+  // Run again, it replaces that very table, under its own name: no second table appears.
+  ToolRun whole = run({"--to-mysql", "--overwrite", "--foxpro", foxFolder(), "big list"});
+  EXPECT_EQ(whole.exitCode, 0) << whole.out << whole.err;
+  EXPECT_EQ(MySqlRows(connectionString(), "SHOW TABLES"),
+            (std::vector<std::vector<std::string>>{{"Big List"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*) FROM `Big List`"),
+            (std::vector<std::vector<std::string>>{{"200000"}}));
+}
+
+TEST_F(TransferTool, AFoxproTableBeingReplacedSurvivesTheToolKilledAndAFullDisk) {
+  admin("CREATE TABLE w (n INT, s TEXT)");
+  admin("INSERT INTO w SELECT seq, REPEAT('x', 100) FROM seq_1_to_100");
+  // In a database container: the old table is a member, and stays one.
+  const QString northwind = QStringLiteral(QM_FIXTURES_DIR "/VFPX__Samples/Northwind");
+  for (const QString& name : QDir(northwind).entryList(QDir::Files))
+    ASSERT_TRUE(QFile::copy(northwind + "/" + name, foxFolder() + "/" + name));
+  const QString dbc = foxFolder() + "/northwind.dbc";
+  ASSERT_EQ(run({"--to-foxpro", "--foxpro", dbc, "w"}).exitCode, 0);
+  const auto old = FoxRows(FolderConnection(fox.path), "w");
+  ASSERT_EQ(old.size(), 100u);
+  admin("INSERT INTO w SELECT seq, REPEAT('y', 100) FROM seq_101_to_100000");
+
+  // Killed at a tenth of writing the new copy: the old table is whole and listed, the copy is
+  // named in what the tool said before.
+  ToolRun killed = run({"--to-foxpro", "--overwrite", "--foxpro", dbc, "w"}, {}, [&](QProcess& p) {
+    QByteArray err;
+    p.setReadChannel(QProcess::StandardError);
+    while (p.state() == QProcess::Running && !err.contains("progress 10%")) {
+      p.waitForReadyRead(100);
+      err += p.readAllStandardError();
+    }
+    p.kill();
+  });
+  EXPECT_EQ(killed.exitCode, -1) << killed.out << killed.err;  // it did not end by itself
+  EXPECT_NE(killed.out.find("built as w_qmnew.DBF, which takes its place once complete"),
+            std::string::npos)
+      << killed.out;
+  const auto container = vfp::dbc::Container::open(dbc.toStdString());
+  EXPECT_NO_THROW(container.members());  // every member's file is there
+  ASSERT_TRUE(container.find("w"));
+  EXPECT_EQ(container.find("w")->path, fox.path + "/w.DBF");
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "w"), old);
+
+  // A full disk: the new copy cannot be written; it is removed, and the old table is as it was.
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  QTemporaryDir small;
+  const std::string mountPoint = small.path().toStdString();
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0)
+    GTEST_SKIP() << "no tmpfs could be mounted";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount(at.c_str()); }
+  } unmount{mountPoint};
+  auto files = [&] {
+    QStringList names = QDir(small.path()).entryList(QDir::Files);
+    for (auto& n : names) n = n.toLower();
+    names.sort();
+    return names;
+  };
+  // A new table too big for the disk is not left there half written.
+  ToolRun tooBig = run({"--to-foxpro", "--foxpro", small.path(), "w"});
+  EXPECT_EQ(tooBig.exitCode, 3) << tooBig.out << tooBig.err;
+  EXPECT_TRUE(files().isEmpty()) << files().join(",").toStdString();
+  admin("DELETE FROM w WHERE n > 100");
+  ASSERT_EQ(run({"--to-foxpro", "--foxpro", small.path(), "w"}).exitCode, 0);
+  const auto before = FoxRows(FolderConnection(mountPoint), "w");
+  admin("INSERT INTO w SELECT seq, REPEAT('z', 100) FROM seq_101_to_100000");
+  ToolRun full = run({"--to-foxpro", "--overwrite", "--foxpro", small.path(), "w"});
+  EXPECT_EQ(full.exitCode, 3) << full.out << full.err;
+  EXPECT_NE(full.out.find("its file w_qmnew.DBF was removed, and w is as it was."),
+            std::string::npos)
+      << full.out;
+  EXPECT_EQ(FoxRows(FolderConnection(mountPoint), "w"), before);
+  EXPECT_EQ(files(), (QStringList{"w.dbf", "w.fpt"})) << files().join(",").toStdString();
+}
+
+namespace {
+
+// A server that folds table names to lower case (as MySQL on Windows does).
+class TransferToolFoldingNames : public TransferTool {
+ protected:
+  const char* sandboxVariable() const override { return qmtest::kLowerCaseSandboxVariable; }
+};
+
+}  // namespace
+
+TEST_F(TransferToolFoldingNames, AReplacementTakesTheFoldedNamesPlace) {
+  Fox(fox.path, {"CREATE TABLE Orders (n I)", "INSERT INTO Orders VALUES (7)"});
+  admin("CREATE TABLE ORDERS (old INT)");  // kept as "orders"
+  ToolRun r = run({"--to-mysql", "--overwrite", "--foxpro", foxFolder(), "Orders"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Orders: replaces the MySQL table orders"), std::string::npos) << r.out;
+  EXPECT_EQ(MySqlRows(connectionString(), "SHOW TABLES"),
+            (std::vector<std::vector<std::string>>{{"orders"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
+            (std::vector<std::vector<std::string>>{{"7"}}));
+}
+
+namespace {
+
+constexpr const char* kOwnSandboxVariable = "QM_TRANSFER_TOOL_OWN_SANDBOX_DIR";
+
+// A server of these tests' own, which they kill as a crash would and start again from its data
+// (the shared sandbox must stay up for the tests running beside them).
+class TransferToolOwnServer : public TransferTool {
+ protected:
+  static inline std::string dir_;
+  static inline std::string startError_;
+
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/qm-own-server-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+      startError_ = "no temporary folder";
+      return;
+    }
+    QProcess p;
+    p.start(QStringLiteral(QM_SOURCE_DIR "/scripts/mysql-sandbox"), {"start", tmpl});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+      startError_ = "scripts/mysql-sandbox start failed: " + p.readAllStandardError().toStdString();
+      return;
+    }
+    dir_ = tmpl;
+    setenv(kOwnSandboxVariable, dir_.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    if (dir_.empty()) return;
+    QProcess p;
+    p.start(QStringLiteral(QM_SOURCE_DIR "/scripts/mysql-sandbox"),
+            {"stop", QString::fromStdString(dir_)});
+    p.waitForFinished(60000);
+  }
+  const char* sandboxVariable() const override { return kOwnSandboxVariable; }
+  void SetUp() override {
+    if (dir_.empty()) {
+      if (qmtest::mysqlOptional()) GTEST_SKIP() << startError_;
+      FAIL() << startError_;
+    }
+    TransferTool::SetUp();
+  }
+
+  // Kills the server at once (SIGKILL, as a crash) and keeps its command line for restart().
+  void killServer() {
+    QFile pidFile(QString::fromStdString(dir_ + "/mariadbd.pid"));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const pid_t pid = pid_t(pidFile.readAll().trimmed().toLong());
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+    serverCommand_ = QString::fromLocal8Bit(cmdline.readAll()).split(QChar(0), Qt::SkipEmptyParts);
+    ASSERT_FALSE(serverCommand_.isEmpty());
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  }
+  // Starts the killed server again on its data and waits until it answers.
+  void restart() {
+    ASSERT_FALSE(serverCommand_.isEmpty());
+    QProcess server;
+    server.setProgram(serverCommand_.front());
+    server.setArguments(serverCommand_.mid(1));
+    server.setStandardInputFile(QProcess::nullDevice());
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(QProcess::nullDevice());
+    ASSERT_TRUE(server.startDetached());
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+         std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+      try {
+        ado::Connection c;
+        c.open(connectionString());
+        return;
+      } catch (const ado::DataAccessError&) {
+      }
+    }
+    FAIL() << "the server did not come back within a minute";
+  }
+
+ private:
+  QStringList serverCommand_;
+};
+
+}  // namespace
+
+TEST_F(TransferToolOwnServer, AServerKilledMidwayLeavesNoPartialTableAndTheOldOneAsItWas) {
+  // To FoxPro: the server dies while w is read. w is left out, FoxPro keeps its complete older
+  // w, and the table read before it still arrives.
+  admin("CREATE TABLE a (n INT)");
+  admin("INSERT INTO a VALUES (1)");
+  admin("CREATE TABLE w (n INT, s VARCHAR(60))");
+  admin("INSERT INTO w SELECT seq, REPEAT('x', 60) FROM seq_1_to_300000");
+  Fox(fox.path, {"CREATE TABLE w (n M, s M)", "INSERT INTO w VALUES ('1', 'old')"});
+  const auto foxBefore = FoxRows(FolderConnection(fox.path), "w");
+  bool killed = false;
+  ToolRun read =
+      run({"--to-foxpro", "--overwrite", "--foxpro", foxFolder(), "a", "w"}, {}, [&](QProcess&) {
+        killed = WhenRunning("SELECT * FROM `w`",
+                             [&](ado::Connection&, const std::string&) { killServer(); });
+      });
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(read.exitCode, 1) << read.out << read.err;
+  EXPECT_NE(read.out.find("left out of the script: reading stopped after"), std::string::npos)
+      << read.out;
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "w"), foxBefore);
+  EXPECT_EQ(FoxRows(FolderConnection(fox.path), "a").size(), 1u);
+  restart();
+
+  // To MySQL: the server dies while the replacement's rows go in. The run stops, the copy it
+  // could not remove is named, and after the restart the old table has its rows.
+  std::vector<std::string> statements = {"CREATE TABLE big (n I, s C(40))"};
+  for (int r = 0; r < 200000; ++r)
+    statements.push_back("INSERT INTO big VALUES (" + std::to_string(r) + ", 'x')");
+  Fox(fox.path, statements);
+  admin("CREATE TABLE big (old INT)");
+  admin("INSERT INTO big VALUES (1), (2), (3)");
+  const auto mysqlBefore = MySqlRows(connectionString(), "SELECT * FROM big");
+  killed = false;
+  ToolRun copy =
+      run({"--to-mysql", "--overwrite", "--foxpro", foxFolder(), "big"}, {}, [&](QProcess&) {
+        killed = WhenRunning("%INTO %`big_qmnew`%",
+                             [&](ado::Connection&, const std::string&) { killServer(); });
+      });
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(copy.exitCode, 3) << copy.out << copy.err;
+  EXPECT_NE(copy.out.find("the half-filled table big_qmnew could not be removed"),
+            std::string::npos)
+      << copy.out;
+  EXPECT_NE(copy.out.find("The MySQL table big is as it was."), std::string::npos) << copy.out;
+  restart();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM big"), mysqlBefore);
 }

@@ -94,6 +94,29 @@ TEST(Sql, CreateReplacesATableAndItsCompanionsInAnyLetterCase) {
   EXPECT_TRUE(selectAll(s, "SELECT * FROM notes").empty());
 }
 
+TEST(Sql, RenameTableMovesATableWithItsMemoAndIndexOrRefusesWithoutMovingAnything) {
+  TempDir dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  s.execute("CREATE TABLE 'orders_new.DBF' (m M)");
+  s.execute("CREATE TABLE other (a C(1))");
+  s.flush();
+  fs::copy_file(dir.file("other.dbf"), dir.file("orders_new.CDX"));  // an index beside it
+  s.execute("INSERT INTO orders_new VALUES('memo text')");           // queued, not yet written
+  const auto before = filesIn(dir.path());
+  EXPECT_EQ(errorOf(s, "RENAME TABLE orders_new TO OTHER"), "File 'other.dbf' already exists.");
+  EXPECT_EQ(errorOf(s, "RENAME orders_new TO x"),
+            "This RENAME is not supported: the FoxPro engine runs RENAME TABLE.");
+  EXPECT_EQ(errorOf(s, "RENAME TABLE orders_new TO 'a/b'"),
+            "RENAME TABLE names the table anew in its own folder; 'a/b' is a path.");
+  EXPECT_EQ(errorOf(s, "RENAME TABLE missing TO x"), "File 'missing.dbf' does not exist.");
+  EXPECT_EQ(filesIn(dir.path()), before);
+  s.execute("RENAME TABLE [" + dir.file("orders_new.DBF") + "] TO orders");
+  EXPECT_EQ(filesIn(dir.path()),
+            (std::vector<std::string>{"orders.CDX", "orders.DBF", "orders.FPT", "other.dbf"}));
+  EXPECT_EQ(selectAll(s, "SELECT * FROM orders"),
+            (std::vector<std::vector<std::string>>{{"memo text"}}));
+}
+
 TEST(Sql, MembersOfAContainerAreNeitherDroppedNorReplacedAsFreeTables) {
   TempDir dir;
   copyFixtureFolder(fixture("infused__dbf/spec/fixtures/foxprodb/calls.dbf"), dir.path());

@@ -44,7 +44,9 @@ const char* kUsage =
     "  --mysql-server HOST       --mysql-port N  --mysql-user NAME  --mysql-password TEXT\n"
     "  --mysql-database NAME     --mysql-options KEYS (e.g. "
     "\"SSLMODE=VERIFY_IDENTITY;SSLCA=ca.pem\")\n"
-    "  --overwrite               replace tables the target has already (else they are skipped)\n"
+    "  --overwrite               replace tables the target has already (else they are skipped);\n"
+    "                            the new one is built apart and takes the old one's place\n"
+    "                            once complete (a MySQL name in another letter case counts)\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
     "\n"
@@ -61,7 +63,8 @@ const char* kUsage =
     "     cannot be reached, or no table is left to send\n"
     "  3  the run stopped at a statement that failed: the tables before it arrived; the\n"
     "     Notes name the statement, the database's message and what became of the table\n"
-    "     it was on\n"
+    "     it was on (a table it was to replace keeps its old rows until the new copy is\n"
+    "     complete; a half-built copy is removed, or named when it cannot be)\n"
     "With --dry-run: 0, or 1 when a table is left out, or 2 when nothing would be sent.\n";
 
 void progress(const std::string& text) {
@@ -207,8 +210,22 @@ int run(const Options& o) {
       if (!holds(sources, t)) {
         report.lines.push_back(t + ": not in the FoxPro database; left out");
         ++report.refusedTables;
-      } else if (holds(existing, t) && !o.overwrite) {
-        report.lines.push_back(t + ": MySQL has it already; left out (--overwrite replaces it)");
+        continue;
+      }
+      // Which MySQL table it would replace, letter case included: a server on Linux keeps
+      // "Orders" and "orders" apart.
+      std::string replaces;
+      try {
+        replaces = transfer::ReplacedMySqlTable(existing, t);
+      } catch (const ado::DataAccessError& e) {
+        report.lines.push_back(t + ": left out: " + e.what());
+        ++report.refusedTables;
+        continue;
+      }
+      if (!replaces.empty() && !o.overwrite) {
+        report.lines.push_back(t + ": MySQL has it already" +
+                               (replaces == t ? "" : " as " + replaces) +
+                               "; left out (--overwrite replaces it)");
         ++report.refusedTables;
       } else {
         chosen.push_back(t);
@@ -223,9 +240,11 @@ int run(const Options& o) {
     transfer::BuildSendToMySql(chosen, existing, foxpro, sink, hooks);
     for (const auto& job : script.jobs) {
       ++report.scriptedTables;
+      const auto* copy = dynamic_cast<const transfer::RowCopyJob*>(job.get());
       report.lines.push_back(job->table() + ": " +
-                             (holds(existing, job->table()) ? "replaces the MySQL table"
-                                                            : "becomes a new MySQL table"));
+                             (copy && !copy->replaces().empty()
+                                  ? "replaces the MySQL table " + copy->replaces()
+                                  : "becomes a new MySQL table"));
     }
   } else {
     const std::vector<std::string> existing = platform::FoxproTableNames(foxpro);
@@ -260,6 +279,9 @@ int run(const Options& o) {
       script.append(QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size())));
     };
     hooks.withdraw = [&](long long count) { script.withdraw(count); };
+    hooks.job = [&](std::unique_ptr<transfer::ScriptJob> job) {
+      script.jobs.push_back(std::move(job));
+    };
     hooks.report = [&](const std::string& text) { report.changes = text; };
     std::vector<std::string> tables = o.tables;
     for (auto it = tables.begin(); it != tables.end();) {
@@ -286,6 +308,9 @@ int run(const Options& o) {
 
   for (const auto& line : report.lines) std::printf("%s\n", line.c_str());
   if (!report.changes.empty()) std::printf("%s\n", report.changes.c_str());
+  // Said before the long part: a job ended meanwhile still leaves in its log what the run was
+  // to do, and the names of what a run cut short leaves behind.
+  std::fflush(stdout);
   const int whenRun = report.refusedTables > 0 ? kNotAllArrived : kAllArrived;
   if (report.scriptedTables == 0) {
     std::printf("Nothing to send.\n");
@@ -323,7 +348,8 @@ int run(const Options& o) {
     }
     case transfer::ScriptOutcome::End::Failed:
       progress("Transfer problem. See the Notes above.");
-      return outcome.commandsRun > 0 ? kStoppedPartWay : kNothingDone;
+      // A statement that failed may still have done part of its work.
+      return outcome.hasFailingLine ? kStoppedPartWay : kNothingDone;
     case transfer::ScriptOutcome::End::Stopped:
       break;
   }
