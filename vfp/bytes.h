@@ -40,6 +40,9 @@ inline void putBe16(std::uint8_t* p, std::uint16_t v) {
 inline void putBe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (24 - 8 * i));
 }
+inline void putBe64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (56 - 8 * i));
+}
 
 inline double leDouble(const std::uint8_t* p) {
   std::uint64_t u = le64(p);
