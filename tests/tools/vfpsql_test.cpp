@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_folder.h"
 #include "tools/vfpsql/csv.h"
 
 namespace fs = std::filesystem;
@@ -45,14 +46,7 @@ Run runVfpsql(const std::vector<std::string>& args, const std::string& input = "
   return r;
 }
 
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "vfpsql-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempFolder() { fs::remove_all(path); }
-};
+using qmtest::TempFolder;
 
 }  // namespace
 

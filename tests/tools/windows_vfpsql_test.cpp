@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
+#include "support/temp_folder.h"
 #include "vfp/file.h"
 
 namespace fs = std::filesystem;
@@ -43,11 +45,8 @@ class Programs : public testing::Test {
       GTEST_SKIP() << "set by scripts/windows-test: QM_WINDOWS_VFPSQL and QM_WINE";
     windows_ = quote(wine) + " " + quote(exe);
     linux_ = quote(std::string(QM_BINARY_DIR) + "/tools/vfpsql");
-    std::string tmpl = (fs::temp_directory_path() / "vfpsql-windows-XXXXXX").string();
-    work_ = mkdtemp(tmpl.data());
-  }
-  void TearDown() override {
-    if (!work_.empty()) fs::remove_all(work_);
+    folder_.emplace();
+    work_ = folder_->path;
   }
 
   // Runs one of the programs in folder `cwd` with statements on standard input. Wine hands the
@@ -68,6 +67,7 @@ class Programs : public testing::Test {
     return r;
   }
 
+  std::optional<qmtest::TempFolder> folder_;
   std::string windows_, linux_, work_;
 };
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "tools/vfpsql/csv.h"
@@ -31,27 +30,6 @@ std::vector<std::string> fixtureTables() {
   }
   std::sort(out.begin(), out.end());
   return out;
-}
-
-TempDir::TempDir() {
-  // A random name made here: mkdtemp is not on every system.
-  std::random_device seed;
-  std::mt19937_64 random(seed());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path p = fs::temp_directory_path() / ("vfptest-" + std::to_string(random() % 1000000000));
-    if (fs::create_directory(p)) {
-      path_ = vfp::utf8Path(p);
-      for (auto& c : path_)
-        if (c == '\\') c = '/';
-      return;
-    }
-  }
-  throw std::runtime_error("cannot make a temporary folder");
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(vfp::nativePath(path_), ec);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
 #include "vfp/table.h"
 
 namespace vfptest {
@@ -14,17 +15,7 @@ std::string fixture(const std::string& relative);
 // Every .dbf/.dbc among the fixtures, sorted.
 std::vector<std::string> fixtureTables();
 
-// A fresh folder removed at the end of the test.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using qmtest::TempFolder;
 
 // JSON dump of the live records of a table as the engine reads them (format in
 // compare_readers.py).
