@@ -15,16 +15,10 @@
 
 namespace fs = std::filesystem;
 using vfp::cdx::IndexFile;
+using vfptest::folderBytes;
 using vfptest::TempFolder;
 
 namespace {
-
-std::map<std::string, std::string> folderBytes(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = vfptest::readFile(e.path().string());
-  return out;
-}
 
 vfp::Value text(const std::string& s) {
   vfp::Value v;

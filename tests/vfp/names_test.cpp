@@ -14,18 +14,7 @@
 using namespace vfptest;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string errorOf(vfp::Session& s, std::string_view sql) {
-  try {
-    s.execute(sql);
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(Names, NulOrControlCharacterInATableOrFieldNameIsRefusedAndTouchesNoFile) {
   TempFolder dir;

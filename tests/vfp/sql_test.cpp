@@ -21,15 +21,6 @@ std::vector<std::string> filesIn(const std::string& dir) {
   return out;
 }
 
-std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 std::vector<std::vector<std::string>> selectAll(vfp::Session& s, const std::string& sql) {
   auto r = s.execute(sql);
   std::vector<std::vector<std::string>> rows;

@@ -32,6 +32,23 @@ std::vector<std::string> fixtureTables() {
   return out;
 }
 
+std::map<std::string, std::string> folderBytes(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    out[e.path().filename().string()] = readFile(e.path().string());
+  return out;
+}
+
+std::string errorOf(vfp::Session& s, std::string_view sql) {
+  try {
+    s.execute(sql);
+    s.flush();
+  } catch (const vfp::Error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 namespace {
 
 void jsonString(std::string& out, const std::string& s) {

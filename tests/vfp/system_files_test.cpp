@@ -58,16 +58,6 @@ std::string withSeparator(std::string path, char sep) {
   return path;
 }
 
-[[maybe_unused]] std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-    s.flush();
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 }  // namespace
 
 TEST(SystemFiles, UnicodeNamesInAUnicodeFolderAreCreatedReadAndDropped) {

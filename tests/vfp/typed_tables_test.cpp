@@ -25,26 +25,11 @@
 namespace fs = std::filesystem;
 using vfp::cdx::IndexFile;
 using vfp::cdx::KeyEntry;
+using vfptest::errorOf;
+using vfptest::folderBytes;
 using vfptest::TempFolder;
 
 namespace {
-
-std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-    s.flush();
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-std::map<std::string, std::string> folderBytes(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = vfptest::readFile(e.path().string());
-  return out;
-}
 
 // --- keys as FoxPro stores them, computed here from the values, not by the engine -----------
 
