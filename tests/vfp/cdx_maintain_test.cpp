@@ -143,7 +143,7 @@ TEST(CdxMaintain, MissingIndexOrContainerRefusesTheWrite) {
         << e.what();
   }
   TempFolder dir2;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir2.path());
+  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir2.path);
   fs::remove(dir2.file("products.cdx"));
   try {
     vfp::TableWriter::openForAppend(dir2.file("products.dbf"));
