@@ -11,6 +11,7 @@
 
 #include "tools/vfpsql/csv.h"
 #include "vfp/codepage.h"
+#include "vfp/error.h"
 #include "vfp/file.h"
 
 namespace fs = std::filesystem;
