@@ -133,6 +133,15 @@ bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& tabl
 
 }  // namespace
 
+std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
+                               const std::string& reason) {
+  return "Table " + table + ": " + std::to_string(rowByRow) + " of " + std::to_string(chunks) +
+         (chunks == 1 ? " chunk" : " chunks") +
+         " of rows did not load as sent and went row by row with INSERT statements, which is "
+         "slower; the server's first reason: " +
+         reason;
+}
+
 int RowsPerInsert(long long rows) {
   if (rows <= 0) return 1;
   long long perPercent = (rows + 99) / 100;
@@ -142,7 +151,8 @@ int RowsPerInsert(long long rows) {
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes, const std::string& into) {
+                      std::vector<std::string>& notes, const std::string& into,
+                      bool localLoadAnnounced) {
   const std::string& mysqlTable = into.empty() ? table : into;
   ado::RecordSet rs;
   rs.open(SelectAll(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
@@ -266,10 +276,15 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // The fast path: chunks through LOAD DATA LOCAL. A chunk it hands back goes through the
   // statements above, which find the refused rows one by one.
   std::vector<std::string> columns{keyName};
-  for (const auto& f : fields) columns.push_back(f.name);
+  std::vector<bool> logical{false};
+  for (const auto& f : fields) {
+    columns.push_back(f.name);
+    logical.push_back(f.type == ado::adBoolean);
+  }
   // A chunk per percent, so progress moves as it does with statements.
   std::unique_ptr<LocalRowLoad> load = LocalRowLoad::Start(
-      target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
+      target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes,
+      logical, localLoadAnnounced);
   std::unique_ptr<LocalRowLoad::Source> rows;
   if (load) rows = LoadRowsOf(rs, stats.rows);
   auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
@@ -294,6 +309,15 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     // A chunk handed back reported its progress through the statements.
     if (progress && load->chunksLoaded() > loadedBefore)
       progress(total > 0 ? int(std::min<long long>(100, stats.rows * 100 / total)) : 100);
+  }
+
+  if (load) {
+    stats.chunks = load->chunksLoaded() + load->chunksHandedBack();
+    stats.chunksRowByRow = load->chunksUndone();
+    // Never silent: a chunk that went row by row costs the copy most of its speed.
+    if (stats.chunksRowByRow > 0)
+      notes.push_back(
+          ChunksRowByRowNote(table, stats.chunksRowByRow, stats.chunks, load->firstUndoneReason()));
   }
 
   while (!rs.eof()) {

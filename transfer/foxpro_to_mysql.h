@@ -43,11 +43,17 @@ inline constexpr std::size_t kMaxBytesPerInsert = 512 * 1024;
 inline constexpr int kInsertsPerTransaction = 100;
 
 struct RowCopyStats {
-  long long rows = 0;     // rows read from the source
-  long long stored = 0;   // rows the server took
-  long long refused = 0;  // rows reported in the notes
-  long long changed = 0;  // values the server stored otherwise than sent (its warnings)
+  long long rows = 0;            // rows read from the source
+  long long stored = 0;          // rows the server took
+  long long refused = 0;         // rows reported in the notes
+  long long changed = 0;         // values the server stored otherwise than sent (its warnings)
+  long long chunks = 0;          // chunks of rows sent through LOAD DATA LOCAL
+  long long chunksRowByRow = 0;  // of them, undone and sent again with INSERT statements
 };
+
+// The note a copy leaves when chunks of `table` went row by row, with the server's first reason.
+std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
+                               const std::string& reason);
 
 // Copies every row of the FoxPro table `table` (SELECT * FROM "table" on `source`) into the
 // MySQL table of the same name, whose columns are the key column and then the source's fields
@@ -58,10 +64,15 @@ struct RowCopyStats {
 // statement. Throws when the source cannot be read, when it no longer has the fields the
 // script was made for, or when the connection fails as a whole.
 // `into` names the MySQL table when it is not `table` (one built to replace another).
+// The rows go in chunks through LOAD DATA LOCAL when the server allows it; a chunk the server
+// refuses or changes is undone and goes as above, and one note per table says how many did.
+// localLoadAnnounced: the report before Execute said the server does not allow local loading,
+// so the copy does not say it again.
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes, const std::string& into = {});
+                      std::vector<std::string>& notes, const std::string& into = {},
+                      bool localLoadAnnounced = false);
 
 // After a row copy that failed as a whole: drops the table the run made (`built`, for the rows
 // of `table`), on the copy's session or, when that is lost, on a new one with the same login.
