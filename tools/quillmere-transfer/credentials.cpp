@@ -154,10 +154,12 @@ std::string PromptPassword(const char* prompt) {
   Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   std::string password;
   if (tty.get() >= 0) {
-    say(tty.get(), prompt);
     bool got;
     {
+      // Echo goes off (which discards what was typed before) ahead of the prompt: an answer
+      // typed or pasted as soon as the prompt shows must not be thrown away.
       EchoOff quiet(tty.get());
+      say(tty.get(), prompt);
       got = readLine(tty.get(), password);
     }
     say(tty.get(), "\n");  // the user's Enter was not echoed either
