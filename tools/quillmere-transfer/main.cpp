@@ -308,6 +308,8 @@ int run(const Options& o) {
     }
     transfer::SendToMySqlHooks hooks;
     hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    // The report then says whether rows go in bulk, and names rows too large to go otherwise.
+    hooks.server = transfer::AskTargetServer(mysql);
     hooks.tableFailed = [&](const std::string& t, const std::string& error) {
       report.lines.push_back(t + ": cannot be read; left out: " + error);
       ++report.refusedTables;
