@@ -13,6 +13,7 @@
 #include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
+#include "platform/foxpro_access.h"
 #include "platform/main_module.h"
 #include "platform/mysql_session.h"
 #include "platform/pointer.h"
@@ -465,6 +466,7 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   // The script may run long after it was made; the source is read as it is now.
   ado::Connection source;
   source.setCursorLocation(ado::adUseClient);
+  source.setUnmarkedCodePage(sourceCodePage_);
   source.open(foxpro_);
   stats_ = {};
   try {
@@ -687,9 +689,21 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
 
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables) {
+                        const std::vector<std::string>& mysqlTables, const std::string& namedBy) {
   ado::RecordSet rs;
   rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  std::string codePageLine;  // what the report says of the page the text is read in
+  int readIn = 0;            // that page, when the header names none
+  if (const vfp::QueryResult* rows = ado::foxproResultOf(rs)) {
+    const vfp::CodePageChoice& cp = rows->codePageChoice();
+    using Source = vfp::CodePageChoice::Source;
+    if (cp.unmarked()) readIn = cp.codePage;
+    if (cp.unmarked() && cp.source != Source::Plain)
+      codePageLine = cp.describe(namedBy);
+    else if (cp.source == Source::Header && foxpro.unmarkedCodePage())
+      codePageLine =
+          cp.describe() + "; the code page " + namedBy + " is for tables whose header names none";
+  }
   std::vector<ado::FieldInfo> fields;
   std::vector<std::string> names;
   for (int k = 0; k < rs.fieldCount(); ++k) {
@@ -727,11 +741,13 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     part.commands.push_back(MySqlScript::DropCommand(aside));
   }
   part.report = FoxproTableReport(foxproConnectionString, table, fields);
+  if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
   if (!replaces.empty())
     part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
                                                 into + ", which takes its place once complete");
   part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields),
                                           into, replaces);
+  part.job->setSourceCodePage(readIn);
   return part;
 }
 
@@ -743,6 +759,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
 
   ado::Connection foxpro;
   foxpro.setCursorLocation(ado::adUseClient);
+  foxpro.setUnmarkedCodePage(hooks.unmarkedCodePage);
   foxpro.open(foxproConnectionString);
   int scripted = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
@@ -752,7 +769,8 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     try {
       const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
       if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables);
+      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
+                                     hooks.unmarkedNamedBy);
       if (hooks.server && !hooks.server->localLoading) {
         // Rows then go with INSERT statements, which the server's packet limit bounds.
         auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),
@@ -827,6 +845,9 @@ void SendTablesToMySql(platform::MainWindowView& view) {
         // What the report says of the server; a server that cannot be reached is reported
         // when the script runs.
         hooks.server = AskTargetServer(MySQLConnectionString());
+        hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
+        hooks.unmarkedNamedBy =
+            std::string("named by the setting ") + platform::kFoxproCodePageSetting;
         BuildSendToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(), sink,
                          hooks);
       } catch (const ProgramEnding&) {

@@ -108,6 +108,10 @@ class RowCopyJob : public ScriptJob {
   // say it again.
   void setLocalLoadAnnounced(bool announced) { localLoadAnnounced_ = announced; }
 
+  // The code page the table's text was read in when the script was made, for a table whose
+  // header names none: the rows are read in the same one (0: judged again, or the header's).
+  void setSourceCodePage(int codePage) { sourceCodePage_ = codePage; }
+  int sourceCodePage() const { return sourceCodePage_; }
   const std::string& keyName() const { return keyName_; }
   const std::vector<ado::FieldInfo>& fields() const { return fields_; }
   const std::string& into() const { return into_; }
@@ -125,6 +129,7 @@ class RowCopyJob : public ScriptJob {
   std::string createPrefix_;
   std::string swapPrefix_;
   bool localLoadAnnounced_ = false;
+  int sourceCodePage_ = 0;
   RowCopyStats stats_;
 };
 
@@ -178,9 +183,13 @@ std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
 // script. foxproConnectionString is what the job reopens when it runs. replaces: the MySQL table
 // it takes the place of (empty: a new table); it is then built under a name neither it nor
 // mysqlTables holds, swapped in once complete, and keeps the old table's name.
+// For a table whose header names no code page the report says which one its text is read in
+// and why (namedBy: who named the connection's unmarked code page, "named by ..."), and the
+// job reads the rows in the same one.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables);
+                        const std::vector<std::string>& mysqlTables,
+                        const std::string& namedBy = "as named");
 // The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite);
@@ -207,6 +216,10 @@ struct SendToMySqlHooks {
   // The server the script is for, as AskTargetServer found it: the report then says whether
   // rows go in bulk and names the rows too large for the statements they would go in.
   std::optional<TargetServer> server;
+  // The code page of tables whose header names none, as the user named it (0: judged per table
+  // from its text), and who named it, for the report ("named by --source-codepage").
+  int unmarkedCodePage = 0;
+  std::string unmarkedNamedBy = "as named";
 };
 
 // The script for the chosen FoxPro tables, in the order given (the main window passes its
