@@ -1,8 +1,8 @@
 #include "catalogue/table_operations.h"
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "platform/error_trap.h"
-#include "platform/mysql_session.h"
 
 namespace Catalogue {
 

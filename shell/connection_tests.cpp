@@ -1,7 +1,7 @@
 #include "shell/connection_tests.h"
 
+#include "ado/dataaccess.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
 #include "platform/ui.h"
 
 namespace Foxpro {

@@ -3,7 +3,7 @@
 // nor changes the pointer.
 #pragma once
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace Foxpro {
 

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -5,9 +5,9 @@
 #include <deque>
 #include <map>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_internal.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_internal.h"
+#include "ado/mysql_session.h"
 
 namespace ado {
 

@@ -1,5 +1,5 @@
 // What the parts of the MySQL backend share: values read from the text protocol, and values
-// bound to a prepared statement's parameters. Private to platform/mysql_*.cpp.
+// bound to a prepared statement's parameters. Private to ado/mysql_*.cpp.
 #pragma once
 
 #include <mysql.h>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace ado::mysql_detail {
 

@@ -1,6 +1,6 @@
 // The MySQL backend's connection: the login read from the connection string, the session with
 // its calls that wait without blocking, prepared statements and transactions.
-#include "platform/mysql_session.h"
+#include "ado/mysql_session.h"
 
 #include <errmsg.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/mysql_internal.h"
+#include "ado/mysql_internal.h"
 #include "vfp/file.h"
 
 namespace ado {

@@ -2,8 +2,8 @@
 // protocol, values bound to statement parameters, and quoted names.
 #include <algorithm>
 
-#include "platform/mysql_internal.h"
-#include "platform/mysql_session.h"
+#include "ado/mysql_internal.h"
+#include "ado/mysql_session.h"
 
 namespace ado {
 
