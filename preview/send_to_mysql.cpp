@@ -12,7 +12,7 @@
 #include "platform/pointer.h"
 #include "platform/table_listing.h"
 #include "platform/ui.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 #include "transfer/foxpro_to_mysql.h"
 
 namespace transfer {

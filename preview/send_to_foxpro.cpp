@@ -17,7 +17,7 @@
 #include "platform/pointer.h"
 #include "platform/table_listing.h"
 #include "platform/ui.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 
 namespace transfer {

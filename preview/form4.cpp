@@ -1,4 +1,4 @@
-#include "transfer/form4.h"
+#include "preview/form4.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -16,9 +16,9 @@
 #include "platform/main_module.h"
 #include "platform/pointer.h"
 #include "platform/ui.h"
-#include "transfer/buffers/large_buffers.h"
-#include "transfer/form5.h"
-#include "transfer/script_editor.h"
+#include "preview/buffers/large_buffers.h"
+#include "preview/form5.h"
+#include "preview/script_editor.h"
 #include "transfer/script_file.h"
 #include "transfer/script_runner.h"
 
