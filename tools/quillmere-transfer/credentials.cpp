@@ -154,10 +154,12 @@ std::string PromptPassword(const char* prompt) {
   Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   std::string password;
   if (tty.get() >= 0) {
-    say(tty.get(), prompt);
     bool got;
     {
+      // Echo goes off (which discards what was typed before) and only then the prompt shows:
+      // a password typed as soon as the prompt appears is never thrown away.
       EchoOff quiet(tty.get());
+      say(tty.get(), prompt);
       got = readLine(tty.get(), password);
     }
     say(tty.get(), "\n");  // the user's Enter was not echoed either
