@@ -5,7 +5,7 @@
 
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/error_trap.h"
 #include "platform/ui.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 class QListWidget;
 

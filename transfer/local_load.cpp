@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/foxpro_access.h"
-#include "platform/mysql_session.h"
+#include "ado/foxpro_access.h"
+#include "ado/mysql_session.h"
 #include "transfer/mysql_script.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
@@ -22,6 +22,9 @@ namespace transfer {
 
 const char* const kLocalLoadRefusedNote =
     "The server does not allow loading local data (local_infile is off), so the rows were sent "
+    "with INSERT statements, which is slower.";
+const char* const kLocalLoadOffReport =
+    "The server does not allow loading local data (local_infile is off): the rows will be sent "
     "with INSERT statements, which is slower.";
 
 namespace {

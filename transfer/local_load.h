@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace ado {
 class MySqlSession;
@@ -31,6 +31,8 @@ namespace transfer {
 
 // The note the copy leaves (once per run) when the server does not allow local loading.
 extern const char* const kLocalLoadRefusedNote;
+// What the report before Execute says instead when it finds local loading off.
+extern const char* const kLocalLoadOffReport;
 
 // One row of a chunk as the server's LOAD DATA reads it: values separated by tabs, NULL as \N,
 // tab, line break, backslash and NUL escaped, numbers and dates in the server's own text forms

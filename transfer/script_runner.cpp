@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
-#include "platform/error_trap.h"
+#include "ado/dataaccess.h"
+#include "platform/error.h"
 
 namespace transfer {
 

@@ -56,7 +56,7 @@ class EchoOff {
     }
   }
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSADRAIN, &saved_);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -156,8 +156,8 @@ std::string PromptPassword(const char* prompt) {
   if (tty.get() >= 0) {
     bool got;
     {
-      // Echo goes off (which discards what was typed before) and only then the prompt shows:
-      // a password typed as soon as the prompt appears is never thrown away.
+      // Echo goes off before the prompt shows: switching it drops typed-ahead input, which
+      // would otherwise take an answer given the moment the prompt appeared.
       EchoOff quiet(tty.get());
       say(tty.get(), prompt);
       got = readLine(tty.get(), password);

@@ -20,7 +20,7 @@
 #include "credentials.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/settings.h"
 #include "platform/table_listing.h"
 #include "transfer/foxpro_to_mysql.h"
@@ -329,6 +329,8 @@ int run(const Options& o) {
     }
     transfer::SendToMySqlHooks hooks;
     hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    // The report then says whether rows go in bulk, and names rows too large to go otherwise.
+    hooks.server = transfer::AskTargetServer(mysql);
     hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
     hooks.unmarkedNamedBy =
         o.codePageGiven ? std::string("named by --source-codepage")
