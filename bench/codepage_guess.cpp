@@ -4,6 +4,10 @@
 // a result counts as right when the page (or for uchardet the charset) it names decodes the
 // bytes to exactly the text they were made from.
 //
+// It also times judging one large table whose header names no code page: plain ASCII text,
+// which is read to its end to be sure, and Cyrillic text, where reading stops once the sample
+// has enough.
+//
 //   build/bench/bench_codepage_guess            the figures
 //   build/bench/bench_codepage_guess --misses   also every table the guess gets wrong or leaves
 #include "vfp/codepage_guess.h"
@@ -13,12 +17,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/vfp/codepage_texts.h"
 #include "vfp/codepage.h"
+#include "vfp/table.h"
 
 #ifdef QM_HAVE_UCHARDET
 #include <uchardet/uchardet.h>
@@ -31,13 +38,14 @@ std::map<int, std::pair<int, int>> atMargin;
 
 struct Tally {
   int tables = 0;
-  int right = 0;     // judged, and the page named decodes the text exactly
-  int exact = 0;     // ... and it is the page the table was made in
-  int unjudged = 0;  // said so (the page used may still decode it right)
-  int wrong = 0;     // judged, and the text comes out otherwise: the failure that matters
-  int ucRight = 0;   // uchardet: its charset decodes the text exactly
-  int ucNone = 0;    // uchardet: no answer
-  int ucWrong = 0;   // uchardet: an answer that decodes it otherwise
+  int right = 0;       // judged, and the page named decodes the text exactly
+  int exact = 0;       // ... and it is the page the table was made in
+  int unjudged = 0;    // said so (the page used may still decode it right) ...
+  int unjudgedOk = 0;  // ... and it does
+  int wrong = 0;       // judged, and the text comes out otherwise: the failure that matters
+  int ucRight = 0;     // uchardet: its charset decodes the text exactly
+  int ucNone = 0;      // uchardet: no answer
+  int ucWrong = 0;     // uchardet: an answer that decodes it otherwise
 };
 
 std::string decodeWith(const std::string& charset, const std::string& bytes) {
@@ -86,6 +94,7 @@ void count(Tally& t, const std::string& utf8, const std::string& bytes, bool sho
     }
   if (!g.judged) {
     ++t.unjudged;
+    if (decodes) ++t.unjudgedOk;
   } else if (decodes) {
     ++t.right;
     if (g.codePage == page) ++t.exact;
@@ -130,6 +139,34 @@ std::string fewWords(const std::string& sentence, std::size_t first, std::size_t
     for (unsigned char c : words[i]) high = high || c >= 0x80;
   }
   return high ? out : std::string();
+}
+
+// Milliseconds chooseCodePage takes for a table of `rows` rows of `text` (C(60) and a memo),
+// made in code page cp with the header's mark then cleared.
+double judgeLargeTable(const std::string& folder, int cp, const std::string& text, int rows) {
+  const std::string path = folder + "/large" + std::to_string(cp) + ".dbf";
+  {
+    auto w = vfp::TableWriter::create(path, {{"t", 'C', 60}, {"m", 'M'}}, cp);
+    std::vector<vfp::Value> values(2);
+    for (int r = 0; r < rows; ++r) {
+      values[0].setString(vfp::Value::Kind::Text) = text + " " + std::to_string(r);
+      values[1].setString(vfp::Value::Kind::Text) = text;
+      w->append(values);
+    }
+    w->flush();
+  }
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(29);
+    f.put(0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const vfp::CodePageChoice c = vfp::chooseCodePage(path);
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("  %d rows, %s: %s in %.0f ms\n", rows, cp == 1252 ? "ASCII" : "Cyrillic",
+              c.describe().c_str(), ms);
+  return ms;
 }
 
 }  // namespace
@@ -188,29 +225,37 @@ int main(int argc, char** argv) {
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 
-  std::printf("\n%-6s %-10s %6s | %5s %5s %8s %5s | %9s %7s %7s\n", "page", "tables", "n", "right",
-              "exact", "unjudged", "WRONG", "uc right", "uc none", "uc wrong");
+  auto line = [](const std::string& page, const char* kind, const Tally& t) {
+    std::printf("%-6s %-10s %6d | %5d %5d %8d %6d %5d | %9d %7d %7d\n", page.c_str(), kind,
+                t.tables, t.right, t.exact, t.unjudged, t.unjudgedOk, t.wrong, t.ucRight, t.ucNone,
+                t.ucWrong);
+  };
+  std::printf("\n%-6s %-10s %6s | %5s %5s %8s %6s %5s | %9s %7s %7s\n", "page", "tables", "n",
+              "right", "exact", "unjudged", "unj.ok", "WRONG", "uc right", "uc none", "uc wrong");
   std::map<std::string, Tally> total;
   for (const auto& [page, tallies] : byPage) {
     for (const char* kind : kinds) {
       auto it = tallies.find(kind);
       if (it == tallies.end()) continue;
       const Tally& t = it->second;
-      std::printf("%-6d %-10s %6d | %5d %5d %8d %5d | %9d %7d %7d\n", page, kind, t.tables, t.right,
-                  t.exact, t.unjudged, t.wrong, t.ucRight, t.ucNone, t.ucWrong);
+      line(std::to_string(page), kind, t);
       Tally& s = total[kind];
       s.tables += t.tables, s.right += t.right, s.exact += t.exact, s.unjudged += t.unjudged;
-      s.wrong += t.wrong, s.ucRight += t.ucRight, s.ucNone += t.ucNone, s.ucWrong += t.ucWrong;
+      s.unjudgedOk += t.unjudgedOk, s.wrong += t.wrong, s.ucRight += t.ucRight;
+      s.ucNone += t.ucNone, s.ucWrong += t.ucWrong;
     }
   }
-  for (const char* kind : kinds) {
-    const Tally& t = total[kind];
-    std::printf("%-6s %-10s %6d | %5d %5d %8d %5d | %9d %7d %7d\n", "all", kind, t.tables, t.right,
-                t.exact, t.unjudged, t.wrong, t.ucRight, t.ucNone, t.ucWrong);
-  }
+  for (const char* kind : kinds) line("all", kind, total[kind]);
   std::printf("\nwere the margin lower:");
   for (const auto& [m, n] : atMargin)
     std::printf(" %d: %d judged, %d wrong;", m, n.first, n.second);
   std::printf("\n%d guesses (and as many uchardet runs) in %.0f ms\n", guesses, ms);
+
+  std::printf("\njudging one large table whose header names no code page:\n");
+  const auto folder = std::filesystem::temp_directory_path() / "qm-bench-codepage";
+  std::filesystem::create_directories(folder);
+  judgeLargeTable(folder.string(), 1252, "Plain ASCII text of an ordinary order line", 500000);
+  judgeLargeTable(folder.string(), 866, "Заказ будет отправлен на следующей неделе", 500000);
+  std::filesystem::remove_all(folder);
   return 0;
 }

@@ -37,7 +37,7 @@
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
 #include "platform/ui.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "platform/application.h"
 #include "platform/dialogs.h"
-#include "transfer/form4.h"
-#include "transfer/form5.h"
+#include "preview/form4.h"
+#include "preview/form5.h"
 #include "transfer/script_runner.h"
 
 namespace {

@@ -52,6 +52,10 @@ struct MainWindowSeam {
   bool wired() const { return fillFoxproList && fillMySqlList && show; }
 };
 
+// The connection window's fields now, through the application object; throws platform::Error
+// when no connection window exists.
+ConnectionFields CurrentConnectionFields();
+
 class Application {
  public:
   // Installs the Qt services and the program's folder (the executable's folder).

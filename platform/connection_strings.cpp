@@ -1,6 +1,5 @@
 #include "platform/connection_strings.h"
 
-#include "platform/application.h"
 #include "platform/error.h"
 #include "vfp/codepage.h"
 
@@ -39,24 +38,4 @@ int UnmarkedFoxproCodePage(const ConnectionFields& f) {
   return cp;
 }
 
-namespace {
-ConnectionFields currentFields() {
-  auto& app = Application::current();
-  if (!app.connectionFields) {
-    throw Error(QStringLiteral("The connection window is not loaded."));
-  }
-  return app.connectionFields();
-}
-}  // namespace
-
 }  // namespace platform
-
-std::string FoxproConnectionString() {
-  return platform::FoxproConnectionString(platform::currentFields());
-}
-
-std::string MySQLConnectionString() {
-  return platform::MySQLConnectionString(platform::currentFields());
-}
-
-int UnmarkedFoxproCodePage() { return platform::UnmarkedFoxproCodePage(platform::currentFields()); }

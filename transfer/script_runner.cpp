@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
 #include "platform/error.h"
 
@@ -119,12 +118,6 @@ QString ReplacedCharactersNote(long long count) {
              "%1 characters that the FoxPro tables' code page cannot hold were written as "
              "\"?\".")
       .arg(count);
-}
-
-std::function<std::string()> ScriptTarget(qint16 sendType) {
-  if (sendType == 0) return [] { return FoxproConnectionString(); };
-  if (sendType == 1) return [] { return MySQLConnectionString(); };
-  return {};
 }
 
 ScriptOutcome ExecuteScript(const QString& script,

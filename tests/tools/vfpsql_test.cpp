@@ -10,6 +10,7 @@
 #include "support/command_run.h"
 #include "support/temp_folder.h"
 #include "tools/vfpsql/csv.h"
+#include "vfp/codepage.h"
 
 namespace fs = std::filesystem;
 
@@ -79,4 +80,37 @@ TEST(Vfpsql, CsvValuesKeepTheirExactForms) {
   v.setString(vfp::Value::Kind::Text) = "plain";
   vfpsql::appendCsvValue(out, v);
   EXPECT_EQ(out, "0.1|1e+300|9999-12-31 23:59:59|plain");
+}
+
+TEST(Vfpsql, ReadsATableThatNamesNoCodePageInTheJudgedPageOrTheOneNamed) {
+  TempFolder dir;
+  const std::string text = "Заказ будет отправлен на следующей неделе.";
+  ASSERT_EQ(runVfpsql({dir.path, "CREATE TABLE t CODEPAGE = 866 (s C(60))",
+                       "INSERT INTO t VALUES('" + text + "')"})
+                .status,
+            0);
+  {
+    std::fstream f(dir.path + "/t.dbf", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(29);
+    f.put(0);  // the header names no code page
+  }
+  auto judged = runVfpsql({dir.path, "SELECT * FROM t", "SELECT * FROM t"});
+  EXPECT_EQ(judged.status, 0) << judged.err;
+  EXPECT_EQ(judged.out, "S\r\n" + text + "\r\nS\r\n" + text + "\r\n");
+  // Said once, as the transfer's report says it.
+  EXPECT_EQ(judged.err,
+            "vfpsql: table t: code page 866 (DOS Cyrillic), judged from the text: the table's "
+            "header names none\n");
+
+  auto named = runVfpsql({"--codepage", "1251", dir.path, "SELECT * FROM t"});
+  EXPECT_EQ(named.status, 0) << named.err;
+  std::string bytes, as1251;
+  vfp::converterFor(866)->fromUtf8(text, bytes);
+  vfp::converterFor(1251)->toUtf8(bytes, as1251);
+  EXPECT_EQ(named.out, "S\r\n" + as1251 + "\r\n");
+  EXPECT_EQ(named.err, "");
+
+  auto wrong = runVfpsql({"--codepage", "1257", dir.path, "SELECT * FROM t"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_EQ(wrong.err, "vfpsql: --codepage 1257 is no code page FoxPro knows\n");
 }

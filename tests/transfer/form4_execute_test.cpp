@@ -23,8 +23,8 @@
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_rows.h"
-#include "transfer/form4.h"
-#include "transfer/script_editor.h"
+#include "preview/form4.h"
+#include "preview/script_editor.h"
 #include "transfer/script_job.h"
 
 using testing_support::UiTestEnvironment;

@@ -11,8 +11,8 @@
 
 #include "platform/pointer.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
-#include "transfer/script_editor.h"
+#include "preview/form4.h"
+#include "preview/script_editor.h"
 #include "transfer/script_file.h"
 
 using testing_support::Shown;

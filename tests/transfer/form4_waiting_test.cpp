@@ -10,7 +10,7 @@
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_rows.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 
 using testing_support::UiTestEnvironment;
 

@@ -6,8 +6,8 @@
 
 #include "platform/dialogs.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
-#include "transfer/form5.h"
+#include "preview/form4.h"
+#include "preview/form5.h"
 
 using testing_support::UiTestEnvironment;
 using transfer::ReplaceAll;

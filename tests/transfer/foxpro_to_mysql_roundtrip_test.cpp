@@ -12,7 +12,7 @@
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 
 using namespace tomysql_test;

@@ -15,7 +15,7 @@
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 #include "vfp/codepage.h"
 
 using namespace tomysql_test;

@@ -18,7 +18,7 @@
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 
 using testing_support::UiTestEnvironment;

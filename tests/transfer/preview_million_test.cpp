@@ -13,9 +13,9 @@
 
 #include "ado/dataaccess.h"
 #include "support/scripted_dialogs.h"
-#include "transfer/form4.h"
-#include "transfer/form5.h"
-#include "transfer/script_editor.h"
+#include "preview/form4.h"
+#include "preview/form5.h"
+#include "preview/script_editor.h"
 
 using testing_support::UiTestEnvironment;
 

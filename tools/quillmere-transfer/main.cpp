@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "credentials.h"
-#include "platform/application.h"
 #include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
 #include "platform/settings.h"

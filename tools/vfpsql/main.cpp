@@ -1,13 +1,18 @@
 // vfpsql: a command-line shell over the FoxPro engine.
 //
-//   vfpsql SOURCE [SQL]...
+//   vfpsql [--codepage N] SOURCE [SQL]...
 //
 // SOURCE is a folder of free tables or a .dbc file. Each SQL argument is run in turn; without
 // any, statements are read from standard input, one per line. SELECT prints CSV with a header
 // line; ".tables" lists the tables and their types. The first error is printed to standard
 // error and ends the run with exit status 1.
+//
+// A table whose header names no code page is read in the one its text is judged to be in, as
+// the program reads it; standard error says which, once per table. --codepage N names the page
+// for such tables instead.
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,7 +72,18 @@ class Output {
   std::string buf_;
 };
 
-void run(vfp::Session& session, const std::string& line, Output& out) {
+// Says once per table in which code page a table that names none is read, when it was judged.
+void sayCodePage(const vfp::QueryResult& result, std::set<std::string>& said, Output& out) {
+  using Source = vfp::CodePageChoice::Source;
+  const vfp::CodePageChoice& c = result.codePageChoice();
+  if (c.source != Source::Judged && c.source != Source::Unsure) return;
+  if (!said.insert(result.table().path()).second) return;
+  out.flush();  // the note stands after the rows printed before it
+  std::fprintf(stderr, "vfpsql: table %s: %s\n", result.table().name().c_str(),
+               c.describe().c_str());
+}
+
+void run(vfp::Session& session, const std::string& line, Output& out, std::set<std::string>& said) {
   std::string s = line;
   while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
   std::size_t b = s.find_first_not_of(" \t");
@@ -85,6 +101,7 @@ void run(vfp::Session& session, const std::string& line, Output& out) {
   }
   auto result = session.execute(s);
   if (!result) return;
+  sayCodePage(*result, said, out);
   std::string& o = out.buf();
   for (std::size_t i = 0; i < result->fieldCount(); ++i) {
     if (i) o += ',';
@@ -104,28 +121,47 @@ void run(vfp::Session& session, const std::string& line, Output& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args = utf8Arguments(argc, argv);
+  std::vector<std::string> args = utf8Arguments(argc, argv);
+  int codePage = 0;
+  if (args.size() > 2 && args[1] == "--codepage") {
+    try {
+      std::size_t used = 0;
+      codePage = std::stoi(args[2], &used);
+      if (used != args[2].size() || !vfp::markFromCodePage(codePage)) codePage = -1;
+    } catch (const std::exception&) {
+      codePage = -1;
+    }
+    if (codePage < 0) {
+      std::fprintf(stderr, "vfpsql: --codepage %s is no code page FoxPro knows\n", args[2].c_str());
+      return 2;
+    }
+    args.erase(args.begin() + 1, args.begin() + 3);
+  }
   if (args.size() < 2) {
     std::fprintf(stderr,
-                 "usage: vfpsql SOURCE [SQL]...\n"
+                 "usage: vfpsql [--codepage N] SOURCE [SQL]...\n"
                  "SOURCE is a folder of free tables or a .dbc file; without SQL arguments,\n"
-                 "statements are read from standard input, one per line.\n");
+                 "statements are read from standard input, one per line. --codepage names\n"
+                 "the code page of tables whose header names none (else it is judged from\n"
+                 "their text, and standard error says which).\n");
     return 2;
   }
   Output out;
   long lineNo = 0;
+  std::set<std::string> said;
   try {
     vfp::Session session(vfp::openCatalog(args[1]));
+    session.setUnmarkedCodePage(codePage);
     if (args.size() > 2) {
       for (std::size_t i = 2; i < args.size(); ++i) {
         lineNo = long(i) - 1;
-        run(session, args[i], out);
+        run(session, args[i], out, said);
       }
     } else {
       std::string line;
       while (std::getline(std::cin, line)) {
         ++lineNo;
-        run(session, line, out);
+        run(session, line, out, said);
       }
     }
     session.flush();

@@ -6,7 +6,7 @@
 //   editor's buffer arrives already touched (see large_buffers.h).
 // Everything else comes from malloc as before. It is compiled into every program that shows
 // the preview: a replaced operator new must be part of the program itself.
-#include "transfer/buffers/large_buffers.h"
+#include "preview/buffers/large_buffers.h"
 
 #include <sys/mman.h>
 

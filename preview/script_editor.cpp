@@ -1,4 +1,4 @@
-#include "transfer/script_editor.h"
+#include "preview/script_editor.h"
 
 #include <QAccessible>
 #include <QAccessibleEditableTextInterface>

@@ -1,4 +1,4 @@
-#include "transfer/form5.h"
+#include "preview/form5.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +12,7 @@
 #include "platform/main_module.h"
 #include "platform/pointer.h"
 #include "platform/ui.h"
-#include "transfer/form4.h"
+#include "preview/form4.h"
 
 using platform::ErrorTrap;
 using platform::TwipsRect;
