@@ -1,29 +1,18 @@
 #include "ado/dataaccess.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "vfp/file.h"
 
 namespace ado {
 
 namespace {
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string trim(const std::string& s) {
   auto b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return {};
   auto e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
-}
-
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 }  // namespace
@@ -92,14 +81,18 @@ std::string ConnectionString::pair(const std::string& key, const std::string& va
 
 bool ConnectionString::has(const std::string& key) const {
   return std::any_of(pairs_.begin(), pairs_.end(),
-                     [&](const auto& p) { return equalsIgnoreCase(p.first, key); });
+                     [&](const auto& p) { return vfp::equalsNoCase(p.first, key); });
 }
 
 std::string ConnectionString::get(const std::string& key, const std::string& fallback) const {
   // The last occurrence wins, as with the drivers the strings were written for.
   for (auto it = pairs_.rbegin(); it != pairs_.rend(); ++it)
-    if (equalsIgnoreCase(it->first, key)) return it->second;
+    if (vfp::equalsNoCase(it->first, key)) return it->second;
   return fallback;
+}
+
+std::string ConnectionString::trimmed(const std::string& key, const std::string& fallback) const {
+  return trim(get(key, fallback));
 }
 
 void Cursor::addNew() { throw DataAccessError("This record set cannot be updated."); }
@@ -123,10 +116,10 @@ void Connection::open(const std::string& connectionString) {
   if (backend_) throw DataAccessError("The connection is already open.");
   auto cs = ConnectionString::parse(connectionString);
   std::unique_ptr<Backend> backend;
-  if (lower(trim(cs.get("Provider"))) == "vfpoledb.1" ||
-      lower(trim(cs.get("Provider"))) == "vfpoledb")
+  if (vfp::toLowerAscii(cs.trimmed("Provider")) == "vfpoledb.1" ||
+      vfp::toLowerAscii(cs.trimmed("Provider")) == "vfpoledb")
     backend = makeFoxProBackend();
-  else if (lower(cs.get("DRIVER")).find("mysql") != std::string::npos)
+  else if (vfp::toLowerAscii(cs.get("DRIVER")).find("mysql") != std::string::npos)
     backend = makeMySqlBackend();
   else
     throw DataAccessError("Provider cannot be found. It may not be properly installed.");
@@ -211,7 +204,7 @@ const FieldInfo& RecordSet::field(int index) const {
 int RecordSet::fieldIndex(const std::string& name) const {
   const auto& fields = cursor().fields();
   for (std::size_t i = 0; i < fields.size(); ++i)
-    if (equalsIgnoreCase(fields[i].name, name)) return static_cast<int>(i);
+    if (vfp::equalsNoCase(fields[i].name, name)) return static_cast<int>(i);
   throw DataAccessError(
       "Item cannot be found in the collection corresponding to the requested "
       "name or ordinal.");

@@ -88,6 +88,8 @@ class ConnectionString {
 
   bool has(const std::string& key) const;
   std::string get(const std::string& key, const std::string& fallback = {}) const;
+  // get() without the blanks and tabs around the value: for values that are names or numbers.
+  std::string trimmed(const std::string& key, const std::string& fallback = {}) const;
   const std::vector<std::pair<std::string, std::string>>& pairs() const { return pairs_; }
 
  private:

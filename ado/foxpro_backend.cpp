@@ -7,6 +7,7 @@
 #include "ado/foxpro_access.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
+#include "vfp/file.h"
 
 namespace ado {
 
@@ -107,10 +108,7 @@ class FoxCursor : public Cursor {
       // The container's long name, or the stored name converted from the table's code page.
       // FoxPro keeps field names in capitals; the provider hands them out in lower case, which
       // is also what the names become as MySQL columns.
-      std::string name = result_->fieldName(i);
-      for (auto& c : name)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      fields_.back().name = std::move(name);
+      fields_.back().name = vfp::toLowerAscii(result_->fieldName(i));
     }
     values_.resize(fields_.size());
     have_.assign(fields_.size(), false);

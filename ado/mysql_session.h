@@ -129,6 +129,10 @@ class MySqlSession {
   void enter() const;
   template <class Start, class Cont>
   int drive(Start start, Cont cont, std::int64_t limitMs);
+  // A call that may wait, with its result: the plain call without a waiting callback, else its
+  // _start and _cont functions, which hand the result back through their first argument.
+  template <class R, class Plain, class Start, class Cont>
+  R call(Plain plain, Start start, Cont cont);
   int awaitSocket(int status, std::int64_t& lastCallMs, std::int64_t limitMs);
   int socket() const;  // -1 when there is none
 
@@ -184,5 +188,9 @@ MySqlSession* mysqlSessionOf(Connection& connection);
 
 // The data-access type code and size facts of one result column (exposed for tests).
 FieldInfo mysqlFieldInfo(const MYSQL_FIELD& field);
+
+// A table, column or database name as MySQL reads it in a statement: in backquotes, each
+// backquote inside doubled.
+std::string quoteMySqlName(std::string_view name);
 
 }  // namespace ado

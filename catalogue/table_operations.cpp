@@ -1,6 +1,7 @@
 #include "catalogue/table_operations.h"
 
 #include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "platform/error_trap.h"
 
 namespace Catalogue {
@@ -13,16 +14,13 @@ QString textOf(const ado::Value& v) { return QString::fromStdString(v.toText());
 
 }  // namespace
 
-std::string MySqlQuotedName(const QString& name) {
-  QString quoted = name;
-  quoted.replace(QLatin1Char('`'), QStringLiteral("``"));
-  return "`" + quoted.toStdString() + "`";
+std::string MySqlDropStatement(const QString& name) {
+  return kDropTable + ado::quoteMySqlName(name.toStdString());
 }
 
-std::string MySqlDropStatement(const QString& name) { return kDropTable + MySqlQuotedName(name); }
-
 std::string MySqlRenameStatement(const QString& oldName, const QString& newName) {
-  return "RENAME TABLE " + MySqlQuotedName(oldName) + " TO " + MySqlQuotedName(newName);
+  return "RENAME TABLE " + ado::quoteMySqlName(oldName.toStdString()) + " TO " +
+         ado::quoteMySqlName(newName.toStdString());
 }
 
 std::string FoxproDropStatement(const QString& name) {

@@ -13,10 +13,8 @@
 
 namespace Catalogue {
 
-// A MySQL identifier between backticks, any backtick inside doubled, so that every name the
-// server can hold (spaces, backticks, semicolons) reaches it as one name.
-std::string MySqlQuotedName(const QString& name);
-// "DROP TABLE `name`" and "RENAME TABLE `old` TO `new`", without a closing semicolon.
+// "DROP TABLE `name`" and "RENAME TABLE `old` TO `new`", without a closing semicolon; the names
+// quoted so that every name the server can hold (spaces, backticks, semicolons) reaches it as one.
 std::string MySqlDropStatement(const QString& name);
 std::string MySqlRenameStatement(const QString& oldName, const QString& newName);
 

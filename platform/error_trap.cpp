@@ -25,7 +25,6 @@ bool ErrorTrap::step(int line, const std::function<void()>& statement) {
     description = CurrentExceptionDescription();
   }
   ++failures_;
-  lastFailedLine_ = line;
   // The report itself must not end the handler: a failure to show it is swallowed too.
   try {
     MsgBox(ErrorReportText(description, where_, handler_, line), vbOKOnly | vbExclamation,

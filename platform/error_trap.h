@@ -39,14 +39,12 @@ class ErrorTrap {
   bool step(int line, const std::function<void()>& statement);
 
   int failures() const { return failures_; }
-  int lastFailedLine() const { return lastFailedLine_; }
 
  private:
   QString where_;
   QString handler_;
   QWidget* parent_;
   int failures_ = 0;
-  int lastFailedLine_ = 0;
 };
 
 }  // namespace platform

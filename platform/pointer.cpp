@@ -10,6 +10,7 @@
 #include "platform/application.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
+#include "vfp/bytes.h"
 
 namespace platform {
 
@@ -25,7 +26,7 @@ constexpr int kHotYOffset = kHeaderSize + 6;
 constexpr quint16 kCursorType = 2;
 
 quint16 readLe16(const QByteArray& b, int at) {
-  return static_cast<quint16>(static_cast<quint8>(b[at]) | (static_cast<quint8>(b[at + 1]) << 8));
+  return vfp::bytes::le16(reinterpret_cast<const std::uint8_t*>(b.constData() + at));
 }
 
 }  // namespace

@@ -91,7 +91,6 @@ class EditorLines : public ScriptSource {
   std::string_view line(qsizetype index) const override;
   // Copies the lines from the last one read on; called as the editor is about to change.
   void detach();
-  bool detached() const { return detached_; }
 
  private:
   QPointer<ScriptEditor> editor_;

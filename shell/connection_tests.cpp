@@ -1,13 +1,13 @@
 #include "shell/connection_tests.h"
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
+#include "platform/connection_strings.h"
+#include "platform/ui.h"
 
 namespace Foxpro {
 
-bool CanConnectFoxpro() {
+bool OpenFoxpro(ado::Connection& cn) {
   try {
-    ado::Connection cn;
     cn.setCursorLocation(ado::adUseServer);
     cn.open(FoxproConnectionString());
     return true;
@@ -16,12 +16,31 @@ bool CanConnectFoxpro() {
   }
 }
 
-bool CanConnectMySQL(const ado::Waiting& waiting) {
+bool OpenMySQL(ado::Connection& cn, const ado::Waiting& waiting) {
   try {
-    ado::Connection cn;
     cn.setWaiting(waiting);
     cn.open(MySQLConnectionString());
     return true;
+  } catch (const platform::ProgramEnding&) {
+    throw;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CanConnectFoxpro() {
+  try {
+    ado::Connection cn;
+    return OpenFoxpro(cn);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CanConnectMySQL(const ado::Waiting& waiting) {
+  try {
+    ado::Connection cn;
+    return OpenMySQL(cn, waiting);
   } catch (...) {
     return false;
   }

@@ -65,20 +65,17 @@ QLineEdit* textBox(QWidget* parent, const char* name, int l, int t, int w, int h
   return e;
 }
 
-QLabel* label(QWidget* parent, const char* name, const char* caption, int l, int t, int w, int h) {
-  auto* lb = platform::Place(new QLabel(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  lb->setFont(platform::TextFont(true));
-  platform::SetBackground(*lb, Qt::white);
-  return lb;
+// A label or option button with its caption, on the window's white.
+template <class Control>
+Control* captioned(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
+                   int h) {
+  auto* c = platform::Place(new Control(QString::fromUtf8(caption), parent), name, l, t, w, h);
+  c->setFont(platform::TextFont(true));
+  platform::SetBackground(*c, Qt::white);
+  return c;
 }
-
-QRadioButton* option(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
-                     int h) {
-  auto* o = platform::Place(new QRadioButton(QString::fromUtf8(caption), parent), name, l, t, w, h);
-  o->setFont(platform::TextFont(true));
-  platform::SetBackground(*o, Qt::white);
-  return o;
-}
+const auto label = &captioned<QLabel>;
+const auto option = &captioned<QRadioButton>;
 
 QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, int t, int w,
                  int h) {
@@ -302,25 +299,30 @@ void Form1::PushButton2_Click() {
   trap.step(116, [&] { pointer_->setNormal(); });
 }
 
-void Form1::PushButton3_Click() {
-  ErrorTrap trap(kWhere, "PushButton3_Click", this);
+void Form1::TestConnection(const char* handler, const char* failed,
+                           const std::function<bool(ado::Connection&)>& open) {
+  ErrorTrap trap(kWhere, handler, this);
   std::unique_ptr<ado::Connection> cn;
   trap.step(100, [&] { cn = std::make_unique<ado::Connection>(); });
   bool connected = false;
   try {
     pointer_->setWait();
     if (!cn) throw platform::Error(QStringLiteral("No connection object."));
-    cn->setCursorLocation(ado::adUseServer);
-    cn->open(FoxproConnectionString());
-    connected = true;
+    connected = open(*cn);
+  } catch (const platform::ProgramEnding&) {
+    return;  // nothing to tell a program that is ending
   } catch (...) {
-    // Whatever the cause, the user gets the same message.
+    // Refused login, unknown host, wrong port, missing folder: one message for all of them.
   }
-  MsgBox(QLatin1String(connected ? Form1Texts::kConnectionSuccessful
-                                 : Form1Texts::kFoxproCouldNotConnect),
-         platform::vbOKOnly, {}, this);
+  // The connection stays open until the message is answered.
+  MsgBox(QLatin1String(connected ? Form1Texts::kConnectionSuccessful : failed), platform::vbOKOnly,
+         {}, this);
   pointer_->setNormal();
   cn.reset();
+}
+
+void Form1::PushButton3_Click() {
+  TestConnection("PushButton3_Click", Form1Texts::kFoxproCouldNotConnect, Foxpro::OpenFoxpro);
 }
 
 void Form1::PushButton6_Click() {
@@ -328,28 +330,11 @@ void Form1::PushButton6_Click() {
   // does not answer); meanwhile neither this test nor "Next >" starts again.
   if (nextRunning_) return;
   const QScopedValueRollback<bool> running(nextRunning_, true);
-  ErrorTrap trap(kWhere, "PushButton6_Click", this);
-  std::unique_ptr<ado::Connection> cn;
-  trap.step(100, [&] { cn = std::make_unique<ado::Connection>(); });
-  bool connected = false;
-  try {
-    pointer_->setWait();
+  TestConnection("PushButton6_Click", Form1Texts::kMySqlCouldNotConnect, [](ado::Connection& cn) {
     // Draw the hourglass before connecting.
     platform::DoEvents();
-    if (!cn) throw platform::Error(QStringLiteral("No connection object."));
-    cn->setWaiting(platform::YieldWhileWaiting);
-    cn->open(MySQLConnectionString());
-    connected = true;
-  } catch (const platform::ProgramEnding&) {
-    return;  // nothing to tell a program that is ending
-  } catch (...) {
-    // Refused login, unknown host, wrong port: one message for all of them.
-  }
-  MsgBox(QLatin1String(connected ? Form1Texts::kConnectionSuccessful
-                                 : Form1Texts::kMySqlCouldNotConnect),
-         platform::vbOKOnly, {}, this);
-  pointer_->setNormal();
-  cn.reset();
+    return Foxpro::OpenMySQL(cn, platform::YieldWhileWaiting);
+  });
 }
 
 void Form1::PushButton10_Click() {

@@ -13,8 +13,13 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 #include "platform/application.h"
+
+namespace ado {
+class Connection;
+}
 
 class QGroupBox;
 class QLabel;
@@ -123,6 +128,10 @@ class Form1 : public QWidget {
 
  private:
   QString settingsKey(const QLineEdit* box) const;
+  // A "Test Connection" button: opens a new connection with open, then tells the user whether
+  // it opened (failed: the text when it did not).
+  void TestConnection(const char* handler, const char* failed,
+                      const std::function<bool(ado::Connection&)>& open);
 
   QStyle* optionStyle_;
   platform::WindowPointer* pointer_;

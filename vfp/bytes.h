@@ -1,6 +1,7 @@
 // Byte order in one place: .dbf integers are little-endian, .fpt integers big-endian.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -39,6 +40,19 @@ inline void putBe16(std::uint8_t* p, std::uint16_t v) {
 }
 inline void putBe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (24 - 8 * i));
+}
+inline void putBe64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (56 - 8 * i));
+}
+
+// Little-endian numbers of n bytes (n at most 8), as index entries and property ids pack them.
+inline std::uint64_t leN(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t(p[i]) << (8 * i);
+  return v;
+}
+inline void putLeN(std::uint8_t* p, std::uint64_t v, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
 
 inline double leDouble(const std::uint8_t* p) {

@@ -146,9 +146,7 @@ LeafNode LeafNode::decode(std::span<const std::uint8_t> page, std::size_t keyLen
   std::string prev;
   n.entries.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    std::uint64_t v = 0;
-    for (std::size_t b = 0; b < L.entryBytes; ++b)
-      v |= std::uint64_t{page[kEntriesOffset + i * L.entryBytes + b]} << (8 * b);
+    const std::uint64_t v = leN(&page[kEntriesOffset + i * L.entryBytes], L.entryBytes);
     const std::uint32_t recno = static_cast<std::uint32_t>(v & recMask);
     const std::size_t dup = (v >> L.recnoBits) & dupMask;
     const std::size_t trail = (v >> (L.recnoBits + L.dupBits)) & trailMask;
@@ -221,8 +219,7 @@ std::array<std::uint8_t, kPageSize> LeafNode::encode(std::size_t keyLength,
     std::memcpy(&page[fragEnd], e.key.data() + c.dup, fragLen);
     const std::uint64_t v = std::uint64_t{e.recno} | (std::uint64_t{c.dup} << L.recnoBits) |
                             (std::uint64_t{c.trail} << (L.recnoBits + L.dupBits));
-    for (std::size_t b = 0; b < L.entryBytes; ++b)
-      page[kEntriesOffset + i * L.entryBytes + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    putLeN(&page[kEntriesOffset + i * L.entryBytes], v, L.entryBytes);
   }
   putLe16(&page[kFreeOffset], static_cast<std::uint16_t>(fragEnd - entriesEnd));
   putLe32(&page[kRecnoMaskOffset], static_cast<std::uint32_t>(recMask));

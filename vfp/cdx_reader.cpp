@@ -71,12 +71,7 @@ IndexFile IndexFile::fromBytes(std::vector<std::uint8_t> bytes, std::string disp
 
 const TagInfo* IndexFile::findTag(std::string_view name) const {
   for (const auto& t : tags_) {
-    if (t.name.size() != name.size()) continue;
-    if (std::equal(t.name.begin(), t.name.end(), name.begin(), [](char a, char b) {
-          return std::toupper(static_cast<unsigned char>(a)) ==
-                 std::toupper(static_cast<unsigned char>(b));
-        }))
-      return &t;
+    if (equalsNoCase(t.name, name)) return &t;
   }
   return nullptr;
 }

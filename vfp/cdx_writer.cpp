@@ -327,7 +327,7 @@ class TreeWriter {
       const std::uint64_t v = std::uint64_t{recno} | (std::uint64_t{dup} << L.recnoBits) |
                               (std::uint64_t{trail} << (L.recnoBits + L.dupBits));
       std::uint8_t* e = p + LeafNode::kEntriesOffset + i * L.entryBytes;
-      for (std::size_t b = 0; b < L.entryBytes; ++b) e[b] = static_cast<std::uint8_t>(v >> (8 * b));
+      bytes::putLeN(e, v, L.entryBytes);
     }
     bytes::putLe16(p + LeafNode::kFreeOffset, static_cast<std::uint16_t>(fragEnd - entriesEnd));
     bytes::putLe32(p + LeafNode::kRecnoMaskOffset, static_cast<std::uint32_t>(recMask));

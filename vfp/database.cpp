@@ -7,39 +7,7 @@ namespace vfp {
 
 namespace {
 ContainerOpener gContainerOpener = nullptr;
-
-bool isMemberOf(const std::string& tablePath, const std::string& dbcName) {
-  try {
-    Table t(tablePath);
-    return equalsNoCase(fileNameOf(t.header().backlink), dbcName);
-  } catch (const Error&) {
-    return false;  // an unreadable file is no member
-  }
-}
 }  // namespace
-
-ContainerFolderCatalog::ContainerFolderCatalog(std::string dbcPath)
-    : dbcPath_(std::move(dbcPath)), folder_(folderOf(dbcPath_)) {
-  Table dbc(dbcPath_);
-  if (!(dbc.header().tableFlags & tableflag::kIsDatabase) ||
-      dbc.header().fieldIndex("OBJECTNAME") < 0)
-    throw Error("File '" + fileNameOf(dbcPath_) + "' is not a database.");
-  dbcPath_ = dbc.path();
-}
-
-std::vector<CatalogEntry> ContainerFolderCatalog::tables() const {
-  std::vector<CatalogEntry> out;
-  std::string dbcName = fileNameOf(dbcPath_);
-  for (auto& e : folder_.tables())
-    if (isMemberOf(e.path, dbcName)) out.push_back(e);
-  return out;
-}
-
-std::optional<std::string> ContainerFolderCatalog::findTable(const std::string& name) const {
-  auto p = folder_.findTable(name);
-  if (p && isMemberOf(*p, fileNameOf(dbcPath_))) return p;
-  return std::nullopt;
-}
 
 void setContainerOpener(ContainerOpener opener) { gContainerOpener = opener; }
 

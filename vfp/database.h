@@ -220,20 +220,6 @@ class Session {
 
 namespace vfp {
 
-// The tables of a database container, found as the .dbf files of the container's folder whose
-// backlink names it. Used until the container's own catalogue can be read.
-class ContainerFolderCatalog : public TableCatalog {
- public:
-  explicit ContainerFolderCatalog(std::string dbcPath);  // throws unless a readable container
-  std::vector<CatalogEntry> tables() const override;
-  std::optional<std::string> findTable(const std::string& name) const override;
-  std::string folder() const override { return folder_.folder(); }
-
- private:
-  std::string dbcPath_;
-  FolderCatalog folder_;
-};
-
 // Opens what a Data Source names: a folder of free tables, or a .dbc file. A container reader
 // may replace how .dbc files are opened.
 using ContainerOpener = std::shared_ptr<TableCatalog> (*)(const std::string& dbcPath);

@@ -56,8 +56,8 @@ std::vector<Property> decodeProperties(std::string_view memo) {
       throw Error("Database property list is damaged.");
     Property prop;
     prop.idLength = idLength;
-    for (std::size_t i = 0; i < idLength; ++i)
-      prop.id |= std::uint32_t(p[Property::kLengthSize + Property::kIdLengthSize + i]) << (8 * i);
+    prop.id =
+        std::uint32_t(bytes::leN(p + Property::kLengthSize + Property::kIdLengthSize, idLength));
     prop.value.assign(memo.data() + at + head, length - head);
     out.push_back(std::move(prop));
     at += length;
@@ -73,8 +73,7 @@ std::string encodeProperties(const std::vector<Property>& props) {
     std::uint8_t head[Property::kLengthSize + Property::kIdLengthSize + 4] = {};
     bytes::putLe32(head, std::uint32_t(length));
     bytes::putLe16(head + Property::kLengthSize, p.idLength);
-    for (std::size_t i = 0; i < p.idLength; ++i)
-      head[Property::kLengthSize + Property::kIdLengthSize + i] = std::uint8_t(p.id >> (8 * i));
+    bytes::putLeN(head + Property::kLengthSize + Property::kIdLengthSize, p.id, p.idLength);
     out.append(reinterpret_cast<const char*>(head),
                Property::kLengthSize + Property::kIdLengthSize + p.idLength);
     out += p.value;

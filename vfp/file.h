@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vfp {
@@ -106,7 +107,7 @@ std::optional<std::string> findCompanion(const std::string& tablePath,
                                          const std::string& extension);
 std::string replaceExtension(const std::string& path, const std::string& extension);
 
-bool equalsNoCase(const std::string& a, const std::string& b);
+bool equalsNoCase(std::string_view a, std::string_view b);
 std::string toLowerAscii(std::string s);
 std::string toUpperAscii(std::string s);
 

@@ -76,7 +76,7 @@ struct Value {
   bool null = false;
   std::string text;      // Character: bytes in the table's code page
   double number = 0;     // Numeric, Integer
-  std::int64_t day = 0;  // Date, DateTime: Julian day number, 0 = empty
+  std::int64_t day = 0;  // Date, DateTime: Julian day number (vfp/value.h), 0 = empty
   std::int64_t ms = 0;   // DateTime: milliseconds since midnight
   bool logical = false;
 };
@@ -132,8 +132,5 @@ std::string encodeDouble(double v);
 
 // FoxPro's STR(n, len, dec) text.
 std::string formatStr(double value, int length, int decimals);
-// Julian day number <-> calendar date.
-std::int64_t julianDay(int year, int month, int day);
-void civilFromJulian(std::int64_t jdn, int& year, int& month, int& day);
 
 }  // namespace vfp::keyexpr

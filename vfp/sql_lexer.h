@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "vfp/error.h"
+#include "vfp/file.h"
 #include "vfp/value.h"
 
 namespace vfp::sql {
@@ -52,12 +53,7 @@ struct Lexer {
   // the engine only takes the full words and the common short forms it is given.
   bool keyword(std::string_view k) {
     skip();
-    if (s.size() - p < k.size()) return false;
-    for (std::size_t i = 0; i < k.size(); ++i) {
-      char c = s[p + i];
-      if (c >= 'a' && c <= 'z') c = char(c - 32);
-      if (c != k[i]) return false;
-    }
+    if (s.size() - p < k.size() || !equalsNoCase(s.substr(p, k.size()), k)) return false;
     if (p + k.size() < s.size() && isWordChar(s[p + k.size()])) return false;
     p += k.size();
     return true;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../support/temp_folder.h"
 #include "vfp/cdx_maintainer.h"
 #include "vfp/cdx_reader.h"
 #include "vfp/database.h"
@@ -22,19 +23,9 @@ namespace {
 
 // One folder per process, emptied before every input.
 const fs::path& workFolder() {
-  static const fs::path folder = [] {
-    std::string tmpl = (fs::temp_directory_path() / "qm-fuzz-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    static struct Cleanup {
-      fs::path p;
-      ~Cleanup() {
-        std::error_code ec;
-        fs::remove_all(p, ec);
-      }
-    } cleanup{tmpl};
-    return fs::path(tmpl);
-  }();
-  return folder;
+  static const qmtest::TempFolder folder;
+  static const fs::path path = vfp::nativePath(folder.path);
+  return path;
 }
 
 fs::path freshFolder() {

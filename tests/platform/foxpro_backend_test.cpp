@@ -6,23 +6,14 @@
 #include <filesystem>
 
 #include "ado/dataaccess.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace ado;
 
 namespace {
 
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "foxbackend-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
+using qmtest::TempFolder;
 
 std::string folderConnection(const std::string& folder) {
   return "Provider=vfpoledb.1;Data Source=" + folder + ";Collating Sequence=general;";

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/command_run.h"
+#include "support/temp_folder.h"
 #include "tools/vfpsql/csv.h"
 #include "vfp/codepage.h"
 
@@ -14,46 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-  std::string out, err;
-  int status = -1;
-};
+using qmtest::CommandRun;
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+CommandRun runVfpsql(const std::vector<std::string>& args, const std::string& input = "") {
+  return qmtest::runCommand(qmtest::shellQuote(std::string(QM_BINARY_DIR) + "/tools/vfpsql"), args,
+                            input);
 }
 
-Run runVfpsql(const std::vector<std::string>& args, const std::string& input = "") {
-  fs::path tmp = fs::temp_directory_path() / ("vfpsql-io-" + std::to_string(::getpid()));
-  fs::create_directories(tmp);
-  std::ofstream(tmp / "in") << input;
-  std::string cmd = std::string(QM_BINARY_DIR) + "/tools/vfpsql";
-  for (const auto& a : args) cmd += " " + shellQuote(a);
-  cmd +=
-      " <" + (tmp / "in").string() + " >" + (tmp / "out").string() + " 2>" + (tmp / "err").string();
-  int status = std::system(cmd.c_str());
-  Run r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  auto slurp = [](const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  };
-  r.out = slurp(tmp / "out");
-  r.err = slurp(tmp / "err");
-  fs::remove_all(tmp);
-  return r;
-}
-
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "vfpsql-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempFolder() { fs::remove_all(path); }
-};
+using qmtest::TempFolder;
 
 }  // namespace
 

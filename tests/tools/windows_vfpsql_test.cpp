@@ -12,27 +12,16 @@
 #include <map>
 #include <sstream>
 
+#include "support/command_run.h"
+#include "support/temp_folder.h"
 #include "vfp/file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using Outcome = qmtest::CommandRun;
+using qmtest::shellQuote;
 
 class Programs : public testing::Test {
  protected:
@@ -41,34 +30,21 @@ class Programs : public testing::Test {
     const char* wine = std::getenv("QM_WINE");
     if (!exe || !wine || !*exe || !*wine)
       GTEST_SKIP() << "set by scripts/windows-test: QM_WINDOWS_VFPSQL and QM_WINE";
-    windows_ = quote(wine) + " " + quote(exe);
-    linux_ = quote(std::string(QM_BINARY_DIR) + "/tools/vfpsql");
-    std::string tmpl = (fs::temp_directory_path() / "vfpsql-windows-XXXXXX").string();
-    work_ = mkdtemp(tmpl.data());
-  }
-  void TearDown() override {
-    if (!work_.empty()) fs::remove_all(work_);
+    windows_ = shellQuote(wine) + " " + shellQuote(exe);
+    linux_ = shellQuote(std::string(QM_BINARY_DIR) + "/tools/vfpsql");
   }
 
   // Runs one of the programs in folder `cwd` with statements on standard input. Wine hands the
   // arguments over in the locale's character set: UTF-8, so Unicode names arrive whole.
   Outcome run(bool windows, const std::string& cwd, const std::vector<std::string>& args,
               const std::string& input) {
-    const fs::path in = fs::path(work_) / "in", out = fs::path(work_) / "out",
-                   err = fs::path(work_) / "err";
-    std::ofstream(in, std::ios::binary) << input;
-    std::string cmd = "cd " + quote(cwd) + " && LC_ALL=C.UTF-8 " + (windows ? windows_ : linux_);
-    for (const auto& a : args) cmd += " " + quote(a);
-    cmd += " <" + quote(in.string()) + " >" + quote(out.string()) + " 2>" + quote(err.string());
-    int status = std::system(cmd.c_str());
-    Outcome r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    return qmtest::runCommand(
+        "cd " + shellQuote(cwd) + " && LC_ALL=C.UTF-8 " + (windows ? windows_ : linux_), args,
+        input);
   }
 
-  std::string windows_, linux_, work_;
+  qmtest::TempFolder work_;
+  std::string windows_, linux_;
 };
 
 // Every file under a folder, by relative path; the header date of tables (bytes 1-3 of a .dbf or
@@ -77,7 +53,7 @@ std::map<std::string, std::string> filesUnder(const fs::path& root) {
   std::map<std::string, std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (!e.is_regular_file()) continue;
-    std::string bytes = slurp(e.path());
+    std::string bytes = qmtest::readWholeFile(e.path().string());
     const std::string ext = vfp::toLowerAscii(e.path().extension().string());
     if ((ext == ".dbf" || ext == ".dbc") && bytes.size() > 4) bytes.replace(1, 3, 3, '\0');
     out[fs::relative(e.path(), root).string()] = bytes;
@@ -119,7 +95,7 @@ TEST_F(WindowsVfpsql, WritesTheSameFilesAsTheLinuxBuild) {
   std::map<std::string, std::string> written[2];
   Outcome runs[2][2];
   for (int windows = 0; windows < 2; ++windows) {
-    const fs::path root = fs::path(work_) / (windows ? "windows" : "linux");
+    const fs::path root = fs::path(work_.path) / (windows ? "windows" : "linux");
     fs::create_directories(root / "Données");
     copyFolder(fs::path(QM_FIXTURES_DIR) / "VFPX__Samples/Northwind", root / "nw");
     runs[windows][0] = run(windows, root.string(), {"Données"}, freeTables);

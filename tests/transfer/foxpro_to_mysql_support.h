@@ -12,23 +12,14 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
+#include "support/temp_folder.h"
 #include "transfer/foxpro_to_mysql.h"
 
 namespace tomysql_test {
 
 namespace fs = std::filesystem;
 
-struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "tomysql-XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
+using qmtest::TempFolder;
 
 inline std::string FolderConnection(const std::string& folder) {
   return "Provider=vfpoledb.1;Data Source=" + folder + ";Collating Sequence=general;";

@@ -15,16 +15,10 @@
 
 namespace fs = std::filesystem;
 using vfp::cdx::IndexFile;
-using vfptest::TempDir;
+using vfptest::folderBytes;
+using vfptest::TempFolder;
 
 namespace {
-
-std::map<std::string, std::string> folderBytes(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = vfptest::readFile(e.path().string());
-  return out;
-}
 
 vfp::Value text(const std::string& s) {
   vfp::Value v;
@@ -47,8 +41,8 @@ vfp::Value date(int y, int m, int d) {
 // Appending to a container's member table with nullable, date, integer and character tags: the
 // index on disk is the one a rebuild from scratch gives, and it holds the new records.
 TEST(CdxMaintain, AppendingKeepsEveryTagExact) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Northwind/orders.dbf"), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Northwind/orders.dbf"), dir.path);
   const std::string orders = dir.file("orders.dbf");
   {
     auto w = vfp::TableWriter::openForAppend(orders);
@@ -90,12 +84,12 @@ TEST(CdxMaintain, AppendingKeepsEveryTagExact) {
 }
 
 TEST(CdxMaintain, UnsupportedIndexRefusesTheWriteAndChangesNothing) {
-  TempDir dir;
+  TempFolder dir;
   vfptest::copyFixtureFolder(
-      vfptest::fixture("fdbozzo__foxbin2prg/TESTS/DATOS_READONLY/fb2p_free.dbf"), dir.path());
-  const auto before = folderBytes(dir.path());
+      vfptest::fixture("fdbozzo__foxbin2prg/TESTS/DATOS_READONLY/fb2p_free.dbf"), dir.path);
+  const auto before = folderBytes(dir.path);
   try {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("INSERT INTO fb2p_free VALUES ('x')");
     s.flush();
     FAIL() << "the insert was accepted";
@@ -106,12 +100,12 @@ TEST(CdxMaintain, UnsupportedIndexRefusesTheWriteAndChangesNothing) {
         << msg;
     EXPECT_NE(msg.find("GENERAL"), std::string::npos) << msg;
   }
-  EXPECT_TRUE(folderBytes(dir.path()) == before);
+  EXPECT_TRUE(folderBytes(dir.path) == before);
 }
 
 TEST(CdxMaintain, CandidateKeysStayUnique) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir.path);
   const std::string products = dir.file("products.dbf");
   const IndexFile original = IndexFile::open(dir.file("products.cdx"));
   const auto existing = original.keys(original.tags().front(), ' ');
@@ -138,8 +132,8 @@ TEST(CdxMaintain, CandidateKeysStayUnique) {
 }
 
 TEST(CdxMaintain, MissingIndexOrContainerRefusesTheWrite) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Northwind/region.dbf"), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Northwind/region.dbf"), dir.path);
   fs::remove(dir.file("northwind.dbc"));
   try {
     vfp::TableWriter::openForAppend(dir.file("region.dbf"));
@@ -148,8 +142,8 @@ TEST(CdxMaintain, MissingIndexOrContainerRefusesTheWrite) {
     EXPECT_NE(std::string(e.what()).find("'northwind.dbc', which is not found"), std::string::npos)
         << e.what();
   }
-  TempDir dir2;
-  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir2.path());
+  TempFolder dir2;
+  vfptest::copyFixtureFolder(vfptest::fixture("VFPX__Samples/Data/products.dbf"), dir2.path);
   fs::remove(dir2.file("products.cdx"));
   try {
     vfp::TableWriter::openForAppend(dir2.file("products.dbf"));
@@ -172,8 +166,8 @@ TEST(CdxMaintain, AppendingToEveryWritableFixtureTableKeepsItsIndexExact) {
       continue;  // tables the engine does not read at all
     }
     SCOPED_TRACE(table);
-    TempDir dir;
-    vfptest::copyFixtureFolder(table, dir.path());
+    TempFolder dir;
+    vfptest::copyFixtureFolder(table, dir.path);
     const std::string copy = dir.file(fs::path(table).filename().string());
     std::unique_ptr<vfp::TableWriter> w;
     try {

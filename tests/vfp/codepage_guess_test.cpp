@@ -29,10 +29,10 @@ void setMark(const std::string& path, unsigned char mark) {
 
 // A table of the rows (sentence in a C field, the next one in a memo) made in code page cp,
 // then with its header's code-page byte set to `mark`.
-void makeTable(const TempDir& dir, const std::string& name, int cp,
+void makeTable(const TempFolder& dir, const std::string& name, int cp,
                const std::vector<std::string>& rows, unsigned char mark = 0) {
   {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("CREATE TABLE " + name + " CODEPAGE = " + std::to_string(cp) + " (t C(120), m M)");
     for (std::size_t i = 0; i < rows.size(); ++i)
       s.execute("INSERT INTO " + name + " VALUES (" + quoted(rows[i]) + ", " +
@@ -70,12 +70,12 @@ TEST(CodePageGuess, UnmarkedTablesOfEachPageAreJudgedAndReadBackExactly) {
   // 850 with Portuguese, whose ã and õ 437 does not have; German reads alike in 437 and 850.
   const Case cases[] = {{1250, "Czech"},  {1251, "Russian"},   {1252, "French"}, {1253, "Greek"},
                         {866, "Russian"}, {850, "Portuguese"}, {437, "German"}};
-  TempDir dir;
+  TempFolder dir;
   for (const auto& c : cases) {
     const std::string name = "t" + std::to_string(c.cp);
     const auto rows = sentences(c.language, 3);
     makeTable(dir, name, c.cp, rows);
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     const auto& choice = s.codePageOf(name);
     EXPECT_EQ(choice.source, vfp::CodePageChoice::Source::Judged) << c.cp;
     EXPECT_EQ(choice.codePage, c.cp);
@@ -96,19 +96,19 @@ TEST(CodePageGuess, UnmarkedTablesOfEachPageAreJudgedAndReadBackExactly) {
   }
   // Plain ASCII needs no guess.
   makeTable(dir, "plain", 1252, {"Just ASCII here", "and here"});
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   EXPECT_EQ(s.codePageOf("plain").source, vfp::CodePageChoice::Source::Plain);
   EXPECT_EQ(s.codePageOf("plain").codePage, 1252);
 }
 
 TEST(CodePageGuess, AHeaderThatNamesAPageIsObeyedAndANamedPageWinsOverTheGuess) {
-  TempDir dir;
+  TempFolder dir;
   const auto russian = sentences("Russian", 3);
   // Russian text in a table whose header says 1252: read as 1252, never second-guessed.
   makeTable(dir, "says1252", 1251, russian, 0x03);
   // The same text in a table that names none, read as the user says: 866.
   makeTable(dir, "nomark", 1251, russian);
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.setUnmarkedCodePage(866);
 
   EXPECT_EQ(s.codePageOf("says1252").source, vfp::CodePageChoice::Source::Header);
@@ -173,9 +173,9 @@ TEST(CodePageGuess, ShortTextsAreJudgedRightOrSaidToBeNotJudged) {
 
   // One name in DOS Western European, which Windows pages read as plausibly ("šnal"): the
   // table says it is not judged, and how the runner-up would read it.
-  TempDir dir;
+  TempFolder dir;
   makeTable(dir, "one", 850, {"Ünal"});
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   const auto& c = s.codePageOf("one");
   ASSERT_EQ(c.source, vfp::CodePageChoice::Source::Unsure);
   EXPECT_NE(c.describe().find("too short or too ambiguous"), std::string::npos) << c.describe();

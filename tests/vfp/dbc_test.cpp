@@ -21,7 +21,7 @@
 namespace fs = std::filesystem;
 using namespace vfp::dbc;
 using vfptest::fixture;
-using vfptest::TempDir;
+using vfptest::TempFolder;
 
 namespace {
 
@@ -107,8 +107,8 @@ TEST(Dbc, FixtureContainersListAndReadTheirTablesByLongName) {
 }
 
 TEST(Dbc, MembersThatPointElsewhereAndMissingFilesGiveClearErrors) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path);
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   {  // types.dbf now claims another container
     vfp::Table t(dir.file("types.dbf"));
@@ -138,8 +138,8 @@ TEST(Dbc, MembersThatPointElsewhereAndMissingFilesGiveClearErrors) {
 }
 
 TEST(Dbc, CreateTableAddsTheTableAsFoxProDoes) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path);
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   const std::size_t rowsBefore = vfp::Table(dbc).recordCount();
   {
@@ -216,8 +216,8 @@ TEST(Dbc, CreateTableAddsTheTableAsFoxProDoes) {
 }
 
 TEST(Dbc, DropTableRemovesTheMemberAndItsRelations) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path);
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   {
     vfp::Session s(vfp::openCatalog(dbc));
@@ -243,8 +243,8 @@ TEST(Dbc, DropTableRemovesTheMemberAndItsRelations) {
 }
 
 TEST(Dbc, RenameTableRenamesTheMemberAndItsFilesAndKeepsTheContainerExact) {
-  TempDir dir;
-  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path());
+  TempFolder dir;
+  vfptest::copyFixtureFolder(fixture(kContainers[3]), dir.path);
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   {
     vfp::Session s(vfp::openCatalog(dbc));
@@ -294,8 +294,8 @@ TEST(Dbc, RenameTableRenamesTheMemberAndItsFilesAndKeepsTheContainerExact) {
   }
   // The renamed table reads the same in code nobody here wrote (those readers take no .dbc).
   if (!vfptest::independentReadersAvailable()) return;
-  TempDir work;
-  const auto lines = vfptest::compareWithReaders({member->path}, work.path());
+  TempFolder work;
+  const auto lines = vfptest::compareWithReaders({member->path}, work.path);
   EXPECT_EQ(lines.size(), 2u);
   for (const auto& l : lines) EXPECT_EQ(l.rfind("OK", 0), 0u) << l;
 }
@@ -306,8 +306,8 @@ TEST(Dbc, DamagedContainersGiveClearErrors) {
     const std::string source = fixture("VFPX__Samples/Northwind/northwind") + ext;
     const std::string good = vfptest::readFile(source);
     for (int i = 0; i < 150; ++i) {
-      TempDir dir;
-      vfptest::copyFixtureFolder(fixture("VFPX__Samples/Northwind/northwind.dbc"), dir.path());
+      TempFolder dir;
+      vfptest::copyFixtureFolder(fixture("VFPX__Samples/Northwind/northwind.dbc"), dir.path);
       std::string bad = good;
       if (i % 5 == 0)
         bad.resize(rng() % bad.size());

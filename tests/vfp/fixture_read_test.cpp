@@ -60,14 +60,14 @@ TEST(FixtureRead, EveryTableOpensAndDecodesOrIsRefusedClearly) {
 
 TEST(FixtureRead, ValuesEqualThoseOfTheIndependentReaders) {
   if (!vfptest::independentReadersAvailable()) GTEST_SKIP() << "the Python readers run on Linux";
-  TempDir work;
+  TempFolder work;
   std::vector<std::string> tables;
   int k = 0;
   for (const auto& t : fixtureTables()) {
     if (isDbaseTwo(t)) continue;
     if (vfp::equalsNoCase(fs::path(t).extension().string(), ".dbc")) {
       // The readers look for a container's memos in an .fpt: show them the .dct under that name.
-      std::string base = work.path() + "/container" + std::to_string(k++);
+      std::string base = work.path + "/container" + std::to_string(k++);
       fs::create_symlink(t, base + ".dbf");
       fs::create_symlink(*vfp::findCompanion(t, ".dct"), base + ".fpt");
       tables.push_back(base + ".dbf");
@@ -75,7 +75,7 @@ TEST(FixtureRead, ValuesEqualThoseOfTheIndependentReaders) {
     }
     tables.push_back(t);
   }
-  auto lines = compareWithReaders(tables, work.path());
+  auto lines = compareWithReaders(tables, work.path);
   int okDbfread = 0, okDbf = 0;
   bool crashed = false;
   for (const auto& l : lines) {

@@ -40,9 +40,9 @@ std::string errorOf(F&& f) {
   return "(no error)";
 }
 
-std::string makeTable(const TempDir& dir, const std::string& columns,
+std::string makeTable(const TempFolder& dir, const std::string& columns,
                       const std::vector<std::string>& inserts = {}) {
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE t(" + columns + ")");
   for (const auto& v : inserts) s.execute("INSERT INTO t VALUES(" + v + ")");
   s.flush();
@@ -94,7 +94,7 @@ TEST(HostileFiles, AFieldNarrowerThanItsTypeIsRefusedNamingTheField) {
       {"g G, c C(20)", 0, 3, "field G (type G, width 3) must be 4 bytes wide"},
   };
   for (const auto& c : cases) {
-    TempDir dir;
+    TempFolder dir;
     const std::string t = makeTable(dir, c.columns);
     patch(t, desc(c.field, vfp::header::kLengthOffset), {c.width});
     const std::string e = errorOf([&] { vfp::TableWriter::openForAppend(t); });
@@ -102,7 +102,7 @@ TEST(HostileFiles, AFieldNarrowerThanItsTypeIsRefusedNamingTheField) {
     EXPECT_NE(errorOf([&] { vfp::Table x(t); }).find("'t.dbf' is corrupt"), std::string::npos);
   }
   // The autoincrement flag on a field that is not an Integer.
-  TempDir dir;
+  TempFolder dir;
   const std::string t = makeTable(dir, "c C(10), n I", {"'x', 1"});
   patch(t, desc(0, vfp::header::kFieldFlagsOffset), {vfp::fieldflag::kAutoInc});
   EXPECT_NE(errorOf([&] {
@@ -114,7 +114,7 @@ TEST(HostileFiles, AFieldNarrowerThanItsTypeIsRefusedNamingTheField) {
 // A _NullFlags field too small for the table's nullable and variable-length fields: setting a
 // null bit wrote past it.
 TEST(HostileFiles, NullFlagsTooShortIsRefused) {
-  TempDir dir;
+  TempFolder dir;
   std::string cols;
   for (int i = 0; i < 9; ++i) cols += (i ? ", n" : "n") + std::to_string(i) + " I NULL";
   const std::string t = makeTable(dir, cols);
@@ -122,7 +122,7 @@ TEST(HostileFiles, NullFlagsTooShortIsRefused) {
   ASSERT_EQ(before.header().nullFlagsField()->length, 2u);
   patch(t, desc(9, vfp::header::kLengthOffset), {1});
   const std::string e = errorOf([&] {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute(
         "INSERT INTO t VALUES(.NULL.,.NULL.,.NULL.,.NULL.,.NULL.,.NULL.,.NULL.,.NULL.,.NULL.)");
     s.flush();
@@ -146,8 +146,8 @@ TEST(HostileFiles, AContainerWhoseKeyFieldsHaveOtherTypesIsRefused) {
       {0, vfp::header::kLengthOffset, 1, "field OBJECTID (type I, width 1) must be 4 bytes wide"},
   };
   for (const auto& c : cases) {
-    TempDir dir;
-    copyFixtureFolder(fixture(kContainer), dir.path());
+    TempFolder dir;
+    copyFixtureFolder(fixture(kContainer), dir.path);
     const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
     patch(dbc, desc(c.field, c.at), {c.value});
     const std::string e = errorOf([&] { vfp::openCatalog(dbc)->tables(); });
@@ -158,7 +158,7 @@ TEST(HostileFiles, AContainerWhoseKeyFieldsHaveOtherTypesIsRefused) {
 // dBase III and FoxPro 2.x tables keep other things in descriptor byte 18: it is not Visual
 // FoxPro's field flags (a "system" bit hid the column, a "binary" bit showed it as hex).
 TEST(HostileFiles, DescriptorByte18IsNotFieldFlagsOutsideVisualFoxPro) {
-  TempDir dir;
+  TempFolder dir;
   const std::string t = makeTable(dir, "name C(5), city C(6)", {"'hello', 'Berlin'"});
   patch(t, vfp::header::kVersionOffset, {0x03});
   patch(t, desc(0, vfp::header::kFieldFlagsOffset), {vfp::fieldflag::kSystem});
@@ -174,7 +174,7 @@ TEST(HostileFiles, DescriptorByte18IsNotFieldFlagsOutsideVisualFoxPro) {
 // A header length that ends inside the field list (no 0x0D where it must be) turned descriptor
 // bytes into a row.
 TEST(HostileFiles, AHeaderLengthEndingInsideTheFieldListIsRefused) {
-  TempDir dir;
+  TempFolder dir;
   const std::string t = makeTable(dir, "a C(4), b C(4), c C(4), d C(4)", {"'w','x','y','z'"});
   const std::uint16_t shortLength = vfp::header::kFixedSize + 2 * vfp::header::kDescriptorSize + 1;
   patch(t, vfp::header::kHeaderLengthOffset, {std::uint8_t(shortLength), 0});
@@ -188,8 +188,8 @@ TEST(HostileFiles, AHeaderLengthEndingInsideTheFieldListIsRefused) {
 
 // A container without its .dct names the .dct, not a .fpt.
 TEST(HostileFiles, AContainerWithoutItsMemoFileNamesTheDct) {
-  TempDir dir;
-  copyFixtureFolder(fixture(kContainer), dir.path());
+  TempFolder dir;
+  copyFixtureFolder(fixture(kContainer), dir.path);
   fs::remove(dir.file("FOXPRO-DB-TEST.DCT"));
   const std::string e = errorOf([&] { vfp::openCatalog(dir.file("FOXPRO-DB-TEST.DBC")); });
   EXPECT_NE(e.find("'FOXPRO-DB-TEST.dct'"), std::string::npos) << e;
@@ -200,7 +200,7 @@ TEST(HostileFiles, AContainerWithoutItsMemoFileNamesTheDct) {
 // every pointer below 512 does.
 TEST(HostileFiles, AMemoPointerIntoTheMemoHeaderIsRefused) {
   for (std::uint8_t blockSize : {64, 1}) {
-    TempDir dir;
+    TempFolder dir;
     const std::string t = makeTable(dir, "m M", {"'a memo'"});
     patch(dir.file("t.fpt"), vfp::fpt::kBlockSizeOffset, {0, blockSize});
     vfp::Table table(t);
@@ -217,12 +217,12 @@ TEST(HostileFiles, AMemoPointerIntoTheMemoHeaderIsRefused) {
 
 // A next-free block far past the memo file's end made one INSERT grow a small file to 2 GB.
 TEST(HostileFiles, ANextFreeBlockPastTheEndDoesNotGrowTheMemoFile) {
-  TempDir dir;
+  TempFolder dir;
   const std::string t = makeTable(dir, "m M", {"'first'"});
   const auto before = fs::file_size(dir.file("t.fpt"));
   patch(dir.file("t.fpt"), vfp::fpt::kNextFreeOffset, {0x01, 0xFF, 0xFF, 0x00});
   {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("INSERT INTO t VALUES('second')");
     s.flush();
   }
@@ -235,9 +235,9 @@ TEST(HostileFiles, ANextFreeBlockPastTheEndDoesNotGrowTheMemoFile) {
 
 // Values FoxPro cannot hold are refused, not stored as something else.
 TEST(HostileFiles, InfinityAndAnAutoincrementPastItsLargestValueAreRefused) {
-  TempDir dir;
+  TempFolder dir;
   makeTable(dir, "b B, n I AUTOINC NEXTVALUE 2147483646");
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   for (const char* v : {"1e400", "-1e400", "'1e400'"})
     EXPECT_NE(errorOf([&] {
                 s.execute(std::string("INSERT INTO t VALUES(") + v + ")");
@@ -258,10 +258,10 @@ TEST(HostileFiles, InfinityAndAnAutoincrementPastItsLargestValueAreRefused) {
 
 // V and Q fields left out of an INSERT are empty, as FoxPro writes them, not blanks or zeros.
 TEST(HostileFiles, VarcharAndVarbinaryLeftOutOfAnInsertAreEmpty) {
-  TempDir dir;
+  TempFolder dir;
   makeTable(dir, "a C(3), v V(6), q Q(5)");
   {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("INSERT INTO t VALUES('x')");
   }
   vfp::QueryResult q(dir.file("t.dbf"));
@@ -272,9 +272,9 @@ TEST(HostileFiles, VarcharAndVarbinaryLeftOutOfAnInsertAreEmpty) {
 
 // A time with a suffix other than AM or PM is not a time.
 TEST(HostileFiles, ATimeLiteralWithABadSuffixIsRefused) {
-  TempDir dir;
+  TempFolder dir;
   makeTable(dir, "t T");
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   for (const char* bad :
        {"{^2000-01-01 12:00:00 XM}", "{^2000-01-01 12:00:00PX}", "{^2000-01-01 12:00:00 AMX}",
         "{^2000-01-01 12:00x}", "{^2000-01-01 13:00 PM}", "{^2000-01-01 12:}"})
@@ -298,7 +298,7 @@ TEST(HostileFiles, ATimeLiteralWithABadSuffixIsRefused) {
 // A container member whose Path leads out of the container's folder: FoxPro reads it, so SELECT
 // does; nothing writes to it, replaces it or deletes it.
 TEST(HostileFiles, AContainerMemberOutsideItsFolderIsReadButNeverChanged) {
-  TempDir dir;
+  TempFolder dir;
   fs::create_directory(dir.file("db"));
   fs::create_directory(dir.file("outside"));
   copyFixtureFolder(fixture(kContainer), dir.file("db"));

@@ -75,7 +75,7 @@ void expectSameOutcome(const std::string& dir, const std::vector<std::string>& s
 }  // namespace
 
 TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
-  TempDir dir;
+  TempFolder dir;
   const std::string t = "[" + dir.file("Orders.DBF") + "]";
   // Memos written ahead of a flush in more than one piece.
   const std::string big(700000, 'm'), big2(1500000, 'n');
@@ -134,10 +134,10 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
   };
   const std::vector<std::string> setup = {"CREATE TABLE '" + dir.file("Orders.DBF") +
                                           "'([id] M,[note] M,[pic] BLOB)"};
-  expectSameOutcome(dir.path(), setup, lines);
+  expectSameOutcome(dir.path, setup, lines);
 
   // The lines did reach the cases they are meant to: rows, refusals and missing tables.
-  Outcome o = run(dir.path(), setup, lines, true);
+  Outcome o = run(dir.path, setup, lines, true);
   auto has = [&](const std::string& m) {
     return std::find(o.messages.begin(), o.messages.end(), m) != o.messages.end();
   };
@@ -145,7 +145,7 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
   EXPECT_TRUE(has("File 'nothere.dbf' does not exist."));
   EXPECT_TRUE(has("Data type mismatch (field ID) in table 'Orders.DBF'."));
   EXPECT_EQ(o.replaced, 2);  // 中文 in the memo; the BLOB keeps its bytes
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   auto r = s.execute("SELECT * FROM orders");
   std::vector<std::string> notes;
   while (r->next()) notes.push_back(r->value(1).s);
@@ -161,7 +161,7 @@ TEST(InsertShape, TransferLinesGiveTheSameFilesAndMessagesThroughEitherPath) {
 }
 
 TEST(InsertShape, TypedFieldsConvertAndRefuseAlikeThroughEitherPath) {
-  TempDir dir;
+  TempFolder dir;
   const std::string t = "[" + dir.file("typed.dbf") + "]";
   auto line = [&](const std::string& values, bool shaped = true) {
     return Line{"INSERT INTO " + t + " VALUES(" + values + ")", shaped};
@@ -187,9 +187,9 @@ TEST(InsertShape, TypedFieldsConvertAndRefuseAlikeThroughEitherPath) {
   const std::vector<std::string> setup = {
       "CREATE TABLE '" + dir.file("typed.dbf") +
       "'(c C(5), n N(8,2), i I, d D, t T, l L, y Y, b B, v V(6), m M NULL, q Q(4))"};
-  expectSameOutcome(dir.path(), setup, lines);
+  expectSameOutcome(dir.path, setup, lines);
 
-  Outcome o = run(dir.path(), setup, lines, true);
+  Outcome o = run(dir.path, setup, lines, true);
   EXPECT_EQ(o.messages[0], "ok");
   EXPECT_EQ(o.messages[1], "ok");
   EXPECT_EQ(o.messages[2], "Numeric overflow. Data was lost (field N) in table 'typed.dbf'.");
@@ -200,8 +200,8 @@ TEST(InsertShape, TypedFieldsConvertAndRefuseAlikeThroughEitherPath) {
 
 TEST(InsertShape, TextOfMixedScriptsConvertsPieceByPiece) {
   // ASCII runs are copied whole; the characters between them still go through the code page.
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE cyr CODEPAGE = 1251 ([m] M, [c] C(30))");
   s.execute("CREATE TABLE han CODEPAGE = 936 ([m] M, [c] C(30))");
   const std::string mixed = "order 17: Привет, мир! and 12345678 more ASCII";

@@ -14,21 +14,10 @@
 using namespace vfptest;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string errorOf(vfp::Session& s, std::string_view sql) {
-  try {
-    s.execute(sql);
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(Names, NulOrControlCharacterInATableOrFieldNameIsRefusedAndTouchesNoFile) {
-  TempDir dir;
+  TempFolder dir;
   fs::create_directory(dir.file("db"));
   { std::ofstream(dir.file("db/notes.txt")) << "keep me"; }
   { std::ofstream(dir.file("outside.txt")) << "keep me too"; }
@@ -90,7 +79,7 @@ TEST(Names, ConfineTableNameKeepsEveryNameInsideTheFolder) {
 }
 
 TEST(Names, AConfinedPathCreatedThroughSqlStaysInTheFolder) {
-  TempDir dir;
+  TempFolder dir;
   fs::create_directory(dir.file("target"));
   vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.file("target")));
   for (const char* hostile : {"../../evil", "../evil", "..", "/tmp/evil", "a/../../b"}) {
@@ -100,13 +89,12 @@ TEST(Names, AConfinedPathCreatedThroughSqlStaysInTheFolder) {
     EXPECT_TRUE(fs::exists(path)) << hostile;
   }
   std::size_t outside = 0;
-  for (const auto& e : fs::directory_iterator(dir.path()))
-    outside += e.path().filename() != "target";
+  for (const auto& e : fs::directory_iterator(dir.path)) outside += e.path().filename() != "target";
   EXPECT_EQ(outside, 0u);
 }
 
 TEST(Names, IsInsideFolderResolvesDotsAndLinks) {
-  TempDir dir;
+  TempFolder dir;
   fs::create_directories(dir.file("db/sub"));
   fs::create_directory(dir.file("other"));
   EXPECT_TRUE(vfp::isInsideFolder(dir.file("db"), dir.file("db/x.dbf")));

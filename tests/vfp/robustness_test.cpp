@@ -85,7 +85,7 @@ TEST(Robustness, DamagedTablesAndMemoFilesGiveErrorsNotCrashes) {
   int runs = 0;
   for (const char* rel : tables) {
     SCOPED_TRACE(rel);
-    TempDir dir;
+    TempFolder dir;
     std::string src = fixture(rel);
     std::string name = fs::path(src).filename().string();
     std::string dbf = readFile(src);
@@ -107,7 +107,7 @@ TEST(Robustness, DamagedTablesAndMemoFilesGiveErrorsNotCrashes) {
 
 // Inputs that once crashed or misbehaved, kept as regression cases.
 TEST(Robustness, KnownBadHeadersAreRefusedClearly) {
-  TempDir dir;
+  TempFolder dir;
   std::string good = readFile(fixture("SebastiaanKlippert__go-foxpro-dbf/testdata/dkeza.dbf"));
   struct Case {
     const char* what;
@@ -139,8 +139,8 @@ TEST(Robustness, KnownBadHeadersAreRefusedClearly) {
 }
 
 TEST(Robustness, NonsenseSqlGetsAClearErrorAndNeverCrashes) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE t (c C(10) NULL, n N(8,2), m M, w W, d D, l L)");
   const std::string samples[] = {
       "CREATE TABLE 'x.DBF'([id] M,[note] M,[pic] BLOB)",
@@ -197,7 +197,7 @@ TEST(Robustness, NonsenseSqlGetsAClearErrorAndNeverCrashes) {
 TEST(Robustness, ATableKilledAtEachWriteStepOpensWithTheRowsWrittenBefore) {
   for (int step = 1; step <= 4; ++step) {
     SCOPED_TRACE(step);
-    TempDir dir;
+    TempFolder dir;
     std::string path = dir.file("crash.dbf");
     auto row = [](int n) {
       std::vector<vfp::Value> v(2);

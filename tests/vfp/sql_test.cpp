@@ -21,15 +21,6 @@ std::vector<std::string> filesIn(const std::string& dir) {
   return out;
 }
 
-std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 std::vector<std::vector<std::string>> selectAll(vfp::Session& s, const std::string& sql) {
   auto r = s.execute(sql);
   std::vector<std::vector<std::string>> rows;
@@ -45,8 +36,8 @@ std::vector<std::vector<std::string>> selectAll(vfp::Session& s, const std::stri
 }  // namespace
 
 TEST(Sql, TheTransferScriptRunsWithEveryNameForm) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   std::string target = dir.file("Orders.DBF");
   std::string longText(200, 'x');
   // The script a MySQL-to-FoxPro transfer writes for a table already present.
@@ -62,65 +53,65 @@ TEST(Sql, TheTransferScriptRunsWithEveryNameForm) {
   EXPECT_EQ(rows[1][1], longText);
   EXPECT_EQ(rows[1][2], std::string("\x00\xFF", 2));
   EXPECT_EQ(rows[2][1], "a\r\nb");
-  EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"Orders.DBF", "Orders.FPT"}));
+  EXPECT_EQ(filesIn(dir.path), (std::vector<std::string>{"Orders.DBF", "Orders.FPT"}));
   // Other forms a user may type.
   EXPECT_EQ(selectAll(s, "select * from ORDERS;").size(), 3u);
   EXPECT_EQ(selectAll(s, "SELECT * FROM [Orders.dbf]").size(), 3u);
   EXPECT_EQ(selectAll(s, "SELECT * FROM 'orders'").size(), 3u);
   s.execute("DROP TABLE `orders`");
-  EXPECT_TRUE(filesIn(dir.path()).empty());
+  EXPECT_TRUE(filesIn(dir.path).empty());
   s.execute("CREATE TABLE plain (a C(3))");
   s.execute("DROP TABLE \"plain\"");
   s.execute("CREATE TABLE plain (a C(3))");
   s.execute("DROP TABLE 'plain'");
   s.execute("CREATE TABLE plain (a C(3))");
   s.execute("DROP TABLE plain");
-  EXPECT_TRUE(filesIn(dir.path()).empty());
+  EXPECT_TRUE(filesIn(dir.path).empty());
 }
 
 TEST(Sql, CreateReplacesATableAndItsCompanionsInAnyLetterCase) {
-  TempDir dir;
+  TempFolder dir;
   {  // closed before the files are renamed: Windows renames no file a program writes
-    vfp::Session first(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session first(std::make_shared<vfp::FolderCatalog>(dir.path));
     first.execute("CREATE TABLE notes (m M)");
     first.execute("INSERT INTO notes VALUES('kept?')");
   }
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   fs::copy_file(dir.file("notes.dbf"), dir.file("stray.txt"));  // an unrelated file stays
   fs::rename(dir.file("notes.fpt"), dir.file("NOTES.FPT"));
   fs::copy_file(dir.file("stray.txt"), dir.file("Notes.CDX"));
   s.execute("CREATE TABLE 'NOTES.DBF'(n N(3))");
-  EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"notes.dbf", "stray.txt"}));
+  EXPECT_EQ(filesIn(dir.path), (std::vector<std::string>{"notes.dbf", "stray.txt"}));
   EXPECT_TRUE(selectAll(s, "SELECT * FROM notes").empty());
 }
 
 TEST(Sql, RenameTableMovesATableWithItsMemoAndIndexOrRefusesWithoutMovingAnything) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE 'orders_new.DBF' (m M)");
   s.execute("CREATE TABLE other (a C(1))");
   s.flush();
   fs::copy_file(dir.file("other.dbf"), dir.file("orders_new.CDX"));  // an index beside it
   s.execute("INSERT INTO orders_new VALUES('memo text')");           // queued, not yet written
-  const auto before = filesIn(dir.path());
+  const auto before = filesIn(dir.path);
   EXPECT_EQ(errorOf(s, "RENAME TABLE orders_new TO OTHER"), "File 'other.dbf' already exists.");
   EXPECT_EQ(errorOf(s, "RENAME orders_new TO x"),
             "This RENAME is not supported: the FoxPro engine runs RENAME TABLE.");
   EXPECT_EQ(errorOf(s, "RENAME TABLE orders_new TO 'a/b'"),
             "RENAME TABLE names the table anew in its own folder; 'a/b' is a path.");
   EXPECT_EQ(errorOf(s, "RENAME TABLE missing TO x"), "File 'missing.dbf' does not exist.");
-  EXPECT_EQ(filesIn(dir.path()), before);
+  EXPECT_EQ(filesIn(dir.path), before);
   s.execute("RENAME TABLE [" + dir.file("orders_new.DBF") + "] TO orders");
-  EXPECT_EQ(filesIn(dir.path()),
+  EXPECT_EQ(filesIn(dir.path),
             (std::vector<std::string>{"orders.CDX", "orders.DBF", "orders.FPT", "other.dbf"}));
   EXPECT_EQ(selectAll(s, "SELECT * FROM orders"),
             (std::vector<std::vector<std::string>>{{"memo text"}}));
 }
 
 TEST(Sql, MembersOfAContainerAreNeitherDroppedNorReplacedAsFreeTables) {
-  TempDir dir;
-  copyFixtureFolder(fixture("infused__dbf/spec/fixtures/foxprodb/calls.dbf"), dir.path());
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  copyFixtureFolder(fixture("infused__dbf/spec/fixtures/foxprodb/calls.dbf"), dir.path);
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   EXPECT_THROW(s.execute("DROP TABLE calls"), vfp::Error);
   EXPECT_THROW(s.execute("CREATE TABLE calls (x C(1))"), vfp::Error);
   EXPECT_TRUE(fs::exists(dir.file("calls.dbf")));
@@ -129,8 +120,8 @@ TEST(Sql, MembersOfAContainerAreNeitherDroppedNorReplacedAsFreeTables) {
 }
 
 TEST(Sql, ErrorsReadLikeFoxPros) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   EXPECT_EQ(errorOf(s, "DROP TABLE [orders]"), "File 'orders.dbf' does not exist.");
   EXPECT_EQ(errorOf(s, "SELECT * FROM \"Orders\""), "File 'orders.dbf' does not exist.");
   EXPECT_EQ(errorOf(s, "INSERT INTO [" + dir.file("x.DBF") + "] VALUES('1')"),
@@ -175,8 +166,8 @@ TEST(Sql, ErrorsReadLikeFoxPros) {
 }
 
 TEST(Sql, InsertedRowsAreSeenAtOnceAndFieldsKeepTheirOrder) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE seq (customer_contact_name C(20), customer_contact_city C(20), n I)");
   for (int i = 0; i < 1000; ++i)
     s.execute("INSERT INTO seq VALUES('name" + std::to_string(i) + "', 'city', " +
@@ -191,8 +182,8 @@ TEST(Sql, InsertedRowsAreSeenAtOnceAndFieldsKeepTheirOrder) {
 }
 
 TEST(Sql, FolderCatalogListsEveryTableWhateverItsLetterCase) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE 'a.DBF'(x C(1))");
   s.execute("CREATE TABLE B (x C(1))");
   fs::create_directory(dir.file("sub.dbf"));  // a folder with a table's name is no table

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "tools/vfpsql/csv.h"
 #include "vfp/codepage.h"
+#include "vfp/error.h"
 #include "vfp/file.h"
 
 namespace fs = std::filesystem;
@@ -33,25 +33,21 @@ std::vector<std::string> fixtureTables() {
   return out;
 }
 
-TempDir::TempDir() {
-  // A random name made here: mkdtemp is not on every system.
-  std::random_device seed;
-  std::mt19937_64 random(seed());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path p = fs::temp_directory_path() / ("vfptest-" + std::to_string(random() % 1000000000));
-    if (fs::create_directory(p)) {
-      path_ = vfp::utf8Path(p);
-      for (auto& c : path_)
-        if (c == '\\') c = '/';
-      return;
-    }
-  }
-  throw std::runtime_error("cannot make a temporary folder");
+std::map<std::string, std::string> folderBytes(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    out[e.path().filename().string()] = readFile(e.path().string());
+  return out;
 }
 
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(vfp::nativePath(path_), ec);
+std::string errorOf(vfp::Session& s, std::string_view sql) {
+  try {
+    s.execute(sql);
+    s.flush();
+  } catch (const vfp::Error& e) {
+    return e.what();
+  }
+  return "(no error)";
 }
 
 namespace {

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "support/temp_folder.h"
+#include "vfp/database.h"
 #include "vfp/table.h"
 
 namespace vfptest {
@@ -14,17 +18,10 @@ std::string fixture(const std::string& relative);
 // Every .dbf/.dbc among the fixtures, sorted.
 std::vector<std::string> fixtureTables();
 
-// A fresh folder removed at the end of the test.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+using qmtest::TempFolder;
 
- private:
-  std::string path_;
-};
+// The engine's message for a statement run (and flushed) in s; "(no error)" when it runs.
+std::string errorOf(vfp::Session& s, std::string_view sql);
 
 // JSON dump of the live records of a table as the engine reads them (format in
 // compare_readers.py).
@@ -39,6 +36,8 @@ std::vector<std::string> compareWithReaders(const std::vector<std::string>& tabl
 std::string runCommand(const std::string& command, int* exitCode = nullptr);
 
 std::string readFile(const std::string& path);
+// The bytes of every file in a folder, by file name.
+std::map<std::string, std::string> folderBytes(const std::string& dir);
 void copyFixtureFolder(const std::string& fixtureFile, const std::string& toDir);
 
 }  // namespace vfptest

@@ -58,20 +58,10 @@ std::string withSeparator(std::string path, char sep) {
   return path;
 }
 
-[[maybe_unused]] std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-    s.flush();
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 }  // namespace
 
 TEST(SystemFiles, UnicodeNamesInAUnicodeFolderAreCreatedReadAndDropped) {
-  TempDir dir;
+  TempFolder dir;
   const std::string folder = dir.file("Données");
   fs::create_directory(vfp::nativePath(folder));
   {
@@ -102,7 +92,7 @@ TEST(SystemFiles, UnicodeNamesInAUnicodeFolderAreCreatedReadAndDropped) {
 }
 
 TEST(SystemFiles, AContainerInAUnicodeFolderTakesAndDropsAMember) {
-  TempDir dir;
+  TempFolder dir;
   const std::string folder = dir.file("Données");
   fs::create_directory(vfp::nativePath(folder));
   copyFixtureFolder(fixture("VFPX__Samples/Northwind/northwind.dbc"), folder);
@@ -222,7 +212,7 @@ class HeldByAnotherProgram {
 }  // namespace
 
 TEST(SystemFiles, TablesAnotherProgramHoldsAreRefusedAndLeftWhole) {
-  TempDir dir;
+  TempFolder dir;
   const std::string folder = dir.file("Données");
   fs::create_directory(vfp::nativePath(folder));
   {
@@ -258,14 +248,14 @@ TEST(SystemFiles, TablesAnotherProgramHoldsAreRefusedAndLeftWhole) {
 }
 
 TEST(SystemFiles, AContainerMemberAnotherProgramHoldsStaysListedAndWhole) {
-  TempDir dir;
-  copyFixtureFolder(fixture("VFPX__Samples/Northwind/northwind.dbc"), dir.path());
-  const auto before = entriesOf(dir.path());
+  TempFolder dir;
+  copyFixtureFolder(fixture("VFPX__Samples/Northwind/northwind.dbc"), dir.path);
+  const auto before = entriesOf(dir.path);
   HeldByAnotherProgram other(dir.file("orders.cdx"));
   ASSERT_TRUE(other.held());
   vfp::Session s(vfp::openCatalog(dir.file("northwind.dbc")));
   EXPECT_EQ(errorOf(s, "DROP TABLE orders"), "File 'orders.cdx' is in use by another program.");
-  EXPECT_EQ(entriesOf(dir.path()), before);
+  EXPECT_EQ(entriesOf(dir.path), before);
   const auto names = tableNames(s.catalog());
   EXPECT_NE(std::find(names.begin(), names.end(), "Orders"), names.end())
       << testing::PrintToString(names);

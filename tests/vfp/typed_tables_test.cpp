@@ -25,26 +25,11 @@
 namespace fs = std::filesystem;
 using vfp::cdx::IndexFile;
 using vfp::cdx::KeyEntry;
-using vfptest::TempDir;
+using vfptest::errorOf;
+using vfptest::folderBytes;
+using vfptest::TempFolder;
 
 namespace {
-
-std::string errorOf(vfp::Session& s, const std::string& sql) {
-  try {
-    s.execute(sql);
-    s.flush();
-  } catch (const vfp::Error& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-std::map<std::string, std::string> folderBytes(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out[e.path().filename().string()] = vfptest::readFile(e.path().string());
-  return out;
-}
 
 // --- keys as FoxPro stores them, computed here from the values, not by the engine -----------
 
@@ -269,11 +254,11 @@ std::string literal(const vfp::Value& v) {
 TEST(TypedTables, EveryTypeWithKeysKeepsItsIndexesExactInAFolderAndAContainer) {
   for (const bool container : {false, true}) {
     SCOPED_TRACE(container ? "container" : "free folder");
-    TempDir dir;
-    std::string source = dir.path();
+    TempFolder dir;
+    std::string source = dir.path;
     if (container) {
       vfptest::copyFixtureFolder(
-          vfptest::fixture("infused__dbf/spec/fixtures/foxprodb/FOXPRO-DB-TEST.DBC"), dir.path());
+          vfptest::fixture("infused__dbf/spec/fixtures/foxprodb/FOXPRO-DB-TEST.DBC"), dir.path);
       source = dir.file("FOXPRO-DB-TEST.DBC");
     }
     const std::vector<Row> rows = makeRows(2500, container ? 7 : 3);
@@ -313,10 +298,10 @@ TEST(TypedTables, EveryTypeWithKeysKeepsItsIndexesExactInAFolderAndAContainer) {
     }
 
     // A key the table holds, and one the batch holds, are refused; nothing is written for them.
-    const auto before = folderBytes(dir.path());
+    const auto before = folderBytes(dir.path);
     EXPECT_NE(errorOf(s, insertOf("alltypes", rows[5])).find("Uniqueness of index ID is violated"),
               std::string::npos);
-    EXPECT_TRUE(folderBytes(dir.path()) == before);
+    EXPECT_TRUE(folderBytes(dir.path) == before);
     Row fresh = rows[0];
     fresh.id = 1;
     s.execute(insertOf("alltypes", fresh));
@@ -329,11 +314,11 @@ TEST(TypedTables, EveryTypeWithKeysKeepsItsIndexesExactInAFolderAndAContainer) {
     const auto memo = *vfp::findCompanion(path, ".fpt");
     EXPECT_EQ(fs::file_size(memo) - before.at(fs::path(memo).filename().string()).size(), 4u * 64);
     // A candidate index over keys that repeat is refused before anything changes.
-    const auto withFresh = folderBytes(dir.path());
+    const auto withFresh = folderBytes(dir.path);
     s.execute("USE alltypes");
     EXPECT_NE(errorOf(s, "INDEX ON code TAG dupcode CANDIDATE").find("Uniqueness of index DUPCODE"),
               std::string::npos);
-    EXPECT_TRUE(folderBytes(dir.path()) == withFresh);
+    EXPECT_TRUE(folderBytes(dir.path) == withFresh);
 
     // The reading side.
     const vfp::TableSchema t = vfp::describeTable(path);
@@ -367,9 +352,9 @@ TEST(TypedTables, EveryTypeWithKeysKeepsItsIndexesExactInAFolderAndAContainer) {
 // What only a database keeps: long names, defaults, a primary key, relations; refused for free
 // tables as FoxPro refuses them.
 TEST(TypedTables, ContainersKeepDefaultsPrimaryKeysAndRelations) {
-  TempDir dir;
+  TempFolder dir;
   vfptest::copyFixtureFolder(
-      vfptest::fixture("infused__dbf/spec/fixtures/foxprodb/FOXPRO-DB-TEST.DBC"), dir.path());
+      vfptest::fixture("infused__dbf/spec/fixtures/foxprodb/FOXPRO-DB-TEST.DBC"), dir.path);
   const std::string dbc = dir.file("FOXPRO-DB-TEST.DBC");
   {
     vfp::Session s(vfp::openCatalog(dbc));
@@ -487,8 +472,8 @@ TEST(TypedTables, IndexesMadeThroughSqlAreFoxProsPageForPage) {
   std::size_t compared = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    TempDir dir;
-    vfptest::copyFixtureFolder(vfptest::fixture(c.file), dir.path());
+    TempFolder dir;
+    vfptest::copyFixtureFolder(vfptest::fixture(c.file), dir.path);
     const vfp::Table original(vfptest::fixture(c.file));
     ASSERT_EQ(original.countLiveRecords(), original.recordCount());  // INSERT makes live rows
     const vfp::TableSchema shape = vfp::describeTable(vfptest::fixture(c.file));
@@ -552,8 +537,8 @@ TEST(TypedTables, IndexesMadeThroughSqlAreFoxProsPageForPage) {
 
 // Python readers read a typed table with keys like any other.
 TEST(TypedTables, TablesWithKeysReadBackInTheIndependentReaders) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute(
       "CREATE TABLE keyed (ch C(12) NULL, num N(20,4), flo F(10,2), i I UNIQUE, y Y, d D NULL, "
       "t T, l L, m M, mbin M NOCPTRANS)");
@@ -570,8 +555,8 @@ TEST(TypedTables, TablesWithKeysReadBackInTheIndependentReaders) {
       "{^9999-12-31 00:00:01}, .T., 'ÿ', 0h)");
   s.flush();
   if (!vfptest::independentReadersAvailable()) GTEST_SKIP() << "the Python readers run on Linux";
-  TempDir work;
-  const auto lines = vfptest::compareWithReaders({dir.file("keyed.dbf")}, work.path());
+  TempFolder work;
+  const auto lines = vfptest::compareWithReaders({dir.file("keyed.dbf")}, work.path);
   for (const std::string& expected : {"OK dbfread " + dir.file("keyed.dbf") + " 3",
                                       "OK python-dbf " + dir.file("keyed.dbf") + " 3"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end())

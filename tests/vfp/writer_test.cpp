@@ -51,7 +51,7 @@ std::vector<std::vector<vfp::Value>> readAll(const std::string& path) {
 // For every free VFP-made fixture table without an index, a table created with the same fields
 // must carry the same header bytes and descriptors; only the date and record count differ.
 TEST(Writer, HeaderAndDescriptorsEqualThoseOfVfpMadeTables) {
-  TempDir dir;
+  TempFolder dir;
   int compared = 0;
   for (const auto& path : fixtureTables()) {
     if (path.find("dbase_02") != std::string::npos) continue;  // dBase II, refused
@@ -90,8 +90,8 @@ TEST(Writer, HeaderAndDescriptorsEqualThoseOfVfpMadeTables) {
 
 // What the engine writes, for every type both readers know, reads back the same in both.
 TEST(Writer, TablesReadBackIdenticallyInTheIndependentReaders) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute(
       "CREATE TABLE alltypes (ch C(12) NULL, num N(20,4), flo F(10,2), i I, b B(3), y Y, d D NULL, "
       "t T, l L, "
@@ -122,9 +122,9 @@ TEST(Writer, TablesReadBackIdenticallyInTheIndependentReaders) {
   s.execute("INSERT INTO general VALUES('y', '')");
   s.flush();
   if (!vfptest::independentReadersAvailable()) GTEST_SKIP() << "the Python readers run on Linux";
-  TempDir work;
+  TempFolder work;
   auto lines = compareWithReaders(
-      {dir.file("alltypes.dbf"), dir.file("withvar.dbf"), dir.file("general.dbf")}, work.path());
+      {dir.file("alltypes.dbf"), dir.file("withvar.dbf"), dir.file("general.dbf")}, work.path);
   std::vector<std::string> expected = {"OK dbfread " + dir.file("alltypes.dbf") + " 3",
                                        "OK python-dbf " + dir.file("alltypes.dbf") + " 3",
                                        "OK dbfread " + dir.file("withvar.dbf") + " 4",
@@ -137,8 +137,8 @@ TEST(Writer, TablesReadBackIdenticallyInTheIndependentReaders) {
 }
 
 TEST(Writer, AwkwardValuesSurviveARoundTrip) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute(
       "CREATE TABLE rt (c C(10) NULL, m M NULL, n N(20,0), n4 N(20,4), d D, t T, w W, q Q(4), v "
       "V(6))");
@@ -193,8 +193,8 @@ TEST(Writer, AwkwardValuesSurviveARoundTrip) {
 }
 
 TEST(Writer, TextForTypedFieldsIsConvertedOrRefusedWithTheField) {
-  TempDir dir;
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+  TempFolder dir;
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
   s.execute("CREATE TABLE typed (n N(8,2), i I, b B, y Y, d D, t T, l L)");
   s.execute(
       "INSERT INTO typed VALUES('12.345', ' 42 ', '1.5e3', '-7.25', '2021-08-31', '2021-08-31 "
@@ -233,9 +233,9 @@ TEST(Writer, TextForTypedFieldsIsConvertedOrRefusedWithTheField) {
 }
 
 TEST(Writer, AutoincrementKeepsGoingAcrossSessionsAndPastStaleHeaders) {
-  TempDir dir;
+  TempFolder dir;
   {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("CREATE TABLE auto (id I AUTOINC NEXTVALUE 10 STEP 5, name C(5))");
     s.execute("INSERT INTO auto VALUES(0, 'a')");
     s.execute("INSERT INTO auto VALUES(0, 'b')");
@@ -252,7 +252,7 @@ TEST(Writer, AutoincrementKeepsGoingAcrossSessionsAndPastStaleHeaders) {
     f.writeAt(32 + vfp::header::kAutoIncNextOffset, one, 4);
   }
   {
-    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path()));
+    vfp::Session s(std::make_shared<vfp::FolderCatalog>(dir.path));
     s.execute("INSERT INTO auto VALUES(0, 'c')");
   }
   auto rows = readAll(dir.file("auto.dbf"));
@@ -264,7 +264,7 @@ TEST(Writer, AutoincrementKeepsGoingAcrossSessionsAndPastStaleHeaders) {
 }
 
 TEST(Writer, RefusesToGrowATablePastTwoGigabytes) {
-  TempDir dir;
+  TempFolder dir;
   auto w = vfp::TableWriter::create(dir.file("big.dbf"), {{"c", 'C', 250}});
   const vfp::TableHeader h = w->header();
   std::uint32_t fits =
@@ -302,7 +302,7 @@ TEST(Writer, LongFieldNamesAreCutToTenAndMadeUnique) {
   EXPECT_EQ(cut[9], "ABCDEFGH10");
   EXPECT_EQ(cut[11], "ABCDEFGH12");
   // Accented names are cut by their code-page bytes and upper-cased the way FoxPro does.
-  TempDir dir;
+  TempFolder dir;
   std::size_t replaced = 0;
   vfp::TableWriter::create(
       dir.file("acc.dbf"),
