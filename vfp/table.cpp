@@ -218,12 +218,17 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
       bool binary = f.type != 'M' || f.isBinary();
       std::string& s = out.setString(binary ? Value::Kind::Bytes : Value::Kind::Text);
       if (block == 0 || !memo_) return;
-      if (binary) {
-        memo_->read(block, s);
-      } else {
-        scratch_.clear();
-        memo_->read(block, scratch_);
-        converter_->toUtf8(scratch_, s);
+      try {
+        if (binary) {
+          memo_->read(block, s);
+        } else {
+          scratch_.clear();
+          memo_->read(block, scratch_);
+          converter_->toUtf8(scratch_, s);
+        }
+      } catch (const Error&) {
+        if (!unreadableMemosNull_) throw;
+        out.setNull();
       }
       return;
     }
@@ -232,6 +237,13 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
   }
   // Unknown types and impossible widths: the bytes as stored.
   out.setString(Value::Kind::Bytes).assign(c, f.length);
+}
+
+std::string Table::memoProblem(const std::uint8_t* rec, std::size_t index) const {
+  const FieldDescriptor& f = header_.fields[index];
+  if (!memo_ || !f.isMemo() || (f.nullBit >= 0 && nullFlagBit(rec, nullFlags_, f.nullBit)))
+    return {};
+  return memo_->problem(memoPointer(rec + f.offset, f.length));
 }
 
 // ---------------------------------------------------------------------------- RecordScanner
