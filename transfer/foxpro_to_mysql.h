@@ -53,10 +53,11 @@ struct RowCopyStats {
 // MySQL table of the same name, whose columns are the key column and then the source's fields
 // in order. The key holds the 0-based row number. Rows go in multi-row prepared INSERTs inside
 // transactions; when a statement fails its rows are tried one by one, so exactly the refused
-// rows are reported (one note each, with the row number and the server's text) and the others
-// arrive. Memory does not grow with the table. progress(percent) is called after each
-// statement. Throws when the source cannot be read, when it no longer has the fields the
-// script was made for, or when the connection fails as a whole.
+// rows are reported (one note each, with the FoxPro record number and the server's text) and the
+// others arrive. A memo the memo file cannot give goes as NULL, as does a double MySQL cannot
+// hold. Memory does not grow with the table. progress(percent) is called after each statement.
+// Throws when the source cannot be read, when it no longer has the fields the script was made
+// for, or when the connection fails as a whole.
 // `into` names the MySQL table when it is not `table` (one built to replace another).
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
@@ -113,12 +114,15 @@ struct TableScript {
 };
 
 // What the MySQL table will show differently from the FoxPro table, one line per column and
-// kind: overflow marks (a row of "*") that arrive as NULL, numbers too wide for their column,
-// blank dates that arrive as NULL, and dates, times and currency that go as text. Reads the
-// table's records once, without their memos.
+// kind: overflow marks (a row of "*"), blank numbers and dates, numbers that read as none,
+// infinite or NaN doubles and memos a damaged memo file cannot give, all of which arrive as
+// NULL (the last two named by record number); numbers too wide for their column; and dates,
+// times and currency that go as text. Reads the table's records once, and of their memos only
+// the block headers. progress(percent) is called every few thousand records.
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
-                                           const std::vector<ado::FieldInfo>& fields);
+                                           const std::vector<ado::FieldInfo>& fields,
+                                           const std::function<void(int percent)>& progress = {});
 
 // The report of a whole FoxPro-to-MySQL script from its tables' lines, or the one line that
 // says nothing changes.
@@ -136,9 +140,11 @@ std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
 // script. foxproConnectionString is what the job reopens when it runs. replaces: the MySQL table
 // it takes the place of (empty: a new table); it is then built under a name neither it nor
 // mysqlTables holds, swapped in once complete, and keeps the old table's name.
+// progress(percent) follows the report's reading of the records.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables);
+                        const std::vector<std::string>& mysqlTables,
+                        const std::function<void(int percent)>& progress = {});
 // The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite);
@@ -160,7 +166,7 @@ struct SendToMySqlHooks {
   std::function<bool(const std::string& table)> confirmOverwrite;
   // A table that cannot be read is left out, the others go on; here is why.
   std::function<void(const std::string& table, const std::string& error)> tableFailed;
-  // After each table, 0..100.
+  // While a table's records are read for the report and after each table, 0..100.
   std::function<void(int percent)> progress;
 };
 

@@ -185,9 +185,9 @@ TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
   script.lines.insert(script.lines.begin(), "SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
   auto run = Execute(script.lines, script.jobs, connectionString());
   ASSERT_EQ(run.notes.size(), 2u);
-  EXPECT_NE(run.notes[0].find("Row 5 of many"), std::string::npos) << run.notes[0];
+  EXPECT_NE(run.notes[0].find("Record 6 of many"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[0].find("Data too long"), std::string::npos) << run.notes[0];
-  EXPECT_NE(run.notes[1].find("Row 507 of many"), std::string::npos) << run.notes[1];
+  EXPECT_NE(run.notes[1].find("Record 508 of many"), std::string::npos) << run.notes[1];
   auto rows = MySqlRows(connectionString(), "SELECT n FROM `many` ORDER BY n");
   ASSERT_EQ(rows.size(), 998u);
   EXPECT_EQ(rows[5][0], "6");
@@ -232,7 +232,7 @@ TEST_F(FoxproToMySqlCopy, RowsSentWhileTheWindowIsCalledBackArriveTheSame) {
   EXPECT_EQ(arrived[0], arrived[1]);
   EXPECT_EQ(notes[0], notes[1]);
   ASSERT_FALSE(notes[1].empty());
-  EXPECT_NE(notes[1][0].find("Row 1234 of src"), std::string::npos) << notes[1][0];
+  EXPECT_NE(notes[1][0].find("Record 1235 of src"), std::string::npos) << notes[1][0];
 }
 
 TEST_F(FoxproToMySqlCopy, JobFollowsItsCreationLineThroughTypeEditsOnly) {
@@ -388,7 +388,7 @@ TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsInclud
   EXPECT_EQ(loaded.rows[700][1], "<null>");
   EXPECT_EQ(loaded.rows[701][2], "tab\tline\r\nback\\slash 701");
   ASSERT_EQ(loaded.notes.size(), 1u);
-  EXPECT_NE(loaded.notes[0].find("Row 1234 of mix"), std::string::npos) << loaded.notes[0];
+  EXPECT_NE(loaded.notes[0].find("Record 1235 of mix"), std::string::npos) << loaded.notes[0];
   ASSERT_EQ(inserted.notes.size(), 2u);
   EXPECT_EQ(std::count(inserted.notes.begin(), inserted.notes.end(), loaded.notes[0]), 1);
   EXPECT_EQ(std::count(inserted.notes.begin(), inserted.notes.end(),

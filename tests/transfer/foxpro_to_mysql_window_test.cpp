@@ -191,7 +191,7 @@ TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
 
   transfer::SendTablesToMySql(view);
 
-  EXPECT_TRUE(notes.contains("Row 0 of orders was not sent")) << notes.toStdString();
+  EXPECT_TRUE(notes.contains("Record 1 of orders was not sent")) << notes.toStdString();
   EXPECT_EQ(notes.count("was not sent"), 1) << notes.toStdString();
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
             (std::vector<std::vector<std::string>>{{"2", "<null>", "<null>"}}));
