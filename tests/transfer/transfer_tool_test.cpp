@@ -2,7 +2,9 @@
 // goes each way and arrives equal, a dry run writes the preview's script and changes nothing,
 // and the exit status tells what happened.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -35,19 +37,19 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
  protected:
   QTemporaryDir config;  // no stored settings: everything comes from the command line
   TempFolder fox;
+  bool passwordOnCommandLine = true;
+  QProcessEnvironment extraEnv;
 
   // `after` comes last, so it may replace the sandbox's settings; whileRunning is called once
   // the tool has started.
   ToolRun run(QStringList args, const QStringList& after = {},
               const std::function<void(QProcess&)>& whileRunning = {}) {
-    args << "--mysql-server" << QString::fromStdString(sandbox().host) << "--mysql-port"
-         << QString::fromStdString(sandbox().port) << "--mysql-user"
-         << QString::fromStdString(sandbox().adminUser) << "--mysql-password"
-         << QString::fromStdString(sandbox().adminPassword) << "--mysql-database"
-         << QString::fromStdString(database()) << after;
+    args << serverArgs() << after;
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
+    env.remove("MYSQL_PWD");
+    env.insert(extraEnv);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(QM_BINARY_DIR "/tools/quillmere-transfer"), args);
     if (whileRunning && p.waitForStarted()) whileRunning(p);
@@ -57,6 +59,15 @@ class TransferTool : public qmtest::MySqlDatabaseTest {
     r.out = p.readAllStandardOutput().toStdString();
     r.err = p.readAllStandardError().toStdString();
     return r;
+  }
+  QStringList serverArgs() {
+    QStringList args{"--mysql-server",   QString::fromStdString(sandbox().host),
+                     "--mysql-port",     QString::fromStdString(sandbox().port),
+                     "--mysql-user",     QString::fromStdString(sandbox().adminUser),
+                     "--mysql-database", QString::fromStdString(database())};
+    if (passwordOnCommandLine)
+      args << "--mysql-password" << QString::fromStdString(sandbox().adminPassword);
+    return args;
   }
   QString foxFolder() const { return QString::fromStdString(fox.path); }
 
@@ -440,4 +451,83 @@ TEST_F(TransferToolOwnServer, AServerKilledMidwayLeavesNoPartialTableAndTheOldOn
   EXPECT_NE(copy.out.find("The MySQL table big is as it was."), std::string::npos) << copy.out;
   restart();
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM big"), mysqlBefore);
+}
+
+namespace {
+// Runs the tool on a terminal of its own, as a user at a shell does, answers its password prompt
+// with `answer` and returns the exit status and all the terminal showed.
+ToolRun RunOnTerminal(const QString& configHome, const QStringList& args,
+                      const std::string& answer) {
+  std::vector<std::string> argv{QM_BINARY_DIR "/tools/quillmere-transfer"};
+  for (const auto& a : args) argv.push_back(a.toStdString());
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<char*> c;
+    for (auto& a : argv) c.push_back(a.data());
+    c.push_back(nullptr);
+    setenv("XDG_CONFIG_HOME", configHome.toLocal8Bit().constData(), 1);
+    unsetenv("MYSQL_PWD");
+    execv(c[0], c.data());
+    _exit(127);
+  }
+  ToolRun r;
+  if (pid < 0) return r;
+  bool answered = false;
+  char buf[4096];
+  for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) {
+    r.out.append(buf, static_cast<size_t>(n));
+    if (!answered && r.out.find("Enter password: ") != std::string::npos) {
+      const std::string line = answer + "\n";
+      EXPECT_EQ(write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+      answered = true;
+    }
+  }
+  close(terminal);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+}  // namespace
+
+// The password never has to stand on the command line: a prompt, MYSQL_PWD or an option file
+// give it, the command line before the file before MYSQL_PWD; --all takes every table.
+TEST_F(TransferTool, ThePasswordComesFromAPromptMysqlPwdOrAnOptionFile) {
+  Fox(fox.path, {"CREATE TABLE alpha (id I)", "CREATE TABLE beta (id I)"});
+  passwordOnCommandLine = false;
+  const QString script = foxFolder() + "/dry.sql";
+  const QStringList dry = {"--to-mysql", "--foxpro", foxFolder(), "--dry-run", script, "--all"};
+  const QString right = QString::fromStdString(sandbox().adminPassword);
+  const auto optionFile = [&](const QString& password) {
+    const QString path = foxFolder() + "/my.cnf";
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(("# for the nightly job\n[mysql]\npassword=nope\n[client]\npassword = \"" + password +
+             "\"\n")
+                .toUtf8());
+    return "--defaults-extra-file=" + path;
+  };
+
+  EXPECT_EQ(run(dry).exitCode, 2) << "without any password the server must refuse";
+
+  extraEnv.insert("MYSQL_PWD", right);
+  ToolRun env = run(dry);
+  EXPECT_EQ(env.exitCode, 0) << env.out << env.err;
+  QFile written(script);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const QByteArray text = written.readAll();
+  EXPECT_TRUE(text.contains("`alpha`") && text.contains("`beta`")) << text.toStdString();
+
+  extraEnv.insert("MYSQL_PWD", "wrong");
+  EXPECT_EQ(run(dry, {optionFile(right)}).exitCode, 0) << "the option file wins over MYSQL_PWD";
+  EXPECT_EQ(run(dry, {optionFile("wrong"), "-p" + right}).exitCode, 0)
+      << "the command line wins over the option file";
+  EXPECT_EQ(run(dry, {optionFile("wrong")}).exitCode, 2);
+
+  ToolRun asked = RunOnTerminal(config.path(), QStringList(dry) << serverArgs() << "-p",
+                                sandbox().adminPassword);
+  EXPECT_EQ(asked.exitCode, 0) << asked.out;
+  EXPECT_EQ(asked.out.find(sandbox().adminPassword), std::string::npos)
+      << "the password was echoed: " << asked.out;
 }

@@ -9,12 +9,15 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "credentials.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
 #include "platform/dataaccess.h"
@@ -34,21 +37,31 @@ constexpr int kNothingDone = 2;
 constexpr int kStoppedPartWay = 3;
 
 const char* kUsage =
-    "usage: quillmere-transfer --to-mysql|--to-foxpro [options] TABLE...\n"
+    "usage: quillmere-transfer --to-mysql|--to-foxpro [options] TABLE...|--all\n"
     "\n"
     "Sends the named tables from FoxPro to MySQL (--to-mysql) or from MySQL to FoxPro\n"
     "(--to-foxpro) with the script Quillmere's preview would show. Connection settings are the\n"
     "ones the program stored; the options below replace single ones.\n"
     "\n"
     "  --foxpro PATH             a .dbc file, or a folder of free tables\n"
-    "  --mysql-server HOST       --mysql-port N  --mysql-user NAME  --mysql-password TEXT\n"
-    "  --mysql-database NAME     --mysql-options KEYS (e.g. "
-    "\"SSLMODE=VERIFY_IDENTITY;SSLCA=ca.pem\")\n"
+    "  --mysql-server HOST       --mysql-port N  --mysql-user NAME  --mysql-database NAME\n"
+    "  --mysql-options KEYS      e.g. \"SSLMODE=VERIFY_IDENTITY;SSLCA=ca.pem\"\n"
+    "  -p, --password            ask for the MySQL password (without echoing it); read from\n"
+    "                            standard input when there is no terminal\n"
+    "  -pTEXT, --password=TEXT, --mysql-password TEXT\n"
+    "                            the password itself (other users can see it in ps)\n"
+    "  --defaults-extra-file=FILE\n"
+    "                            take host, port, user, password and database from the\n"
+    "                            [client] group of a MySQL option file (keep it mode 600)\n"
+    "  --all                     send every table of the source\n"
     "  --overwrite               replace tables the target has already (else they are skipped);\n"
     "                            the new one is built apart and takes the old one's place\n"
     "                            once complete (a MySQL name in another letter case counts)\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
+    "\n"
+    "Where a setting is given more than once, the command line wins, then the option file,\n"
+    "then the MYSQL_PWD environment variable (the password only), then the stored settings.\n"
     "\n"
     "Progress goes to standard error, the Notes to standard output.\n"
     "\n"
@@ -86,6 +99,7 @@ struct Options {
   bool toMySql = false;
   bool toFoxpro = false;
   bool overwrite = false;
+  bool all = false;  // every table of the source
   QString dryRunFile;
   platform::ConnectionFields fields;
   std::vector<std::string> tables;
@@ -108,47 +122,108 @@ platform::ConnectionFields storedFields() {
 
 // False (after saying why) when the command line cannot be used.
 bool parse(const QStringList& args, Options& o) {
-  o.fields = storedFields();
-  std::map<QString, QString*> valued = {{"--mysql-server", &o.fields.server},
-                                        {"--mysql-port", &o.fields.port},
-                                        {"--mysql-user", &o.fields.user},
-                                        {"--mysql-password", &o.fields.password},
-                                        {"--mysql-database", &o.fields.database},
-                                        {"--mysql-options", &o.fields.mysqlOptions},
-                                        {"--dry-run", &o.dryRunFile}};
+  // Gathered first and applied last: what the command line names wins over the option file,
+  // MYSQL_PWD and the stored settings, wherever on the line it stands.
+  std::map<QString, QString> given;
+  const std::map<QString, QString> aliases = {{"--password", "--mysql-password"}};
+  const QStringList valued = {"--foxpro",        "--mysql-server",   "--mysql-port",
+                              "--mysql-user",    "--mysql-password", "--mysql-database",
+                              "--mysql-options", "--dry-run",        "--defaults-extra-file"};
+  bool prompt = false;
   for (int i = 1; i < args.size(); ++i) {
-    const QString& a = args[i];
+    QString a = args[i];
+    std::optional<QString> attached;  // --option=value
+    if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+      attached = a.mid(a.indexOf(QLatin1Char('=')) + 1);
+      a.truncate(a.indexOf(QLatin1Char('=')));
+    }
+    if (aliases.count(a)) a = aliases.at(a);
     if (a == "--to-mysql") {
       o.toMySql = true;
     } else if (a == "--to-foxpro") {
       o.toFoxpro = true;
     } else if (a == "--overwrite") {
       o.overwrite = true;
+    } else if (a == "--all") {
+      o.all = true;
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(kAllArrived);
-    } else if (a == "--foxpro" || valued.count(a)) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "quillmere-transfer: %s needs a value\n", qPrintable(a));
-        return false;
+    } else if (a == "-p" || (a == "--mysql-password" && !attached && args[i] == "--password")) {
+      // As mysql's own -p: alone it asks; a value must be joined to it (-psecret), so a table
+      // name after it is never taken for the password.
+      prompt = true;
+    } else if (a.startsWith(QLatin1String("-p")) && !a.startsWith(QLatin1String("--"))) {
+      given["--mysql-password"] = a.mid(2);
+    } else if (valued.contains(a)) {
+      if (!attached) {
+        if (i + 1 >= args.size()) {
+          std::fprintf(stderr, "quillmere-transfer: %s needs a value\n", qPrintable(a));
+          return false;
+        }
+        attached = args[++i];
       }
-      const QString v = args[++i];
-      if (a == "--foxpro") {
-        o.fields.useDbcFile = v.endsWith(QLatin1String(".dbc"), Qt::CaseInsensitive);
-        (o.fields.useDbcFile ? o.fields.dbcFile : o.fields.freeTableFolder) = v;
-      } else {
-        *valued[a] = v;
-      }
-    } else if (a.startsWith(QLatin1String("--"))) {
-      std::fprintf(stderr, "quillmere-transfer: unknown option %s\n%s", qPrintable(a), kUsage);
+      given[a] = *attached;
+    } else if (a.startsWith(QLatin1String("-"))) {
+      std::fprintf(stderr, "quillmere-transfer: unknown option %s\n%s", qPrintable(args[i]),
+                   kUsage);
       return false;
     } else {
       o.tables.push_back(a.toStdString());
     }
   }
-  if (o.toMySql == o.toFoxpro || o.tables.empty()) {
+  if (o.toMySql == o.toFoxpro || o.tables.empty() == !o.all) {
+    if (o.all && !o.tables.empty())
+      std::fprintf(stderr, "quillmere-transfer: --all sends every table; name none with it\n");
     std::fputs(kUsage, stderr);
     return false;
+  }
+  if (prompt && given.count("--mysql-password")) {
+    std::fprintf(stderr, "quillmere-transfer: the password is given twice\n");
+    return false;
+  }
+
+  o.fields = storedFields();
+  if (const char* pwd = std::getenv("MYSQL_PWD"); pwd && *pwd) o.fields.password = pwd;
+  if (given.count("--defaults-extra-file")) {
+    try {
+      const credentials::ClientOptions file =
+          credentials::ReadClientGroup(given["--defaults-extra-file"].toStdString());
+      const auto set = [](QString& field, const std::optional<std::string>& v) {
+        if (v) field = QString::fromStdString(*v);
+      };
+      set(o.fields.server, file.host);
+      set(o.fields.port, file.port);
+      set(o.fields.user, file.user);
+      set(o.fields.password, file.password);
+      set(o.fields.database, file.database);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "quillmere-transfer: %s\n", e.what());
+      return false;
+    }
+  }
+  const std::map<QString, QString*> fields = {{"--mysql-server", &o.fields.server},
+                                              {"--mysql-port", &o.fields.port},
+                                              {"--mysql-user", &o.fields.user},
+                                              {"--mysql-password", &o.fields.password},
+                                              {"--mysql-database", &o.fields.database},
+                                              {"--mysql-options", &o.fields.mysqlOptions},
+                                              {"--dry-run", &o.dryRunFile}};
+  for (const auto& [option, value] : given) {
+    if (option == "--foxpro") {
+      o.fields.useDbcFile = value.endsWith(QLatin1String(".dbc"), Qt::CaseInsensitive);
+      (o.fields.useDbcFile ? o.fields.dbcFile : o.fields.freeTableFolder) = value;
+    } else if (fields.count(option)) {
+      *fields.at(option) = value;
+    }
+  }
+  if (prompt) {
+    try {
+      o.fields.password = QString::fromStdString(credentials::PromptPassword());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "quillmere-transfer: %s\n", e.what());
+      return false;
+    }
   }
   return true;
 }
@@ -206,7 +281,7 @@ int run(const Options& o) {
       void report(const std::string& text) override { out.changes = text; }
     } sink(script, report);
     std::vector<std::string> chosen;
-    for (const auto& t : o.tables) {
+    for (const auto& t : o.all ? sources : o.tables) {
       if (!holds(sources, t)) {
         report.lines.push_back(t + ": not in the FoxPro database; left out");
         ++report.refusedTables;
@@ -283,7 +358,7 @@ int run(const Options& o) {
       script.jobs.push_back(std::move(job));
     };
     hooks.report = [&](const std::string& text) { report.changes = text; };
-    std::vector<std::string> tables = o.tables;
+    std::vector<std::string> tables = o.all ? platform::MySqlTableNames(mysql) : o.tables;
     for (auto it = tables.begin(); it != tables.end();) {
       // A table MySQL does not have is reported, not a reason to stop the others.
       try {
