@@ -82,6 +82,9 @@ const ado::Value& AsSent(const ado::Value& v) {
   return v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()) ? kNull : v;
 }
 
+// "1 memo", "3 memos".
+std::string Memos(long long n) { return std::to_string(n) + (n == 1 ? " memo" : " memos"); }
+
 // Thrown out of a progress callback when the program is closing during a long build.
 struct ProgramEnding {};
 
@@ -328,6 +331,11 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   }
   flush();
   if (tx) tx->commit();
+  if (result) stats.lost = (long long)result->table().unreadableMemosGivenNull();
+  if (stats.lost > 0)
+    notes.push_back(Memos(stats.lost) + " of " + table +
+                    " could not be read from its memo file and arrived as NULL (the report "
+                    "before Execute names them).");
   // With deleted records the rows fall short of the header's count.
   if (progress && stats.rows != total) progress(100);
   return stats;
@@ -589,9 +597,9 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
                         (c.type == 'D' || c.type == 'T' ? " blank dates" : " blank numbers") +
                         " arrive as NULL");
       if (c.unheld && !c.why.empty())
-        lines.push_back("column " + c.name + ": " + std::to_string(c.unheld) +
-                        " memos cannot be read and arrive as NULL (" +
-                        RecordList(c.records, c.unheld) + "): " + c.why);
+        lines.push_back("column " + c.name + ": " + Memos(c.unheld) +
+                        " cannot be read and arrive as NULL (" + RecordList(c.records, c.unheld) +
+                        "): " + c.why);
       else if (c.unheld)
         lines.push_back("column " + c.name + ": " + std::to_string(c.unheld) +
                         " infinite or NaN values, which MySQL cannot hold, arrive as NULL (" +

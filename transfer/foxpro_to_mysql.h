@@ -47,6 +47,7 @@ struct RowCopyStats {
   long long stored = 0;   // rows the server took
   long long refused = 0;  // rows reported in the notes
   long long changed = 0;  // values the server stored otherwise than sent (its warnings)
+  long long lost = 0;     // memos the FoxPro memo file could not give, sent as NULL
 };
 
 // Copies every row of the FoxPro table `table` (SELECT * FROM "table" on `source`) into the
@@ -92,7 +93,7 @@ class RowCopyJob : public ScriptJob {
   const std::string& into() const { return into_; }
   const std::string& replaces() const { return replaces_; }
   const RowCopyStats& stats() const { return stats_; }  // of the last run
-  Losses losses() const override { return {stats_.refused, stats_.changed}; }
+  Losses losses() const override { return {stats_.refused, stats_.changed + stats_.lost}; }
 
  private:
   std::string foxpro_;

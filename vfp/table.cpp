@@ -228,6 +228,7 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
         }
       } catch (const Error&) {
         if (!unreadableMemosNull_) throw;
+        givenNull_.emplace(index, block);
         out.setNull();
       }
       return;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,6 +64,8 @@ class Table {
   // throws: for a reader that rescues what a damaged memo file still holds and names the rest
   // (memoProblem). Off by default, so a damaged file is an error wherever nobody asked.
   void setUnreadableMemosNull(bool on) { unreadableMemosNull_ = on; }
+  // How many memos (distinct field and block) decodeField gave as null so far.
+  std::size_t unreadableMemosGivenNull() const { return givenNull_.size(); }
   // True when the record's _NullFlags mark field fieldIndex as null (not merely blank).
   bool isNullFlagged(const std::uint8_t* record, std::size_t fieldIndex) const {
     return nullFlagBit(record, nullFlags_, header_.fields[fieldIndex].nullBit);
@@ -83,6 +86,7 @@ class Table {
   std::shared_ptr<const TextConverter> converter_;
   std::unique_ptr<MemoReader> memo_;
   bool unreadableMemosNull_ = false;
+  mutable std::set<std::pair<std::size_t, std::uint32_t>> givenNull_;  // field, block
   mutable std::string scratch_;
 };
 
