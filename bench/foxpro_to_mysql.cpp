@@ -1,15 +1,29 @@
-// Benchmark: the row copy of "Send Table/s To MySQL" for a FoxPro free table of ten typical
-// columns (int, two varchars, decimal, date, datetime, int, double, tinyint, a 60-character text
-// with quotes and line breaks), against LOAD DATA LOCAL INFILE of the same rows from a TSV file
-// as the baseline, in the same run. Memory is sampled during the copy (VmRSS).
+// Benchmark: "Send Table/s To MySQL" of a FoxPro free table shaped like the users' own (see
+// typical_foxpro_table.h), the way users get it:
+//   - through the window: the main window's send builds the script into the preview, and
+//     "Execute SQL Commands Now" runs it to "Transfer finished." (timed from the click);
+//   - through quillmere-transfer, run as a whole process and timed from start to exit;
+// each next to LOAD DATA LOCAL INFILE of the same rows from a TSV file (the better of two loads)
+// in the same run. Rows that went row by row instead of in bulk are printed from the copy's notes
+// and from the server's own counters (LOAD DATA statements run, chunks rolled back). Memory and
+// the longest time the window's event loop went unserved are sampled during the Execute.
 //
-//   source /tmp/quillmere-mysql-<uid>/env   # QM_MYSQL_HOST, _PORT, _USER, _PASSWORD, _DATABASE
-//   bench_foxpro_to_mysql [rows=1000000] [folder=/tmp]
+//   source /tmp/<sandbox>/env   # QM_MYSQL_HOST, _PORT, _USER, _PASSWORD, _DATABASE
+//   bench_foxpro_to_mysql [rows=1000000] [folder=/tmp] [tool=<build>/tools/quillmere-transfer]
 #include "transfer/foxpro_to_mysql.h"
 
 #include <mysql.h>
-#include <sys/resource.h>
+#include <unistd.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +33,23 @@
 #include <vector>
 
 #include "bench/typical_foxpro_table.h"
+#include "platform/application.h"
+#include "platform/connection_strings.h"
 #include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "platform/dialogs.h"
+#include "platform/main_window_view.h"
+#include "platform/pointer.h"
+#include "platform/ui.h"
+#include "transfer/form4.h"
 #include "transfer/mysql_script.h"
-#include "vfp/database.h"
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -37,14 +60,6 @@ std::string env(const char* name) {
   return v;
 }
 
-// CPU time of this process (the client's side of a copy), user and system.
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 long rssKb() {
   std::ifstream in("/proc/self/status");
   std::string line;
@@ -53,8 +68,51 @@ long rssKb() {
   return 0;
 }
 
+MYSQL* connect(bool local) {
+  MYSQL* m = mysql_init(nullptr);
+  unsigned int on = local ? 1 : 0;
+  mysql_options(m, MYSQL_OPT_LOCAL_INFILE, &on);
+  mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  if (!mysql_real_connect(m, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
+                          env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
+                          unsigned(std::stoul(env("QM_MYSQL_PORT"))), nullptr, 0)) {
+    std::fprintf(stderr, "connect: %s\n", mysql_error(m));
+    std::exit(1);
+  }
+  return m;
+}
+
+void run(MYSQL* m, const std::string& sql) {
+  if (mysql_real_query(m, sql.data(), sql.size()) != 0) {
+    std::fprintf(stderr, "%s: %s\n", sql.c_str(), mysql_error(m));
+    std::exit(1);
+  }
+  if (MYSQL_RES* r = mysql_store_result(m)) mysql_free_result(r);
+}
+
+long long scalar(MYSQL* m, const std::string& sql, int column = 0) {
+  if (mysql_real_query(m, sql.data(), sql.size()) != 0) return -1;
+  MYSQL_RES* r = mysql_store_result(m);
+  long long v = -1;
+  if (MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr)
+    v = row[column] ? std::atoll(row[column]) : -1;
+  if (r) mysql_free_result(r);
+  return v;
+}
+
+// The server's own count of LOAD DATA statements and of rollbacks (an undone chunk is one).
+struct ServerCounts {
+  long long loads = 0, rollbacks = 0;
+  static ServerCounts now(MYSQL* m) {
+    return {scalar(m, "SHOW GLOBAL STATUS LIKE 'Com_load'", 1),
+            scalar(m, "SHOW GLOBAL STATUS LIKE 'Com_rollback'", 1)};
+  }
+};
+
 std::string tsvField(const ado::Value& v) {
   if (v.isNull()) return "\\N";
+  // The byte a BIT column stores: the fastest form LOAD DATA takes a logical in.
+  if (v.kind() == ado::Value::Kind::Bool) return v.asBool() ? "\x01" : "\\0";
   std::string out;
   for (char c : v.toText()) {
     switch (c) {
@@ -80,106 +138,195 @@ std::string tsvField(const ado::Value& v) {
   return out;
 }
 
+// The lines of the notes that tell of rows sent otherwise than in bulk, or "none".
+std::string fallbackLines(const std::string& notes) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < notes.size()) {
+    std::size_t end = notes.find('\n', at);
+    if (end == std::string::npos) end = notes.size();
+    const std::string line = notes.substr(at, end - at);
+    if (line.find("row by row") != std::string::npos ||
+        line.find("INSERT statements") != std::string::npos)
+      out += (out.empty() ? "" : " / ") + line;
+    at = end + 1;
+  }
+  return out.empty() ? "none" : out;
+}
+
+// Answers every dialog at once; the preview is shown, loaded and executed, with times taken.
+class BenchDialogs : public platform::Dialogs {
+ public:
+  Clock::time_point clicked, executed;
+  std::string lastMessage, report, notes;
+  bool closed = false;
+  std::function<void()> sample;
+  int messageBox(QWidget*, const QString& text, int, const QString&) override {
+    lastMessage = text.toStdString();
+    return platform::vbYes;
+  }
+  QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
+    return d;
+  }
+  QString openFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
+  QString saveFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
+  QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  int showModal(QDialog& dialog) override {
+    auto& form = dynamic_cast<Form4&>(dialog);
+    form.show();
+    while (form.loading()) platform::DoEvents();
+    report = form.Text1->toPlainText().toStdString();
+    if (sample) sample();
+    clicked = Clock::now();
+    form.PushButton3_Click();
+    executed = Clock::now();
+    closed = !form.isVisible();
+    if (!closed) notes = form.Text1->toPlainText().toStdString();
+    form.hide();
+    return 0;
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
-  std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/foxpro_to_mysql_bench";
+  const long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
+  const std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/foxpro_to_mysql_bench";
+  std::string tool = argc > 3 ? argv[3] : "";
+  if (tool.empty()) {
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0)
+      tool =
+          (std::filesystem::path(self).parent_path().parent_path() / "tools" / "quillmere-transfer")
+              .string();
+  }
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::string fox =
       "Provider=vfpoledb.1;Data Source=" + folder + ";Collating Sequence=general;";
-  const std::string mysql = "DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + env("QM_MYSQL_HOST") +
-                            ";PORT=" + env("QM_MYSQL_PORT") + ";USER=" + env("QM_MYSQL_USER") +
-                            ";DATABASE=" + env("QM_MYSQL_DATABASE") +
-                            ";PASSWORD=" + env("QM_MYSQL_PASSWORD") + ";";
 
-  auto t0 = clock_type::now();
+  auto t0 = Clock::now();
   bench::MakeTypicalFoxproTable(folder, rows);
   std::printf("FoxPro table of %ld rows made in %.1f s (dbf %.1f MB)\n", rows,
-              std::chrono::duration<double>(clock_type::now() - t0).count(),
-              std::filesystem::file_size(folder + "/bench.dbf") / 1e6);
+              seconds(t0, Clock::now()), std::filesystem::file_size(folder + "/bench.dbf") / 1e6);
 
-  // The script's part for the table, as the transfer makes it.
-  ado::Connection source;
-  source.setCursorLocation(ado::adUseClient);
-  source.open(fox);
-  // With the window's progress calls: the longest stretch between two is how long the window
-  // would go unanswered while the script and its report are made.
-  auto lastBuildCall = clock_type::now();
-  double buildGapMs = 0;
-  auto buildCall = [&](int) {
-    const auto now = clock_type::now();
-    buildGapMs = std::max(buildGapMs,
-                          std::chrono::duration<double, std::milli>(now - lastBuildCall).count());
-    lastBuildCall = now;
-  };
-  transfer::TableScript part =
-      transfer::ScriptTable(source, fox, "bench", std::string(), {}, buildCall);
-  buildCall(100);
-  std::printf("longest stretch without a call back while the script was made: %.0f ms\n",
-              buildGapMs);
-  ado::Connection target;
-  // As in the preview, the window is called back while the server works, so the copy runs
-  // through the client library's non-blocking calls; QM_BENCH_BLOCKING=1 measures plain calls.
-  long waits = 0;
-  // The longest stretch without a call back during the copy: how long the window would go
-  // unanswered.
-  clock_type::time_point lastCall = clock_type::now();
-  double longestGapMs = 0;
-  auto calledBack = [&] {
-    const auto now = clock_type::now();
-    longestGapMs =
-        std::max(longestGapMs, std::chrono::duration<double, std::milli>(now - lastCall).count());
-    lastCall = now;
-  };
-  const bool blocking = std::getenv("QM_BENCH_BLOCKING") != nullptr;
-  if (!blocking)
-    target.setWaiting([&] {
-      ++waits;
-      calledBack();
-    });
-  target.open(mysql);
-  target.execute("DROP TABLE IF EXISTS `bench`");  // a new table, as on a first run
-  for (std::size_t i = 0; i + 1 < part.commands.size(); ++i) target.execute(part.commands[i]);
+  MYSQL* admin = connect(false);
+  run(admin, "DROP TABLE IF EXISTS `bench`");
 
-  // The row copy, as the preview runs it after the creation line.
-  std::vector<std::string> notes;
-  long rssStart = rssKb(), rssMax = rssStart;
-  int calls = 0;
-  double cpu0 = cpuSeconds();
-  t0 = clock_type::now();
-  lastCall = t0;
-  longestGapMs = 0;
-  part.job->run(
-      target,
-      [&](int) {
-        calledBack();
-        ++calls;
-        if (calls % 64 == 0) rssMax = std::max(rssMax, rssKb());
-      },
-      notes);
-  calledBack();
-  double copySec = std::chrono::duration<double>(clock_type::now() - t0).count();
-  const double copyCpu = cpuSeconds() - cpu0;
-  rssMax = std::max(rssMax, rssKb());
-  target.execute(part.commands.back());
-  const auto& stats = part.job->stats();
+  // ---- Through the window ----
+  QApplication qt(argc, argv);
+  platform::Application app;
+  auto* dialogs = new BenchDialogs;
+  app.setDialogs(std::unique_ptr<platform::Dialogs>(dialogs));
+  platform::ConnectionFields fields;
+  fields.useDbcFile = false;
+  fields.freeTableFolder = QString::fromStdString(folder);
+  fields.server = QString::fromStdString(env("QM_MYSQL_HOST"));
+  fields.port = QString::fromStdString(env("QM_MYSQL_PORT"));
+  fields.user = QString::fromStdString(env("QM_MYSQL_USER"));
+  fields.password = QString::fromStdString(env("QM_MYSQL_PASSWORD"));
+  fields.database = QString::fromStdString(env("QM_MYSQL_DATABASE"));
+  app.connectionFields = [&] { return fields; };
+
+  QWidget window;
+  QListWidget list1(&window), list2(&window);
+  list2.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  QProgressBar bar(&window);
+  platform::WindowPointer pointer(window);
+  platform::MainWindowView view{window, list1, list2, bar, pointer};
+  list2.addItem(QStringLiteral("bench"));
+  list2.item(0)->setSelected(true);
+  list2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+
+  // The longest stretch in which the event loop did not serve a 5 ms timer during the Execute,
+  // and the memory then.
+  QElapsedTimer sinceTick;
+  qint64 longestGap = 0;
+  long rssStart = 0, rssMax = 0;
+  bool executing = false;
+  // The same while the send makes the script and its report, before the preview shows.
+  qint64 longestBuildGap = 0;
+  bool building = false;
+  QTimer tick;
+  tick.setInterval(5);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 gap = sinceTick.restart();
+    if (building) longestBuildGap = std::max(longestBuildGap, gap);
+    if (!executing) return;
+    longestGap = std::max(longestGap, gap);
+    rssMax = std::max(rssMax, rssKb());
+  });
+  dialogs->sample = [&] {
+    building = false;
+    rssStart = rssMax = rssKb();
+    executing = true;
+    sinceTick.restart();
+  };
+  sinceTick.start();
+  tick.start();
+
+  ServerCounts before = ServerCounts::now(admin);
+  t0 = Clock::now();
+  building = true;
+  sinceTick.restart();
+  transfer::SendTablesToMySql(view);
+  const auto t1 = Clock::now();
+  executing = false;
+  ServerCounts after = ServerCounts::now(admin);
+  const double windowExecute = seconds(dialogs->clicked, dialogs->executed);
+  const long long windowRows = scalar(admin, "SELECT COUNT(*) FROM `bench`");
   std::printf(
-      "row copy: %lld rows (%lld refused) in %.2f s = %.0f rows/s; %d progress calls; "
-      "%s; RSS %ld KB at start, at most %ld KB during the copy; client CPU %.2f s (%.0f ns/row)\n",
-      stats.rows, stats.refused, copySec, stats.rows / copySec, calls,
-      blocking ? "blocking calls"
-               : ("waiting calls, " + std::to_string(waits) + " callbacks").c_str(),
-      rssStart, rssMax, copyCpu, copyCpu * 1e9 / double(std::max(1LL, stats.rows)));
-  std::printf("longest stretch without a call back during the copy: %.0f ms\n", longestGapMs);
+      "window: Execute to \"%s\": %lld rows in %.2f s = %.0f rows/s; button to closed %.2f s; "
+      "window %s after the run\n",
+      dialogs->lastMessage.c_str(), windowRows, windowExecute, windowRows / windowExecute,
+      seconds(t0, t1), dialogs->closed ? "closed" : "stayed open");
+  std::printf("window: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
+              after.loads - before.loads, after.rollbacks - before.rollbacks,
+              fallbackLines(dialogs->notes).c_str());
+  std::printf("window: RSS %ld KB at the click, at most %ld KB during the Execute\n", rssStart,
+              rssMax);
+  std::printf("window: longest unserved event-loop gap while the script was made: %lld ms\n",
+              static_cast<long long>(longestBuildGap));
+  std::printf("window: longest unserved event-loop gap during the Execute: %lld ms\n",
+              static_cast<long long>(longestGap));
+  std::printf("report before Execute:\n%s\n", dialogs->report.c_str());
 
-  // Baseline: the same rows as a TSV file through LOAD DATA LOCAL INFILE.
+  // ---- Through quillmere-transfer, the whole process ----
+  run(admin, "DROP TABLE IF EXISTS `bench`");
+  QTemporaryDir config;  // no stored settings: everything comes from the command line
+  QProcess p;
+  QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+  penv.insert("XDG_CONFIG_HOME", config.path());
+  p.setProcessEnvironment(penv);
+  before = ServerCounts::now(admin);
+  t0 = Clock::now();
+  p.start(QString::fromStdString(tool),
+          {"--to-mysql", "--foxpro", QString::fromStdString(folder), "--mysql-server",
+           fields.server, "--mysql-port", fields.port, "--mysql-user", fields.user,
+           "--mysql-password", fields.password, "--mysql-database", fields.database, "bench"});
+  p.waitForFinished(-1);
+  const double toolSec = seconds(t0, Clock::now());
+  after = ServerCounts::now(admin);
+  const std::string toolOut = p.readAllStandardOutput().toStdString();
+  const long long toolRows = scalar(admin, "SELECT COUNT(*) FROM `bench`");
+  std::printf("tool: whole process: %lld rows in %.2f s = %.0f rows/s; exit status %d\n", toolRows,
+              toolSec, toolRows / toolSec,
+              p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1);
+  std::printf("tool: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
+              after.loads - before.loads, after.rollbacks - before.rollbacks,
+              fallbackLines(toolOut).c_str());
+
+  // ---- Baseline: the same rows as a TSV file through LOAD DATA LOCAL INFILE ----
   const std::string tsv = folder + "/bench.tsv";
+  std::vector<ado::FieldInfo> columns;
   {
     std::ofstream out(tsv, std::ios::binary);
+    ado::Connection source;
+    source.open(fox);
     ado::RecordSet rs;
     rs.open("SELECT * FROM \"bench\"", source);
+    for (int k = 0; k < rs.fieldCount(); ++k) columns.push_back(rs.field(k));
     long long r = 0;
     for (; !rs.eof(); rs.moveNext(), ++r) {
       out << r;
@@ -187,46 +334,35 @@ int main(int argc, char** argv) {
       out << '\n';
     }
   }
-  std::vector<ado::FieldInfo> fields;
-  {
-    ado::RecordSet rs;
-    rs.open("SELECT * FROM \"bench\"", source);
-    for (int k = 0; k < rs.fieldCount(); ++k) fields.push_back(rs.field(k));
+  MYSQL* m = connect(true);
+  const std::string load = "LOAD DATA LOCAL INFILE '" + tsv +
+                           "' INTO TABLE `bench_load` CHARACTER SET utf8mb4 FIELDS TERMINATED BY "
+                           "'\\t' ESCAPED BY '\\\\' LINES TERMINATED BY '\\n'";
+  double loadSec = 1e9;
+  unsigned long long loaded = 0;
+  unsigned warnings = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    run(m, "DROP TABLE IF EXISTS `bench_load`");
+    run(m, MySqlScript::CreateCommand("bench_load", "tempid0", columns));
+    t0 = Clock::now();
+    if (mysql_query(m, load.c_str()) != 0) {
+      std::fprintf(stderr, "LOAD DATA: %s\n", mysql_error(m));
+      return 1;
+    }
+    loadSec = std::min(loadSec, seconds(t0, Clock::now()));
+    loaded = mysql_affected_rows(m);
+    warnings = mysql_warning_count(m);
   }
-  target.execute("DROP TABLE IF EXISTS `bench_load`");
-  target.execute(MySqlScript::CreateCommand("bench_load", "tempid0", fields));
-  target.close();
-
-  MYSQL* m = mysql_init(nullptr);
-  unsigned int local = 1;
-  mysql_options(m, MYSQL_OPT_LOCAL_INFILE, &local);  // this connection only
-  mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  if (!mysql_real_connect(m, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
-                          env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
-                          unsigned(std::stoul(env("QM_MYSQL_PORT"))), nullptr, 0)) {
-    std::fprintf(stderr, "baseline connection: %s\n", mysql_error(m));
-    return 1;
-  }
-  std::string load = "LOAD DATA LOCAL INFILE '" + tsv +
-                     "' INTO TABLE `bench_load` CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' "
-                     "ESCAPED BY '\\\\' LINES TERMINATED BY '\\n'";
-  cpu0 = cpuSeconds();
-  t0 = clock_type::now();
-  if (mysql_query(m, load.c_str()) != 0) {
-    std::fprintf(stderr, "LOAD DATA: %s\n", mysql_error(m));
-    return 1;
-  }
-  double loadSec = std::chrono::duration<double>(clock_type::now() - t0).count();
-  const double loadCpu = cpuSeconds() - cpu0;
-  unsigned long long loaded = mysql_affected_rows(m);
-  std::printf(
-      "baseline LOAD DATA LOCAL INFILE: %llu rows in %.2f s = %.0f rows/s; client CPU %.2f s\n",
-      loaded, loadSec, loaded / loadSec, loadCpu);
-  std::printf("row copy / baseline = %.0f%%\n",
-              100.0 * (stats.rows / copySec) / (loaded / loadSec));
-  mysql_query(m, "DROP TABLE IF EXISTS `bench_load`");
-  mysql_query(m, "DROP TABLE IF EXISTS `bench`");
+  std::printf("baseline LOAD DATA LOCAL INFILE: %llu rows in %.2f s = %.0f rows/s (%u warnings)\n",
+              loaded, loadSec, loaded / loadSec, warnings);
+  const double baseRate = loaded / loadSec;
+  std::printf("window / baseline = %.0f%%; tool / baseline = %.0f%%\n",
+              100.0 * (windowRows / windowExecute) / baseRate,
+              100.0 * (toolRows / toolSec) / baseRate);
+  run(m, "DROP TABLE IF EXISTS `bench_load`");
+  run(m, "DROP TABLE IF EXISTS `bench`");
   mysql_close(m);
+  mysql_close(admin);
   std::filesystem::remove_all(folder);
   return 0;
 }

@@ -154,12 +154,12 @@ int main(int argc, char** argv) {
     vfp::Session s(std::make_shared<vfp::FolderCatalog>(folder + "/fromfox"));
     s.execute(
         "CREATE TABLE typed (id I, name V(20), amount N(12,2), day D, stamp T, cost Y, "
-        "ratio B, flag N(3,0), note M)");
+        "ratio B, flag L, note M)");
     for (long r = 0; r < rows; ++r) {
       const std::string n = std::to_string(r);
       s.execute("INSERT INTO typed VALUES (" + n + ", 'Customer " + std::to_string(r % 977) +
                 "', '" + std::to_string(r % 100000) + ".25', " + (r % 10 ? "{^2021-08-31}" : "{}") +
-                ", {^2021-08-31 12:34:56}, 1.5, " + n + ".5, " + std::to_string(r % 128) +
+                ", {^2021-08-31 12:34:56}, 1.5, " + n + ".5, " + (r % 2 ? ".T." : ".F.") +
                 ", 'A note, it''s')");
     }
     s.flush();

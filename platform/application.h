@@ -48,6 +48,9 @@ struct ConnectionFields {
   // More MySQL connection-string keys ("SSLMODE=VERIFY_IDENTITY;SSLCA=/path/ca.pem"), from the
   // stored setting MySQLOptions; the window has no field for them.
   QString mysqlOptions;
+  // The code page of FoxPro tables whose header names none, from the stored setting
+  // FoxproCodePage ("866"); empty: judged per table from the text.
+  QString foxproCodePage;
 };
 
 // What "Next >" of the connection window hands on to the main window. The main window lives in

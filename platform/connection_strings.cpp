@@ -2,6 +2,7 @@
 
 #include "platform/dataaccess.h"
 #include "platform/error_trap.h"
+#include "vfp/codepage.h"
 
 namespace platform {
 
@@ -29,6 +30,17 @@ std::string MySQLConnectionString(const ConnectionFields& f) {
   return cs;
 }
 
+int UnmarkedFoxproCodePage(const ConnectionFields& f) {
+  const QString text = f.foxproCodePage.trimmed();
+  if (text.isEmpty()) return 0;
+  bool number = false;
+  const int cp = text.toInt(&number);
+  if (!number || !vfp::markFromCodePage(cp))
+    throw Error(QStringLiteral("The setting %1=%2 names no code page FoxPro knows.")
+                    .arg(QLatin1String(kFoxproCodePageSetting), text));
+  return cp;
+}
+
 namespace {
 ConnectionFields currentFields() {
   auto& app = Application::current();
@@ -48,3 +60,5 @@ std::string FoxproConnectionString() {
 std::string MySQLConnectionString() {
   return platform::MySQLConnectionString(platform::currentFields());
 }
+
+int UnmarkedFoxproCodePage() { return platform::UnmarkedFoxproCodePage(platform::currentFields()); }

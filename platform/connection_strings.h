@@ -19,9 +19,16 @@ namespace platform {
 std::string FoxproConnectionString(const ConnectionFields& fields);
 std::string MySQLConnectionString(const ConnectionFields& fields);
 
+// The stored setting that names the code page of FoxPro tables whose header names none.
+inline constexpr const char* kFoxproCodePageSetting = "FoxproCodePage";
+// The code page fields.foxproCodePage names; 0 when it is empty (judge from the text). Throws
+// platform::Error, naming the setting, when it names no code page FoxPro knows.
+int UnmarkedFoxproCodePage(const ConnectionFields& fields);
+
 }  // namespace platform
 
 // From the connection window's current fields (Application::current().connectionFields); throw
 // platform::Error when no connection window exists.
 std::string FoxproConnectionString();
 std::string MySQLConnectionString();
+int UnmarkedFoxproCodePage();

@@ -104,6 +104,8 @@ struct ConnectionOptions {
   int connectionTimeout = 0;  // seconds; 0 = DefaultLimits().connectSeconds
   int lockWaitTimeout = 0;    // seconds; 0 = DefaultLimits().lockWaitSeconds
   Waiting waiting;            // empty: statements block until the server answers
+  // FoxPro: the code page of tables whose header names none; 0 judges it from their text.
+  int unmarkedCodePage = 0;
 };
 
 // The limits every server connection gets where its owner sets none, so no window waits without
@@ -171,6 +173,11 @@ class Connection {
   void setCommandTimeout(int seconds) { options_.commandTimeout = seconds; }
   void setConnectionTimeout(int seconds) { options_.connectionTimeout = seconds; }
   void setLockWaitTimeout(int seconds) { options_.lockWaitTimeout = seconds; }
+  // FoxPro: the code page text of tables whose header names none is read in (one the user
+  // named); 0, the default, judges it per table from the table's text. A header that names a
+  // page is always obeyed. Set before open.
+  void setUnmarkedCodePage(int codePage) { options_.unmarkedCodePage = codePage; }
+  int unmarkedCodePage() const { return options_.unmarkedCodePage; }
   // While connecting or a statement (a streamed row included) waits on the server, calls
   // waiting() about every 20 ms, so the window that started it can answer meanwhile; the time
   // limits apply as before. Empty (the default): the call blocks until the server answers.

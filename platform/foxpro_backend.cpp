@@ -185,13 +185,14 @@ class RowsCursor : public Cursor {
 
 class FoxProBackend : public Backend {
  public:
-  void open(const ConnectionString& cs, const ConnectionOptions&) override {
+  void open(const ConnectionString& cs, const ConnectionOptions& options) override {
     std::string source = cs.get("Data Source");
     if (source.empty()) throw DataAccessError("Invalid path or file name.");
     // Both collating sequences are kept for index keys; the order of rows does not depend on it.
     collation_ = cs.get("Collating Sequence", "machine");
     try {
       session_ = std::make_unique<vfp::Session>(vfp::openCatalog(source));
+      session_->setUnmarkedCodePage(options.unmarkedCodePage);
     } catch (const vfp::Error& e) {
       throw DataAccessError(e.what());
     }

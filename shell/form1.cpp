@@ -89,6 +89,10 @@ QGroupBox* frame(QWidget* parent, const char* name, const char* caption, int l, 
 
 }  // namespace
 
+QString Form1Texts::FoxproHelp() {
+  return QLatin1String(kFoxproHelp) + QStringLiteral("\r\r") + QLatin1String(kCodePageHelp);
+}
+
 QString Form1Texts::MySqlHelp() {
   return QStringLiteral(
              "If you cannot establish connection to your database with this program, please go "
@@ -206,6 +210,7 @@ platform::ConnectionFields Form1::fields() const {
   f.password = Text6->text();
   f.database = Text7->text();
   f.mysqlOptions = platform::Settings::value(kMySqlOptions);
+  f.foxproCodePage = platform::Settings::value(platform::kFoxproCodePageSetting);
   return f;
 }
 
@@ -349,8 +354,7 @@ void Form1::PushButton6_Click() {
 
 void Form1::PushButton10_Click() {
   ErrorTrap trap(kWhere, "PushButton10_Click", this);
-  trap.step(100,
-            [&] { MsgBox(QLatin1String(Form1Texts::kFoxproHelp), platform::vbOKOnly, {}, this); });
+  trap.step(100, [&] { MsgBox(Form1Texts::FoxproHelp(), platform::vbOKOnly, {}, this); });
 }
 
 void Form1::PushButton1_Click() {

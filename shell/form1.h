@@ -36,6 +36,14 @@ inline constexpr const char* kMySqlCouldNotConnect =
     "connect to your database remotely and not just through web-based control panels.";
 inline constexpr const char* kFoxproHelp =
     "Make sure FoxPro is closed while using this application.";
+inline constexpr const char* kCodePageHelp =
+    "Tables whose header names no code page (as FoxPro 2.x and many other programs leave it) "
+    "are read in the code page their text is judged to be in; the Notes before Execute say "
+    "which. To name it yourself, add this line to the [Quillmere] section of the settings file "
+    "(~/.config/Tarnwick/Quillmere.conf), with the code page's number:\r"
+    "FoxproCodePage=866";
+// Two paragraphs: close FoxPro; CR CR; how tables that name no code page are read.
+QString FoxproHelp();
 inline constexpr const char* kWorkbenchPage = "https://dev.mysql.com/downloads/workbench/";
 inline constexpr const char* kSecureConnectionHelp =
     "The connection is encrypted (TLS) whenever the server offers it. To require a verified "

@@ -143,6 +143,15 @@ bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& tabl
 
 }  // namespace
 
+std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
+                               const std::string& reason) {
+  return "Table " + table + ": " + std::to_string(rowByRow) + " of " + std::to_string(chunks) +
+         (chunks == 1 ? " chunk" : " chunks") +
+         " of rows did not load as sent and went row by row with INSERT statements, which is "
+         "slower; the server's first reason: " +
+         reason;
+}
+
 int RowsPerInsert(long long rows) {
   if (rows <= 0) return 1;
   long long perPercent = (rows + 99) / 100;
@@ -152,7 +161,8 @@ int RowsPerInsert(long long rows) {
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes, const std::string& into) {
+                      std::vector<std::string>& notes, const std::string& into,
+                      bool localLoadAnnounced) {
   const std::string& mysqlTable = into.empty() ? table : into;
   ado::RecordSet rs;
   rs.open(SelectAll(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
@@ -287,10 +297,15 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   // The fast path: chunks through LOAD DATA LOCAL. A chunk it hands back goes through the
   // statements above, which find the refused rows one by one.
   std::vector<std::string> columns{keyName};
-  for (const auto& f : fields) columns.push_back(f.name);
+  std::vector<bool> logical{false};
+  for (const auto& f : fields) {
+    columns.push_back(f.name);
+    logical.push_back(f.type == ado::adBoolean);
+  }
   // A chunk per percent, so progress moves as it does with statements.
   std::unique_ptr<LocalRowLoad> load = LocalRowLoad::Start(
-      target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes);
+      target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes,
+      logical, localLoadAnnounced);
   std::unique_ptr<LocalRowLoad::Source> rows;
   if (load) rows = LoadRowsOf(rs, stats.rows);
   auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
@@ -316,6 +331,15 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     // A chunk handed back reported its progress through the statements.
     if (progress && load->chunksLoaded() > loadedBefore)
       progress(total > 0 ? int(std::min<long long>(100, stats.rows * 100 / total)) : 100);
+  }
+
+  if (load) {
+    stats.chunks = load->chunksLoaded() + load->chunksHandedBack();
+    stats.chunksRowByRow = load->chunksUndone();
+    // Never silent: a chunk that went row by row costs the copy most of its speed.
+    if (stats.chunksRowByRow > 0)
+      notes.push_back(
+          ChunksRowByRowNote(table, stats.chunksRowByRow, stats.chunks, load->firstUndoneReason()));
   }
 
   while (!rs.eof()) {
@@ -419,6 +443,7 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   // The script may run long after it was made; the source is read as it is now.
   ado::Connection source;
   source.setCursorLocation(ado::adUseClient);
+  source.setUnmarkedCodePage(sourceCodePage_);
   source.open(foxpro_);
   stats_ = {};
   try {
@@ -666,10 +691,22 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
 
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables,
+                        const std::vector<std::string>& mysqlTables, const std::string& namedBy,
                         const std::function<void(int percent)>& progress) {
   ado::RecordSet rs;
   rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  std::string codePageLine;  // what the report says of the page the text is read in
+  int readIn = 0;            // that page, when the header names none
+  if (const vfp::QueryResult* rows = ado::foxproResultOf(rs)) {
+    const vfp::CodePageChoice& cp = rows->codePageChoice();
+    using Source = vfp::CodePageChoice::Source;
+    if (cp.unmarked()) readIn = cp.codePage;
+    if (cp.unmarked() && cp.source != Source::Plain)
+      codePageLine = cp.describe(namedBy);
+    else if (cp.source == Source::Header && foxpro.unmarkedCodePage())
+      codePageLine =
+          cp.describe() + "; the code page " + namedBy + " is for tables whose header names none";
+  }
   std::vector<ado::FieldInfo> fields;
   std::vector<std::string> names;
   for (int k = 0; k < rs.fieldCount(); ++k) {
@@ -707,11 +744,13 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     part.commands.push_back(MySqlScript::DropCommand(aside));
   }
   part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
+  if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
   if (!replaces.empty())
     part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
                                                 into + ", which takes its place once complete");
   part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields),
                                           into, replaces);
+  part.job->setSourceCodePage(readIn);
   return part;
 }
 
@@ -723,6 +762,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
 
   ado::Connection foxpro;
   foxpro.setCursorLocation(ado::adUseClient);
+  foxpro.setUnmarkedCodePage(hooks.unmarkedCodePage);
   foxpro.open(foxproConnectionString);
   int scripted = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
@@ -737,8 +777,8 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
         within = [&](int percent) {
           hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
         };
-      TableScript part =
-          ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables, within);
+      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
+                                     hooks.unmarkedNamedBy, within);
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
       report.emplace_back(name, std::move(part.report));
@@ -800,6 +840,9 @@ void SendTablesToMySql(platform::MainWindowView& view) {
           platform::DoEvents();
           if (app.ending()) throw ProgramEnding{};
         };
+        hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
+        hooks.unmarkedNamedBy =
+            std::string("named by the setting ") + platform::kFoxproCodePageSetting;
         BuildSendToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(), sink,
                          hooks);
       } catch (const ProgramEnding&) {

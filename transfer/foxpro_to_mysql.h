@@ -43,12 +43,18 @@ inline constexpr std::size_t kMaxBytesPerInsert = 512 * 1024;
 inline constexpr int kInsertsPerTransaction = 100;
 
 struct RowCopyStats {
-  long long rows = 0;     // rows read from the source
-  long long stored = 0;   // rows the server took
-  long long refused = 0;  // rows reported in the notes
-  long long changed = 0;  // values the server stored otherwise than sent (its warnings)
-  long long lost = 0;     // memos the FoxPro memo file could not give, sent as NULL
+  long long rows = 0;            // rows read from the source
+  long long stored = 0;          // rows the server took
+  long long refused = 0;         // rows reported in the notes
+  long long changed = 0;         // values the server stored otherwise than sent (its warnings)
+  long long lost = 0;            // memos the FoxPro memo file could not give, sent as NULL
+  long long chunks = 0;          // chunks of rows sent through LOAD DATA LOCAL
+  long long chunksRowByRow = 0;  // of them, undone and sent again with INSERT statements
 };
+
+// The note a copy leaves when chunks of `table` went row by row, with the server's first reason.
+std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
+                               const std::string& reason);
 
 // Copies every row of the FoxPro table `table` (SELECT * FROM "table" on `source`) into the
 // MySQL table of the same name, whose columns are the key column and then the source's fields
@@ -60,10 +66,15 @@ struct RowCopyStats {
 // Throws when the source cannot be read, when it no longer has the fields the script was made
 // for, or when the connection fails as a whole.
 // `into` names the MySQL table when it is not `table` (one built to replace another).
+// The rows go in chunks through LOAD DATA LOCAL when the server allows it; a chunk the server
+// refuses or changes is undone and goes as above, and one note per table says how many did.
+// localLoadAnnounced: the report before Execute said the server does not allow local loading,
+// so the copy does not say it again.
 RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       const std::vector<ado::FieldInfo>& fields, const std::string& keyName,
                       ado::MySqlSession& target, const std::function<void(int)>& progress,
-                      std::vector<std::string>& notes, const std::string& into = {});
+                      std::vector<std::string>& notes, const std::string& into = {},
+                      bool localLoadAnnounced = false);
 
 // After a row copy that failed as a whole: drops the table the run made (`built`, for the rows
 // of `table`), on the copy's session or, when that is lost, on a new one with the same login.
@@ -89,6 +100,10 @@ class RowCopyJob : public ScriptJob {
   bool settledBy(std::string_view line) const override;
   void undo(ado::Connection& target, std::vector<std::string>& notes) override;
 
+  // The code page the table's text was read in when the script was made, for a table whose
+  // header names none: the rows are read in the same one (0: judged again, or the header's).
+  void setSourceCodePage(int codePage) { sourceCodePage_ = codePage; }
+  int sourceCodePage() const { return sourceCodePage_; }
   const std::string& keyName() const { return keyName_; }
   const std::string& into() const { return into_; }
   const std::string& replaces() const { return replaces_; }
@@ -104,6 +119,7 @@ class RowCopyJob : public ScriptJob {
   std::string replaces_;
   std::string createPrefix_;
   std::string swapPrefix_;
+  int sourceCodePage_ = 0;
   RowCopyStats stats_;
 };
 
@@ -141,10 +157,14 @@ std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
 // script. foxproConnectionString is what the job reopens when it runs. replaces: the MySQL table
 // it takes the place of (empty: a new table); it is then built under a name neither it nor
 // mysqlTables holds, swapped in once complete, and keeps the old table's name.
-// progress(percent) follows the report's reading of the records.
+// For a table whose header names no code page the report says which one its text is read in
+// and why (namedBy: who named the connection's unmarked code page, "named by ..."), and the
+// job reads the rows in the same one. progress(percent) follows the report's reading of the
+// records.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
                         const std::vector<std::string>& mysqlTables,
+                        const std::string& namedBy = "as named",
                         const std::function<void(int percent)>& progress = {});
 // The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
@@ -169,6 +189,10 @@ struct SendToMySqlHooks {
   std::function<void(const std::string& table, const std::string& error)> tableFailed;
   // While a table's records are read for the report and after each table, 0..100.
   std::function<void(int percent)> progress;
+  // The code page of tables whose header names none, as the user named it (0: judged per table
+  // from its text), and who named it, for the report ("named by --source-codepage").
+  int unmarkedCodePage = 0;
+  std::string unmarkedNamedBy = "as named";
 };
 
 // The script for the chosen FoxPro tables, in the order given (the main window passes its

@@ -5,6 +5,7 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -151,6 +152,15 @@ void AppendDate(std::string& out, const ado::Date& d) {
   AppendDigits(out, d.day, 2);
 }
 
+// A logical as the byte a BIT column stores. The text 1 would be the byte 0x31, out of range
+// for BIT(1): the server would refuse every chunk of a table with a logical field.
+void AppendLogical(std::string& out, bool b) {
+  if (b)
+    out += '\x01';
+  else
+    out += "\\0";
+}
+
 // An engine value as AppendLoadLine writes the data-access value the record set makes of it
 // (see ado::fromEngineValue): a date-time has no fraction of a second.
 void AppendEngineValue(std::string& out, const vfp::Value& v) {
@@ -160,7 +170,7 @@ void AppendEngineValue(std::string& out, const vfp::Value& v) {
       out += "\\N";
       return;
     case Kind::Bool:
-      out += v.b ? '1' : '0';
+      AppendLogical(out, v.b);
       return;
     case Kind::Int:
       AppendNumber(out, v.i);
@@ -201,7 +211,7 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width) 
         out += "\\N";
         break;
       case Kind::Bool:
-        out += v.asBool() ? '1' : '0';
+        AppendLogical(out, v.asBool());
         break;
       case Kind::Int:
         AppendNumber(out, v.asInt());
@@ -244,9 +254,10 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
                                                   const std::string& table,
                                                   const std::vector<std::string>& columns,
                                                   std::size_t chunkRows,
-                                                  std::vector<std::string>& notes) {
+                                                  std::vector<std::string>& notes,
+                                                  const std::vector<bool>& logical, bool quiet) {
   auto refused = [&] {
-    if (std::find(notes.begin(), notes.end(), kLocalLoadRefusedNote) == notes.end())
+    if (!quiet && std::find(notes.begin(), notes.end(), kLocalLoadRefusedNote) == notes.end())
       notes.push_back(kLocalLoadRefusedNote);
     return nullptr;
   };
@@ -261,15 +272,51 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
   mysql_free_result(res);
   if (!on) return refused();
 
+  // The lines carry a logical as the byte a BIT column stores. A column the preview gave
+  // another type (TINYINT, say) takes that byte's number, as the INSERT path would store it.
+  std::vector<bool> numbered(columns.size(), false);
+  if (std::find(logical.begin(), logical.end(), true) != logical.end()) {
+    std::vector<std::string> bits;
+    const std::string ask = "SELECT * FROM " + MySqlScript::QuoteIdentifier(table) + " LIMIT 0";
+    if (target.realQuery(ask) != 0) target.raise();
+    if (MYSQL_RES* shape = target.storeResult()) {
+      const unsigned n = mysql_num_fields(shape);
+      const MYSQL_FIELD* f = mysql_fetch_fields(shape);
+      for (unsigned k = 0; k < n; ++k)
+        if (f[k].type == MYSQL_TYPE_BIT) bits.emplace_back(f[k].name, f[k].name_length);
+      mysql_free_result(shape);
+    }
+    // Column names ignore letter case on the server.
+    auto same = [](const std::string& a, const std::string& b) {
+      return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+             });
+    };
+    for (std::size_t k = 0; k < columns.size() && k < logical.size(); ++k)
+      numbered[k] = logical[k] && std::none_of(bits.begin(), bits.end(), [&](const std::string& b) {
+                      return same(b, columns[k]);
+                    });
+  }
+
   std::string statement = "LOAD DATA LOCAL INFILE 'quillmere-rows' INTO TABLE " +
                           MySqlScript::QuoteIdentifier(table) +
                           " CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' "
                           "LINES TERMINATED BY '\\n' (";
+  std::string set;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (k) statement += ',';
-    statement += MySqlScript::QuoteIdentifier(columns[k]);
+    if (!numbered[k]) {
+      statement += MySqlScript::QuoteIdentifier(columns[k]);
+      continue;
+    }
+    const std::string variable = "@qm" + std::to_string(k);
+    statement += variable;
+    set += (set.empty() ? " SET " : ",") + MySqlScript::QuoteIdentifier(columns[k]) + " = ORD(" +
+           variable + ")";
   }
   statement += ')';
+  statement += set;
   std::string deleteHead = "DELETE FROM " + MySqlScript::QuoteIdentifier(table) + " WHERE " +
                            MySqlScript::QuoteIdentifier(columns.at(0)) + " BETWEEN ";
   return std::unique_ptr<LocalRowLoad>(new LocalRowLoad(
@@ -362,7 +409,9 @@ bool LocalRowLoad::load() {
   // Any later request is refused.
   mysql_set_local_infile_handler(m, FeedInit, FeedRead, FeedEnd, FeedError, nullptr);
   if (failure_) std::rethrow_exception(failure_);
-  if (ok && mysql_warning_count(m) == 0 && mysql_affected_rows(m) == drawn_) {
+  const unsigned warnings = ok ? mysql_warning_count(m) : 0;
+  const unsigned long long stored = ok ? mysql_affected_rows(m) : 0;
+  if (ok && warnings == 0 && stored == drawn_) {
     tx.commit();
     return true;
   }
@@ -378,6 +427,16 @@ bool LocalRowLoad::load() {
     if (code >= 2000 && code < 3000) target_.raise();
   }
   if (drawn_ == 0) return false;
+  // The server's own words, read before the rollback clears them.
+  if (!ok) {
+    undone(mysql_error(m));
+  } else if (warnings > 0) {
+    const auto texts = target_.warnings();
+    undone(texts.empty() ? std::to_string(warnings) + " warnings" : texts.front());
+  } else {
+    undone("the server stored " + std::to_string(stored) + " of the chunk's " +
+           std::to_string(drawn_) + " rows");
+  }
   source_->chunkRows(rows_);
   // A value was adjusted, a row skipped, or the chunk failed part way: undo the chunk, on any
   // storage engine (a table without transactions keeps what a rollback cannot undo, so its
@@ -386,6 +445,10 @@ bool LocalRowLoad::load() {
   target_.execute(deleteHead_ + rows_.front().toText() + " AND " +
                   rows_[rows_.size() - width_].toText());
   return false;
+}
+
+void LocalRowLoad::undone(std::string reason) {
+  if (undone_++ == 0) firstReason_ = std::move(reason);
 }
 
 bool LocalRowLoad::send(Source& source, const Fallback& fallback) {

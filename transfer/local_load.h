@@ -40,7 +40,8 @@ inline bool MySqlHoldsDouble(double d) { return std::isfinite(d); }
 // One row of a chunk as the server's LOAD DATA reads it: values separated by tabs, NULL as \N,
 // tab, line break, backslash and NUL escaped, numbers and dates in the server's own text forms
 // (a double in its shortest exact form, as the server itself writes one; one it cannot hold as
-// NULL). Ends with a line feed. Exposed for tests.
+// NULL), a logical as the one raw byte a BIT column stores (1, or an escaped NUL). Ends with a
+// line feed. Exposed for tests.
 void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
 
 class LocalRowLoad {
@@ -66,11 +67,14 @@ class LocalRowLoad {
 
   // Ready to load into `table` (its `columns` in the order the rows give them) chunks of
   // `chunkRows` rows (at most kMaxChunkRows), or nullptr when the server does not allow local
-  // loading; the notes then say so (once, whatever the number of tables).
+  // loading; the notes then say so (once, whatever the number of tables) unless `quiet` (the
+  // caller said it before). `logical` marks the columns whose values are logicals; one whose
+  // column is not a BIT (a type changed in the preview) takes the byte's number.
   static std::unique_ptr<LocalRowLoad> Start(ado::MySqlSession& target, const std::string& table,
                                              const std::vector<std::string>& columns,
-                                             std::size_t chunkRows,
-                                             std::vector<std::string>& notes);
+                                             std::size_t chunkRows, std::vector<std::string>& notes,
+                                             const std::vector<bool>& logical = {},
+                                             bool quiet = false);
   ~LocalRowLoad();
 
   // Loads the next chunk, drawn from `source` while the server reads it, in a transaction of
@@ -81,12 +85,17 @@ class LocalRowLoad {
 
   long long chunksLoaded() const { return loaded_; }
   long long chunksHandedBack() const { return handedBack_; }
+  // Chunks the server was sent and that were undone (refused, or a value changed), and the
+  // server's words for the first of them.
+  long long chunksUndone() const { return undone_; }
+  const std::string& firstUndoneReason() const { return firstReason_; }
 
  private:
   LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
                std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes);
   bool draw();  // one more row into the chunk; false when it is complete
   bool load();  // true when the chunk is in, as sent
+  void undone(std::string reason);
   static int FeedInit(void** state, const char* name, void* userdata);
   static int FeedRead(void* state, char* buffer, unsigned int size);
   static void FeedEnd(void* state);
@@ -109,6 +118,8 @@ class LocalRowLoad {
   bool refused_ = false;  // the server refuses local loading: everything goes to the fallback
   long long loaded_ = 0;
   long long handedBack_ = 0;
+  long long undone_ = 0;
+  std::string firstReason_;
 };
 
 // The rows of a record set for a load, each led by its key: the row number, counted on in

@@ -25,6 +25,7 @@
 #include "transfer/foxpro_names.h"
 #include "transfer/foxpro_script.h"
 #include "vfp/codepage.h"
+#include "vfp/codepage_guess.h"
 #include "vfp/names.h"
 
 namespace transfer {
@@ -94,15 +95,25 @@ std::string LowerAscii(std::string s) {
 
 }  // namespace
 
+namespace {
+
+std::vector<std::filesystem::path> TablesOf(const std::string& folder) {
+  std::vector<std::filesystem::path> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec))
+    if (LowerAscii(entry.path().extension().string()) == ".dbf") out.push_back(entry.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
 int CodePageOfTarget(const std::string& folder, const std::string& dbcFile) {
   if (!dbcFile.empty())
     if (int cp = CodePageOfFile(dbcFile)) return cp;
   std::map<int, int> votes;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
-    if (LowerAscii(entry.path().extension().string()) != ".dbf") continue;
-    if (int cp = CodePageOfFile(entry.path())) ++votes[cp];
-  }
+  for (const auto& table : TablesOf(folder))
+    if (int cp = CodePageOfFile(table)) ++votes[cp];
   int best = 0, most = 0;
   for (const auto& [cp, n] : votes)
     if (n > most) best = cp, most = n;
@@ -133,10 +144,31 @@ FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
   target.folder = FoxproTargetFolder(fields);
   target.container = fields.useDbcFile;
   const std::string dbc = fields.useDbcFile ? fields.dbcFile.toStdString() : std::string();
+  // Tables that name no code page are in the one the user named for them, else in the one
+  // their text is judged to be in: new tables beside them get the same.
+  auto unmarkedText = [&]() -> std::pair<int, std::string> {
+    std::vector<std::string> unmarked;
+    for (const auto& table : TablesOf(target.folder))
+      if (!CodePageOfFile(table)) unmarked.push_back(table.string());
+    if (unmarked.empty()) return {0, {}};
+    if (int named = platform::UnmarkedFoxproCodePage(fields))
+      return {named, "the one named for the folder's tables, whose headers name none (setting " +
+                         std::string(platform::kFoxproCodePageSetting) + ")"};
+    const vfp::CodePageGuess guess = vfp::guessFolderCodePage(unmarked);
+    if (guess.plain) return {0, {}};
+    return {guess.codePage, guess.judged
+                                ? "judged from the text of the folder's tables, whose headers "
+                                  "name none"
+                                : "the likeliest for the text of the folder's tables, whose "
+                                  "headers name none; too little text to be sure"};
+  };
   if (int cp = CodePageOfTarget(target.folder, dbc); cp && vfp::markFromCodePage(cp)) {
     target.codePage = cp;
     target.codePageReason = fields.useDbcFile ? "the one the database and its tables carry"
                                               : "the one most tables of the folder carry";
+  } else if (auto [ucp, why] = unmarkedText(); ucp) {
+    target.codePage = ucp;
+    target.codePageReason = why;
   } else if (int lcp = CodePageOfLocale(localeName); lcp && vfp::markFromCodePage(lcp)) {
     target.codePage = lcp;
     target.codePageReason = "the one the system's language " + localeName + " implies";

@@ -47,7 +47,9 @@ int CodePageOfTarget(const std::string& folder, const std::string& dbcFile);
 // The Windows code page a locale name ("ru_RU", "el", "pl_PL.UTF-8") implies; 0 when none.
 int CodePageOfLocale(const std::string& localeName);
 // The target for the connection window's fields: folder, container or not, and the code page
-// of the tables already there, else the locale's, else 1252.
+// of the tables already there; when none of them names one, the one named for such tables
+// (fields.foxproCodePage) or the one their text is judged to be in; else the locale's, else
+// 1252. Throws platform::Error when fields.foxproCodePage names no FoxPro code page.
 FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
                                 const std::string& localeName);
 

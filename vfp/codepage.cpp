@@ -17,14 +17,37 @@ namespace {
 struct MarkEntry {
   std::uint8_t mark;
   int codePage;
+  const char* name;
 };
 
-// FoxPro's code-page marks.
+// FoxPro's code-page marks, in the order foxproCodePages() hands them out.
 constexpr MarkEntry kMarks[] = {
-    {0x01, 437},   {0x02, 850},   {0x03, 1252}, {0x04, 10000}, {0x64, 852},  {0x65, 866},
-    {0x66, 865},   {0x67, 861},   {0x68, 895},  {0x69, 620},   {0x6A, 737},  {0x6B, 857},
-    {0x7A, 936},   {0x7B, 932},   {0x7C, 874},  {0x7D, 1255},  {0x7E, 1256}, {0x96, 10007},
-    {0x97, 10029}, {0x98, 10006}, {0xC8, 1250}, {0xC9, 1251},  {0xCA, 1254}, {0xCB, 1253},
+    {0x03, 1252, "Windows Western European"},
+    {0xC8, 1250, "Windows Central European"},
+    {0xC9, 1251, "Windows Cyrillic"},
+    {0xCB, 1253, "Windows Greek"},
+    {0xCA, 1254, "Windows Turkish"},
+    {0x7D, 1255, "Windows Hebrew"},
+    {0x7E, 1256, "Windows Arabic"},
+    {0x7C, 874, "Windows Thai"},
+    {0x7A, 936, "Windows Simplified Chinese"},
+    {0x78, 950, "Windows Traditional Chinese"},
+    {0x7B, 932, "Windows Japanese"},
+    {0x79, 949, "Windows Korean"},
+    {0x01, 437, "DOS United States"},
+    {0x02, 850, "DOS Western European"},
+    {0x64, 852, "DOS Central European"},
+    {0x65, 866, "DOS Cyrillic"},
+    {0x6A, 737, "DOS Greek"},
+    {0x6B, 857, "DOS Turkish"},
+    {0x66, 865, "DOS Nordic"},
+    {0x67, 861, "DOS Icelandic"},
+    {0x68, 895, "DOS Czech, Kamenicky"},
+    {0x69, 620, "DOS Polish, Mazovia"},
+    {0x04, 10000, "Mac Roman"},
+    {0x97, 10029, "Mac Central European"},
+    {0x96, 10007, "Mac Cyrillic"},
+    {0x98, 10006, "Mac Greek"},
 };
 
 bool knownPage(int codePage) {
@@ -51,7 +74,8 @@ void appendUtf8(char32_t c, std::string& out) {
   }
 }
 
-// Decodes one UTF-8 character at s[i], advancing i; malformed bytes decode as U+FFFD.
+}  // namespace
+
 char32_t nextUtf8(std::string_view s, std::size_t& i) {
   auto b = static_cast<unsigned char>(s[i++]);
   if (b < 0x80) return b;
@@ -64,6 +88,8 @@ char32_t nextUtf8(std::string_view s, std::size_t& i) {
   }
   return c;
 }
+
+namespace {
 
 // Where an undefined byte whose own number is taken stands in the private use area.
 constexpr char32_t kUndefinedBase = 0xF700;
@@ -149,8 +175,8 @@ class SingleByteConverter : public TextConverter {
   std::vector<std::int16_t> bmp_;
 };
 
-// Multi-byte pages (936, 932): the system's converter per call, character by character where it
-// refuses.
+// Double-byte pages (932, 936, 949, 950): the system's converter per call, character by character
+// where it refuses.
 class MultiByteConverter : public TextConverter {
  public:
   MultiByteConverter(int codePage, std::unique_ptr<os::Codec> codec)
@@ -221,7 +247,7 @@ std::shared_ptr<const TextConverter> converterFor(int codePage) {
     throw Error("Code page " + std::to_string(codePage) + " is not supported.");
   std::shared_ptr<const TextConverter> conv;
   if (auto codec = os::openCodec(codePage)) {
-    if (codePage == 936 || codePage == 932)
+    if (isDoubleBytePage(codePage))
       conv = std::make_shared<MultiByteConverter>(codePage, std::move(codec));
     else
       conv = std::make_shared<SingleByteConverter>(codePage, *codec);
@@ -236,6 +262,26 @@ int codePageFromMark(std::uint8_t mark) {
   for (const auto& e : kMarks)
     if (e.mark == mark) return e.codePage;
   return 0;
+}
+
+bool isDoubleBytePage(int codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+const std::vector<int>& foxproCodePages() {
+  static const std::vector<int> pages = [] {
+    std::vector<int> v;
+    for (const auto& e : kMarks) v.push_back(e.codePage);
+    return v;
+  }();
+  return pages;
+}
+
+std::string codePageTitle(int codePage) {
+  for (const auto& e : kMarks)
+    if (e.codePage == codePage)
+      return "code page " + std::to_string(codePage) + " (" + e.name + ")";
+  return "code page " + std::to_string(codePage);
 }
 
 std::uint8_t markFromCodePage(int codePage) {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vfp {
 
@@ -34,12 +35,25 @@ std::shared_ptr<const TextConverter> converterFor(int codePage);
 // Length of the run of ASCII bytes at the start of s, eight bytes at a time.
 std::size_t asciiPrefix(std::string_view s);
 
+// Decodes the UTF-8 character at s[i] and moves i past it; a malformed sequence gives U+FFFD.
+char32_t nextUtf8(std::string_view s, std::size_t& i);
+
+// Whether a code page stores characters in one or two bytes (932, 936, 949, 950).
+bool isDoubleBytePage(int codePage);
+
 // Header mark (byte 29) -> code page; 0 when the mark is 0 or unknown.
 int codePageFromMark(std::uint8_t mark);
 // Code page -> header mark; 0 when FoxPro has no mark for it.
 std::uint8_t markFromCodePage(int codePage);
 
-// The code page an unmarked table is read in.
+// The code page an unmarked table is read in when nothing else says which (see
+// vfp/codepage_guess.h), and the one new tables get by default.
 constexpr int kDefaultCodePage = 1252;
+
+// Every code page FoxPro has a mark for, in the order a tie between pages that read a text
+// alike is settled: Windows pages first (FoxPro's default 1252 leading), then DOS, then Mac.
+const std::vector<int>& foxproCodePages();
+// "code page 866 (DOS Cyrillic)"; the bare number for a page FoxPro has no mark for.
+std::string codePageTitle(int codePage);
 
 }  // namespace vfp

@@ -41,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vfp/codepage_guess.h"
 #include "vfp/table.h"
 #include "vfp/value.h"
 
@@ -115,9 +116,16 @@ class FolderCatalog : public TableCatalog {
 // table once, so a reader that needs no count does not wait for that.
 class QueryResult {
  public:
-  // longNames: the container's names of the fields, when the table is a member.
+  // longNames: the container's names of the fields, when the table is a member. The text is
+  // read in the page the header names, else in kDefaultCodePage.
   explicit QueryResult(const std::string& path, std::vector<std::string> longNames = {});
+  // The text read in the page `choice` names (see chooseCodePage).
+  QueryResult(const std::string& path, std::vector<std::string> longNames,
+              const CodePageChoice& choice);
   const Table& table() const { return table_; }
+  // How the page the text is read in was chosen (for the first constructor: the header's or
+  // the default, as if named).
+  const CodePageChoice& codePageChoice() const { return choice_; }
   std::size_t fieldCount() const { return table_.userFields().size(); }
   const FieldDescriptor& field(std::size_t i) const {
     return table_.header().fields[std::size_t(table_.userFields()[i])];
@@ -141,6 +149,7 @@ class QueryResult {
 
  private:
   Table table_;
+  CodePageChoice choice_;
   std::vector<std::string> longNames_;
   RecordScanner scan_;
   void countRows() const;
@@ -171,6 +180,14 @@ class Session {
   // Characters written as "?" because a table's code page could not hold them.
   long long charactersReplaced() const { return replaced_; }
   const TableCatalog& catalog() const { return *catalog_; }
+
+  // The code page tables whose header names none are read and written in: 0 (the default)
+  // judges it per table from the table's text; a FoxPro code page is used as named. Throws
+  // vfp::Error for a page FoxPro does not know.
+  void setUnmarkedCodePage(int codePage);
+  int unmarkedCodePage() const { return unmarkedCodePage_; }
+  // The page a table (as SELECT names it) is read in and why; judged once per session.
+  const CodePageChoice& codePageOf(const std::string& ref);
 
   // Resolves a table reference as written in SQL (name, or path with or without .dbf):
   // the existing file, or, when mustExist is false, where a new one goes.
@@ -203,6 +220,9 @@ class Session {
   std::chrono::steady_clock::time_point firstPending_{};
   bool pending_ = false;
   std::string inUse_;  // the table USE or CREATE TABLE opened last: the one INDEX ON indexes
+  int unmarkedCodePage_ = 0;
+  std::map<std::string, CodePageChoice> choices_;  // by file path, as judged
+  const CodePageChoice& choiceFor(const std::string& path);
 };
 
 }  // namespace vfp

@@ -119,7 +119,18 @@ std::optional<std::string> FolderCatalog::findTable(const std::string& name) con
 // ---------------------------------------------------------------------------- QueryResult
 
 QueryResult::QueryResult(const std::string& path, std::vector<std::string> longNames)
-    : table_(path), longNames_(std::move(longNames)), scan_(table_) {
+    : QueryResult(path, std::move(longNames), CodePageChoice{}) {
+  choice_.codePage = table_.codePage();
+  if (!codePageFromMark(table_.header().codePageMark))
+    choice_.source = CodePageChoice::Source::Named;
+}
+
+QueryResult::QueryResult(const std::string& path, std::vector<std::string> longNames,
+                         const CodePageChoice& choice)
+    : table_(path, choice.unmarked() ? choice.codePage : 0),
+      choice_(choice),
+      longNames_(std::move(longNames)),
+      scan_(table_) {
   if (longNames_.size() != table_.userFields().size()) longNames_.clear();
   values_.resize(fieldCount());
   decoded_.assign(fieldCount(), false);
@@ -188,6 +199,7 @@ void Session::flush() {
 
 void Session::abandon(const std::string& path) {
   byRef_.clear();
+  choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
   it->second->discard();
@@ -215,6 +227,7 @@ void Session::flushDue() {
 
 void Session::forget(const std::string& path) {
   byRef_.clear();
+  choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
   auto w = std::move(it->second);
@@ -312,7 +325,8 @@ TableWriter& Session::writerFor(std::string_view ref) {
   // One writer per file, however its path was written.
   const std::string key = pathKey(path);
   auto it = writers_.find(key);
-  if (it == writers_.end()) it = writers_.emplace(key, TableWriter::openForAppend(path)).first;
+  if (it == writers_.end())
+    it = writers_.emplace(key, TableWriter::openForAppend(path, choiceFor(path).codePage)).first;
   byRef_.emplace(std::string(ref), it->second.get());
   return *it->second;
 }
@@ -583,7 +597,29 @@ std::unique_ptr<QueryResult> Session::select(std::string_view sql, std::size_t p
   if (!lx.atEnd())
     throw Error("This SELECT is not supported: the FoxPro engine runs SELECT * FROM a table.");
   std::string path = resolve(ref, true);
-  return std::make_unique<QueryResult>(path, catalog_->fieldNames(path));
+  return std::make_unique<QueryResult>(path, catalog_->fieldNames(path), choiceFor(path));
+}
+
+void Session::setUnmarkedCodePage(int codePage) {
+  if (codePage && !markFromCodePage(codePage))
+    throw Error("Code page " + std::to_string(codePage) + " is not one FoxPro knows.");
+  if (codePage) converterFor(codePage);  // throws when this system cannot convert it
+  unmarkedCodePage_ = codePage;
+  choices_.clear();
+}
+
+const CodePageChoice& Session::choiceFor(const std::string& path) {
+  const std::string key = pathKey(path);
+  auto it = choices_.find(key);
+  if (it == choices_.end())
+    it = choices_.emplace(key, chooseCodePage(path, unmarkedCodePage_)).first;
+  return it->second;
+}
+
+const CodePageChoice& Session::codePageOf(const std::string& ref) {
+  const std::string path = resolve(ref, true);
+  flush();
+  return choiceFor(path);
 }
 
 }  // namespace vfp

@@ -93,6 +93,32 @@ Table::Table(const std::string& path, int codePage) {
 
 std::string Table::name() const { return baseName(path_); }
 
+std::string_view Table::charBytes(const std::uint8_t* rec, const FieldDescriptor& f) const {
+  const char* c = reinterpret_cast<const char*>(rec + f.offset);
+  std::size_t n = f.length;
+  if (f.type == 'C') {
+    while (n > 0 && (c[n - 1] == ' ' || c[n - 1] == '\0')) --n;
+  } else if (f.varLengthBit >= 0 && nullFlagBit(rec, nullFlags_, f.varLengthBit)) {
+    n = std::min<std::size_t>(rec[f.offset + f.length - 1], f.length - 1);
+  }
+  return std::string_view(c, n);
+}
+
+bool Table::storedText(const std::uint8_t* rec, std::size_t index, std::string& out) const {
+  const FieldDescriptor& f = header_.fields[index];
+  if (f.isBinary() || (f.type != 'C' && f.type != 'V' && f.type != 'M')) return false;
+  if (f.nullBit >= 0 && nullFlagBit(rec, nullFlags_, f.nullBit)) return true;
+  if (f.type != 'M') {
+    out.append(charBytes(rec, f));
+    return true;
+  }
+  const std::uint32_t block = memoPointer(rec + f.offset, f.length);
+  // A memo a damaged memo file cannot give has no text to offer; reading it says why.
+  if (block && memo_ && !memo_->problem(block).empty()) return false;
+  if (block && memo_) memo_->read(block, out);
+  return true;
+}
+
 std::string Table::fieldName(std::size_t index) const {
   std::string out;
   converter_->toUtf8(header_.fields[index].name, out);
@@ -126,20 +152,15 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
         out.setString(Value::Kind::Bytes).assign(c, f.length);
         return;
       }
-      std::size_t n = f.length;
-      while (n > 0 && (c[n - 1] == ' ' || c[n - 1] == '\0')) --n;
-      converter_->toUtf8(std::string_view(c, n), out.setString(Value::Kind::Text));
+      converter_->toUtf8(charBytes(rec, f), out.setString(Value::Kind::Text));
       return;
     }
     case 'V':
     case 'Q': {
-      std::size_t n = f.length;
-      if (f.varLengthBit >= 0 && nullFlagBit(rec, nullFlags_, f.varLengthBit))
-        n = std::min<std::size_t>(p[f.length - 1], f.length - 1);
       if (f.type == 'Q' || f.isBinary())
-        out.setString(Value::Kind::Bytes).assign(c, n);
+        out.setString(Value::Kind::Bytes) = charBytes(rec, f);
       else
-        converter_->toUtf8(std::string_view(c, n), out.setString(Value::Kind::Text));
+        converter_->toUtf8(charBytes(rec, f), out.setString(Value::Kind::Text));
       return;
     }
     case 'N':
@@ -488,7 +509,7 @@ std::unique_ptr<TableWriter> TableWriter::create(const std::string& path,
   return openForAppend(path);
 }
 
-std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path) {
+std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path, int codePage) {
   std::unique_ptr<TableWriter> w(new TableWriter());
   std::uint32_t maxAuto[header::kMaxFields + 1] = {};
   bool anyAuto = false;
@@ -496,7 +517,8 @@ std::unique_ptr<TableWriter> TableWriter::openForAppend(const std::string& path)
     Table t(path);
     w->path_ = t.path();
     w->header_ = t.header();
-    w->converter_ = converterFor(t.codePage());
+    const bool marked = codePageFromMark(t.header().codePageMark) != 0;
+    w->converter_ = converterFor(marked || !codePage ? t.codePage() : codePage);
     for (const auto& f : w->header_.fields) anyAuto = anyAuto || f.isAutoInc();
     if (anyAuto && t.recordCount() > 0) {
       // A stale next value (files rebuilt by other tools) must not hand out a number twice.

@@ -70,6 +70,10 @@ class Table {
   bool isNullFlagged(const std::uint8_t* record, std::size_t fieldIndex) const {
     return nullFlagBit(record, nullFlags_, header_.fields[fieldIndex].nullBit);
   }
+  // The bytes of a character, varchar or memo field as stored, in the table's code page, without
+  // padding; false (out untouched) for any other field, for one marked binary and for a memo the
+  // memo file cannot give.
+  bool storedText(const std::uint8_t* record, std::size_t fieldIndex, std::string& out) const;
   // Field name in UTF-8 (names are stored in the table's code page).
   std::string fieldName(std::size_t fieldIndex) const;
   // Counts the live (not deleted) records, reading the file once.
@@ -88,6 +92,9 @@ class Table {
   bool unreadableMemosNull_ = false;
   mutable std::set<std::pair<std::size_t, std::uint32_t>> givenNull_;  // field, block
   mutable std::string scratch_;
+
+  // The stored bytes of a C or V field, without padding (V: as long as its length says).
+  std::string_view charBytes(const std::uint8_t* record, const FieldDescriptor& f) const;
 };
 
 // Sequential reading of all records through one buffer of many records.
@@ -144,8 +151,10 @@ class TableWriter {
   static std::unique_ptr<TableWriter> create(const std::string& path,
                                              const std::vector<ColumnSpec>& columns,
                                              int codePage = 1252, std::size_t* replaced = nullptr);
-  // Opens an existing table for appending. Only Visual FoxPro tables are written.
-  static std::unique_ptr<TableWriter> openForAppend(const std::string& path);
+  // Opens an existing table for appending. Only Visual FoxPro tables are written. codePage is
+  // the one text is written in when the header names none (0: kDefaultCodePage); a header's
+  // own is always obeyed.
+  static std::unique_ptr<TableWriter> openForAppend(const std::string& path, int codePage = 0);
   ~TableWriter();  // flushes; errors are lost, so call flush() where they matter
 
   const TableHeader& header() const { return header_; }

@@ -91,6 +91,7 @@ TEST_F(ConnectionWindow, StoredValuesComeBackAsStored) {
   platform::Settings::setValue("MySQLUser", " bob ");
   platform::Settings::setValue("MySQLPassword", "p;ss");
   platform::Settings::setValue("MySQLDatabase", "shop");
+  platform::Settings::setValue("FoxproCodePage", "866");
   form().start();
   Form1& f = form();
   EXPECT_EQ(f.Text1->text(), "/data/shop.dbc");
@@ -109,6 +110,7 @@ TEST_F(ConnectionWindow, StoredValuesComeBackAsStored) {
   EXPECT_FALSE(now.useDbcFile);
   EXPECT_EQ(now.freeTableFolder, "C:\\free\\");
   EXPECT_EQ(now.password, "p;ss");
+  EXPECT_EQ(UnmarkedFoxproCodePage(), 866);  // for tables whose header names none
   EXPECT_TRUE(MySQLConnectionString().ends_with(
       "PASSWORD={p;ss};SSLMODE=VERIFY_IDENTITY;SSLCA=/etc/ca.pem;"))
       << MySQLConnectionString();
@@ -218,7 +220,13 @@ TEST_F(ConnectionWindow, TestAndHelpButtonsShowTheirExactMessages) {
   EXPECT_EQ(shown[1].text,
             "Could not connect. Please check with your administrator. Make sure you are allowed "
             "to connect to your database remotely and not just through web-based control panels.");
-  EXPECT_EQ(shown[2].text, "Make sure FoxPro is closed while using this application.");
+  // The second paragraph says how to name the code page of tables whose header names none.
+  EXPECT_TRUE(shown[2].text.startsWith(
+      "Make sure FoxPro is closed while using this application.\r\rTables whose header names no "
+      "code page"));
+  EXPECT_TRUE(
+      shown[2].text.endsWith("settings file (~/.config/Tarnwick/Quillmere.conf), with the "
+                             "code page's number:\rFoxproCodePage=866"));
   const QString& help = shown[3].text;
   EXPECT_EQ(help.count(QLatin1Char('\r')), 9);
   EXPECT_EQ(help.count(QLatin1Char('\n')), 0);

@@ -39,6 +39,9 @@ class FoxproToMySqlCopy : public qmtest::MySqlDatabaseTest {
     RunResult run = Execute({script.lines[0]}, jobs, connectionString());
     EXPECT_TRUE(run.notes.empty()) << run.notes.front();
     auto expected = FoxRows(foxConnection, table);
+    // Every field type goes through LOAD DATA LOCAL as it is; none falls back to INSERTs.
+    EXPECT_EQ(job->stats().chunksRowByRow, 0);
+    EXPECT_EQ(job->stats().chunks > 0, !expected.empty());
     auto arrived =
         MySqlRows(connectionString(), "SELECT * FROM " + MySqlScript::QuoteIdentifier(table) +
                                           " ORDER BY " + MySqlScript::QuoteIdentifier(key));
@@ -130,6 +133,23 @@ TEST_F(FoxproToMySqlCopy, EveryFieldTypeNullsAndEmptyDatesArrive) {
   SendAndCompare(FolderConnection(dir.path), "every", "made here");
 }
 
+TEST_F(FoxproToMySqlCopy, LogicalsLoadIntoAColumnTypeChangedInThePreview) {
+  TempFolder dir;
+  Fox(dir.path, {"CREATE TABLE flags (n I, l L NULL)", "INSERT INTO flags VALUES (1, .T.)",
+                 "INSERT INTO flags VALUES (2, .F.)", "INSERT INTO flags VALUES (3, NULL)"});
+  ado::Connection fox;
+  fox.open(FolderConnection(dir.path));
+  CollectedScript script;
+  script.add(ScriptTable(fox, FolderConnection(dir.path), "flags", false));
+  std::string& create = script.lines[0];
+  create.replace(create.find("`l` BIT"), 7, "`l` TINYINT");
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  EXPECT_EQ(static_cast<transfer::RowCopyJob&>(*script.jobs[0]).stats().chunksRowByRow, 0);
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT l FROM flags ORDER BY n"),
+            (std::vector<std::vector<std::string>>{{"1"}, {"0"}, {"<null>"}}));
+}
+
 TEST_F(FoxproToMySqlCopy, KeyAvoidsFieldNamedLikeItAndGoesAfterTheRows) {
   TempFolder dir;
   Fox(dir.path, {"CREATE TABLE keys (tempid0 I, tempid1 C(3), x C(1))",
@@ -184,10 +204,11 @@ TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
   create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
   script.lines.insert(script.lines.begin(), "SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
   auto run = Execute(script.lines, script.jobs, connectionString());
-  ASSERT_EQ(run.notes.size(), 2u);
+  ASSERT_EQ(run.notes.size(), 3u);
   EXPECT_NE(run.notes[0].find("Record 6 of many"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[0].find("Data too long"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[1].find("Record 508 of many"), std::string::npos) << run.notes[1];
+  EXPECT_NE(run.notes[2].find("Table many: 2 of 100 chunks"), std::string::npos) << run.notes[2];
   auto rows = MySqlRows(connectionString(), "SELECT n FROM `many` ORDER BY n");
   ASSERT_EQ(rows.size(), 998u);
   EXPECT_EQ(rows[5][0], "6");
@@ -323,7 +344,7 @@ TEST(LoadLine, ValuesInTheServersTextFormsWithSeparatorsEscaped) {
   std::string line;
   transfer::AppendLoadLine(line, row, std::size(row));
   EXPECT_EQ(line,
-            "-42\t\\N\ta\\tb\\nc\\\\d\\re\tx\\0y\t2.675\t1e+300\t-12.50\t1\t2021-08-31\t"
+            "-42\t\\N\ta\\tb\\nc\\\\d\\re\tx\\0y\t2.675\t1e+300\t-12.50\t\x01\t2021-08-31\t"
             "1900-01-01 00:00:01\t-838:59:59.000120\t\n");
 }
 
@@ -333,20 +354,30 @@ TEST(LoadLine, ValuesInTheServersTextFormsWithSeparatorsEscaped) {
 TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsIncluded) {
   if (!std::getenv("QM_RUNS_ALONE")) GTEST_SKIP() << "runs alone (server-wide setting)";
   TempFolder dir;
-  // 3000 rows: chunks of 30. Row 1234 is too long for the column narrowed in the preview, so
-  // its chunk is refused and goes row by row.
+  // 3000 rows: chunks of 30, every field type. Row 1234 is too long for the column narrowed in
+  // the preview, so its chunk is refused and goes row by row.
   std::vector<std::string> statements = {
-      "CREATE TABLE mix (n I, s C(10) NULL, m M, b B, y Y, d D NULL, t T, l L, num N(10,2))"};
+      "CREATE TABLE mix (n I, s C(10) NULL, m M, b B, y Y, d D NULL, t T, l L, num N(10,2), "
+      "v V(12) NULL, f F(8,2), cb C(2) NOCPTRANS, vb V(3) NOCPTRANS, mb M NOCPTRANS, g G, w W, "
+      "q Q(3), ln L NULL, dn D)"};
   for (int r = 0; r < 3000; ++r) {
     std::string s = r == 1234    ? "'toolong'"
                     : r % 7 == 0 ? "NULL"
                                  : "'ok" + std::to_string(r % 10) + "'";
+    const std::string hex = std::to_string(10 + r % 90);
     statements.push_back("INSERT INTO mix VALUES (" + std::to_string(r) + ", " + s +
                          ", 'tab' + CHR(9) + 'line' + CHR(13) + CHR(10) + 'back\\slash " +
                          std::to_string(r) + "', " + std::to_string(r) + ".1, '" +
                          std::to_string(r) + ".4321', " + (r % 5 ? "{^2021-08-31}" : "NULL") +
                          ", {^2021-08-31 10:20:" + std::to_string(10 + r % 50) + "}, " +
-                         (r % 2 ? ".T." : ".F.") + ", '" + std::to_string(r % 1000) + ".25')");
+                         (r % 2 ? ".T." : ".F.") + ", '" + std::to_string(r % 1000) + ".25', " +
+                         (r % 3 ? "'v" + std::to_string(r) + "'" : "NULL") + ", " +
+                         std::to_string(r % 10000) + ".75, 0h00" + hex + ", 0h0A09" + hex +
+                         ", 0h5C00" + hex + ", 0h01, 0h02" + hex + ", 0h0A0B, " +
+                         (r % 3 == 0   ? "NULL"
+                          : r % 3 == 1 ? ".T."
+                                       : ".F.") +
+                         ", " + (r % 4 ? "{^2022-02-28}" : "{}") + ")");
   }
   Fox(dir.path, statements);
 
@@ -354,6 +385,7 @@ TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsInclud
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> notes;
     long long loads = 0;  // LOAD DATA statements the server ran
+    transfer::RowCopyStats stats;
   };
   auto loads = [&] {
     return std::stoll(MySqlRows(connectionString(), "SHOW GLOBAL STATUS LIKE 'Com_load'")[0][1]);
@@ -372,6 +404,7 @@ TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsInclud
     long long before = loads();
     o.notes = Execute(script.lines, script.jobs, connectionString()).notes;
     o.loads = loads() - before;
+    o.stats = static_cast<transfer::RowCopyJob&>(*script.jobs[0]).stats();
     o.rows = MySqlRows(connectionString(), "SELECT * FROM mix ORDER BY n");
     return o;
   };
@@ -387,8 +420,15 @@ TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsInclud
   EXPECT_EQ(loaded.rows[1234][0], "1235");
   EXPECT_EQ(loaded.rows[700][1], "<null>");
   EXPECT_EQ(loaded.rows[701][2], "tab\tline\r\nback\\slash 701");
-  ASSERT_EQ(loaded.notes.size(), 1u);
+  // Only the refused row's chunk went row by row, and the run says so with the server's reason.
+  EXPECT_EQ(loaded.stats.chunksRowByRow, 1);
+  EXPECT_EQ(loaded.stats.chunks, 100);
+  EXPECT_EQ(inserted.stats.chunks, 0);
+  ASSERT_EQ(loaded.notes.size(), 2u);
   EXPECT_NE(loaded.notes[0].find("Record 1235 of mix"), std::string::npos) << loaded.notes[0];
+  EXPECT_NE(loaded.notes[1].find("Table mix: 1 of 100 chunks"), std::string::npos)
+      << loaded.notes[1];
+  EXPECT_NE(loaded.notes[1].find("column 's'"), std::string::npos) << loaded.notes[1];
   ASSERT_EQ(inserted.notes.size(), 2u);
   EXPECT_EQ(std::count(inserted.notes.begin(), inserted.notes.end(), loaded.notes[0]), 1);
   EXPECT_EQ(std::count(inserted.notes.begin(), inserted.notes.end(),

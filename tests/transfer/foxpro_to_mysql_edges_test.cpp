@@ -187,9 +187,10 @@ TEST_F(FoxproToMySqlEdges, ServerWithoutStrictModeRefusesInsteadOfCuttingAndKeep
     c.execute(line);
     if (script.jobs[0]->runsAfter(line)) script.jobs[0]->run(c, {}, notes);
   }
-  ASSERT_EQ(notes.size(), 2u);
+  ASSERT_EQ(notes.size(), 3u);
   EXPECT_NE(notes[0].find("Record 6 of many"), std::string::npos) << notes[0];
   EXPECT_NE(notes[1].find("Record 508 of many"), std::string::npos) << notes[1];
+  EXPECT_NE(notes[2].find("2 of 100 chunks"), std::string::npos) << notes[2];
   ado::RecordSet mode(c.execute("SELECT @@SESSION.sql_mode"));
   EXPECT_EQ(mode.value(0).toText(), "");  // the rest of the script runs as the user set it
   c.close();
@@ -205,7 +206,7 @@ TEST_F(FoxproToMySqlEdges, MyIsamKeepsHalfARefusedStatementAndNoRowArrivesTwice)
   create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
   create.replace(create.rfind(';'), 1, " ENGINE=MyISAM;");
   auto run = Execute(script.lines, script.jobs, connectionString());
-  EXPECT_EQ(run.notes.size(), 4u);
+  EXPECT_EQ(run.notes.size(), 5u);  // four rows, and the chunks that went row by row
   EXPECT_EQ(MySqlRows(connectionString(),
                       "SELECT ENGINE FROM information_schema.TABLES WHERE "
                       "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'many'"),

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +123,34 @@ inline std::vector<std::vector<std::string>> MySqlRows(
     for (int k = 0; k < rs.fieldCount(); ++k) rows.back().push_back(Canonical(rs.value(k)));
   }
   return rows;
+}
+
+// A FoxPro table `name` made in code page cp whose header then names none (byte 29 = 0), as
+// FoxPro 2.x and most other programs leave it: one row per sentence, the sentence in the C
+// field t and the next one in the memo m. Returns the rows as they must arrive.
+inline std::vector<std::vector<std::string>> UnmarkedTable(const std::string& folder,
+                                                           const std::string& name, int cp,
+                                                           const std::vector<std::string>& rows,
+                                                           char mark = 0) {
+  auto quoted = [](const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+  };
+  std::vector<std::string> statements = {"CREATE TABLE " + name +
+                                         " CODEPAGE = " + std::to_string(cp) + " (t C(120), m M)"};
+  std::vector<std::vector<std::string>> expected;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string& next = rows[(i + 1) % rows.size()];
+    statements.push_back("INSERT INTO " + name + " VALUES (" + quoted(rows[i]) + ", " +
+                         quoted(next) + ")");
+    expected.push_back({rows[i], next});
+  }
+  Fox(folder, statements);
+  std::fstream f(folder + "/" + name + ".dbf", std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(29);
+  f.put(mark);
+  return expected;
 }
 
 }  // namespace tomysql_test

@@ -14,6 +14,7 @@
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/form4.h"
+#include "vfp/codepage.h"
 
 using namespace tomysql_test;
 using testing_support::UiTestEnvironment;
@@ -199,3 +200,35 @@ TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
 }
 
 }  // namespace
+
+TEST_F(SendToMySqlWindow, ATableThatNamesNoCodePageIsReadInTheJudgedOrTheStoredOne) {
+  const std::vector<std::string> russian = {"Съешь же ещё этих мягких французских булок.",
+                                            "Заказ будет отправлен на следующей неделе.",
+                                            "Просим оплатить счёт до конца месяца."};
+  const auto expected = UnmarkedTable(fox.path, "dos", 866, russian);
+  List2.addItem("dos");
+  select({"dos"});
+  whenPreviewOpens(true);
+  transfer::SendTablesToMySql(view);
+  ASSERT_EQ(previewsShown, 1);
+  EXPECT_EQ(reportShown,
+            "Table dos:\n"
+            "  code page 866 (DOS Cyrillic), judged from the text: the table's header names none");
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT t, m FROM dos"), expected);
+
+  // The stored setting names the page instead, and says so; the rows go in that one.
+  fields.foxproCodePage = "1251";
+  admin("DROP TABLE dos");
+  List1.clear();
+  whenPreviewOpens(true);
+  transfer::SendTablesToMySql(view);
+  ASSERT_EQ(previewsShown, 2);
+  EXPECT_EQ(reportShown,
+            "Table dos:\n"
+            "  code page 1251 (Windows Cyrillic), named by the setting FoxproCodePage: the "
+            "table's header names none");
+  std::string bytes, as1251;
+  vfp::converterFor(866)->fromUtf8(russian[0], bytes);
+  vfp::converterFor(1251)->toUtf8(bytes, as1251);
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT t FROM dos")[0][0], as1251);
+}

@@ -154,7 +154,7 @@ TEST(LoadLine, RecordBytesGiveTheLinesAndValuesOfTheRecordSet) {
   EXPECT_EQ(pick(12, {1}), (V{"12.50"}));
   EXPECT_EQ(pick(13, {1, 10}), (V{"0.000", "é14"}));
   EXPECT_EQ(pick(1, {5, 6, 9, 11, 12, 13}),
-            (V{"1.125", "1.0001", "1", "v\\\\1", "tab\\tback\\\\slash\\r\\nend\\0x", "\\n\\t"}));
+            (V{"1.125", "1.0001", "\x01", "v\\\\1", "tab\\tback\\\\slash\\r\\nend\\0x", "\\n\\t"}));
 }
 
 // The canonical form is what parse-and-format gives back; anything else takes that road.

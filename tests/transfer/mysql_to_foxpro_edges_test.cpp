@@ -226,3 +226,33 @@ TEST(FoxproNames, ContainersKeepLongNamesAndStillMakeThemUnique) {
 }
 
 }  // namespace
+
+TEST_F(MySqlToFoxproEdges, NewTablesBesideTablesThatNameNoCodePageTakeTheOneTheirTextIsIn) {
+  admin("CREATE TABLE ru (s VARCHAR(40)) DEFAULT CHARSET=utf8mb4");
+  admin("INSERT INTO ru VALUES ('Съешь же ещё')");
+  TempFolder dir;
+  UnmarkedTable(dir.path, "old1", 866,
+                {"Заказ будет отправлен на следующей неделе.", "Просим оплатить счёт."});
+  UnmarkedTable(dir.path, "old2", 866, {"Дети играли во дворе до самого вечера."});
+  platform::ConnectionFields fields;
+  fields.useDbcFile = false;
+  fields.freeTableFolder = QString::fromStdString(dir.path);
+  // A code page the user named for such tables wins over the guess.
+  fields.foxproCodePage = "1251";
+  auto named = transfer::ChooseFoxproTarget(fields, "en_US.UTF-8");
+  EXPECT_EQ(named.codePage, 1251);
+  EXPECT_EQ(named.codePageReason,
+            "the one named for the folder's tables, whose headers name none (setting "
+            "FoxproCodePage)");
+
+  fields.foxproCodePage.clear();
+  auto target = transfer::ChooseFoxproTarget(fields, "en_US.UTF-8");
+  EXPECT_EQ(target.codePage, 866);
+  Send({"ru"}, target);
+  EXPECT_EQ(FoxRows(FolderConnection(dir.path), "ru"),
+            (std::vector<std::vector<std::string>>{{"Съешь же ещё"}}));
+  EXPECT_TRUE(
+      Reports("New FoxPro tables get code page 866 (judged from the text of the "
+              "folder's tables, whose headers name none)"))
+      << report;
+}

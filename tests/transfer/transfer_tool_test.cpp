@@ -20,7 +20,9 @@
 #include "foxpro_to_mysql_support.h"
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
+#include "tests/vfp/codepage_texts.h"
 #include "transfer/foxpro_to_mysql.h"
+#include "vfp/codepage.h"
 #include "vfp/dbc.h"
 
 using namespace tomysql_test;
@@ -530,4 +532,77 @@ TEST_F(TransferTool, ThePasswordComesFromAPromptMysqlPwdOrAnOptionFile) {
   EXPECT_EQ(asked.exitCode, 0) << asked.out;
   EXPECT_EQ(asked.out.find(sandbox().adminPassword), std::string::npos)
       << "the password was echoed: " << asked.out;
+}
+
+namespace {
+
+std::vector<std::string> Sentences(const char* language, std::size_t n) {
+  for (const auto& t : cptext::corpus())
+    if (std::string(t.language) == language)
+      return {t.sentences.begin(), t.sentences.begin() + std::ptrdiff_t(n)};
+  return {};
+}
+
+}  // namespace
+
+TEST_F(TransferTool, TablesThatNameNoCodePageArriveExactlyAndTheOutputNamesEachPage) {
+  struct Made {
+    int cp;
+    const char* language;
+    const char* title;
+  };
+  // 850 with Portuguese, whose ã and õ 437 lacks; German reads alike in 437 and 850.
+  const Made made[] = {{1250, "Czech", "Windows Central European"},
+                       {1251, "Russian", "Windows Cyrillic"},
+                       {1252, "French", "Windows Western European"},
+                       {1253, "Greek", "Windows Greek"},
+                       {866, "Russian", "DOS Cyrillic"},
+                       {850, "Portuguese", "DOS Western European"},
+                       {437, "German", "DOS United States"}};
+  QStringList args{"--to-mysql", "--foxpro", foxFolder()};
+  std::map<std::string, std::vector<std::vector<std::string>>> expected;
+  for (const auto& m : made) {
+    const std::string name = "t" + std::to_string(m.cp);
+    expected[name] = UnmarkedTable(fox.path, name, m.cp, Sentences(m.language, 3));
+    args << QString::fromStdString(name);
+  }
+  ToolRun r = run(args);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  for (const auto& m : made) {
+    const std::string name = "t" + std::to_string(m.cp);
+    EXPECT_EQ(MySqlRows(connectionString(), "SELECT t, m FROM " + name + ""), expected[name])
+        << name;
+    const std::string said = "Table " + name + ":\n  code page " + std::to_string(m.cp) + " (" +
+                             m.title + "), judged from the text: the table's header names none";
+    EXPECT_NE(r.out.find(said), std::string::npos) << said << "\n" << r.out;
+  }
+}
+
+TEST_F(TransferTool, SourceCodepageWinsOverTheGuessAndAHeaderThatNamesAPageIsObeyed) {
+  const auto russian = Sentences("Russian", 3);
+  UnmarkedTable(fox.path, "guessed", 1251, russian);
+  // Its header names 1251 (0xC9): --source-codepage is not for it.
+  const auto marked = UnmarkedTable(fox.path, "marked", 1251, russian, char(0xC9));
+  ToolRun r =
+      run({"--to-mysql", "--source-codepage", "866", "--foxpro", foxFolder(), "guessed", "marked"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  // The 1251 bytes read as the 866 the user named.
+  std::string bytes, as866;
+  vfp::converterFor(1251)->fromUtf8(russian[0], bytes);
+  vfp::converterFor(866)->toUtf8(bytes, as866);
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT t FROM guessed")[0][0], as866);
+  EXPECT_NE(r.out.find("code page 866 (DOS Cyrillic), named by --source-codepage: the table's "
+                       "header names none"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT t, m FROM marked"), marked);
+  EXPECT_NE(r.out.find("code page 1251 (Windows Cyrillic), as the table's header names it"),
+            std::string::npos)
+      << r.out;
+
+  ToolRun wrong = run({"--to-mysql", "--source-codepage", "1257", "--foxpro", foxFolder(), "x"});
+  EXPECT_EQ(wrong.exitCode, 2);
+  EXPECT_NE(wrong.err.find("--source-codepage 1257 is no code page FoxPro knows"),
+            std::string::npos)
+      << wrong.err;
 }

@@ -146,6 +146,7 @@ TEST(SystemFiles, EveryKnownCodePageConvertsAlikeOrIsRefusedClearly) {
       {865, "\x9B\x9D", "øØ"},           {861, "\x8B\x8C", "Ðð"},
       {10029, "\x81\x88", "Āą"},         {10006, "\xA1\xE1", "Γα"},
       {936, "\xD6\xD0\xCE\xC4", "中文"}, {932, "\x93\xFA\x96\x7B", "日本"},
+      {949, "\xC7\xD1\xB1\xDB", "한글"}, {950, "\xA4\xA4\xA4\xE5", "中文"},
   };
   int known = 0;
   std::vector<int> refused;
@@ -163,7 +164,7 @@ TEST(SystemFiles, EveryKnownCodePageConvertsAlikeOrIsRefusedClearly) {
       continue;
     }
     EXPECT_EQ(conv->codePage(), cp);
-    if (cp != 936 && cp != 932) {
+    if (!vfp::isDoubleBytePage(cp)) {
       // Every byte of a single-byte page survives a round trip, undefined ones included.
       for (int b = 0; b < 256; ++b) {
         std::string utf8, back;

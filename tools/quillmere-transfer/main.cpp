@@ -59,6 +59,11 @@ const char* kUsage =
     "                            once complete (a MySQL name in another letter case counts)\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
+    "  --source-codepage N       the code page of FoxPro tables whose header names none (866,\n"
+    "                            1250, ...); without it their text is judged, and the output\n"
+    "                            says which page each such table is read in. A header that\n"
+    "                            names a code page is always obeyed. With --to-foxpro: the\n"
+    "                            page of new tables when the folder's tables name none\n"
     "\n"
     "Where a setting is given more than once, the command line wins, then the option file,\n"
     "then the MYSQL_PWD environment variable (the password only), then the stored settings.\n"
@@ -102,6 +107,7 @@ struct Options {
   bool overwrite = false;
   bool all = false;  // every table of the source
   QString dryRunFile;
+  bool codePageGiven = false;  // --source-codepage, rather than the stored setting
   platform::ConnectionFields fields;
   std::vector<std::string> tables;
 };
@@ -118,6 +124,7 @@ platform::ConnectionFields storedFields() {
   f.password = value("MySQLPassword");
   f.database = value("MySQLDatabase");
   f.mysqlOptions = value("MySQLOptions");
+  f.foxproCodePage = value(platform::kFoxproCodePageSetting);
   return f;
 }
 
@@ -127,9 +134,10 @@ bool parse(const QStringList& args, Options& o) {
   // MYSQL_PWD and the stored settings, wherever on the line it stands.
   std::map<QString, QString> given;
   const std::map<QString, QString> aliases = {{"--password", "--mysql-password"}};
-  const QStringList valued = {"--foxpro",        "--mysql-server",   "--mysql-port",
-                              "--mysql-user",    "--mysql-password", "--mysql-database",
-                              "--mysql-options", "--dry-run",        "--defaults-extra-file"};
+  const QStringList valued = {"--foxpro",         "--mysql-server",   "--mysql-port",
+                              "--mysql-user",     "--mysql-password", "--mysql-database",
+                              "--mysql-options",  "--dry-run",        "--defaults-extra-file",
+                              "--source-codepage"};
   bool prompt = false;
   for (int i = 1; i < args.size(); ++i) {
     QString a = args[i];
@@ -209,6 +217,7 @@ bool parse(const QStringList& args, Options& o) {
                                               {"--mysql-password", &o.fields.password},
                                               {"--mysql-database", &o.fields.database},
                                               {"--mysql-options", &o.fields.mysqlOptions},
+                                              {"--source-codepage", &o.fields.foxproCodePage},
                                               {"--dry-run", &o.dryRunFile}};
   for (const auto& [option, value] : given) {
     if (option == "--foxpro") {
@@ -217,6 +226,18 @@ bool parse(const QStringList& args, Options& o) {
     } else if (fields.count(option)) {
       *fields.at(option) = value;
     }
+  }
+  o.codePageGiven = given.count("--source-codepage") > 0;
+  try {
+    platform::UnmarkedFoxproCodePage(o.fields);
+  } catch (const std::exception& e) {
+    if (o.codePageGiven)
+      std::fprintf(stderr,
+                   "quillmere-transfer: --source-codepage %s is no code page FoxPro knows\n",
+                   qPrintable(o.fields.foxproCodePage));
+    else
+      std::fprintf(stderr, "quillmere-transfer: %s\n", e.what());
+    return false;
   }
   if (prompt) {
     try {
@@ -309,6 +330,10 @@ int run(const Options& o) {
     }
     transfer::SendToMySqlHooks hooks;
     hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
+    hooks.unmarkedNamedBy =
+        o.codePageGiven ? std::string("named by --source-codepage")
+                        : std::string("named by the setting ") + platform::kFoxproCodePageSetting;
     hooks.tableFailed = [&](const std::string& t, const std::string& error) {
       report.lines.push_back(t + ": cannot be read; left out: " + error);
       ++report.refusedTables;

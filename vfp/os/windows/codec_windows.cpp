@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include "vfp/codepage.h"
 #include "vfp/os/codec.h"
 #include "vfp/os/windows/wide.h"
 
@@ -16,7 +17,7 @@ namespace vfp::os {
 
 namespace {
 
-bool isMultiByte(int codePage) { return codePage == 936 || codePage == 932; }
+bool isMultiByte(int codePage) { return isDoubleBytePage(codePage); }
 
 class WindowsCodec : public Codec {
  public:
