@@ -85,6 +85,36 @@ const ado::Value& AsSent(const ado::Value& v) {
 // "1 memo", "3 memos".
 std::string Memos(long long n) { return std::to_string(n) + (n == 1 ? " memo" : " memos"); }
 
+// Bytes a row adds to a statement's packet, its types included.
+std::size_t RowBytes(const ado::Value* row, std::size_t width) {
+  std::size_t bytes = 2 * width;
+  for (std::size_t k = 0; k < width; ++k) bytes += SizeOnTheWire(row[k]);
+  return bytes;
+}
+
+std::string TooLargeText(std::size_t bytes, long long maxPacket) {
+  return "its values take about " + std::to_string(bytes) +
+         " bytes, more than one statement may carry on this server (max_allowed_packet is " +
+         std::to_string(maxPacket) + " bytes); sent, it would make the server close the connection";
+}
+
+// A server closes the connection on a statement larger than its max_allowed_packet, and the
+// client then only hears that the server has gone away. The likely cause goes beside its words
+// when the statement came near that limit.
+ado::DataAccessError WithLikelyCause(const ado::DataAccessError& e, std::size_t bytes,
+                                     long long maxPacket) {
+  const int code = e.nativeCode();
+  const bool lost = code == 2006 || code == 2013 || code == 1153;
+  if (!lost || maxPacket <= 0 || (long long)bytes * 2 < maxPacket ||
+      std::string_view(e.what()).find("(likely cause: ") != std::string_view::npos)
+    return e;
+  return ado::DataAccessError(
+      std::string(e.what()) + " (likely cause: the statement carried about " +
+          std::to_string(bytes) + " bytes, near or over the server's max_allowed_packet of " +
+          std::to_string(maxPacket) + " bytes)",
+      code);
+}
+
 // Thrown out of a progress callback when the program is closing during a long build.
 struct ProgramEnding {};
 
@@ -177,6 +207,12 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                                " no longer has the fields the script was made for.");
 
   StrictCopyMode strict(target);
+  // The largest statement the server takes; a larger one makes it close the connection.
+  long long maxPacket = 0;
+  {
+    auto limit = target.query("SELECT @@max_allowed_packet");
+    if (!limit.empty() && !limit[0].empty() && limit[0][0]) maxPacket = std::stoll(*limit[0][0]);
+  }
   RowCopyStats stats;
   // A FoxPro table's header counts its records, deleted ones included: enough for the progress
   // and the chunk sizes, and known at once, where the exact count reads the whole table first
@@ -251,7 +287,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
         ++stats.stored;
         readWarnings(firstRow + r, 1);
       } catch (const ado::DataAccessError& e) {
-        if (EndsTheCopy(e)) throw;
+        if (EndsTheCopy(e)) throw WithLikelyCause(e, RowBytes(row.data(), width), maxPacket);
         ++stats.refused;
         notes.push_back(rowsText(firstRow + r, 1) + " was not sent: " + e.what());
       }
@@ -278,7 +314,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
       // The statement's rows are tried again one by one, so exactly the refused ones are
       // reported. A transactional table has undone the statement; another kind keeps the rows
       // stored before the refusal, which the key tells apart and which are not sent twice.
-      if (EndsTheCopy(e)) throw;
+      if (EndsTheCopy(e)) throw WithLikelyCause(e, bytesPending, maxPacket);
       storeOneByOne(alreadyStored());
     }
     firstRow += rowsPending;
@@ -308,14 +344,31 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
       logical, localLoadAnnounced);
   std::unique_ptr<LocalRowLoad::Source> rows;
   if (load) rows = LoadRowsOf(rs, stats.rows);
+  // One row into the pending statement. A row too large for any statement the server takes is
+  // refused here: sent, it would make the server close the connection, losing the whole copy.
+  auto addRow = [&](ado::Value* row) {
+    const std::size_t bytes = RowBytes(row, width);
+    if (maxPacket > 0 && (long long)bytes + kStatementRoom > maxPacket) {
+      flush();
+      ++stats.refused;
+      notes.push_back(rowsText(firstRow, 1) + " was not sent: " + TooLargeText(bytes, maxPacket));
+      ++firstRow;
+      return;
+    }
+    if (rowsPending > 0 && maxPacket > 0 &&
+        (long long)(bytesPending + bytes) + kStatementRoom > maxPacket)
+      flush();
+    params.insert(params.end(), std::make_move_iterator(row), std::make_move_iterator(row + width));
+    bytesPending += bytes;
+    if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
+  };
   auto sendWithInserts = [&](const std::vector<ado::Value>& rows, std::size_t w) {
     firstRow = rows.front().asInt();
+    std::vector<ado::Value> row(w);
     for (std::size_t at = 0; at < rows.size(); at += w) {
-      for (std::size_t k = at; k < at + w; ++k) {
-        params.push_back(AsSent(rows[k]));
-        bytesPending += SizeOnTheWire(rows[k]);
-      }
-      if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
+      std::transform(rows.begin() + std::ptrdiff_t(at), rows.begin() + std::ptrdiff_t(at + w),
+                     row.begin(), AsSent);
+      addRow(row.data());
     }
     flush();
     if (tx) {
@@ -342,15 +395,12 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
           ChunksRowByRowNote(table, stats.chunksRowByRow, stats.chunks, load->firstUndoneReason()));
   }
 
+  std::vector<ado::Value> row(width);
   while (!rs.eof()) {
-    params.push_back(ado::Value::fromInt(stats.rows));
-    for (int k = 0; k < int(fields.size()); ++k) {
-      const ado::Value& v = AsSent(rs.value(k));
-      bytesPending += SizeOnTheWire(v);
-      params.push_back(v);
-    }
+    row[0] = ado::Value::fromInt(stats.rows);
+    for (int k = 0; k < int(fields.size()); ++k) row[std::size_t(k) + 1] = AsSent(rs.value(k));
     ++stats.rows;
-    if (++rowsPending == perInsert || bytesPending >= kMaxBytesPerInsert) flush();
+    addRow(row.data());
     rs.moveNext();
   }
   flush();
@@ -447,7 +497,8 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   source.open(foxpro_);
   stats_ = {};
   try {
-    stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes, into_);
+    stats_ = CopyRows(source, table_, fields_, keyName_, *session, progress, notes, into_,
+                      localLoadAnnounced_);
   } catch (const std::exception& e) {
     // The table was made by the line just before this job. Half filled and with its key column,
     // it would make the next press of Execute fail at its creation; it goes again.
@@ -634,6 +685,69 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   return lines;
 }
 
+std::optional<TargetServer> AskTargetServer(const std::string& mysqlConnectionString) {
+  try {
+    ado::Connection c;
+    c.open(mysqlConnectionString);
+    ado::MySqlSession* session = ado::mysqlSessionOf(c);
+    if (!session) return std::nullopt;
+    auto rows = session->query("SELECT @@local_infile, @@max_allowed_packet");
+    if (rows.empty() || rows[0].size() < 2) return std::nullopt;
+    TargetServer server;
+    const std::string local = rows[0][0].value_or("");
+    server.localLoading = local == "1" || local == "ON";
+    if (rows[0][1]) server.maxAllowedPacket = std::stoll(*rows[0][1]);
+    return server;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::vector<std::string> OversizedRowsReport(const std::string& foxproConnectionString,
+                                             const std::string& table,
+                                             const std::vector<ado::FieldInfo>& fields,
+                                             long long maxPacket) {
+  std::vector<std::string> lines;
+  if (maxPacket <= 0) return lines;
+  const auto catalog =
+      vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
+  const auto path = catalog->findTable(table);
+  if (!path) return lines;
+  vfp::Table t(*path);
+  const long long room = maxPacket - kStatementRoom - (long long)t.header().recordLength;
+  // No row can be too large when the whole memo file would fit in one statement.
+  if ((long long)t.memoFileSize() <= room) return lines;
+  std::vector<std::pair<std::size_t, std::string>> memos;  // header index, name as MySQL has it
+  const auto& user = t.userFields();
+  for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k)
+    if (t.header().fields[std::size_t(user[k])].isMemo())
+      memos.emplace_back(std::size_t(user[k]), fields[k].name);
+  constexpr int kMostNamed = 20;
+  long long more = 0;
+  vfp::RecordScanner scan(t);
+  while (const std::uint8_t* rec = scan.nextLive()) {
+    long long sum = 0, largest = -1;
+    const std::string* field = nullptr;
+    for (const auto& [index, name] : memos) {
+      const long long n = (long long)t.memoLength(rec, index);
+      sum += n;
+      if (n > largest) largest = n, field = &name;
+    }
+    if (sum <= room || !field) continue;
+    if (int(lines.size()) >= kMostNamed) {
+      ++more;
+      continue;
+    }
+    lines.push_back("record " + std::to_string(scan.recno() + 1) + ", field " + *field + ": " +
+                    std::to_string(largest) +
+                    " bytes, more than one INSERT statement may carry on this server "
+                    "(max_allowed_packet is " +
+                    std::to_string(maxPacket) + " bytes); the row will be refused");
+  }
+  if (more) lines.push_back("and " + std::to_string(more) + " more records with memos that large");
+  return lines;
+}
+
 std::string FoxproToMySqlReport(
     const std::vector<std::pair<std::string, std::vector<std::string>>>& tables) {
   std::string text;
@@ -779,6 +893,13 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
         };
       TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
                                      hooks.unmarkedNamedBy, within);
+      if (hooks.server && !hooks.server->localLoading) {
+        // Rows then go with INSERT statements, which the server's packet limit bounds.
+        auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),
+                                             hooks.server->maxAllowedPacket);
+        part.report.insert(part.report.end(), oversized.begin(), oversized.end());
+        part.job->setLocalLoadAnnounced(true);
+      }
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
       report.emplace_back(name, std::move(part.report));
@@ -791,7 +912,10 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }
   foxpro.close();
-  sink.report(FoxproToMySqlReport(report));
+  std::string text = FoxproToMySqlReport(report);
+  if (scripted > 0 && hooks.server && !hooks.server->localLoading)
+    text += std::string("\n") + kLocalLoadOffReport;
+  sink.report(text);
   return scripted;
 }
 
@@ -840,6 +964,9 @@ void SendTablesToMySql(platform::MainWindowView& view) {
           platform::DoEvents();
           if (app.ending()) throw ProgramEnding{};
         };
+        // What the report says of the server; a server that cannot be reached is reported
+        // when the script runs.
+        hooks.server = AskTargetServer(MySQLConnectionString());
         hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
         hooks.unmarkedNamedBy =
             std::string("named by the setting ") + platform::kFoxproCodePageSetting;

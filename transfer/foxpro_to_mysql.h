@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@ int RowsPerInsert(long long rows);
 inline constexpr std::size_t kMaxBytesPerInsert = 512 * 1024;
 // Statements between two commits: a commit forces a log flush, so they are spread out.
 inline constexpr int kInsertsPerTransaction = 100;
+
+// A row whose values take more than the server's max_allowed_packet less this many bytes cannot
+// go in an INSERT statement (the rest of the statement, the key and its types need room): the
+// server would close the connection, losing the whole table's copy. Such a row is refused.
+inline constexpr long long kStatementRoom = 1024;
 
 struct RowCopyStats {
   long long rows = 0;            // rows read from the source
@@ -100,11 +106,16 @@ class RowCopyJob : public ScriptJob {
   bool settledBy(std::string_view line) const override;
   void undo(ado::Connection& target, std::vector<std::string>& notes) override;
 
+  // The report before Execute said the server does not allow local loading: the run does not
+  // say it again.
+  void setLocalLoadAnnounced(bool announced) { localLoadAnnounced_ = announced; }
+
   // The code page the table's text was read in when the script was made, for a table whose
   // header names none: the rows are read in the same one (0: judged again, or the header's).
   void setSourceCodePage(int codePage) { sourceCodePage_ = codePage; }
   int sourceCodePage() const { return sourceCodePage_; }
   const std::string& keyName() const { return keyName_; }
+  const std::vector<ado::FieldInfo>& fields() const { return fields_; }
   const std::string& into() const { return into_; }
   const std::string& replaces() const { return replaces_; }
   const RowCopyStats& stats() const { return stats_; }  // of the last run
@@ -119,6 +130,7 @@ class RowCopyJob : public ScriptJob {
   std::string replaces_;
   std::string createPrefix_;
   std::string swapPrefix_;
+  bool localLoadAnnounced_ = false;
   int sourceCodePage_ = 0;
   RowCopyStats stats_;
 };
@@ -140,6 +152,25 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
                                            const std::string& table,
                                            const std::vector<ado::FieldInfo>& fields,
                                            const std::function<void(int percent)>& progress = {});
+
+// What the report before Execute needs to know of the MySQL server a script is for.
+struct TargetServer {
+  bool localLoading = true;        // @@local_infile: rows go in bulk through LOAD DATA LOCAL
+  long long maxAllowedPacket = 0;  // @@max_allowed_packet, the largest statement; 0 unknown
+};
+// Asks the server at the connection string; nullopt when it cannot be asked (the run will say
+// why the server cannot be reached).
+std::optional<TargetServer> AskTargetServer(const std::string& mysqlConnectionString);
+
+// The records of the FoxPro table whose memos alone take more than an INSERT statement may
+// carry on a server of max_allowed_packet `maxPacket` (see kStatementRoom), one line each
+// (record as FoxPro numbers it, 1 for the first, its largest memo field and the bytes stored):
+// sent with INSERT statements, their rows will be refused. Reads only the memos' block headers,
+// and nothing at all when the whole memo file fits.
+std::vector<std::string> OversizedRowsReport(const std::string& foxproConnectionString,
+                                             const std::string& table,
+                                             const std::vector<ado::FieldInfo>& fields,
+                                             long long maxPacket);
 
 // The report of a whole FoxPro-to-MySQL script from its tables' lines, or the one line that
 // says nothing changes.
@@ -189,6 +220,9 @@ struct SendToMySqlHooks {
   std::function<void(const std::string& table, const std::string& error)> tableFailed;
   // While a table's records are read for the report and after each table, 0..100.
   std::function<void(int percent)> progress;
+  // The server the script is for, as AskTargetServer found it: the report then says whether
+  // rows go in bulk and names the rows too large for the statements they would go in.
+  std::optional<TargetServer> server;
   // The code page of tables whose header names none, as the user named it (0: judged per table
   // from its text), and who named it, for the report ("named by --source-codepage").
   int unmarkedCodePage = 0;

@@ -23,6 +23,9 @@ namespace transfer {
 const char* const kLocalLoadRefusedNote =
     "The server does not allow loading local data (local_infile is off), so the rows were sent "
     "with INSERT statements, which is slower.";
+const char* const kLocalLoadOffReport =
+    "The server does not allow loading local data (local_infile is off): the rows will be sent "
+    "with INSERT statements, which is slower.";
 
 namespace {
 

@@ -32,6 +32,8 @@ namespace transfer {
 
 // The note the copy leaves (once per run) when the server does not allow local loading.
 extern const char* const kLocalLoadRefusedNote;
+// What the report before Execute says instead when it finds local loading off.
+extern const char* const kLocalLoadOffReport;
 
 // MySQL's DOUBLE holds no infinity and no NaN, which a FoxPro B field can: the copy sends such a
 // value as NULL on every path, and the report before Execute names where it lies.

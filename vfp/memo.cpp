@@ -48,6 +48,18 @@ bool MemoReader::readRange(std::uint64_t offset, std::size_t n, char* out) const
   return true;
 }
 
+std::uint64_t MemoReader::length(std::uint32_t block) const {
+  if (block == 0 || (kind_ != MemoKind::Fpt && kind_ != MemoKind::Dbt4)) return 0;
+  const std::uint64_t at = std::uint64_t(block) * blockSize_;
+  if (at >= size_ || (kind_ == MemoKind::Fpt && at < fpt::kHeaderSize)) return 0;
+  std::uint8_t bh[8];
+  if (!readRange(at, 8, reinterpret_cast<char*>(bh))) return 0;
+  if (kind_ == MemoKind::Fpt) return bytes::be32(bh + 4);
+  if (!(bh[0] == 0xFF && bh[1] == 0xFF && bh[2] == 0x08 && bh[3] == 0x00)) return 0;
+  const std::uint64_t len = bytes::le32(bh + 4);
+  return len >= 8 ? len - 8 : 0;
+}
+
 bool MemoReader::extent(std::uint32_t block, std::uint64_t& dataAt, std::uint64_t& len) const {
   std::uint64_t at = std::uint64_t(block) * blockSize_;
   auto bad = [&](const char* why) {

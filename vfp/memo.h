@@ -39,6 +39,11 @@ class MemoReader {
   std::string problem(std::uint32_t block) const;
   std::uint32_t blockSize() const { return blockSize_; }
   const std::string& path() const { return file_.path(); }
+  std::uint64_t fileSize() const { return size_; }
+  // The length the memo at block says it has, without reading it: 0 for an empty memo, a
+  // dBase III memo (only its end mark tells) and a block the file does not hold (read() says
+  // what is wrong with it).
+  std::uint64_t length(std::uint32_t block) const;
 
  private:
   // Copies n bytes at offset into out; false when the file ends first.

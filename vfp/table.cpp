@@ -138,6 +138,12 @@ std::uint32_t Table::countLiveRecords() const {
   return n;
 }
 
+std::uint64_t Table::memoLength(const std::uint8_t* record, std::size_t fieldIndex) const {
+  const FieldDescriptor& f = header_.fields.at(fieldIndex);
+  if (!memo_ || !f.isMemo()) return 0;
+  return memo_->length(memoPointer(record + f.offset, f.length));
+}
+
 void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) const {
   const FieldDescriptor& f = header_.fields[index];
   if (f.nullBit >= 0 && nullFlagBit(rec, nullFlags_, f.nullBit)) {

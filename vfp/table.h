@@ -78,6 +78,11 @@ class Table {
   std::string fieldName(std::size_t fieldIndex) const;
   // Counts the live (not deleted) records, reading the file once.
   std::uint32_t countLiveRecords() const;
+  // The stored length in bytes of memo field fieldIndex (M, G, W) of a raw record, in the
+  // table's code page, read from the memo's block header alone (see MemoReader::length).
+  std::uint64_t memoLength(const std::uint8_t* record, std::size_t fieldIndex) const;
+  // The size of the memo file; 0 when the table has none.
+  std::uint64_t memoFileSize() const { return memo_ ? memo_->fileSize() : 0; }
 
   const File& file() const { return file_; }
 

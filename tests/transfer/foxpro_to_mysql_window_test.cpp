@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QWidget>
+#include <cstdlib>
+#include <functional>
 
 #include "foxpro_to_mysql_support.h"
 #include "platform/connection_strings.h"
@@ -197,6 +199,71 @@ TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
             (std::vector<std::vector<std::string>>{{"2", "<null>", "<null>"}}));
   EXPECT_EQ(entries(List1), QStringList{"orders"});
+}
+
+// Server-wide settings, changed for one test and given back afterwards; such tests run alone,
+// as the ctest test transfer_local_loading_on_and_off, and are skipped in the parallel run.
+class ServerSettingsForThisTest {
+ public:
+  explicit ServerSettingsForThisTest(std::function<void(const std::string&)> admin)
+      : admin_(std::move(admin)) {}
+  void set(const std::string& name, const std::string& value, const std::string& usual) {
+    usual_.emplace_back(name, usual);
+    admin_("SET GLOBAL " + name + " = " + value);
+  }
+  ~ServerSettingsForThisTest() {
+    for (const auto& [name, usual] : usual_) admin_("SET GLOBAL " + name + " = " + usual);
+  }
+
+ private:
+  std::function<void(const std::string&)> admin_;
+  std::vector<std::pair<std::string, std::string>> usual_;
+};
+
+TEST_F(SendToMySqlWindow, LocalLoadingOffIsSaidBeforeExecuteAndTheWindowClosesOnSuccess) {
+  if (!std::getenv("QM_RUNS_ALONE")) GTEST_SKIP() << "runs alone (server-wide setting)";
+  ServerSettingsForThisTest settings([this](const std::string& sql) { admin(sql); });
+  settings.set("local_infile", "0", "1");
+  select({"zeta"});
+  bool closed = false;
+  env.dialogs().modalScripts.push_back([&](QDialog& d) {
+    auto& form = dynamic_cast<Form4&>(d);
+    reportShown = form.Text1->toPlainText();
+    form.PushButton3_Click();
+    closed = form.result() == QDialog::Accepted;
+    notes = closed ? QString() : form.Text1->toPlainText();
+    return 0;
+  });
+  transfer::SendTablesToMySql(view);
+  EXPECT_TRUE(reportShown.contains("local_infile is off")) << reportShown.toStdString();
+  EXPECT_TRUE(closed) << notes.toStdString();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM zeta"),
+            (std::vector<std::vector<std::string>>{{"1"}}));
+}
+
+TEST_F(SendToMySqlWindow, AMemoLargerThanTheServersPacketIsNamedBeforeExecuteAndOnlyItsRowFails) {
+  if (!std::getenv("QM_RUNS_ALONE")) GTEST_SKIP() << "runs alone (server-wide setting)";
+  ServerSettingsForThisTest settings([this](const std::string& sql) { admin(sql); });
+  settings.set("local_infile", "0", "1");
+  settings.set("max_allowed_packet", "1048576", "16777216");
+  // Record 2's memo of 1.2 MB cannot go in an INSERT statement on a server taking at most 1 MB.
+  const std::string part(250, 'x');
+  std::string memo = "'" + part + "'";
+  for (int i = 1; i < 4800; ++i) memo += " + '" + part + "'";
+  Fox(fox.path,
+      {"CREATE TABLE big (n I, m M)", "INSERT INTO big VALUES (1, 'small')",
+       "INSERT INTO big VALUES (2, " + memo + ")", "INSERT INTO big VALUES (3, 'small')"});
+  List2.addItem("big");
+  select({"big"});
+  whenPreviewOpens(true);
+  transfer::SendTablesToMySql(view);
+  EXPECT_TRUE(reportShown.contains("record 2, field m: 1200000 bytes"))
+      << reportShown.toStdString();
+  EXPECT_EQ(notes.count("was not sent"), 1) << notes.toStdString();
+  EXPECT_TRUE(notes.contains("Record 2 of big was not sent")) << notes.toStdString();
+  EXPECT_TRUE(notes.contains("max_allowed_packet")) << notes.toStdString();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT n FROM big"),
+            (std::vector<std::vector<std::string>>{{"1"}, {"3"}}));
 }
 
 }  // namespace

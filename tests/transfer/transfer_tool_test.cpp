@@ -2,6 +2,7 @@
 // goes each way and arrives equal, a dry run writes the preview's script and changes nothing,
 // and the exit status tells what happened.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -462,22 +463,37 @@ ToolRun RunOnTerminal(const QString& configHome, const QStringList& args,
                       const std::string& answer) {
   std::vector<std::string> argv{QM_BINARY_DIR "/tools/quillmere-transfer"};
   for (const auto& a : args) argv.push_back(a.toStdString());
+  // Everything the child needs is made before the fork: between fork and exec a child of a
+  // process with threads may not allocate (another thread may have held the allocator's lock).
+  std::vector<std::string> env{"XDG_CONFIG_HOME=" + configHome.toStdString()};
+  for (const char* keep : {"PATH", "LANG", "HOME"})
+    if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+  std::vector<char*> argp, envp;
+  for (auto& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    std::vector<char*> c;
-    for (auto& a : argv) c.push_back(a.data());
-    c.push_back(nullptr);
-    setenv("XDG_CONFIG_HOME", configHome.toLocal8Bit().constData(), 1);
-    unsetenv("MYSQL_PWD");
-    execv(c[0], c.data());
+    execve(argp[0], argp.data(), envp.data());
     _exit(127);
   }
   ToolRun r;
   if (pid < 0) return r;
   bool answered = false;
   char buf[4096];
-  for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  for (;;) {
+    pollfd p{terminal, POLLIN, 0};
+    if (poll(&p, 1, 1000) == 0) {
+      if (std::chrono::steady_clock::now() < until) continue;
+      ADD_FAILURE() << "the tool neither asked nor ended: " << r.out;
+      kill(pid, SIGKILL);
+      break;
+    }
+    const ssize_t n = read(terminal, buf, sizeof buf);
+    if (n <= 0) break;  // the tool ended: the terminal's other side is closed
     r.out.append(buf, static_cast<size_t>(n));
     if (!answered && r.out.find("Enter password: ") != std::string::npos) {
       const std::string line = answer + "\n";

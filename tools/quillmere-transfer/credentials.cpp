@@ -56,7 +56,7 @@ class EchoOff {
     }
   }
   ~EchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSADRAIN, &saved_);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -154,10 +154,12 @@ std::string PromptPassword(const char* prompt) {
   Fd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   std::string password;
   if (tty.get() >= 0) {
-    say(tty.get(), prompt);
     bool got;
     {
+      // Echo goes off before the prompt shows: switching it drops typed-ahead input, which
+      // would otherwise take an answer given the moment the prompt appeared.
       EchoOff quiet(tty.get());
+      say(tty.get(), prompt);
       got = readLine(tty.get(), password);
     }
     say(tty.get(), "\n");  // the user's Enter was not echoed either

@@ -330,6 +330,8 @@ int run(const Options& o) {
     }
     transfer::SendToMySqlHooks hooks;
     hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    // The report then says whether rows go in bulk, and names rows too large to go otherwise.
+    hooks.server = transfer::AskTargetServer(mysql);
     hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
     hooks.unmarkedNamedBy =
         o.codePageGiven ? std::string("named by --source-codepage")
