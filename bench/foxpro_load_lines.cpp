@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/typical_foxpro_table.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "transfer/local_load.h"
 #include "vfp/database.h"
 

@@ -35,7 +35,7 @@
 #include "bench/typical_foxpro_table.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/application.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"

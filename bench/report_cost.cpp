@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_script.h"
 #include "transfer/mysql_to_foxpro.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "vfp/cdx_reader.h"
 #include "vfp/file.h"
 #include "vfp/schema.h"

@@ -11,7 +11,7 @@
 #include "catalogue/table_operations.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"

@@ -1,6 +1,6 @@
 #include "catalogue/table_operations.h"
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/error_trap.h"
 
 namespace Catalogue {

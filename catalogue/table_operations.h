@@ -9,7 +9,7 @@
 #include <QString>
 #include <string>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace Catalogue {
 

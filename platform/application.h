@@ -19,6 +19,7 @@
 #include <typeindex>
 
 #include "platform/clipboard.h"
+#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/main_window_view.h"
 
@@ -33,24 +34,6 @@ class Desktop {
   virtual void openUrl(const QString& url) = 0;
   virtual void seedRandomFromTimeOfDay() = 0;
   virtual double randomUniform() = 0;  // in [0, 1)
-};
-
-// The connection window's fields at one moment, from which both connection strings are built.
-struct ConnectionFields {
-  bool useDbcFile = true;   // Option1 "DBC File:" selected; otherwise the free-table folder
-  QString dbcFile;          // Text1
-  QString freeTableFolder;  // Text2
-  QString server;           // Text3
-  QString port;             // Text4
-  QString user;             // Text5
-  QString password;         // Text6
-  QString database;         // Text7
-  // More MySQL connection-string keys ("SSLMODE=VERIFY_IDENTITY;SSLCA=/path/ca.pem"), from the
-  // stored setting MySQLOptions; the window has no field for them.
-  QString mysqlOptions;
-  // The code page of FoxPro tables whose header names none, from the stored setting
-  // FoxproCodePage ("866"); empty: judged per table from the text.
-  QString foxproCodePage;
 };
 
 // What "Next >" of the connection window hands on to the main window. The main window lives in
@@ -68,6 +51,10 @@ struct MainWindowSeam {
   std::function<void()> show;
   bool wired() const { return fillFoxproList && fillMySqlList && show; }
 };
+
+// The connection window's fields now, through the application object; throws platform::Error
+// when no connection window exists.
+ConnectionFields CurrentConnectionFields();
 
 class Application {
  public:

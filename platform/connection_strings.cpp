@@ -1,35 +1,32 @@
 #include "platform/connection_strings.h"
 
-#include "platform/dataaccess.h"
-#include "platform/error_trap.h"
+#include "platform/error.h"
 #include "vfp/codepage.h"
 
 namespace platform {
 
-namespace {
-std::string pair(const char* key, const QString& value) {
-  return ado::ConnectionString::pair(key, value.toStdString());
+ado::ConnectionFields ToAdo(const ConnectionFields& f) {
+  ado::ConnectionFields a;
+  a.useDbcFile = f.useDbcFile;
+  a.dbcFile = f.dbcFile.toStdString();
+  a.freeTableFolder = f.freeTableFolder.toStdString();
+  a.server = f.server.toStdString();
+  a.port = f.port.toStdString();
+  a.user = f.user.toStdString();
+  a.password = f.password.toStdString();
+  a.database = f.database.toStdString();
+  // Trimmed as Qt knows white space, which is more than ASCII's.
+  a.mysqlOptions = f.mysqlOptions.trimmed().toStdString();
+  return a;
 }
-}  // namespace
 
 std::string FoxproConnectionString(const ConnectionFields& f) {
-  if (f.useDbcFile) {
-    return "Provider=vfpoledb.1;" + pair("Data Source", f.dbcFile) + "Collating Sequence=machine;";
-  }
-  return "Provider=vfpoledb.1;" + pair("Data Source", f.freeTableFolder) +
-         "Collating Sequence=general;";
+  return ado::FoxproConnectionString(ToAdo(f));
 }
 
 std::string MySQLConnectionString(const ConnectionFields& f) {
-  std::string cs = "DRIVER={MySQL ODBC 5.1 Driver};" + pair("SERVER", f.server) +
-                   pair("PORT", f.port) + pair("USER", f.user) + pair("DATABASE", f.database) +
-                   pair("PASSWORD", f.password);
-  // Keys the user stored as connection-string text go on as written.
-  const std::string more = f.mysqlOptions.trimmed().toStdString();
-  if (!more.empty()) cs += more.back() == ';' ? more : more + ';';
-  return cs;
+  return ado::MySQLConnectionString(ToAdo(f));
 }
-
 int UnmarkedFoxproCodePage(const ConnectionFields& f) {
   const QString text = f.foxproCodePage.trimmed();
   if (text.isEmpty()) return 0;
@@ -41,24 +38,4 @@ int UnmarkedFoxproCodePage(const ConnectionFields& f) {
   return cp;
 }
 
-namespace {
-ConnectionFields currentFields() {
-  auto& app = Application::current();
-  if (!app.connectionFields) {
-    throw Error(QStringLiteral("The connection window is not loaded."));
-  }
-  return app.connectionFields();
-}
-}  // namespace
-
 }  // namespace platform
-
-std::string FoxproConnectionString() {
-  return platform::FoxproConnectionString(platform::currentFields());
-}
-
-std::string MySQLConnectionString() {
-  return platform::MySQLConnectionString(platform::currentFields());
-}
-
-int UnmarkedFoxproCodePage() { return platform::UnmarkedFoxproCodePage(platform::currentFields()); }

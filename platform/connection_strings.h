@@ -1,20 +1,35 @@
 // The program's two connection strings, built from the connection window's fields at the moment
-// of use; no string is ever cached. Every operation that opens a database (tests, listings,
-// deletion, renaming, transfers, script execution) builds its string here.
-//
-// FoxPro:  "Provider=vfpoledb.1;Data Source=<path>;Collating Sequence=machine;" for a .dbc file,
-//          "...;Collating Sequence=general;" for a folder of free tables.
-// MySQL:   "DRIVER={MySQL ODBC 5.1 Driver};SERVER=..;PORT=..;USER=..;DATABASE=..;PASSWORD=..;"
-//          (the database before the password).
-// Values are inserted as typed; only a value containing ";" or starting with "{" is written in
-// braces with "}" doubled inside, so that such a password or path reaches the server whole.
+// of use (the builders themselves: ado/connection_strings.h), and the setting that names the code
+// page of tables whose header names none.
 #pragma once
 
+#include <QString>
 #include <string>
 
-#include "platform/application.h"
+#include "ado/connection_strings.h"
 
 namespace platform {
+
+// The connection window's fields at one moment, from which both connection strings are built.
+struct ConnectionFields {
+  bool useDbcFile = true;   // Option1 "DBC File:" selected; otherwise the free-table folder
+  QString dbcFile;          // Text1
+  QString freeTableFolder;  // Text2
+  QString server;           // Text3
+  QString port;             // Text4
+  QString user;             // Text5
+  QString password;         // Text6
+  QString database;         // Text7
+  // More MySQL connection-string keys ("SSLMODE=VERIFY_IDENTITY;SSLCA=/path/ca.pem"), from the
+  // stored setting MySQLOptions; the window has no field for them.
+  QString mysqlOptions;
+  // The code page of FoxPro tables whose header names none, from the stored setting
+  // FoxproCodePage ("866"); empty: judged per table from the text.
+  QString foxproCodePage;
+};
+
+// The same fields as UTF-8, for the data-access layer.
+ado::ConnectionFields ToAdo(const ConnectionFields& fields);
 
 std::string FoxproConnectionString(const ConnectionFields& fields);
 std::string MySQLConnectionString(const ConnectionFields& fields);
@@ -28,7 +43,8 @@ int UnmarkedFoxproCodePage(const ConnectionFields& fields);
 }  // namespace platform
 
 // From the connection window's current fields (Application::current().connectionFields); throw
-// platform::Error when no connection window exists.
+// platform::Error when no connection window exists. For the windows only: they are made with the
+// application object (current_connection.cpp), which the transfers never use.
 std::string FoxproConnectionString();
 std::string MySQLConnectionString();
 int UnmarkedFoxproCodePage();

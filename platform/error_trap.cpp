@@ -1,7 +1,5 @@
 #include "platform/error_trap.h"
 
-#include <exception>
-
 #include "platform/dialogs.h"
 
 namespace platform {
@@ -13,16 +11,6 @@ QString ErrorReportText(const QString& description, const QString& where, const 
          QString::number(line) + QStringLiteral("\r\r") +
          QStringLiteral("Please email screenshot of this message to ") +
          QLatin1String(kSupportAddress);
-}
-
-QString CurrentExceptionDescription() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return QStringLiteral("Unknown error");
-  }
 }
 
 ErrorTrap::ErrorTrap(QString where, QString handler, QWidget* parent)

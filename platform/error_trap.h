@@ -13,8 +13,8 @@
 
 #include <QString>
 #include <functional>
-#include <stdexcept>
-#include <string>
+
+#include "platform/error.h"
 
 class QWidget;
 
@@ -23,21 +23,10 @@ namespace platform {
 inline constexpr const char* kSupportAddress = "support@tarnwick.example";
 inline constexpr const char* kErrorReportCaption = "Application Error";
 
-// A failure raised by the program's own code, carrying a message for the user (UTF-8).
-class Error : public std::runtime_error {
- public:
-  explicit Error(const QString& message) : std::runtime_error(message.toStdString()) {}
-  explicit Error(const std::string& message) : std::runtime_error(message) {}
-};
-
 // The report text: description, CR LF, "in Dovrant2021/08/31." + where + "." + handler + " ",
 // "at line " + line, CR CR, "Please email screenshot of this message to " + support address.
 QString ErrorReportText(const QString& description, const QString& where, const QString& handler,
                         int line);
-
-// The description of the exception being handled (call inside a catch block): the message of a
-// std::exception as UTF-8, or a generic text for anything else.
-QString CurrentExceptionDescription();
 
 class ErrorTrap {
  public:

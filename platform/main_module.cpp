@@ -58,11 +58,6 @@ void KillFile(const QString& path) {
   }
 }
 
-QString FolderOfPath(const QString& path) {
-  qsizetype at = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
-  return at < 0 ? QString() : path.left(at + 1);
-}
-
 namespace {
 
 void colourFormParts(QWidget& window, const QColor& colour) {

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "platform/value.h"
+#include "ado/value.h"
 
 class QListWidget;
 class QWidget;

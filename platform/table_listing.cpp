@@ -3,9 +3,9 @@
 #include <QListWidget>
 #include <QVariant>
 
+#include "ado/dataaccess.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
 #include "platform/error_trap.h"
 #include "platform/ui.h"
 
@@ -57,36 +57,6 @@ void Fill(QListWidget& list, platform::ErrorTrap& trap,
 }  // namespace
 
 namespace platform {
-
-std::vector<std::string> FoxproTableNames(const std::string& connectionString) {
-  ado::Connection cn;
-  cn.open(connectionString);
-  ado::RecordSet rs(cn.openSchema(ado::adSchemaTables));
-  const int nameColumn = rs.fieldIndex("TABLE_NAME");
-  const int typeColumn = rs.fieldIndex("TABLE_TYPE");
-  std::vector<std::string> names;
-  for (; !rs.eof(); rs.moveNext()) {
-    // Views and system tables are not tables to send or delete; the type must match exactly.
-    if (rs.value(typeColumn).toText() == "TABLE") names.push_back(rs.value(nameColumn).toText());
-  }
-  rs.close();
-  cn.close();
-  return names;
-}
-
-std::vector<std::string> MySqlTableNames(const std::string& connectionString,
-                                         const ado::Waiting& waiting) {
-  ado::Connection cn;
-  cn.setWaiting(waiting);
-  cn.open(connectionString);
-  ado::RecordSet rs(cn.execute("SHOW TABLES;"));
-  std::vector<std::string> names;
-  for (; rs.state() == ado::adStateOpen && !rs.eof(); rs.moveNext())
-    names.push_back(rs.value(0).toText());
-  rs.close();
-  cn.close();
-  return names;
-}
 
 std::vector<std::string> ChosenTables(const QListWidget& list) {
   std::vector<std::string> names;

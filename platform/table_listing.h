@@ -1,8 +1,8 @@
 // The tables of each database, for everything that lists them: the main window's two lists, the
 // transfers refilling a list after the preview closed, and the command-line transfer tool.
 //
-// TableNames reads a catalogue without any window. The list fillers replace a list's whole
-// content (earlier entries and selections go) and yield to window events once per table they
+// The names come from ado/table_names.h, read without any window. The list fillers replace a list's
+// whole content (earlier entries and selections go) and yield to window events once per table they
 // add, so a long catalogue keeps the window live. They report failures through the error trap; a
 // listing whose connection or catalogue cannot be read leaves the list empty.
 //
@@ -13,20 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/table_names.h"
 
 class QListWidget;
 
 namespace platform {
 
-// The tables (catalogue rows whose TABLE_TYPE is exactly "TABLE": no views, no system tables)
-// of the FoxPro database or free-table folder that the connection string names, in catalogue
-// order. Throws the data-access error when the catalogue cannot be read.
-std::vector<std::string> FoxproTableNames(const std::string& connectionString);
-// Every name "SHOW TABLES;" returns, views included, in the server's order. Throws likewise.
-// waiting: see ado::Connection::setWaiting; the list fillers pass YieldWhileWaiting.
-std::vector<std::string> MySqlTableNames(const std::string& connectionString,
-                                         const ado::Waiting& waiting = {});
+// The names the lists show, read without any window (ado/table_names.h).
+using ado::FoxproTableNames;
+using ado::MySqlTableNames;
 
 // The selected entries of a table list, from the bottom of the list up: the order in which the
 // transfers handle the chosen tables. Whatever made the selection (mouse, keyboard, "Select

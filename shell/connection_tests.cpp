@@ -1,7 +1,7 @@
 #include "shell/connection_tests.h"
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace Foxpro {
 

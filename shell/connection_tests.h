@@ -3,7 +3,7 @@
 // that worked; neither shows anything nor changes the pointer.
 #pragma once
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace Foxpro {
 

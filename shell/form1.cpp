@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"

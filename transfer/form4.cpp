@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "platform/application.h"
+#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
@@ -51,6 +52,14 @@ constexpr qsizetype kSliceBytes = 4 << 20;
 constexpr long long kMostBytesPrepared = 1LL << 30;
 // A run lets the window answer at least this often (milliseconds), and whenever the bar moves.
 constexpr qint64 kRunYieldMs = 15;
+
+// The connection string for the preview's target: 0 the FoxPro database, 1 the MySQL database,
+// built from the connection window's fields when called; any other value has no target.
+std::function<std::string()> ScriptTarget(qint16 sendType) {
+  if (sendType == 0) return [] { return FoxproConnectionString(); };
+  if (sendType == 1) return [] { return MySQLConnectionString(); };
+  return {};
+}
 
 }  // namespace
 
@@ -391,7 +400,7 @@ void Form4::PushButton3_Click() {
     }
     return;
   }
-  auto target = transfer::ScriptTarget(m_SendType);
+  auto target = ScriptTarget(m_SendType);
   // The jobs leave the window for the run, so nothing the run uses goes with a discarded window.
   std::vector<std::unique_ptr<transfer::ScriptJob>> jobs = std::move(jobs_);
   jobs_.clear();

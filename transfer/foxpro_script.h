@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/value.h"
+#include "ado/value.h"
 
 namespace FoxproScript {
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "transfer/script_job.h"
 
 namespace ado {

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/foxpro_access.h"
-#include "platform/mysql_session.h"
+#include "ado/foxpro_access.h"
+#include "ado/mysql_session.h"
 #include "transfer/mysql_script.h"
 #include "vfp/database.h"
 #include "vfp/error.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace ado {
 class MySqlSession;

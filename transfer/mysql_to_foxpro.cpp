@@ -1,31 +1,14 @@
 #include "transfer/mysql_to_foxpro.h"
 
-#include <QElapsedTimer>
-#include <QListWidget>
-#include <QLocale>
-#include <QPlainTextEdit>
-#include <QProgressBar>
+#include <QString>
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <optional>
 #include <set>
 
-#include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
-#include "platform/dialogs.h"
-#include "platform/error_trap.h"
-#include "platform/main_module.h"
-#include "platform/main_window_view.h"
-#include "platform/pointer.h"
-#include "platform/table_listing.h"
-#include "platform/ui.h"
-#include "transfer/form4.h"
+#include "ado/dataaccess.h"
 #include "transfer/foxpro_names.h"
 #include "transfer/foxpro_script.h"
 #include "vfp/codepage.h"
-#include "vfp/codepage_guess.h"
 #include "vfp/names.h"
 
 namespace transfer {
@@ -33,28 +16,6 @@ namespace transfer {
 namespace {
 
 constexpr int kSourceTimeoutSeconds = 5000;
-// The window is given its events this often while a script is built: often enough to stay live,
-// rarely enough that a million rows are not spent repainting.
-constexpr qint64 kYieldMilliseconds = 25;
-
-constexpr const char* kSelectTable = "Please select a table";
-constexpr const char* kOverwriteCaption = "Overwrite?";
-constexpr const char* kNumericNamePrompt = "Please change field name so it is not strictly numeric";
-constexpr const char* kProgressIdleText = "Progress Bar";
-
-platform::ConnectionFields currentFields() {
-  auto& app = platform::Application::current();
-  if (!app.connectionFields)
-    throw platform::Error(QStringLiteral("The connection window is not loaded."));
-  return app.connectionFields();
-}
-
-// Thrown from the progress callback when the program is ending: the run stops at once.
-struct ProgramEnding {};
-
-std::string lowercase(const std::string& name) {
-  return QString::fromStdString(name).toLower().toStdString();
-}
 
 // The name between backticks, a backtick inside doubled, as MySQL reads a quoted identifier.
 std::string backtickName(const std::string& name) {
@@ -68,115 +29,8 @@ std::string backtickName(const std::string& name) {
 
 }  // namespace
 
-std::string FoxproTargetFolder(const platform::ConnectionFields& fields) {
-  const QString folder =
-      fields.useDbcFile ? Main::FolderOfPath(fields.dbcFile) : fields.freeTableFolder;
-  std::string out = folder.toStdString();
-  if (out.empty() || out.back() == '\\' || out.back() == '/') return out;
-  // Windows paths keep their own separator; the engine reads both.
-  return out + (out.find('\\') != std::string::npos ? '\\' : '/');
-}
-
-namespace {
-
-// The code page mark (header byte 29) of a table file; 0 when unreadable or unmarked.
-int CodePageOfFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  char header[32] = {};
-  if (!in.read(header, sizeof header)) return 0;
-  return vfp::codePageFromMark(static_cast<std::uint8_t>(header[29]));
-}
-
-std::string LowerAscii(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-}  // namespace
-
-namespace {
-
-std::vector<std::filesystem::path> TablesOf(const std::string& folder) {
-  std::vector<std::filesystem::path> out;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec))
-    if (LowerAscii(entry.path().extension().string()) == ".dbf") out.push_back(entry.path());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-}  // namespace
-
-int CodePageOfTarget(const std::string& folder, const std::string& dbcFile) {
-  if (!dbcFile.empty())
-    if (int cp = CodePageOfFile(dbcFile)) return cp;
-  std::map<int, int> votes;
-  for (const auto& table : TablesOf(folder))
-    if (int cp = CodePageOfFile(table)) ++votes[cp];
-  int best = 0, most = 0;
-  for (const auto& [cp, n] : votes)
-    if (n > most) best = cp, most = n;
-  return best;
-}
-
-int CodePageOfLocale(const std::string& localeName) {
-  const std::string name = LowerAscii(localeName);
-  const std::string language = name.substr(0, name.find_first_of("_-.@"));
-  const std::string territory =
-      name.find('_') == std::string::npos ? "" : name.substr(name.find('_') + 1, 2);
-  static const std::map<std::string, int> byLanguage = {
-      {"cs", 1250}, {"pl", 1250}, {"sk", 1250}, {"sl", 1250}, {"hu", 1250}, {"hr", 1250},
-      {"ro", 1250}, {"bs", 1250}, {"sq", 1250}, {"ru", 1251}, {"uk", 1251}, {"be", 1251},
-      {"bg", 1251}, {"sr", 1251}, {"mk", 1251}, {"el", 1253}, {"tr", 1254}, {"az", 1254},
-      {"he", 1255}, {"iw", 1255}, {"ar", 1256}, {"fa", 1256}, {"ur", 1256}, {"et", 1257},
-      {"lv", 1257}, {"lt", 1257}, {"vi", 1258}, {"th", 874},  {"ja", 932},  {"ko", 949},
-      {"en", 1252}, {"de", 1252}, {"fr", 1252}, {"es", 1252}, {"it", 1252}, {"nl", 1252},
-      {"pt", 1252}, {"da", 1252}, {"sv", 1252}, {"nb", 1252}, {"no", 1252}, {"fi", 1252}};
-  if (language == "zh") return territory == "tw" || territory == "hk" ? 950 : 936;
-  auto it = byLanguage.find(language);
-  return it == byLanguage.end() ? 0 : it->second;
-}
-
-FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
-                                const std::string& localeName) {
-  FoxproTarget target;
-  target.folder = FoxproTargetFolder(fields);
-  target.container = fields.useDbcFile;
-  const std::string dbc = fields.useDbcFile ? fields.dbcFile.toStdString() : std::string();
-  // Tables that name no code page are in the one the user named for them, else in the one
-  // their text is judged to be in: new tables beside them get the same.
-  auto unmarkedText = [&]() -> std::pair<int, std::string> {
-    std::vector<std::string> unmarked;
-    for (const auto& table : TablesOf(target.folder))
-      if (!CodePageOfFile(table)) unmarked.push_back(table.string());
-    if (unmarked.empty()) return {0, {}};
-    if (int named = platform::UnmarkedFoxproCodePage(fields))
-      return {named, "the one named for the folder's tables, whose headers name none (setting " +
-                         std::string(platform::kFoxproCodePageSetting) + ")"};
-    const vfp::CodePageGuess guess = vfp::guessFolderCodePage(unmarked);
-    if (guess.plain) return {0, {}};
-    return {guess.codePage, guess.judged
-                                ? "judged from the text of the folder's tables, whose headers "
-                                  "name none"
-                                : "the likeliest for the text of the folder's tables, whose "
-                                  "headers name none; too little text to be sure"};
-  };
-  if (int cp = CodePageOfTarget(target.folder, dbc); cp && vfp::markFromCodePage(cp)) {
-    target.codePage = cp;
-    target.codePageReason = fields.useDbcFile ? "the one the database and its tables carry"
-                                              : "the one most tables of the folder carry";
-  } else if (auto [ucp, why] = unmarkedText(); ucp) {
-    target.codePage = ucp;
-    target.codePageReason = why;
-  } else if (int lcp = CodePageOfLocale(localeName); lcp && vfp::markFromCodePage(lcp)) {
-    target.codePage = lcp;
-    target.codePageReason = "the one the system's language " + localeName + " implies";
-  } else {
-    target.codePage = vfp::kDefaultCodePage;
-    target.codePageReason = "FoxPro's default";
-  }
-  return target;
+std::string FoxproListedName(const std::string& table) {
+  return QString::fromStdString(table).toLower().toStdString();
 }
 
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString) {
@@ -526,7 +380,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                              " MB); Execute will stop at this table");
     if (replacing) {
       // The old table goes only now, and the new one takes its name at once.
-      const std::string lower = lowercase(file.name);
+      const std::string lower = FoxproListedName(file.name);
       hand("DROP TABLE " + FoxproNames::Delimited(lower).value_or("[" + lower + "]"));
       hooks.tableDropped(lower);
       hand("RENAME TABLE " + *buildInserted + " TO " +
@@ -552,133 +406,6 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
   summary.report = text;
   if (hooks.report) hooks.report(text);
   return summary;
-}
-
-void SendTablesToFoxpro(platform::MainWindowView& view) {
-  auto& app = platform::Application::current();
-  platform::ErrorTrap trap(QStringLiteral("Form2"), QStringLiteral("PushButton3_Click"),
-                           &view.window);
-
-  // The selection is taken once, from the bottom of the list up, so clicks in the list while
-  // the script is built do not change what is sent.
-  const std::vector<std::string> tables = platform::ChosenTables(view.List1);
-  if (tables.empty()) {
-    trap.step(100, [&] {
-      platform::MsgBox(QString::fromLatin1(kSelectTable), platform::vbOKOnly, {}, &view.window);
-    });
-    return;
-  }
-
-  bool listTouched = false;
-  bool built = false;
-  FoxproScriptSummary summary;
-  std::optional<Form4> form;
-  {
-    platform::WaitPointer wait(view.pointer);
-    ado::Connection mysql;
-    FoxproTarget target;
-    bool ready = trap.step(102, [&] {
-      target = ChooseFoxproTarget(currentFields(), QLocale::system().name().toStdString());
-    });
-    // While the server counts or sends a table's rows, the window answers; the buttons that
-    // could start a second run are guarded by the main window.
-    bool ending = false;
-    mysql.setWaiting([&] {
-      platform::DoEvents();
-      if (app.ending()) throw ProgramEnding{};
-    });
-    ready = ready && trap.step(104, [&] {
-      try {
-        OpenSourceConnection(mysql, MySQLConnectionString());
-      } catch (const ProgramEnding&) {
-        ending = true;
-      }
-    });
-    if (ending) return;
-    if (ready) {
-      form.emplace(&view.window);
-      QElapsedTimer sinceYield;
-      sinceYield.start();
-      FoxproScriptHooks hooks;
-      hooks.targetHas = [&](const std::string& t) {
-        return Main::ListContains(view.List2, QString::fromStdString(t));
-      };
-      hooks.confirmOverwrite = [&](const std::string& t) {
-        return platform::MsgBox(QStringLiteral("Would you like to overwrite ") +
-                                    QString::fromStdString(t) + QLatin1Char('?'),
-                                platform::vbYesNo, QString::fromLatin1(kOverwriteCaption),
-                                &view.window) == platform::vbYes;
-      };
-      hooks.renameNumericColumn = [&](const std::string& bare) {
-        return platform::InputBox(QString::fromLatin1(kNumericNamePrompt), {},
-                                  QString::fromStdString(bare), &view.window)
-            .toStdString();
-      };
-      hooks.progress = [&](long long done, long long total) {
-        if (total > 0) {
-          int percent = static_cast<int>(
-              static_cast<double>(done) / static_cast<double>(total) * 100.0 + 0.5);
-          if (percent != view.ProgressBar1.value()) view.ProgressBar1.setValue(percent);
-        }
-        if (done == 0 || sinceYield.elapsed() >= kYieldMilliseconds) {
-          platform::DoEvents();
-          sinceYield.restart();
-          if (app.ending()) throw ProgramEnding{};
-        }
-      };
-      hooks.tableDropped = [&](const std::string& lower) {
-        Main::RemoveListItem(view.List2, QString::fromStdString(lower));
-        listTouched = true;
-      };
-      hooks.tableScripted = [&](const std::string& t) {
-        view.ProgressBar1.setValue(0);
-        view.ProgressBar1.setFormat(QString::fromLatin1(kProgressIdleText));
-        view.List2.addItem(QString::fromStdString(lowercase(t)));
-        listTouched = true;
-      };
-      hooks.command = [&](std::string_view c) { form->AppendCommandUtf8(c); };
-      hooks.withdraw = [&](long long count) { form->WithdrawCommands(count); };
-      hooks.job = [&](std::unique_ptr<ScriptJob> job) { form->AddJob(std::move(job)); };
-      hooks.expect = [&](long long bytes) { form->ExpectBytes(bytes); };
-      try {
-        hooks.report = [&](const std::string& report) {
-          // Notes shows what the target will hold differently before anything runs.
-          form->Text1->setPlainText(QString::fromStdString(report));
-        };
-        // The trap reports whatever escapes its step, so the program's end is caught inside.
-        built = trap.step(106, [&] {
-          try {
-            summary = BuildFoxproScript(mysql, tables, target, hooks);
-          } catch (const ProgramEnding&) {
-            ending = true;
-          }
-        });
-      } catch (const ProgramEnding&) {
-        return;
-      }
-      if (ending) return;
-      // A table left out part-way leaves the bar where its reading stopped; a half-built script
-      // is not offered at all. Either way the bar goes back to rest.
-      view.ProgressBar1.setValue(0);
-      view.ProgressBar1.setFormat(QString::fromLatin1(kProgressIdleText));
-    }
-    trap.step(108, [&] { mysql.close(); });
-  }
-
-  // The preview opens whenever the script holds a command or the report names a table left
-  // out; when every table was declined there is nothing to show.
-  const bool show = built && (summary.commands > 0 || summary.tablesLeftOut > 0);
-  if (show) {
-    form->m_SendType = 0;
-    trap.step(110, [&] { platform::ShowModal(*form); });
-    if (app.ending()) return;
-    form.reset();
-  }
-  // Whether or not the script ran, the list shows what the FoxPro database now holds, never an
-  // entry for a table that was not created.
-  if (listTouched || show)
-    trap.step(112, [&] { Foxpro::AddTablesToFoxproListbox(view.List2, FoxproConnectionString()); });
-  view.pointer.setNormal();
 }
 
 }  // namespace transfer

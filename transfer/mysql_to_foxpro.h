@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/application.h"
+#include "platform/connection_strings.h"
 #include "transfer/script_job.h"
 
 namespace ado {
@@ -52,6 +52,10 @@ int CodePageOfLocale(const std::string& localeName);
 // 1252. Throws platform::Error when fields.foxproCodePage names no FoxPro code page.
 FoxproTarget ChooseFoxproTarget(const platform::ConnectionFields& fields,
                                 const std::string& localeName);
+
+// The name the FoxPro list shows for a table the script creates: FoxPro keeps a table's name in
+// lower case.
+std::string FoxproListedName(const std::string& table);
 
 // Opens the run's one MySQL connection: server-side cursor, so rows stream and a large table
 // never sits in memory whole; a command time-out of 5000 seconds for reading, while connecting

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/error_trap.h"
+#include "platform/error.h"
 
 namespace transfer {
 

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
-#include "platform/error_trap.h"
+#include "ado/dataaccess.h"
+#include "platform/error.h"
 
 namespace transfer {
 
@@ -119,12 +118,6 @@ QString ReplacedCharactersNote(long long count) {
              "%1 characters that the FoxPro tables' code page cannot hold were written as "
              "\"?\".")
       .arg(count);
-}
-
-std::function<std::string()> ScriptTarget(qint16 sendType) {
-  if (sendType == 0) return [] { return FoxproConnectionString(); };
-  if (sendType == 1) return [] { return MySQLConnectionString(); };
-  return {};
 }
 
 ScriptOutcome ExecuteScript(const QString& script,

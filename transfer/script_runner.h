@@ -105,10 +105,6 @@ ScriptOutcome ExecuteScript(const QString& script,
                             const std::function<bool(int percent)>& progress,
                             const std::function<void()>& waiting = {});
 
-// The connection string for a preview's target: 0 the FoxPro database, 1 the MySQL database,
-// built from the connection window's fields when called; any other value has no target.
-std::function<std::string()> ScriptTarget(qint16 sendType);
-
 // Notes texts.
 QString SkippedJobNote(const std::string& table);
 QString ReplacedCharactersNote(long long count);

@@ -4,7 +4,7 @@
 #include <QListWidget>
 #include <QStringList>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 inline QStringList entries(const QListWidget& list) {
   QStringList out;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 using ado::ConnectionString;
 

@@ -1,7 +1,7 @@
 // The connection and record-set objects over the MySQL backend: lifetimes.
 #include <gtest/gtest.h>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

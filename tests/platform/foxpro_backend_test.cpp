@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace fs = std::filesystem;
 using namespace ado;

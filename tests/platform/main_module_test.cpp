@@ -15,7 +15,7 @@
 #include <QRadioButton>
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 

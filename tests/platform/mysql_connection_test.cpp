@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

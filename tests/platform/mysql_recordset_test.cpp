@@ -2,8 +2,8 @@
 // and the session used for bulk copying.
 #include <gtest/gtest.h>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // What the MySQL backend hands out for each column type: type code, precision and scale, value.
 #include <gtest/gtest.h>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 

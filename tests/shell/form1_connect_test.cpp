@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
 #include "platform/settings.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace testing_support {
 

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 using Datatype::DataTypeName;
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "foxpro_to_mysql_support.h"
-#include "platform/mysql_session.h"
+#include "ado/mysql_session.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "foxpro_to_mysql_support.h"
-#include "platform/mysql_session.h"
+#include "ado/mysql_session.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/mysql_script.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "transfer/foxpro_to_mysql.h"
 
 namespace tomysql_test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foxpro_to_mysql_support.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/foxpro_names.h"
 #include "transfer/mysql_to_foxpro.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/mysql_to_foxpro.h"
 

@@ -12,7 +12,7 @@
 #include <QWidget>
 #include <chrono>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
 #include "support/mute_server.h"

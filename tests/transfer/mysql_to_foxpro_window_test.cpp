@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
 #include "support/mysql_sandbox.h"

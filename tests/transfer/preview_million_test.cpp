@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/form4.h"
 #include "transfer/form5.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "support/table_rows.h"
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_job.h"

@@ -18,9 +18,8 @@
 #include <vector>
 
 #include "credentials.h"
-#include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 #include "platform/settings.h"
 #include "platform/table_listing.h"
 #include "transfer/foxpro_to_mysql.h"

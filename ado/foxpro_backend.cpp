@@ -3,8 +3,8 @@
 // container. Field types map to the data-access type codes in one table (fieldInfoFor).
 #include <algorithm>
 
-#include "platform/dataaccess.h"
-#include "platform/foxpro_access.h"
+#include "ado/dataaccess.h"
+#include "ado/foxpro_access.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
 

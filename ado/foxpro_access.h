@@ -9,7 +9,7 @@
 // and through the engine agree (fromEngineValue is what the record set hands out).
 #pragma once
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace vfp {
 class QueryResult;

@@ -17,8 +17,8 @@
 #include <map>
 #include <optional>
 
-#include "platform/dataaccess.h"
-#include "platform/mysql_session.h"
+#include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 
 namespace ado {
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/value.h"
+#include "ado/value.h"
 
 namespace ado {
 

@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 namespace ado {
 

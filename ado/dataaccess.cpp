@@ -1,4 +1,4 @@
-#include "platform/dataaccess.h"
+#include "ado/dataaccess.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "platform/value.h"
+#include "ado/value.h"
 
 #include <charconv>
 #include <cstdio>

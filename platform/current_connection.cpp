@@ -1,0 +1,29 @@
+// The connection strings of the connection window's current fields, for the windows: they reach
+// the fields through the application object, which the transfers themselves never use.
+#include "platform/application.h"
+#include "platform/connection_strings.h"
+#include "platform/error.h"
+
+namespace platform {
+
+ConnectionFields CurrentConnectionFields() {
+  auto& app = Application::current();
+  if (!app.connectionFields) {
+    throw Error(QStringLiteral("The connection window is not loaded."));
+  }
+  return app.connectionFields();
+}
+
+}  // namespace platform
+
+std::string FoxproConnectionString() {
+  return platform::FoxproConnectionString(platform::CurrentConnectionFields());
+}
+
+std::string MySQLConnectionString() {
+  return platform::MySQLConnectionString(platform::CurrentConnectionFields());
+}
+
+int UnmarkedFoxproCodePage() {
+  return platform::UnmarkedFoxproCodePage(platform::CurrentConnectionFields());
+}
