@@ -65,6 +65,15 @@ std::size_t SizeOnTheWire(const ado::Value& v) {
   }
 }
 
+// A value as the copy sends it: one MySQL cannot hold (see MySqlHoldsDouble) goes as NULL.
+const ado::Value& AsSent(const ado::Value& v) {
+  static const ado::Value kNull;
+  return v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()) ? kNull : v;
+}
+
+// "1 memo", "3 memos".
+std::string Memos(long long n) { return std::to_string(n) + (n == 1 ? " memo" : " memos"); }
+
 // Bytes a row adds to a statement's packet, its types included.
 std::size_t RowBytes(const ado::Value* row, std::size_t width) {
   std::size_t bytes = 2 * width;
@@ -173,6 +182,10 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   const std::string& mysqlTable = into.empty() ? table : into;
   ado::RecordSet rs;
   rs.open(SelectAll(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  // What a damaged memo file still holds goes; the memos it lost go as NULL, and the report
+  // before Execute named them.
+  vfp::QueryResult* result = ado::foxproResultOf(rs);
+  if (result) result->setUnreadableMemosNull(true);
   bool same = rs.fieldCount() == int(fields.size());
   for (int k = 0; same && k < rs.fieldCount(); ++k) same = rs.field(k).name == fields[k].name;
   if (!same)
@@ -187,7 +200,10 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     if (!limit.empty() && !limit[0].empty() && limit[0][0]) maxPacket = std::stoll(*limit[0][0]);
   }
   RowCopyStats stats;
-  const long long total = rs.recordCount();
+  // A FoxPro table's header counts its records, deleted ones included: enough for the progress
+  // and the chunk sizes, and known at once, where the exact count reads the whole table first
+  // (and the window would wait for that).
+  const long long total = result ? (long long)result->table().recordCount() : rs.recordCount();
   const int perInsert = RowsPerInsert(total);
   const std::size_t width = fields.size() + 1;
   const std::string head = InsertHead(mysqlTable, keyName, fields);
@@ -208,10 +224,15 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     if (!single) single.emplace(target, InsertFor(head, width, 1));
     return *single;
   };
+  // Rows are named by their FoxPro record numbers (RECNO()), which count deleted records too;
+  // the key holds the row's place among the rows sent.
+  auto recordOf = [&](long long row) {
+    return std::to_string(result ? result->recordNumber(std::uint32_t(row)) : row + 1);
+  };
   auto rowsText = [&](long long first, int count) {
-    return count == 1 ? "Row " + std::to_string(first) + " of " + table
-                      : "Rows " + std::to_string(first) + " to " +
-                            std::to_string(first + count - 1) + " of " + table;
+    return count == 1 ? "Record " + recordOf(first) + " of " + table
+                      : "Records " + recordOf(first) + " to " + recordOf(first + count - 1) +
+                            " of " + table;
   };
   // A value the server changed despite strict mode (a note or warning it still allows) is
   // named, with the rows of the statement it came from.
@@ -254,8 +275,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
       } catch (const ado::DataAccessError& e) {
         if (EndsTheCopy(e)) throw WithLikelyCause(e, RowBytes(row.data(), width), maxPacket);
         ++stats.refused;
-        notes.push_back("Row " + std::to_string(firstRow + r) + " of " + table +
-                        " was not sent: " + e.what());
+        notes.push_back(rowsText(firstRow + r, 1) + " was not sent: " + e.what());
       }
     }
   };
@@ -317,8 +337,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     if (maxPacket > 0 && (long long)bytes + kStatementRoom > maxPacket) {
       flush();
       ++stats.refused;
-      notes.push_back("Row " + std::to_string(firstRow) + " of " + table +
-                      " was not sent: " + TooLargeText(bytes, maxPacket));
+      notes.push_back(rowsText(firstRow, 1) + " was not sent: " + TooLargeText(bytes, maxPacket));
       ++firstRow;
       return;
     }
@@ -333,7 +352,8 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     firstRow = rows.front().asInt();
     std::vector<ado::Value> row(w);
     for (std::size_t at = 0; at < rows.size(); at += w) {
-      std::copy_n(rows.begin() + std::ptrdiff_t(at), w, row.begin());
+      std::transform(rows.begin() + std::ptrdiff_t(at), rows.begin() + std::ptrdiff_t(at + w),
+                     row.begin(), AsSent);
       addRow(row.data());
     }
     flush();
@@ -364,13 +384,20 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   std::vector<ado::Value> row(width);
   while (!rs.eof()) {
     row[0] = ado::Value::fromInt(stats.rows);
-    for (int k = 0; k < int(fields.size()); ++k) row[std::size_t(k) + 1] = rs.value(k);
+    for (int k = 0; k < int(fields.size()); ++k) row[std::size_t(k) + 1] = AsSent(rs.value(k));
     ++stats.rows;
     addRow(row.data());
     rs.moveNext();
   }
   flush();
   if (tx) tx->commit();
+  if (result) stats.lost = (long long)result->table().unreadableMemosGivenNull();
+  if (stats.lost > 0)
+    notes.push_back(Memos(stats.lost) + " of " + table +
+                    " could not be read from its memo file and arrived as NULL (the report "
+                    "before Execute names them).");
+  // With deleted records the rows fall short of the header's count.
+  if (progress && stats.rows != total) progress(100);
   return stats;
 }
 
@@ -467,23 +494,63 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
   source.close();
 }
 
+namespace {
+
+// Records named one by one in the report: the first few, and how many more.
+std::string RecordList(const std::vector<std::uint32_t>& records, long long count) {
+  std::string text = count == 1 ? "record " : "records ";
+  for (std::size_t k = 0; k < records.size(); ++k)
+    text += (k ? ", " : "") + std::to_string(records[k]);
+  if (count > (long long)records.size())
+    text += " and " + std::to_string(count - (long long)records.size()) + " more";
+  return text;
+}
+
+// Spaces, an optional "-", then digits with at most one point among them, to the field's end.
+bool PlainStoredNumber(std::string_view raw) {
+  std::size_t i = raw.find_first_not_of(' ');
+  if (i == std::string_view::npos) return false;
+  if (raw[i] == '-') ++i;
+  bool digit = false, point = false;
+  for (; i < raw.size(); ++i) {
+    const char ch = raw[i];
+    if (ch >= '0' && ch <= '9')
+      digit = true;
+    else if (ch == '.' && !point)
+      point = true;
+    else
+      return false;
+  }
+  return digit;
+}
+
+}  // namespace
+
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
-                                           const std::vector<ado::FieldInfo>& fields) {
+                                           const std::vector<ado::FieldInfo>& fields,
+                                           const std::function<void(int percent)>& progress) {
   std::vector<std::string> lines;
   const auto catalog =
       vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
   const auto path = catalog->findTable(table);
   if (!path) return lines;
   vfp::Table t(*path);
+  // Values named by their record numbers (RECNO()), the first few of them.
+  constexpr std::size_t kRecordsNamed = 10;
   struct Column {
     std::size_t field;  // index into the header's fields
     std::string name;   // as MySQL will name it
     char type;
-    int digits = 0;       // digits DECIMAL keeps before the point (N, F)
-    long long marks = 0;  // overflow marks
-    long long wide = 0;   // values wider than the column
-    long long blank = 0;  // blank dates
+    int digits = 0;           // digits DECIMAL keeps before the point (N, F)
+    long long marks = 0;      // overflow marks
+    long long wide = 0;       // values wider than the column
+    long long blank = 0;      // blank dates or numbers, not null-flagged
+    long long notNumber = 0;  // N, F text that reads as no number
+    long long unheld = 0;     // B values MySQL cannot hold (infinite, NaN), or memos that
+                              // cannot be read
+    std::vector<std::uint32_t> records = {};  // of the unheld ones
+    std::string why = {};                     // the first memo's reason
   };
   std::vector<Column> columns;
   const auto& user = t.userFields();
@@ -504,7 +571,8 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
       default:
         break;
     }
-    if (f.type == 'N' || f.type == 'F' || ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
+    if (f.type == 'N' || f.type == 'F' || (f.type == 'B' && f.length == 8) || f.isMemo() ||
+        ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
       Column c{std::size_t(user[k]), name, f.type};
       const std::string sql = MySqlScript::ColumnType(fields[k]);  // DECIMAL(p,s)
       const auto open = sql.find('('), comma = sql.find(',');
@@ -516,10 +584,36 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   if (!columns.empty()) {
     vfp::RecordScanner scan(t);
     vfp::Value value;
+    // A million records take a good part of a second: the caller hears of the progress often
+    // enough to keep its window answering.
+    constexpr std::uint32_t kRecordsPerProgress = 8192;
+    std::uint32_t untilProgress = kRecordsPerProgress;
     while (const std::uint8_t* rec = scan.nextLive()) {
+      if (--untilProgress == 0) {
+        untilProgress = kRecordsPerProgress;
+        if (progress) progress(int(std::uint64_t(scan.recno()) * 100 / t.recordCount()));
+      }
       for (auto& c : columns) {
         const auto& f = t.header().fields[c.field];
         const char* p = reinterpret_cast<const char*>(rec) + f.offset;
+        if (f.isMemo()) {
+          // A memo file cut short, or a pointer into nowhere: the rest of the table still goes,
+          // this value as NULL. Only the memo's block header is read.
+          std::string why = t.memoProblem(rec, c.field);
+          if (why.empty()) continue;
+          if (c.records.size() < kRecordsNamed) c.records.push_back(scan.recno() + 1);
+          if (!c.unheld++) c.why = std::move(why);
+          continue;
+        }
+        if (c.type == 'B') {
+          // The exponent's bits all set: infinite or NaN, which FoxPro holds and MySQL's
+          // DOUBLE does not; the copy sends them as NULL.
+          if ((rec[f.offset + 7] & 0x7F) != 0x7F || (rec[f.offset + 6] & 0xF0) != 0xF0) continue;
+          if (t.isNullFlagged(rec, c.field)) continue;
+          if (c.records.size() < kRecordsNamed) c.records.push_back(scan.recno() + 1);
+          ++c.unheld;
+          continue;
+        }
         if (c.type == 'D' || c.type == 'T') {
           // Blank is spaces (as FoxPro writes a D) or zeros (as it writes a T); other tools
           // use either.
@@ -531,10 +625,20 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
           ++c.marks;
           continue;
         }
-        // Only an exponent can make a stored number longer than its field's digits.
-        if (raw.find_first_of("eE") == std::string_view::npos) continue;
+        if (raw.find_first_not_of(' ') == std::string_view::npos) {
+          // FoxPro reads a blank number as 0; MySQL gets NULL. A null-flagged one is NULL on
+          // both sides.
+          if (!t.isNullFlagged(rec, c.field)) ++c.blank;
+          continue;
+        }
+        // The shape FoxPro writes always reads as a number of at most the field's digits; only
+        // other shapes (an exponent, stray characters) are decoded.
+        if (PlainStoredNumber(raw)) continue;
         t.decodeField(rec, c.field, value);
-        if (value.kind != vfp::Value::Kind::Decimal) continue;
+        if (value.kind != vfp::Value::Kind::Decimal) {
+          if (!t.isNullFlagged(rec, c.field)) ++c.notNumber;
+          continue;
+        }
         std::string_view digits = value.s;
         if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
         if (int(digits.substr(0, digits.find('.')).size()) > c.digits) ++c.wide;
@@ -547,9 +651,21 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
       if (c.wide)
         lines.push_back("column " + c.name + ": " + std::to_string(c.wide) +
                         " values are too wide for the column; their rows will be refused");
+      if (c.notNumber)
+        lines.push_back("column " + c.name + ": " + std::to_string(c.notNumber) +
+                        " values that read as no number arrive as NULL");
       if (c.blank)
         lines.push_back("column " + c.name + ": " + std::to_string(c.blank) +
-                        " blank dates arrive as NULL");
+                        (c.type == 'D' || c.type == 'T' ? " blank dates" : " blank numbers") +
+                        " arrive as NULL");
+      if (c.unheld && !c.why.empty())
+        lines.push_back("column " + c.name + ": " + Memos(c.unheld) +
+                        " cannot be read and arrive as NULL (" + RecordList(c.records, c.unheld) +
+                        "): " + c.why);
+      else if (c.unheld)
+        lines.push_back("column " + c.name + ": " + std::to_string(c.unheld) +
+                        " infinite or NaN values, which MySQL cannot hold, arrive as NULL (" +
+                        RecordList(c.records, c.unheld) + ")");
     }
   }
   return lines;
@@ -675,7 +791,8 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
 
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables, const std::string& namedBy) {
+                        const std::vector<std::string>& mysqlTables, const std::string& namedBy,
+                        const std::function<void(int percent)>& progress) {
   ado::RecordSet rs;
   rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
   std::string codePageLine;  // what the report says of the page the text is read in
@@ -726,7 +843,7 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     part.commands.push_back(MySqlScript::SwapCommand(replaces, aside, into));
     part.commands.push_back(MySqlScript::DropCommand(aside));
   }
-  part.report = FoxproTableReport(foxproConnectionString, table, fields);
+  part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
   if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
   if (!replaces.empty())
     part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
@@ -755,8 +872,13 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     try {
       const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
       if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
+      std::function<void(int)> within;
+      if (hooks.progress)
+        within = [&](int percent) {
+          hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
+        };
       TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
-                                     hooks.unmarkedNamedBy);
+                                     hooks.unmarkedNamedBy, within);
       if (hooks.server && !hooks.server->localLoading) {
         // Rows then go with INSERT statements, which the server's packet limit bounds.
         auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),

@@ -53,6 +53,7 @@ struct RowCopyStats {
   long long stored = 0;          // rows the server took
   long long refused = 0;         // rows reported in the notes
   long long changed = 0;         // values the server stored otherwise than sent (its warnings)
+  long long lost = 0;            // memos the FoxPro memo file could not give, sent as NULL
   long long chunks = 0;          // chunks of rows sent through LOAD DATA LOCAL
   long long chunksRowByRow = 0;  // of them, undone and sent again with INSERT statements
 };
@@ -65,10 +66,11 @@ std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, lon
 // MySQL table of the same name, whose columns are the key column and then the source's fields
 // in order. The key holds the 0-based row number. Rows go in multi-row prepared INSERTs inside
 // transactions; when a statement fails its rows are tried one by one, so exactly the refused
-// rows are reported (one note each, with the row number and the server's text) and the others
-// arrive. Memory does not grow with the table. progress(percent) is called after each
-// statement. Throws when the source cannot be read, when it no longer has the fields the
-// script was made for, or when the connection fails as a whole.
+// rows are reported (one note each, with the FoxPro record number and the server's text) and the
+// others arrive. A memo the memo file cannot give goes as NULL, as does a double MySQL cannot
+// hold. Memory does not grow with the table. progress(percent) is called after each statement.
+// Throws when the source cannot be read, when it no longer has the fields the script was made
+// for, or when the connection fails as a whole.
 // `into` names the MySQL table when it is not `table` (one built to replace another).
 // The rows go in chunks through LOAD DATA LOCAL when the server allows it; a chunk the server
 // refuses or changes is undone and goes as above, and one note per table says how many did.
@@ -117,7 +119,7 @@ class RowCopyJob : public ScriptJob {
   const std::string& into() const { return into_; }
   const std::string& replaces() const { return replaces_; }
   const RowCopyStats& stats() const { return stats_; }  // of the last run
-  Losses losses() const override { return {stats_.refused, stats_.changed}; }
+  Losses losses() const override { return {stats_.refused, stats_.changed + stats_.lost}; }
 
  private:
   std::string foxpro_;
@@ -141,12 +143,15 @@ struct TableScript {
 };
 
 // What the MySQL table will show differently from the FoxPro table, one line per column and
-// kind: overflow marks (a row of "*") that arrive as NULL, numbers too wide for their column,
-// blank dates that arrive as NULL, and dates, times and currency that go as text. Reads the
-// table's records once, without their memos.
+// kind: overflow marks (a row of "*"), blank numbers and dates, numbers that read as none,
+// infinite or NaN doubles and memos a damaged memo file cannot give, all of which arrive as
+// NULL (the last two named by record number); numbers too wide for their column; and dates,
+// times and currency that go as text. Reads the table's records once, and of their memos only
+// the block headers. progress(percent) is called every few thousand records.
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
-                                           const std::vector<ado::FieldInfo>& fields);
+                                           const std::vector<ado::FieldInfo>& fields,
+                                           const std::function<void(int percent)>& progress = {});
 
 // What the report before Execute needs to know of the MySQL server a script is for.
 struct TargetServer {
@@ -185,11 +190,13 @@ std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
 // mysqlTables holds, swapped in once complete, and keeps the old table's name.
 // For a table whose header names no code page the report says which one its text is read in
 // and why (namedBy: who named the connection's unmarked code page, "named by ..."), and the
-// job reads the rows in the same one.
+// job reads the rows in the same one. progress(percent) follows the report's reading of the
+// records.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
                         const std::vector<std::string>& mysqlTables,
-                        const std::string& namedBy = "as named");
+                        const std::string& namedBy = "as named",
+                        const std::function<void(int percent)>& progress = {});
 // The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite);
@@ -211,7 +218,7 @@ struct SendToMySqlHooks {
   std::function<bool(const std::string& table)> confirmOverwrite;
   // A table that cannot be read is left out, the others go on; here is why.
   std::function<void(const std::string& table, const std::string& error)> tableFailed;
-  // After each table, 0..100.
+  // While a table's records are read for the report and after each table, 0..100.
   std::function<void(int percent)> progress;
   // The server the script is for, as AskTargetServer found it: the report then says whether
   // rows go in bulk and names the rows too large for the statements they would go in.

@@ -179,7 +179,10 @@ void AppendEngineValue(std::string& out, const vfp::Value& v) {
       AppendNumber(out, v.i);
       return;
     case Kind::Double:
-      AppendNumber(out, v.d);
+      if (MySqlHoldsDouble(v.d))
+        AppendNumber(out, v.d);
+      else
+        out += "\\N";
       return;
     case Kind::Decimal:  // digits, sign and point only
       out += v.s;
@@ -222,7 +225,10 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width) 
       case Kind::Double:
         // The shortest text that reads back as the same double: what the server makes of a
         // bound double, so a DECIMAL column rounds it the same way on both paths.
-        AppendNumber(out, v.asDouble());
+        if (MySqlHoldsDouble(v.asDouble()))
+          AppendNumber(out, v.asDouble());
+        else
+          out += "\\N";
         break;
       case Kind::Decimal:
       case Kind::Text:

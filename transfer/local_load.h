@@ -3,9 +3,9 @@
 // nothing is written to disk and memory stays flat.
 //
 // The row copy's contract holds on this path too: a row the server refuses is reported once, by
-// row number, and every other row arrives. The server loads a chunk as a whole and, for a local
-// load, turns a bad value into a warning and an adjusted value rather than a refusal; so a chunk
-// that fails or draws any warning is undone and handed back to the caller, who sends its rows
+// its record number, and every other row arrives. The server loads a chunk as a whole and, for a
+// local load, turns a bad value into a warning and an adjusted value rather than a refusal; so a
+// chunk that fails or draws any warning is undone and handed back to the caller, who sends its rows
 // with INSERT statements and learns exactly which rows are refused.
 //
 //   auto load = LocalRowLoad::Start(session, table, columns, chunkRows, notes);  // nullptr: INSERT
@@ -13,6 +13,7 @@
 //   while (load->send(*rows, sendWithInserts)) {}
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -34,10 +35,15 @@ extern const char* const kLocalLoadRefusedNote;
 // What the report before Execute says instead when it finds local loading off.
 extern const char* const kLocalLoadOffReport;
 
+// MySQL's DOUBLE holds no infinity and no NaN, which a FoxPro B field can: the copy sends such a
+// value as NULL on every path, and the report before Execute names where it lies.
+inline bool MySqlHoldsDouble(double d) { return std::isfinite(d); }
+
 // One row of a chunk as the server's LOAD DATA reads it: values separated by tabs, NULL as \N,
 // tab, line break, backslash and NUL escaped, numbers and dates in the server's own text forms
-// (a double in its shortest exact form, as the server itself writes one), a logical as the one
-// raw byte a BIT column stores (1, or an escaped NUL). Ends with a line feed. Exposed for tests.
+// (a double in its shortest exact form, as the server itself writes one; one it cannot hold as
+// NULL), a logical as the one raw byte a BIT column stores (1, or an escaped NUL). Ends with a
+// line feed. Exposed for tests.
 void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
 
 class LocalRowLoad {

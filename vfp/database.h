@@ -111,8 +111,9 @@ class FolderCatalog : public TableCatalog {
   std::string folder_;
 };
 
-// Rows of a SELECT, read from the file as they are asked for. The count is exact from the start
-// (deleted records are counted out when the result opens).
+// Rows of a SELECT, read from the file as they are asked for. The count is exact: the deleted
+// records are counted out the first time it (or a record number) is asked for, which reads the
+// table once, so a reader that needs no count does not wait for that.
 class QueryResult {
  public:
   // longNames: the container's names of the fields, when the table is a member. The text is
@@ -133,7 +134,12 @@ class QueryResult {
     if (i < longNames_.size()) return longNames_[i];
     return table_.fieldName(std::size_t(table_.userFields()[i]));
   }
-  std::uint32_t rowCount() const { return count_; }
+  std::uint32_t rowCount() const;
+  // The record number (RECNO(), from 1) of the row'th row (from 0): the rows leave out the
+  // deleted records, the record numbers count them.
+  std::uint32_t recordNumber(std::uint32_t row) const;
+  // A memo that cannot be read gives null instead of an error (see Table::setUnreadableMemosNull).
+  void setUnreadableMemosNull(bool on) { table_.setUnreadableMemosNull(on); }
   // Moves to the next row; false after the last. Values are decoded on demand.
   bool next();
   const Value& value(std::size_t i);
@@ -146,7 +152,10 @@ class QueryResult {
   CodePageChoice choice_;
   std::vector<std::string> longNames_;
   RecordScanner scan_;
-  std::uint32_t count_ = 0;
+  void countRows() const;
+  mutable bool counted_ = false;
+  mutable std::uint32_t count_ = 0;
+  mutable std::vector<std::uint32_t> deleted_;  // record numbers, ascending
   const std::uint8_t* row_ = nullptr;
   std::vector<Value> values_;
   std::vector<bool> decoded_;

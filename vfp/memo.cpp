@@ -60,8 +60,7 @@ std::uint64_t MemoReader::length(std::uint32_t block) const {
   return len >= 8 ? len - 8 : 0;
 }
 
-void MemoReader::read(std::uint32_t block, std::string& out) const {
-  if (block == 0) return;
+bool MemoReader::extent(std::uint32_t block, std::uint64_t& dataAt, std::uint64_t& len) const {
   std::uint64_t at = std::uint64_t(block) * blockSize_;
   auto bad = [&](const char* why) {
     return Error("Memo file '" + fileNameOf(file_.path()) + "' is invalid: block " +
@@ -71,48 +70,66 @@ void MemoReader::read(std::uint32_t block, std::string& out) const {
   // Blocks start after the 512-byte header (a .dbt's header is block 0); a pointer into it
   // would hand out header bytes as a memo.
   if (kind_ == MemoKind::Fpt && at < fpt::kHeaderSize) throw bad("lies inside the file's header");
-  if (kind_ == MemoKind::Fpt || kind_ == MemoKind::Dbt4) {
-    std::uint8_t bh[8];
-    if (!readRange(at, 8, reinterpret_cast<char*>(bh))) throw bad("is cut short");
-    std::uint64_t len;
-    std::uint64_t dataAt = at + 8;
-    if (kind_ == MemoKind::Fpt) {
-      len = bytes::be32(bh + 4);
-    } else {
-      if (!(bh[0] == 0xFF && bh[1] == 0xFF && bh[2] == 0x08 && bh[3] == 0x00)) {
-        // Some dBase IV writers keep dBase III style memos: read to the end mark.
-        goto dbase3;
-      }
-      len = bytes::le32(bh + 4);
-      len = len >= 8 ? len - 8 : 0;
+  dataAt = at;
+  if (kind_ != MemoKind::Fpt && kind_ != MemoKind::Dbt4) return false;
+  std::uint8_t bh[8];
+  if (!readRange(at, 8, reinterpret_cast<char*>(bh))) throw bad("is cut short");
+  dataAt = at + 8;
+  if (kind_ == MemoKind::Fpt) {
+    len = bytes::be32(bh + 4);
+  } else {
+    // Some dBase IV writers keep dBase III style memos: read to the end mark.
+    if (!(bh[0] == 0xFF && bh[1] == 0xFF && bh[2] == 0x08 && bh[3] == 0x00)) {
+      dataAt = at;
+      return false;
     }
-    // The last block is often left unpadded: a length past the end is cut, not refused,
-    // as long as the data itself is present.
-    if (dataAt + len > size_) throw bad("is longer than the file");
+    len = bytes::le32(bh + 4);
+    len = len >= 8 ? len - 8 : 0;
+  }
+  if (dataAt + len > size_) throw bad("is longer than the file");
+  return true;
+}
+
+std::string MemoReader::problem(std::uint32_t block) const {
+  if (block == 0) return {};
+  try {
+    std::uint64_t at = 0, len = 0;
+    extent(block, at, len);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return {};
+}
+
+void MemoReader::read(std::uint32_t block, std::string& out) const {
+  if (block == 0) return;
+  std::uint64_t at = 0, len = 0;
+  if (extent(block, at, len)) {
     std::size_t old = out.size();
     out.resize(old + len);
-    if (!readRange(dataAt, len, out.data() + old)) throw bad("is cut short");
+    if (!readRange(at, len, out.data() + old))
+      throw Error("Memo file '" + fileNameOf(file_.path()) + "' is invalid: block " +
+                  std::to_string(block) + " is cut short.");
     return;
   }
-dbase3:
   // dBase III: no block header; the memo ends at the first 0x1A.
-  {
-    std::size_t old = out.size();
-    char buf[kDbtBlockSize];
-    std::uint64_t pos = at;
-    while (pos < size_) {
-      std::size_t got = file_.readAt(pos, buf, sizeof buf);
-      if (got == 0) break;
-      for (std::size_t i = 0; i < got; ++i) {
-        if (std::uint8_t(buf[i]) == kDbtEnd) {
-          out.append(buf, i);
-          return;
-        }
+  std::size_t old = out.size();
+  char buf[kDbtBlockSize];
+  std::uint64_t pos = at;
+  while (pos < size_) {
+    std::size_t got = file_.readAt(pos, buf, sizeof buf);
+    if (got == 0) break;
+    for (std::size_t i = 0; i < got; ++i) {
+      if (std::uint8_t(buf[i]) == kDbtEnd) {
+        out.append(buf, i);
+        return;
       }
-      out.append(buf, got);
-      pos += got;
-      if (out.size() - old > (64u << 20)) throw bad("has no end mark");
     }
+    out.append(buf, got);
+    pos += got;
+    if (out.size() - old > (64u << 20))
+      throw Error("Memo file '" + fileNameOf(file_.path()) + "' is invalid: block " +
+                  std::to_string(block) + " has no end mark.");
   }
 }
 

@@ -31,8 +31,12 @@ constexpr std::uint32_t kTypeObject = 2;  // G
 class MemoReader {
  public:
   MemoReader(const std::string& path, MemoKind kind);  // throws when unreadable
-  // Appends the data of the memo starting at block to out; block 0 is an empty memo.
+  // Appends the data of the memo starting at block to out; block 0 is an empty memo. Throws,
+  // naming the block, when the memo cannot be read (a pointer past the file's end or into its
+  // header, a memo longer than the file).
   void read(std::uint32_t block, std::string& out) const;
+  // Why read(block) would throw, from the memo's block header alone; empty when it would not.
+  std::string problem(std::uint32_t block) const;
   std::uint32_t blockSize() const { return blockSize_; }
   const std::string& path() const { return file_.path(); }
   std::uint64_t fileSize() const { return size_; }
@@ -44,6 +48,9 @@ class MemoReader {
  private:
   // Copies n bytes at offset into out; false when the file ends first.
   bool readRange(std::uint64_t offset, std::size_t n, char* out) const;
+  // Where the data of the memo at block (not 0) lies; false for a dBase III memo, which has no
+  // length and ends at its end mark. Throws as read() does.
+  bool extent(std::uint32_t block, std::uint64_t& at, std::uint64_t& length) const;
 
   File file_;
   MemoKind kind_;

@@ -132,9 +132,37 @@ QueryResult::QueryResult(const std::string& path, std::vector<std::string> longN
       longNames_(std::move(longNames)),
       scan_(table_) {
   if (longNames_.size() != table_.userFields().size()) longNames_.clear();
-  count_ = table_.countLiveRecords();
   values_.resize(fieldCount());
   decoded_.assign(fieldCount(), false);
+}
+
+void QueryResult::countRows() const {
+  if (counted_) return;
+  count_ = 0;
+  deleted_.clear();
+  RecordScanner scan(table_);
+  while (const std::uint8_t* record = scan.next()) {
+    if (Table::isDeleted(record))
+      deleted_.push_back(scan.recno() + 1);
+    else
+      ++count_;
+  }
+  counted_ = true;
+}
+
+std::uint32_t QueryResult::rowCount() const {
+  countRows();
+  return count_;
+}
+
+std::uint32_t QueryResult::recordNumber(std::uint32_t row) const {
+  countRows();
+  std::uint32_t recno = row + 1;
+  for (std::uint32_t d : deleted_) {
+    if (d > recno) break;
+    ++recno;
+  }
+  return recno;
 }
 
 bool QueryResult::next() {

@@ -113,6 +113,8 @@ bool Table::storedText(const std::uint8_t* rec, std::size_t index, std::string& 
     return true;
   }
   const std::uint32_t block = memoPointer(rec + f.offset, f.length);
+  // A memo a damaged memo file cannot give has no text to offer; reading it says why.
+  if (block && memo_ && !memo_->problem(block).empty()) return false;
   if (block && memo_) memo_->read(block, out);
   return true;
 }
@@ -243,12 +245,18 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
       bool binary = f.type != 'M' || f.isBinary();
       std::string& s = out.setString(binary ? Value::Kind::Bytes : Value::Kind::Text);
       if (block == 0 || !memo_) return;
-      if (binary) {
-        memo_->read(block, s);
-      } else {
-        scratch_.clear();
-        memo_->read(block, scratch_);
-        converter_->toUtf8(scratch_, s);
+      try {
+        if (binary) {
+          memo_->read(block, s);
+        } else {
+          scratch_.clear();
+          memo_->read(block, scratch_);
+          converter_->toUtf8(scratch_, s);
+        }
+      } catch (const Error&) {
+        if (!unreadableMemosNull_) throw;
+        givenNull_.emplace(index, block);
+        out.setNull();
       }
       return;
     }
@@ -257,6 +265,13 @@ void Table::decodeField(const std::uint8_t* rec, std::size_t index, Value& out) 
   }
   // Unknown types and impossible widths: the bytes as stored.
   out.setString(Value::Kind::Bytes).assign(c, f.length);
+}
+
+std::string Table::memoProblem(const std::uint8_t* rec, std::size_t index) const {
+  const FieldDescriptor& f = header_.fields[index];
+  if (!memo_ || !f.isMemo() || (f.nullBit >= 0 && nullFlagBit(rec, nullFlags_, f.nullBit)))
+    return {};
+  return memo_->problem(memoPointer(rec + f.offset, f.length));
 }
 
 // ---------------------------------------------------------------------------- RecordScanner

@@ -8,7 +8,7 @@
 // Callers may rely on:
 // - recordCount() is the header's count (deleted records included) and the file holds them all;
 // - decodeField never throws for a bad value stored in a field (it gives null), only for a memo
-//   file that cannot be read;
+//   file that cannot be read (and then only when setUnreadableMemosNull is off);
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
 //   records are written first (records beyond the header's count are invisible to FoxPro, so a
 //   large batch goes to the file in pieces before it counts), then the index, then the header's
@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,8 +57,22 @@ class Table {
   static bool isDeleted(const std::uint8_t* record) { return record[0] == '*'; }
   // Decodes field fieldIndex (an index into header().fields) of a raw record.
   void decodeField(const std::uint8_t* record, std::size_t fieldIndex, Value& out) const;
+  // Why the memo of field fieldIndex (an index into header().fields) of a raw record cannot be
+  // read, from its block header alone; empty when it can, or when the field holds no memo.
+  std::string memoProblem(const std::uint8_t* record, std::size_t fieldIndex) const;
+  // With this on, decodeField gives null for a memo that cannot be read, where it otherwise
+  // throws: for a reader that rescues what a damaged memo file still holds and names the rest
+  // (memoProblem). Off by default, so a damaged file is an error wherever nobody asked.
+  void setUnreadableMemosNull(bool on) { unreadableMemosNull_ = on; }
+  // How many memos (distinct field and block) decodeField gave as null so far.
+  std::size_t unreadableMemosGivenNull() const { return givenNull_.size(); }
+  // True when the record's _NullFlags mark field fieldIndex as null (not merely blank).
+  bool isNullFlagged(const std::uint8_t* record, std::size_t fieldIndex) const {
+    return nullFlagBit(record, nullFlags_, header_.fields[fieldIndex].nullBit);
+  }
   // The bytes of a character, varchar or memo field as stored, in the table's code page, without
-  // padding; false (out untouched) for any other field and for one marked binary.
+  // padding; false (out untouched) for any other field, for one marked binary and for a memo the
+  // memo file cannot give.
   bool storedText(const std::uint8_t* record, std::size_t fieldIndex, std::string& out) const;
   // Field name in UTF-8 (names are stored in the table's code page).
   std::string fieldName(std::size_t fieldIndex) const;
@@ -79,6 +94,8 @@ class Table {
   const FieldDescriptor* nullFlags_ = nullptr;
   std::shared_ptr<const TextConverter> converter_;
   std::unique_ptr<MemoReader> memo_;
+  bool unreadableMemosNull_ = false;
+  mutable std::set<std::pair<std::size_t, std::uint32_t>> givenNull_;  // field, block
   mutable std::string scratch_;
 
   // The stored bytes of a C or V field, without padding (V: as long as its length says).

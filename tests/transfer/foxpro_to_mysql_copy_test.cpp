@@ -205,9 +205,9 @@ TEST_F(FoxproToMySqlCopy, RefusedRowsAreReportedOnceAndTheOthersArrive) {
   script.lines.insert(script.lines.begin(), "SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
   auto run = Execute(script.lines, script.jobs, connectionString());
   ASSERT_EQ(run.notes.size(), 3u);
-  EXPECT_NE(run.notes[0].find("Row 5 of many"), std::string::npos) << run.notes[0];
+  EXPECT_NE(run.notes[0].find("Record 6 of many"), std::string::npos) << run.notes[0];
   EXPECT_NE(run.notes[0].find("Data too long"), std::string::npos) << run.notes[0];
-  EXPECT_NE(run.notes[1].find("Row 507 of many"), std::string::npos) << run.notes[1];
+  EXPECT_NE(run.notes[1].find("Record 508 of many"), std::string::npos) << run.notes[1];
   EXPECT_NE(run.notes[2].find("Table many: 2 of 100 chunks"), std::string::npos) << run.notes[2];
   auto rows = MySqlRows(connectionString(), "SELECT n FROM `many` ORDER BY n");
   ASSERT_EQ(rows.size(), 998u);
@@ -253,7 +253,7 @@ TEST_F(FoxproToMySqlCopy, RowsSentWhileTheWindowIsCalledBackArriveTheSame) {
   EXPECT_EQ(arrived[0], arrived[1]);
   EXPECT_EQ(notes[0], notes[1]);
   ASSERT_FALSE(notes[1].empty());
-  EXPECT_NE(notes[1][0].find("Row 1234 of src"), std::string::npos) << notes[1][0];
+  EXPECT_NE(notes[1][0].find("Record 1235 of src"), std::string::npos) << notes[1][0];
 }
 
 TEST_F(FoxproToMySqlCopy, JobFollowsItsCreationLineThroughTypeEditsOnly) {
@@ -425,7 +425,7 @@ TEST_F(FoxproToMySqlCopy, LoadedAndInsertedRowsGiveTheSameTableRefusedRowsInclud
   EXPECT_EQ(loaded.stats.chunks, 100);
   EXPECT_EQ(inserted.stats.chunks, 0);
   ASSERT_EQ(loaded.notes.size(), 2u);
-  EXPECT_NE(loaded.notes[0].find("Row 1234 of mix"), std::string::npos) << loaded.notes[0];
+  EXPECT_NE(loaded.notes[0].find("Record 1235 of mix"), std::string::npos) << loaded.notes[0];
   EXPECT_NE(loaded.notes[1].find("Table mix: 1 of 100 chunks"), std::string::npos)
       << loaded.notes[1];
   EXPECT_NE(loaded.notes[1].find("column 's'"), std::string::npos) << loaded.notes[1];

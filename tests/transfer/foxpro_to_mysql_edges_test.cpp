@@ -4,7 +4,9 @@
 // twice without a note.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "foxpro_to_mysql_support.h"
 #include "ado/mysql_session.h"
@@ -73,9 +75,106 @@ TEST_F(FoxproToMySqlEdges, NumbersWiderThanTheirDecimalsArriveAndOverflowMarksBe
                 {"12.50", "1.5"}, {"1234567.00", "-99999.0"}, {"<null>", "2.0"}}));
 }
 
+TEST_F(FoxproToMySqlEdges, BlankNumbersAndInfiniteDoublesAreNamedBeforeAndArriveAsNull) {
+  TempFolder dir;
+  Fox(dir.path, {"CREATE TABLE odd (n N(6,2), r B, k N(4,0) NULL)",
+                 "INSERT INTO odd VALUES (1.5, 0.25, NULL)", "INSERT INTO odd VALUES (2, 2, 2)",
+                 "INSERT INTO odd VALUES (3, 3, 3)", "INSERT INTO odd VALUES (4, 4, 4)"});
+  // FoxPro reads a field of spaces as 0 and holds infinities; MySQL has neither.
+  const std::string dbf = dir.path + "/odd.dbf";
+  PatchField(dbf, 1, 1, "      ");
+  PatchField(dbf, 2, 7, std::string("\0\0\0\0\0\0\xF0\x7F", 8));  // +infinity
+  PatchField(dbf, 3, 7, std::string("\0\0\0\0\0\0\xF8\xFF", 8));  // NaN
+  PatchField(dbf, 3, 1, "      ");
+  ado::Connection fox;
+  fox.open(FolderConnection(dir.path));
+  auto part = ScriptTable(fox, FolderConnection(dir.path), "odd", false);
+  // k's null flag makes its first value NULL on both sides: not worth a word.
+  EXPECT_EQ(transfer::FoxproToMySqlReport({{"odd", part.report}}),
+            "Table odd:\n"
+            "  column n: 2 blank numbers arrive as NULL\n"
+            "  column r: 2 infinite or NaN values, which MySQL cannot hold, arrive as NULL "
+            "(records 3, 4)");
+  CollectedScript script;
+  script.add(std::move(part));
+  auto run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM odd"),
+            (std::vector<std::vector<std::string>>{{"1.50", "0.25", "<null>"},
+                                                   {"<null>", "2", "2"},
+                                                   {"3.00", "<null>", "3"},
+                                                   {"<null>", "<null>", "4"}}));
+}
+
+TEST_F(FoxproToMySqlEdges, ADamagedMemoFileLosesOnlyTheMemosItCannotGiveAndNamesThem) {
+  const std::string fixture = QM_FIXTURES_DIR "/VFPX__Samples/Northwind/employees";
+  auto copy = [&](const std::string& to) {
+    for (const char* ext : {".dbf", ".fpt", ".cdx"})
+      fs::copy_file(fixture + ext, to + "/employees" + ext);
+  };
+  TempFolder whole;
+  copy(whole.path);
+  const auto original = FoxRows(FolderConnection(whole.path), "employees");
+  ASSERT_EQ(original.size(), 9u);
+  constexpr int kPhoto = 14, kNotes = 15;
+  struct Damage {
+    const char* what;
+    std::function<void(const std::string& folder)> apply;
+    std::vector<std::pair<int, int>> lost;  // row, column
+    std::vector<std::string> report;
+  };
+  const std::vector<Damage> damages = {
+      {"cut short inside record 8's notes",
+       [](const std::string& folder) { fs::resize_file(folder + "/employees.fpt", 5400); },
+       {{7, kNotes}, {8, kPhoto}, {8, kNotes}},
+       {"column photo: 1 memo cannot be read and arrive as NULL (record 9): Memo file "
+        "'employees.fpt' is invalid: block 86 lies past the end of the file.",
+        "column notes: 2 memos cannot be read and arrive as NULL (records 8, 9): Memo file "
+        "'employees.fpt' is invalid: block 83 is longer than the file."}},
+      {"record 3's notes pointing past the end",
+       [](const std::string& folder) {
+         PatchField(folder + "/employees.dbf", 2, 253, std::string("\xA0\x86\x01\x00", 4));
+       },
+       {{2, kNotes}},
+       {"column notes: 1 memo cannot be read and arrive as NULL (record 3): Memo file "
+        "'employees.fpt' is invalid: block 100000 lies past the end of the file."}}};
+  for (const auto& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    admin("DROP TABLE IF EXISTS employees");
+    TempFolder dir;
+    copy(dir.path);
+    damage.apply(dir.path);
+    // Readers that did not ask for the rescue still get the error.
+    EXPECT_THROW(FoxRows(FolderConnection(dir.path), "employees"), ado::DataAccessError);
+    ado::Connection fox;
+    fox.open(FolderConnection(dir.path));
+    auto part = ScriptTable(fox, FolderConnection(dir.path), "employees", false);
+    for (const auto& line : damage.report)
+      EXPECT_NE(std::find(part.report.begin(), part.report.end(), line), part.report.end())
+          << line << "\nnot in:\n"
+          << transfer::FoxproToMySqlReport({{"employees", part.report}});
+    CollectedScript script;
+    script.add(std::move(part));
+    auto run = Execute(script.lines, script.jobs, connectionString());
+    // Said again once they are lost, and counted, so the tool's exit status tells.
+    EXPECT_EQ(run.notes, std::vector<std::string>{std::to_string(damage.lost.size()) +
+                                                  (damage.lost.size() == 1 ? " memo" : " memos") +
+                                                  " of employees could not be read from its "
+                                                  "memo file and arrived as NULL (the report "
+                                                  "before Execute names them)."});
+    EXPECT_EQ(script.jobs[0]->losses().valuesChanged, (long long)damage.lost.size());
+    auto expected = original;
+    for (auto [row, column] : damage.lost)
+      expected[std::size_t(row)][std::size_t(column)] = "<null>";
+    EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM employees"), expected);
+  }
+}
+
 TEST_F(FoxproToMySqlEdges, ServerWithoutStrictModeRefusesInsteadOfCuttingAndKeepsItsMode) {
   TempFolder dir;
   ManyRows(dir.path, {5, 507});
+  // Refused rows are named by their record numbers, which count a deleted record (the third).
+  PatchField(dir.path + "/many.dbf", 2, 0, "*");
   CollectedScript script = Script(dir.path, "many");
   std::string& create = script.lines[0];
   create.replace(create.find("`s` TEXT"), 8, "`s` VARCHAR(3)");
@@ -89,14 +188,14 @@ TEST_F(FoxproToMySqlEdges, ServerWithoutStrictModeRefusesInsteadOfCuttingAndKeep
     if (script.jobs[0]->runsAfter(line)) script.jobs[0]->run(c, {}, notes);
   }
   ASSERT_EQ(notes.size(), 3u);
-  EXPECT_NE(notes[0].find("Row 5 of many"), std::string::npos) << notes[0];
-  EXPECT_NE(notes[1].find("Row 507 of many"), std::string::npos) << notes[1];
+  EXPECT_NE(notes[0].find("Record 6 of many"), std::string::npos) << notes[0];
+  EXPECT_NE(notes[1].find("Record 508 of many"), std::string::npos) << notes[1];
   EXPECT_NE(notes[2].find("2 of 100 chunks"), std::string::npos) << notes[2];
   ado::RecordSet mode(c.execute("SELECT @@SESSION.sql_mode"));
   EXPECT_EQ(mode.value(0).toText(), "");  // the rest of the script runs as the user set it
   c.close();
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*), SUM(s = 'ok') FROM many"),
-            (std::vector<std::vector<std::string>>{{"998", "998"}}));
+            (std::vector<std::vector<std::string>>{{"997", "997"}}));
 }
 
 TEST_F(FoxproToMySqlEdges, MyIsamKeepsHalfARefusedStatementAndNoRowArrivesTwice) {

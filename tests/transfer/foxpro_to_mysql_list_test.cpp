@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QListWidget>
+#include <algorithm>
 
 #include "foxpro_to_mysql_support.h"
 #include "platform/table_listing.h"
@@ -91,6 +92,22 @@ TEST_F(FoxproToMySqlList, UnreadableTableIsReportedAndTheOthersGo) {
   EXPECT_TRUE(env.dialogs().shown.empty());
   EXPECT_EQ(progress, (std::vector<int>{50, 100}));
   EXPECT_EQ(script.jobs.size(), 1u);
+}
+
+TEST_F(FoxproToMySqlList, ALargeTableCallsBackWhileItsRecordsAreRead) {
+  // The report reads every record before the preview opens; for a million records that is
+  // longer than a window may go unanswered, so it calls back meanwhile.
+  std::vector<std::string> statements = {"CREATE TABLE big (n N(8,0))"};
+  for (int r = 0; r < 40000; ++r)
+    statements.push_back("INSERT INTO big VALUES (" + std::to_string(r) + ")");
+  Fox(dir.path, statements);
+  List2.addItem("big");
+  List2.findItems("big", Qt::MatchExactly).front()->setSelected(true);
+  CollectedScript script;
+  EXPECT_EQ(Build(script), 1);
+  EXPECT_GE(progress.size(), 4u);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 100);
 }
 
 }  // namespace

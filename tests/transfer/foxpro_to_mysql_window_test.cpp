@@ -194,7 +194,7 @@ TEST_F(SendToMySqlWindow, RefusedRowShowsInNotesAndTheOthersArrive) {
 
   transfer::SendTablesToMySql(view);
 
-  EXPECT_TRUE(notes.contains("Row 0 of orders was not sent")) << notes.toStdString();
+  EXPECT_TRUE(notes.contains("Record 1 of orders was not sent")) << notes.toStdString();
   EXPECT_EQ(notes.count("was not sent"), 1) << notes.toStdString();
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT * FROM orders"),
             (std::vector<std::vector<std::string>>{{"2", "<null>", "<null>"}}));
@@ -260,6 +260,7 @@ TEST_F(SendToMySqlWindow, AMemoLargerThanTheServersPacketIsNamedBeforeExecuteAnd
   EXPECT_TRUE(reportShown.contains("record 2, field m: 1200000 bytes"))
       << reportShown.toStdString();
   EXPECT_EQ(notes.count("was not sent"), 1) << notes.toStdString();
+  EXPECT_TRUE(notes.contains("Record 2 of big was not sent")) << notes.toStdString();
   EXPECT_TRUE(notes.contains("max_allowed_packet")) << notes.toStdString();
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT n FROM big"),
             (std::vector<std::vector<std::string>>{{"1"}, {"3"}}));
