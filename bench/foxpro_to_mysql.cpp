@@ -32,13 +32,12 @@
 #include <string>
 #include <vector>
 
+#include "ado/dataaccess.h"
+#include "bench/bench_window.h"
 #include "bench/typical_foxpro_table.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
-#include "platform/main_window_view.h"
-#include "platform/pointer.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
 #include "transfer/mysql_script.h"
@@ -229,15 +228,8 @@ int main(int argc, char** argv) {
   fields.database = QString::fromStdString(env("QM_MYSQL_DATABASE"));
   app.connectionFields = [&] { return fields; };
 
-  QWidget window;
-  QListWidget list1(&window), list2(&window);
-  list2.setSelectionMode(QAbstractItemView::ExtendedSelection);
-  QProgressBar bar(&window);
-  platform::WindowPointer pointer(window);
-  platform::MainWindowView view{window, list1, list2, bar, pointer};
-  list2.addItem(QStringLiteral("bench"));
-  list2.item(0)->setSelected(true);
-  list2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  bench::MainWindowParts parts;
+  bench::MainWindowParts::selectOnly(parts.list2, QStringLiteral("bench"));
 
   // The longest stretch in which the event loop did not serve a 5 ms timer during the Execute,
   // and the memory then.
@@ -270,7 +262,7 @@ int main(int argc, char** argv) {
   t0 = Clock::now();
   building = true;
   sinceTick.restart();
-  transfer::SendTablesToMySql(view);
+  transfer::SendTablesToMySql(parts.view);
   const auto t1 = Clock::now();
   executing = false;
   ServerCounts after = ServerCounts::now(admin);

@@ -31,11 +31,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/application.h"
 #include "ado/dataaccess.h"
+#include "bench/bench_window.h"
+#include "platform/application.h"
 #include "platform/dialogs.h"
-#include "platform/main_window_view.h"
-#include "platform/pointer.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
 
@@ -202,15 +201,8 @@ int main(int argc, char** argv) {
   fields.database = QStringLiteral("qm_bench_tofox");
   app.connectionFields = [&] { return fields; };
 
-  QWidget window;
-  QListWidget list1(&window), list2(&window);
-  list1.setSelectionMode(QAbstractItemView::ExtendedSelection);
-  QProgressBar bar(&window);
-  platform::WindowPointer pointer(window);
-  platform::MainWindowView view{window, list1, list2, bar, pointer};
-  list1.addItem(QStringLiteral("bench"));
-  list1.item(0)->setSelected(true);
-  list1.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  bench::MainWindowParts parts;
+  bench::MainWindowParts::selectOnly(parts.list1, QStringLiteral("bench"));
 
   // The longest stretch in which the event loop did not serve a 5 ms timer.
   Clock::time_point t0 = Clock::now();
@@ -244,7 +236,7 @@ int main(int argc, char** argv) {
   tick.start();
 
   t0 = Clock::now();
-  transfer::SendTablesToFoxpro(view);
+  transfer::SendTablesToFoxpro(parts.view);
   auto t1 = Clock::now();
   longestGap = std::max(longestGap, sinceTick.elapsed());
 
@@ -271,6 +263,6 @@ int main(int argc, char** argv) {
   std::printf(
       "peak memory: %ld MB after baseline, %ld MB when the preview opens, %ld MB after the run\n",
       peakBefore, dialogs->peakAtPreview, peakMegabytes());
-  std::printf("FoxPro list after the run: %d entries\n", list2.count());
+  std::printf("FoxPro list after the run: %d entries\n", parts.list2.count());
   return dialogs->lastMessage == "Transfer finished." ? 0 : 1;
 }
