@@ -154,22 +154,12 @@ std::string fallbackLines(const std::string& notes) {
 }
 
 // Answers every dialog at once; the preview is shown, loaded and executed, with times taken.
-class BenchDialogs : public platform::Dialogs {
+class BenchDialogs : public bench::YesDialogs {
  public:
   Clock::time_point clicked, executed;
-  std::string lastMessage, report, notes;
+  std::string report, notes;
   bool closed = false;
   std::function<void()> sample;
-  int messageBox(QWidget*, const QString& text, int, const QString&) override {
-    lastMessage = text.toStdString();
-    return platform::vbYes;
-  }
-  QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
-    return d;
-  }
-  QString openFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
-  QString saveFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
-  QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
   int showModal(QDialog& dialog) override {
     auto& form = dynamic_cast<Form4&>(dialog);
     form.show();

@@ -115,20 +115,9 @@ void makeTable(MYSQL* m, long rows) {
 }
 
 // Answers every dialog at once; the preview is shown, loaded and executed, with times taken.
-class BenchDialogs : public platform::Dialogs {
+class BenchDialogs : public bench::YesDialogs {
  public:
   Clock::time_point shown, loaded, executed;
-  std::string lastMessage;
-  int messageBox(QWidget*, const QString& text, int, const QString&) override {
-    lastMessage = text.toStdString();
-    return platform::vbYes;
-  }
-  QString inputBox(QWidget*, const QString&, const QString&, const QString& d) override {
-    return d;
-  }
-  QString openFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
-  QString saveFile(QWidget*, const platform::FileDialogRequest&) override { return {}; }
-  QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
   long peakAtPreview = 0;
   int showModal(QDialog& dialog) override {
     shown = Clock::now();
