@@ -99,7 +99,8 @@ void Session::update(std::string_view sql, std::size_t pos) {
   Value term;
   std::string scratch;
   do {
-    const std::string name = lx.word();
+    // A bare name ends where "=" begins; [name] and the other quoted forms as INSERT takes them.
+    const std::string name = lx.peek('[') || lx.peek('`') || lx.peek('"') ? lx.name() : lx.word();
     if (name.empty()) throw syntaxError();
     std::string stored;
     w.converter().fromUtf8(name, stored);

@@ -13,7 +13,11 @@
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
 //   records are written first (records beyond the header's count are invisible to FoxPro, so a
 //   large batch goes to the file in pieces before it counts), then the index, then the header's
-//   record count, then the end-of-file mark.
+//   record count, then the end-of-file mark;
+// - records changed in place (update, markDeleted) are written at once, after the memo blocks
+//   they point at, and the index with the next flush: a program that dies in between leaves the
+//   index with the records' old keys until the table is next written (every key is then
+//   computed again from the records).
 // A Table keeps read buffers, so it is used from one thread at a time.
 #pragma once
 
