@@ -11,7 +11,10 @@
 #include "platform/connection_strings.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
+#include "transfer/typed_mysql.h"
 #include "vfp/database.h"
+#include "vfp/file.h"
+#include "vfp/schema.h"
 #include "vfp/table.h"
 
 namespace transfer {
@@ -529,8 +532,10 @@ bool PlainStoredNumber(std::string_view raw) {
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
                                            const std::vector<ado::FieldInfo>& fields,
-                                           const std::function<void(int percent)>& progress) {
+                                           const std::function<void(int percent)>& progress,
+                                           bool typed, std::vector<bool>* arrivesNull) {
   std::vector<std::string> lines;
+  if (arrivesNull) arrivesNull->assign(fields.size(), false);
   const auto catalog =
       vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
   const auto path = catalog->findTable(table);
@@ -539,8 +544,9 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   // Values named by their record numbers (RECNO()), the first few of them.
   constexpr std::size_t kRecordsNamed = 10;
   struct Column {
-    std::size_t field;  // index into the header's fields
-    std::string name;   // as MySQL will name it
+    std::size_t column;  // index into fields
+    std::size_t field;   // index into the header's fields
+    std::string name;    // as MySQL will name it
     char type;
     int digits = 0;           // digits DECIMAL keeps before the point (N, F)
     long long marks = 0;      // overflow marks
@@ -557,23 +563,24 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k) {
     const auto& f = t.header().fields[std::size_t(user[k])];
     const std::string& name = fields[k].name;
-    switch (f.type) {
-      case 'Y':
-        lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
-        break;
-      case 'D':
-        lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
-        break;
-      case 'T':
-        lines.push_back("column " + name +
-                        ": date-times go as text (2024-01-31 08:30:00), as always");
-        break;
-      default:
-        break;
-    }
+    // Typed columns hold these as MySQL's own types.
+    if (!typed) switch (f.type) {
+        case 'Y':
+          lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
+          break;
+        case 'D':
+          lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
+          break;
+        case 'T':
+          lines.push_back("column " + name +
+                          ": date-times go as text (2024-01-31 08:30:00), as always");
+          break;
+        default:
+          break;
+      }
     if (f.type == 'N' || f.type == 'F' || (f.type == 'B' && f.length == 8) || f.isMemo() ||
         ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
-      Column c{std::size_t(user[k]), name, f.type};
+      Column c{k, std::size_t(user[k]), name, f.type};
       const std::string sql = MySqlScript::ColumnType(fields[k]);  // DECIMAL(p,s)
       const auto open = sql.find('('), comma = sql.find(',');
       if (open != std::string::npos && comma != std::string::npos)
@@ -645,6 +652,8 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
       }
     }
     for (const auto& c : columns) {
+      if (arrivesNull && (c.marks || c.notNumber || c.blank || c.unheld))
+        (*arrivesNull)[c.column] = true;
       if (c.marks)
         lines.push_back("column " + c.name + ": " + std::to_string(c.marks) +
                         " overflow marks (*) arrive as NULL");
@@ -792,7 +801,8 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
                         const std::vector<std::string>& mysqlTables, const std::string& namedBy,
-                        const std::function<void(int percent)>& progress) {
+                        const std::function<void(int percent)>& progress,
+                        const TypedMySqlScript* typed, std::size_t typedIndex) {
   ado::RecordSet rs;
   rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
   std::string codePageLine;  // what the report says of the page the text is read in
@@ -837,13 +847,32 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     taken.push_back(into);
     aside = AsideName(replaces, "_qmold", taken);
   }
-  part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
-  part.commands.push_back(MySqlScript::AlterCommand(into, key));
+  if (typed) {
+    // The shape read from the table's files must be the one the rows come in.
+    const vfp::TableSchema& shape = typed->schema(typedIndex);
+    bool same = shape.fields.size() == fields.size();
+    for (std::size_t k = 0; same && k < fields.size(); ++k)
+      same = shape.fields[k].name == fields[k].name;
+    if (!same)
+      throw ado::DataAccessError("the fields of " + table +
+                                 " read from its files differ from those its rows give");
+    std::vector<bool> arrivesNull;
+    part.report =
+        FoxproTableReport(foxproConnectionString, table, fields, progress, true, &arrivesNull);
+    TypedMySqlScript::Table typedPart = typed->table(typedIndex, into, key, arrivesNull);
+    part.commands.push_back(typedPart.create);
+    part.commands.insert(part.commands.end(), typedPart.afterRows.begin(),
+                         typedPart.afterRows.end());
+    part.report.insert(part.report.end(), typedPart.report.begin(), typedPart.report.end());
+  } else {
+    part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
+    part.commands.push_back(MySqlScript::AlterCommand(into, key));
+  }
   if (!replaces.empty()) {
     part.commands.push_back(MySqlScript::SwapCommand(replaces, aside, into));
     part.commands.push_back(MySqlScript::DropCommand(aside));
   }
-  part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
+  if (!typed) part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
   if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
   if (!replaces.empty())
     part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
@@ -866,19 +895,56 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   foxpro.open(foxproConnectionString);
   int scripted = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
+  std::optional<TypedMySqlScript> typed;
+  std::vector<std::size_t> typedIndex(tables.size(), std::size_t(-1));
+  std::vector<std::string> typedReplaces(tables.size());
+  if (hooks.typed) {
+    // Every table's shape first: a table's columns and foreign keys depend on which of the
+    // others go with it.
+    std::vector<vfp::TableSchema> shapes;
+    std::vector<std::string> names;
+    const auto catalog =
+        vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
+    std::string container;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+      const std::string& name = tables[i];
+      try {
+        typedReplaces[i] = ReplacedMySqlTable(mysqlTables, name);
+        if (!typedReplaces[i].empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name)))
+          continue;
+        const auto path = catalog->findTable(name);
+        if (!path) throw ado::DataAccessError("the table " + name + " is not in the database");
+        shapes.push_back(vfp::describeTable(*path));
+        if (container.empty()) container = shapes.back().container;
+        names.push_back(typedReplaces[i].empty() ? name : typedReplaces[i]);
+        typedIndex[i] = shapes.size() - 1;
+      } catch (const std::exception& e) {
+        if (hooks.tableFailed) hooks.tableFailed(name, e.what());
+        report.emplace_back(
+            name, std::vector<std::string>{std::string("left out of the script: ") + e.what()});
+      }
+    }
+    typed.emplace(
+        std::move(shapes), std::move(names),
+        container.empty() ? std::vector<vfp::RelationSchema>{} : vfp::describeRelations(container));
+  }
+  std::vector<std::string> scriptedNames;  // of the typed tables scripted
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const std::string& name = tables[i];
+    if (typed && typedIndex[i] == std::size_t(-1)) continue;  // declined, or reported above
     // A table that cannot be read is reported and left out; the others still go.
     try {
-      const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
-      if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
+      const std::string replaces = typed ? typedReplaces[i] : ReplacedMySqlTable(mysqlTables, name);
+      if (!typed && !replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name)))
+        continue;
       std::function<void(int)> within;
       if (hooks.progress)
         within = [&](int percent) {
           hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
         };
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
-                                     hooks.unmarkedNamedBy, within);
+      TableScript part =
+          ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
+                      hooks.unmarkedNamedBy, within, typed ? &*typed : nullptr, typedIndex[i]);
       if (hooks.server && !hooks.server->localLoading) {
         // Rows then go with INSERT statements, which the server's packet limit bounds.
         auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),
@@ -889,6 +955,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
       report.emplace_back(name, std::move(part.report));
+      if (typed) scriptedNames.push_back(typed->schema(typedIndex[i]).name);
       ++scripted;
     } catch (const std::exception& e) {
       if (hooks.tableFailed) hooks.tableFailed(name, e.what());
@@ -898,6 +965,17 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }
   foxpro.close();
+  if (typed && scripted > 0) {
+    // Only between tables that made it into the script.
+    std::vector<std::pair<std::string, std::string>> refused;
+    for (const auto& line : typed->foreignKeys(refused, scriptedNames)) sink.appendCommand(line);
+    for (const auto& [table, line] : refused) {
+      auto at = std::find_if(report.begin(), report.end(),
+                             [&](const auto& r) { return vfp::equalsNoCase(r.first, table); });
+      if (at == report.end()) at = report.insert(report.end(), {table, {}});
+      at->second.push_back(line);
+    }
+  }
   std::string text = FoxproToMySqlReport(report);
   if (scripted > 0 && hooks.server && !hooks.server->localLoading)
     text += std::string("\n") + kLocalLoadOffReport;
