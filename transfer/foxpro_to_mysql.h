@@ -60,6 +60,12 @@ struct RowCopyStats {
   long long chunksRowByRow = 0;  // of them, undone and sent again with INSERT statements
 };
 
+// The query that reads a FoxPro table's rows with its fields in order: the script is made from
+// the fields it gives, and the row copy reads the rows the same way.
+std::string SelectAllFrom(const std::string& foxproTable);
+// "1 memo", "3 memos": how the notes and the report count memos.
+std::string MemoCount(long long n);
+
 // The note a copy leaves when chunks of `table` went row by row, with the server's first reason.
 std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
                                const std::string& reason);
