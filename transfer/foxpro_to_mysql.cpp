@@ -1,7 +1,6 @@
 #include "transfer/foxpro_to_mysql.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "ado/foxpro_access.h"
@@ -9,6 +8,7 @@
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
 #include "vfp/database.h"
+#include "vfp/file.h"
 #include "vfp/table.h"
 
 namespace transfer {
@@ -26,11 +26,11 @@ bool EndsTheCopy(const ado::DataAccessError& e) {
 
 std::string InsertHead(const std::string& table, const std::string& keyName,
                        const std::vector<ado::FieldInfo>& fields) {
-  std::string sql = "INSERT INTO " + MySqlScript::QuoteIdentifier(table) + " (" +
-                    MySqlScript::QuoteIdentifier(keyName);
+  std::string sql =
+      "INSERT INTO " + ado::quoteMySqlName(table) + " (" + ado::quoteMySqlName(keyName);
   for (const auto& f : fields) {
     sql += ',';
-    sql += MySqlScript::QuoteIdentifier(f.name);
+    sql += ado::quoteMySqlName(f.name);
   }
   return sql + ") VALUES ";
 }
@@ -144,8 +144,7 @@ bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& tabl
       "TABLE_NAME = " +
       QuoteText(table));
   if (rows.empty() || rows[0].empty() || !rows[0][0]) return false;
-  std::string engine = *rows[0][0];
-  for (auto& c : engine) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const std::string engine = vfp::toUpperAscii(*rows[0][0]);
   return engine == "INNODB" || engine == "XTRADB" || engine == "ROCKSDB" || engine == "TOKUDB";
 }
 
@@ -247,10 +246,10 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     std::vector<bool> stored(std::size_t(rowsPending), false);
     if (!undoes) undoes = UndoesRefusedStatements(target, mysqlTable);
     if (*undoes) return stored;
-    const std::string key = MySqlScript::QuoteIdentifier(keyName);
+    const std::string key = ado::quoteMySqlName(keyName);
     for (const auto& row :
-         target.query("SELECT " + key + " FROM " + MySqlScript::QuoteIdentifier(mysqlTable) +
-                      " WHERE " + key + " BETWEEN " + std::to_string(firstRow) + " AND " +
+         target.query("SELECT " + key + " FROM " + ado::quoteMySqlName(mysqlTable) + " WHERE " +
+                      key + " BETWEEN " + std::to_string(firstRow) + " AND " +
                       std::to_string(firstRow + rowsPending - 1))) {
       if (row.empty() || !row[0]) continue;
       long long k = std::stoll(*row[0]) - firstRow;
@@ -443,8 +442,8 @@ RowCopyJob::RowCopyJob(std::string foxproConnectionString, std::string table, st
       fields_(std::move(fields)),
       into_(into.empty() ? table_ : std::move(into)),
       replaces_(std::move(replaces)),
-      createPrefix_("CREATE TABLE " + MySqlScript::QuoteIdentifier(into_) + "("),
-      swapPrefix_("RENAME TABLE " + MySqlScript::QuoteIdentifier(replaces_) + " TO ") {}
+      createPrefix_("CREATE TABLE " + ado::quoteMySqlName(into_) + "("),
+      swapPrefix_("RENAME TABLE " + ado::quoteMySqlName(replaces_) + " TO ") {}
 
 bool RowCopyJob::runsAfter(const std::string& line) const {
   return line.compare(0, createPrefix_.size(), createPrefix_) == 0;
