@@ -108,6 +108,7 @@ void Session::flush() {
 
 void Session::abandon(const std::string& path) {
   byRef_.clear();
+  schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
@@ -136,6 +137,7 @@ void Session::flushDue() {
 
 void Session::forget(const std::string& path) {
   byRef_.clear();
+  schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
@@ -190,6 +192,16 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     flushDue();
     return nullptr;
   }
+  if (lx.keyword("UPDATE")) {
+    update(sql, lx.p);
+    flushDue();
+    return nullptr;
+  }
+  if (lx.keyword("DELETE")) {
+    remove(sql, lx.p);
+    flushDue();
+    return nullptr;
+  }
   // Before the queued rows are written: rows of the table being dropped go with it, even where
   // they can no longer be written (a full disk).
   if (lx.keyword("DROP")) {
@@ -218,9 +230,8 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     use(sql, lx.p);
     return nullptr;
   }
-  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",  "ZAP",
-                                            "APPEND", "REPLACE", "SET",   "COPY",
-                                            "MODIFY", "REINDEX", "BROWSE"};
+  static const char* const kKnownVerbs[] = {"PACK", "ZAP",    "APPEND",  "REPLACE", "SET",
+                                            "COPY", "MODIFY", "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)
     if (lx.keyword(v))
       throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
@@ -269,11 +280,19 @@ void Session::appendRow(TableWriter& w, std::size_t n) {
   try {
     replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));
   } catch (const Error& e) {
-    // The writer names the field; the message adds the table.
-    std::string m = e.what();
-    if (m.ends_with(".")) m.pop_back();
-    throw Error(m + " in table '" + fileNameOf(w.path()) + "'.");
+    throw inTable(w, e);
   }
+  notePending();
+}
+
+Error Session::inTable(const TableWriter& w, const Error& e) {
+  // The writer names the field; the message adds the table.
+  std::string m = e.what();
+  if (m.ends_with(".")) m.pop_back();
+  return Error(m + " in table '" + fileNameOf(w.path()) + "'.");
+}
+
+void Session::notePending() {
   if (!pending_) {
     pending_ = true;
     firstPending_ = std::chrono::steady_clock::now();
