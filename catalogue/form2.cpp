@@ -1,5 +1,6 @@
 #include "catalogue/form2.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QProgressBar>
@@ -7,15 +8,16 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include "ado/dataaccess.h"
 #include "catalogue/table_list.h"
 #include "catalogue/table_operations.h"
 #include "platform/application.h"
 #include "platform/connection_strings.h"
-#include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/pointer.h"
+#include "platform/settings.h"
 #include "platform/table_listing.h"
 #include "platform/ui.h"
 
@@ -33,6 +35,11 @@ constexpr int kDesignClientHeight = 5490;
 constexpr int kBackTop = 4980;
 constexpr int kBackHeight = 405;
 constexpr int kRoomBelowBack = 580;
+// The check box for typed transfers has a row of its own below "< Back" and "Help", so the
+// window grows by that row and every other control stays where it was.
+constexpr int kKeepTypesTop = kBackTop + kBackHeight + 60;
+constexpr int kKeepTypesHeight = 300;
+constexpr int kKeepTypesRow = kKeepTypesTop + kKeepTypesHeight - (kBackTop + kBackHeight);
 
 // Removes the first entry holding exactly this name, wherever it is now.
 void TakeEntry(QListWidget& list, const QString& name) {
@@ -65,7 +72,7 @@ bool hasSelection(const QListWidget& list) { return !list.selectedItems().isEmpt
 
 Form2::Form2() {
   setObjectName(QStringLiteral("Form2"));
-  platform::MakeFixedWindow(*this, kClientWidth, kDesignClientHeight);
+  platform::MakeFixedWindow(*this, kClientWidth, kDesignClientHeight + kKeepTypesRow);
   setFont(platform::TextFont(true));
 
   Frame2 = platform::MakeFrame(this, "Frame2", "MySQL Tables", 120, 120, 3840, 4215);
@@ -96,12 +103,24 @@ Form2::Form2() {
       platform::MakeButton(this, "PushButton2", "< Back", 120, kBackTop, 3840, kBackHeight);
   PushButton12 =
       platform::MakeButton(this, "PushButton12", "Help", 4080, kBackTop, 3840, kBackHeight);
+  KeepTypes = platform::Place(new QCheckBox(QStringLiteral("Keep types, keys and indexes"), this),
+                              "KeepTypes", 240, kKeepTypesTop, 7680, kKeepTypesHeight);
+  KeepTypes->setFont(platform::TextFont(true));
+  KeepTypes->setAccessibleName(QStringLiteral("Keep types, keys and indexes"));
+  KeepTypes->setAccessibleDescription(
+      QStringLiteral("Send tables with typed columns, keys and indexes instead of text columns"));
+  KeepTypes->setChecked(platform::Settings::value(QLatin1String(platform::kKeepTypesSetting)) ==
+                        QLatin1String("1"));
+  connect(KeepTypes, &QCheckBox::toggled, this, [](bool on) {
+    platform::Settings::setValue(QLatin1String(platform::kKeepTypesSetting),
+                                 on ? QStringLiteral("1") : QStringLiteral("0"));
+  });
 
-  // Tab order: the MySQL list, the FoxPro list, the MySQL buttons, the FoxPro buttons, "< Back"
-  // and "Help".
+  // Tab order: the MySQL list, the FoxPro list, the MySQL buttons, the FoxPro buttons, "< Back",
+  // "Help" and the check box.
   QWidget* order[] = {List1,       List2,       PushButton10, PushButton11, PushButton3,
                       PushButton1, PushButton6, PushButton8,  PushButton9,  PushButton4,
-                      PushButton5, PushButton7, PushButton2,  PushButton12};
+                      PushButton5, PushButton7, PushButton2,  PushButton12, KeepTypes};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   pointer_ = new platform::WindowPointer(*this);
@@ -111,7 +130,7 @@ Form2::Form2() {
   for (QPushButton* b : buttons) pointer_->watch(b, Hover::Button);
   // A list's own mouse moves arrive at its viewport; its border is the list itself.
   for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2, List1, List1->viewport(),
-                                                    List2, List2->viewport()}) {
+                                                    List2, List2->viewport(), KeepTypes}) {
     pointer_->watch(w, Hover::Background);
   }
 
@@ -144,7 +163,7 @@ void Form2::Form_Load() {
 void Form2::applyOuterHeight() {
   // Outer height: title bar and borders included. They are known once the window is on screen
   // (none at all on a screen without a window manager); until then the client area takes it all.
-  int outer = platform::TwipsToPixels(kBackTop + kBackHeight + kRoomBelowBack);
+  int outer = platform::TwipsToPixels(kBackTop + kBackHeight + kKeepTypesRow + kRoomBelowBack);
   int frame = isVisible() ? frameGeometry().height() - height() : 0;
   setFixedHeight(outer - frame);
 }
@@ -167,7 +186,8 @@ void Form2::showEvent(QShowEvent* event) {
 }
 
 platform::MainWindowView Form2::view() {
-  return platform::MainWindowView{*this, *List1, *List2, *ProgressBar1, *pointer_};
+  return platform::MainWindowView{*this,         *List1,    *List2,
+                                  *ProgressBar1, *pointer_, KeepTypes->isChecked()};
 }
 
 // ---- MySQL side --------------------------------------------------------------------------------

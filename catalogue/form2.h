@@ -16,6 +16,7 @@
 #include "catalogue/long_operation.h"
 #include "platform/main_window_view.h"
 
+class QCheckBox;
 class QGroupBox;
 class QListWidget;
 class QProgressBar;
@@ -84,6 +85,10 @@ class Form2 : public QWidget {
   QProgressBar* ProgressBar1;
   QPushButton* PushButton2;
   QPushButton* PushButton12;
+  // "Keep types, keys and indexes", below "< Back" and "Help" so every other control keeps its
+  // place: ticked, both send buttons make typed scripts. Its state is kept in the settings
+  // store (platform::kKeepTypesSetting), off until the user ticks it.
+  QCheckBox* KeepTypes;
 
   platform::WindowPointer& pointer() { return *pointer_; }
 

@@ -20,7 +20,14 @@ struct MainWindowView {
   QListWidget& List2;          // FoxPro tables, the same
   QProgressBar& ProgressBar1;  // value 0..100; its text "Progress Bar" when idle
   WindowPointer& pointer;      // the main window's pointer states
+  // "Keep types, keys and indexes" was ticked when the send button was pressed: the script
+  // carries typed columns, keys and indexes instead of the classic text columns.
+  bool typed = false;
 };
+
+// The settings key under which the main window keeps that check box's state ("1" ticked; absent
+// or anything else: not ticked, the classic script).
+inline constexpr const char* kKeepTypesSetting = "KeepTypes";
 
 // "Send Table/s To FoxPro" and "Send Table/s To MySQL". The main window calls them from its
 // button handlers, refusing a second long operation while one runs; unset means not available.

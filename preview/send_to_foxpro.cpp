@@ -125,6 +125,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
       hooks.withdraw = [&](long long count) { form->WithdrawCommands(count); };
       hooks.job = [&](std::unique_ptr<ScriptJob> job) { form->AddJob(std::move(job)); };
       hooks.expect = [&](long long bytes) { form->ExpectBytes(bytes); };
+      hooks.typed = view.typed;
       try {
         hooks.report = [&](const std::string& report) {
           // Notes shows what the target will hold differently before anything runs.

@@ -73,6 +73,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
         // when the script runs.
         hooks.server = AskTargetServer(MySQLConnectionString());
         hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
+        hooks.typed = view.typed;
         hooks.unmarkedNamedBy =
             std::string("named by the setting ") + platform::kFoxproCodePageSetting;
         BuildSendToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(), sink,

@@ -227,6 +227,9 @@ struct SendToMySqlHooks {
   // from its text), and who named it, for the report ("named by --source-codepage").
   int unmarkedCodePage = 0;
   std::string unmarkedNamedBy = "as named";
+  // Typed columns, keys and indexes (the window's "Keep types, keys and indexes",
+  // quillmere-transfer --typed); false: the classic script, unchanged.
+  bool typed = false;
 };
 
 // The script for the chosen FoxPro tables, in the order given (the main window passes its

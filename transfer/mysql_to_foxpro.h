@@ -63,7 +63,7 @@ std::string FoxproListedName(const std::string& table);
 // up in seconds.
 void OpenSourceConnection(ado::Connection& mysql, const std::string& connectionString);
 
-// What the caller supplies to one script build. Every member must be set.
+// What the caller supplies to one script build. Every function member must be set.
 struct FoxproScriptHooks {
   // True when the FoxPro side already lists a table of that name, letter case ignored.
   std::function<bool(const std::string& table)> targetHas;
@@ -93,6 +93,9 @@ struct FoxproScriptHooks {
   // Optional: receives the report once the script is built. Without it the values are not
   // examined (a table left out is still reported in the summary).
   std::function<void(const std::string& report)> report;
+  // Typed fields, keys and indexes (the window's "Keep types, keys and indexes",
+  // quillmere-transfer --typed); false: the classic script, unchanged.
+  bool typed = false;
 };
 
 // Takes away a FoxPro table that a run leaves half written. It runs (doing nothing) once the

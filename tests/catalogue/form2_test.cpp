@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
@@ -18,6 +19,7 @@
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/pointer.h"
+#include "platform/settings.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 
@@ -62,8 +64,12 @@ TEST_F(MainWindow, LooksAsDesigned) {
   EXPECT_EQ(f.width(), platform::TwipsToPixels(8040));
   f.showCentred();
   QCoreApplication::processEvents();
-  // Outer height: title bar and borders included (this screen draws none).
-  EXPECT_EQ(f.frameGeometry().height(), platform::TwipsToPixels(5965));
+  // Outer height: title bar and borders included (this screen draws none); the check box's row
+  // below "< Back" adds its 360 twips.
+  EXPECT_EQ(f.frameGeometry().height(), platform::TwipsToPixels(5965 + 360));
+  EXPECT_EQ(f.PushButton2->geometry(), platform::TwipsRect(120, 4980, 3840, 405));
+  EXPECT_EQ(f.ProgressBar1->geometry(), platform::TwipsRect(120, 4460, 7800, 405));
+  EXPECT_EQ(f.KeepTypes->geometry(), platform::TwipsRect(240, 5445, 7680, 300));
   EXPECT_EQ(f.Frame2->geometry(), platform::TwipsRect(120, 120, 3840, 4215));
   EXPECT_EQ(f.List2->geometry(), platform::TwipsRect(240, 360, 3330, 1635));
   EXPECT_EQ(f.PushButton7->geometry(), platform::TwipsRect(240, 3598, 3330, 405));
@@ -75,6 +81,7 @@ TEST_F(MainWindow, LooksAsDesigned) {
   EXPECT_EQ(nextTabStop(f.List2), f.PushButton10);
   EXPECT_EQ(nextTabStop(f.PushButton6), f.PushButton8);
   EXPECT_EQ(nextTabStop(f.PushButton7), f.PushButton2);
+  EXPECT_EQ(nextTabStop(f.PushButton12), f.KeepTypes);
 
   // The hand over buttons, the arrow over a list's entries, and neither while waiting.
   EXPECT_TRUE(f.pointer().hasCustomImage());
@@ -180,6 +187,30 @@ TEST_F(MainWindow, BackShowsTheConnectionWindowAndHelpNamesTheContactPage) {
   f.close();
   EXPECT_EQ(env.endRequests, 1);
   EXPECT_TRUE(env.app().ending());
+}
+
+TEST_F(MainWindow, KeepTypesStartsOffIsRememberedAndReachesBothSends) {
+  Form2& f = form();
+  EXPECT_EQ(f.KeepTypes->accessibleName(), "Keep types, keys and indexes");
+  EXPECT_FALSE(f.KeepTypes->isChecked());
+  std::vector<bool> typed;
+  env.app().transfers.sendToFoxpro = [&](platform::MainWindowView& v) { typed.push_back(v.typed); };
+  env.app().transfers.sendToMySql = [&](platform::MainWindowView& v) { typed.push_back(v.typed); };
+  f.PushButton4->click();
+  f.KeepTypes->click();
+  EXPECT_EQ(platform::Settings::value(platform::kKeepTypesSetting), "1");
+  f.PushButton3->click();
+  f.PushButton4->click();
+  EXPECT_EQ(typed, (std::vector<bool>{false, true, true}));
+  // The next run's window starts as this one was left.
+  {
+    Form2 again;
+    EXPECT_TRUE(again.KeepTypes->isChecked());
+  }
+  f.KeepTypes->click();
+  EXPECT_EQ(platform::Settings::value(platform::kKeepTypesSetting), "0");
+  Form2 later;
+  EXPECT_FALSE(later.KeepTypes->isChecked());
 }
 
 TEST_F(MainWindow, SendButtonsHandTheirTransferTheWindowAndNothingElseStartsMeanwhile) {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "ado/dataaccess.h"
 #include "credentials.h"
 #include "platform/connection_strings.h"
-#include "ado/dataaccess.h"
 #include "platform/settings.h"
 #include "platform/table_listing.h"
 #include "transfer/foxpro_to_mysql.h"
@@ -56,6 +56,10 @@ const char* kUsage =
     "  --overwrite               replace tables the target has already (else they are skipped);\n"
     "                            the new one is built apart and takes the old one's place\n"
     "                            once complete (a MySQL name in another letter case counts)\n"
+    "  --typed                   keep types, keys and indexes: typed columns (dates as dates,\n"
+    "                            numbers as numbers), the primary key, unique keys, indexes\n"
+    "                            and foreign keys, where the classic script sends text\n"
+    "                            columns and no keys; the report names what cannot be kept\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
     "  --source-codepage N       the code page of FoxPro tables whose header names none (866,\n"
@@ -104,7 +108,8 @@ struct Options {
   bool toMySql = false;
   bool toFoxpro = false;
   bool overwrite = false;
-  bool all = false;  // every table of the source
+  bool typed = false;  // --typed: types, keys and indexes kept
+  bool all = false;    // every table of the source
   QString dryRunFile;
   bool codePageGiven = false;  // --source-codepage, rather than the stored setting
   platform::ConnectionFields fields;
@@ -152,6 +157,8 @@ bool parse(const QStringList& args, Options& o) {
       o.toFoxpro = true;
     } else if (a == "--overwrite") {
       o.overwrite = true;
+    } else if (a == "--typed") {
+      o.typed = true;
     } else if (a == "--all") {
       o.all = true;
     } else if (a == "--help" || a == "-h") {
@@ -329,6 +336,7 @@ int run(const Options& o) {
     }
     transfer::SendToMySqlHooks hooks;
     hooks.confirmOverwrite = [&](const std::string&) { return o.overwrite; };
+    hooks.typed = o.typed;
     // The report then says whether rows go in bulk, and names rows too large to go otherwise.
     hooks.server = transfer::AskTargetServer(mysql);
     hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
@@ -355,6 +363,7 @@ int run(const Options& o) {
     transfer::FoxproScriptHooks hooks;
     long long rows = 0;
     hooks.targetHas = [&](const std::string& t) { return holds(existing, t); };
+    hooks.typed = o.typed;
     hooks.confirmOverwrite = [&](const std::string& t) {
       if (!o.overwrite) {
         report.lines.push_back(t + ": FoxPro has it already; left out (--overwrite replaces it)");
