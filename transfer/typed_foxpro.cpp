@@ -99,11 +99,11 @@ MySqlTableShape ReadMySqlTableShape(ado::Connection& mysql, const std::string& t
       " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + TextLiteral(table);
   MySqlTableShape shape;
 
-  for (const auto& r : session->query(
-           "SELECT COLUMN_NAME, DATA_TYPE, COLUMN_TYPE, CHARACTER_MAXIMUM_LENGTH, "
-           "NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, IS_NULLABLE, EXTRA, "
-           "CHARACTER_SET_NAME FROM information_schema.COLUMNS" +
-           where + " ORDER BY ORDINAL_POSITION")) {
+  for (const auto& r :
+       session->query("SELECT COLUMN_NAME, DATA_TYPE, COLUMN_TYPE, CHARACTER_MAXIMUM_LENGTH, "
+                      "NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, IS_NULLABLE, EXTRA, "
+                      "CHARACTER_SET_NAME FROM information_schema.COLUMNS" +
+                      where + " ORDER BY ORDINAL_POSITION")) {
     MySqlColumnShape c;
     c.name = r[0].value_or("");
     c.dataType = Lower(r[1].value_or(""));
@@ -115,18 +115,18 @@ MySqlTableShape ReadMySqlTableShape(ado::Connection& mysql, const std::string& t
     c.nullable = r[7].value_or("") == "YES";
     c.autoIncrement = Lower(r[8].value_or("")).find("auto_increment") != std::string::npos;
     c.isUnsigned = c.columnType.find("unsigned") != std::string::npos;
-    static const std::set<std::string> kBytes = {"binary",   "varbinary", "tinyblob",
-                                                 "blob",     "mediumblob", "longblob"};
+    static const std::set<std::string> kBytes = {"binary", "varbinary",  "tinyblob",
+                                                 "blob",   "mediumblob", "longblob"};
     c.binary = kBytes.count(c.dataType) > 0 || r[9].value_or("") == "binary";
     shape.columns.push_back(std::move(c));
   }
   if (shape.columns.empty())
     throw ado::DataAccessError("information_schema lists no columns of table " + table);
 
-  for (const auto& r : session->query(
-           "SELECT INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART FROM "
-           "information_schema.STATISTICS" +
-           where + " ORDER BY INDEX_NAME <> 'PRIMARY', INDEX_NAME, SEQ_IN_INDEX")) {
+  for (const auto& r :
+       session->query("SELECT INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART FROM "
+                      "information_schema.STATISTICS" +
+                      where + " ORDER BY INDEX_NAME <> 'PRIMARY', INDEX_NAME, SEQ_IN_INDEX")) {
     const std::string name = r[0].value_or("");
     if (shape.indexes.empty() || shape.indexes.back().name != name) {
       MySqlIndexShape i;
@@ -158,8 +158,7 @@ MySqlTableShape ReadMySqlTableShape(ado::Connection& mysql, const std::string& t
     shape.foreignKeys.back().parentColumns.push_back(r[3].value_or(""));
   }
 
-  const Rows next =
-      session->query("SELECT AUTO_INCREMENT FROM information_schema.TABLES" + where);
+  const Rows next = session->query("SELECT AUTO_INCREMENT FROM information_schema.TABLES" + where);
   if (!next.empty() && next[0][0]) {
     try {
       shape.autoIncrementNext = std::stoull(*next[0][0]);
@@ -211,8 +210,8 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
       number('N', width, std::uint8_t(scale));
     } else {
       number('B', 0, std::uint8_t(std::min<int>(scale, kNumericDecimals)));
-      f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) +
-               ") needs " + std::to_string(width) +
+      f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) + ") needs " +
+               std::to_string(width) +
                " characters, more than FoxPro's numeric field holds: a Double (B), which keeps "
                "about 15 significant digits";
     }
@@ -233,8 +232,7 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
   } else if (t == "datetime" || t == "timestamp") {
     f.type = 'T';
     f.literal = TypedLiteral::DateTime;
-    if (c.fraction > 0)
-      f.note = "FoxPro keeps whole seconds: fractions of a second are lost";
+    if (c.fraction > 0) f.note = "FoxPro keeps whole seconds: fractions of a second are lost";
   } else if (t == "time") {
     f.type = 'C';
     f.width = std::uint32_t(std::max<std::size_t>(8, timeWidth));
@@ -257,8 +255,9 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
     if (f.type == 'I')
       f.autoInc = true;
     else
-      f.note = "AUTO_INCREMENT: a FoxPro autoincrementing field is a 32-bit Integer; the values "
-               "are kept, new rows get none";
+      f.note =
+          "AUTO_INCREMENT: a FoxPro autoincrementing field is a 32-bit Integer; the values "
+          "are kept, new rows get none";
   }
   return f;
 }
@@ -269,8 +268,6 @@ std::string FieldTypeClause(const TypedField& f) {
     out += "(" + std::to_string(f.width);
     if (f.type == 'N' && f.decimals) out += "," + std::to_string(f.decimals);
     out += ")";
-  } else if (f.type == 'B' && f.decimals) {
-    out += "(" + std::to_string(f.decimals) + ")";
   }
   if (f.nullable) out += " NULL";
   if (f.binary) out += " NOCPTRANS";
@@ -322,10 +319,9 @@ void AppendTypedLiteral(std::string& out, const ado::Value& v, const TypedField&
           b = v.asUInt() != 0;
           break;
         default: {
-          const std::string s = v.kind() == K::Bytes || v.kind() == K::Text ||
-                                        v.kind() == K::Decimal
-                                    ? v.asString()
-                                    : v.toText();
+          const std::string s =
+              v.kind() == K::Bytes || v.kind() == K::Text || v.kind() == K::Decimal ? v.asString()
+                                                                                    : v.toText();
           b = s.find_first_not_of(std::string("0.\0", 3)) != std::string::npos;
         }
       }
@@ -446,8 +442,8 @@ std::vector<TypedTag> PlanTypedTags(const MySqlTableShape& shape,
         case 'Y':
           bytes = alone ? 8 : 20;
           if (!alone)
-            piece = "STR(" + name + ",20," + std::to_string(field.type == 'Y' ? 4 : field.decimals) +
-                    ")";
+            piece = "STR(" + name + ",20," +
+                    std::to_string(field.type == 'Y' ? 4 : field.decimals) + ")";
           break;
         case 'D':
           bytes = 8;
@@ -488,8 +484,9 @@ std::vector<TypedTag> PlanTypedTags(const MySqlTableShape& shape,
       // MySQL lets any number of rows hold NULL in a unique key; a FoxPro candidate tag would
       // refuse the second one.
       tag.kind = TypedTag::Kind::Regular;
-      changes.push_back("a column of it takes NULL, which FoxPro's candidate tags hold once only: "
-                        "a regular tag");
+      changes.push_back(
+          "a column of it takes NULL, which FoxPro's candidate tags hold once only: "
+          "a regular tag");
     } else {
       tag.kind = index.unique ? TypedTag::Kind::Candidate : TypedTag::Kind::Regular;
     }
@@ -501,7 +498,8 @@ std::vector<TypedTag> PlanTypedTags(const MySqlTableShape& shape,
                              : tag.kind == TypedTag::Kind::Candidate ? "candidate tag "
                                                                      : "tag ";
     if (index.primary || !changes.empty()) {
-      std::string line = what + " -> " + kind + vfp::toUpperAscii(tag.name) + " (" + expression + ")";
+      std::string line =
+          what + " -> " + kind + vfp::toUpperAscii(tag.name) + " (" + expression + ")";
       for (const auto& c : changes) line += "; " + c;
       report.push_back(line);
     }

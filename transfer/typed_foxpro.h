@@ -20,8 +20,8 @@ namespace transfer {
 // One column as information_schema.COLUMNS describes it.
 struct MySqlColumnShape {
   std::string name;
-  std::string dataType;    // DATA_TYPE, lower case: "int", "varchar", "enum", ...
-  std::string columnType;  // COLUMN_TYPE: "int(10) unsigned", "tinyint(1)", ...
+  std::string dataType;       // DATA_TYPE, lower case: "int", "varchar", "enum", ...
+  std::string columnType;     // COLUMN_TYPE: "int(10) unsigned", "tinyint(1)", ...
   long long characters = -1;  // CHARACTER_MAXIMUM_LENGTH; -1 when none
   int precision = -1;         // NUMERIC_PRECISION
   int scale = -1;             // NUMERIC_SCALE
@@ -103,9 +103,9 @@ void AppendTypedLiteral(std::string& out, const ado::Value& value, const TypedFi
 struct TypedTag {
   enum class Kind { Primary, Candidate, Regular };
   Kind kind = Kind::Regular;
-  std::string name;        // at most ten characters, unique in the table
-  std::string expression;  // over the FoxPro field names
-  std::string mysqlIndex;  // the key or index it comes from
+  std::string name;                  // at most ten characters, unique in the table
+  std::string expression;            // over the FoxPro field names
+  std::string mysqlIndex;            // the key or index it comes from
   std::vector<std::string> columns;  // MySQL column names, in key order
 };
 
