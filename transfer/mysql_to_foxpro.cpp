@@ -327,8 +327,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
         continue;
       }
       bool same = shape.columns.size() == fieldCount;
-      for (std::size_t f = 0; same && f < fieldCount; ++f)
-        same = shape.columns[f].name == names[f];
+      for (std::size_t f = 0; same && f < fieldCount; ++f) same = shape.columns[f].name == names[f];
       if (!same) {
         leaveOut("the table changed while it was being read");
         continue;
@@ -488,8 +487,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                " cannot hold are written as \"?\" (first in \"" + facts[f].example +
                                "\")");
       if (valueFacts[f].zeroDates)
-        report.lines.push_back("column " + column + ": " +
-                               std::to_string(valueFacts[f].zeroDates) +
+        report.lines.push_back("column " + column + ": " + std::to_string(valueFacts[f].zeroDates) +
                                " dates FoxPro cannot hold (0000-00-00 and the like) are written "
                                "as empty dates");
       if (valueFacts[f].fractionsLost)
@@ -509,8 +507,8 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       // tags are written once rather than grown row by row.
       for (std::size_t f = 0; f < fieldCount; ++f) {
         if (!typedFields[f].autoInc) continue;
-        std::string line = "ALTER TABLE " + *buildInserted + " ALTER COLUMN " + entries[f] +
-                           " I AUTOINC";
+        std::string line =
+            "ALTER TABLE " + *buildInserted + " ALTER COLUMN " + entries[f] + " I AUTOINC";
         if (shape.autoIncrementNext && *shape.autoIncrementNext <= 2147483647ULL)
           line += " NEXTVALUE " + std::to_string(*shape.autoIncrementNext);
         hand(line);
