@@ -5,7 +5,7 @@
 
 #include "ado/dataaccess.h"
 #include "ado/foxpro_access.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 

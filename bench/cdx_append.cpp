@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "vfp/database.h"
+#include "vfp/session.h"
 
 int main(int argc, char** argv) {
   if (argc < 5) {

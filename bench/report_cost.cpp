@@ -23,7 +23,7 @@
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_script.h"
 #include "transfer/mysql_to_foxpro.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "vfp/database.h"
+#include "vfp/session.h"
 
 namespace bench {
 

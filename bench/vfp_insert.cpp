@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "../support/temp_folder.h"
 #include "vfp/cdx_maintainer.h"
 #include "vfp/cdx_reader.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/dbc.h"
 #include "vfp/dbc_catalog.h"
 #include "vfp/error.h"

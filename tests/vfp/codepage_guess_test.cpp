@@ -8,7 +8,7 @@
 
 #include "codepage_texts.h"
 #include "support.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 using namespace vfptest;

@@ -12,7 +12,7 @@
 #include "vfp/bytes.h"
 #include "vfp/cdx_maintainer.h"
 #include "vfp/cdx_reader.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/memo.h"

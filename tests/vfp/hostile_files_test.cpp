@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "support.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/dbc.h"
 #include "vfp/dbf_header.h"
 #include "vfp/error.h"

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "support.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 using namespace vfptest;

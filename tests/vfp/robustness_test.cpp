@@ -9,7 +9,7 @@
 #include <random>
 
 #include "support.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 using namespace vfptest;

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "support.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 using namespace vfptest;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/temp_folder.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/table.h"
 
 namespace vfptest {

@@ -8,7 +8,7 @@
 
 #include "support.h"
 #include "vfp/codepage.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 

@@ -15,7 +15,7 @@
 #include "support.h"
 #include "vfp/cdx_maintainer.h"
 #include "vfp/cdx_reader.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/dbc.h"
 #include "vfp/error.h"
 #include "vfp/file.h"

@@ -8,7 +8,7 @@
 
 #include "support.h"
 #include "vfp/bytes.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 using namespace vfptest;

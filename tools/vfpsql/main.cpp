@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tools/vfpsql/csv.h"
-#include "vfp/database.h"
+#include "vfp/session.h"
 #include "vfp/error.h"
 
 #ifdef _WIN32

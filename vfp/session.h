@@ -1,0 +1,113 @@
+// Session runs the SQL the program generates against a database (a TableCatalog), in FoxPro's
+// own syntax:
+// - CREATE TABLE name [FREE] [CODEPAGE = n] (field type[(width[, decimals])] [NULL | NOT NULL]
+//   [NOCPTRANS] [AUTOINC [NEXTVALUE n [STEP m]]] [DEFAULT literal] [PRIMARY KEY | UNIQUE]
+//   [REFERENCES table [TAG tag]], ... [, PRIMARY KEY expr TAG tag] [, UNIQUE expr TAG tag]
+//   [, FOREIGN KEY expr TAG tag REFERENCES table [TAG tag]]). Types by letter or long name:
+//   C V M N F I B Y D T L W G Q (VARBINARY, BLOB, ...). A field's PRIMARY KEY or UNIQUE makes a
+//   candidate tag named after the field. Primary keys, defaults and relations need a database,
+//   as in FoxPro: for a free table they are refused (UNIQUE gives a free table its candidate
+//   key). The new table becomes the table in use.
+// - USE table / USE: the table INDEX ON works on.
+// - INDEX ON expr TAG name [FOR expr] [ASCENDING | DESCENDING] [UNIQUE | CANDIDATE]: a tag of
+//   the structural .cdx, made with every record's key (an existing tag of that name is
+//   replaced), the header's index flag set, and in a database its Index row.
+// - ALTER TABLE name ADD PRIMARY KEY expr TAG name | ADD UNIQUE expr [TAG name] |
+//   ADD FOREIGN KEY [expr] TAG name REFERENCES parent [TAG tag] (a relation in the database;
+//   the parent tag must be primary or candidate) | ALTER [COLUMN] field I AUTOINC [NEXTVALUE n
+//   [STEP m]] (an Integer field becomes autoincrementing, keeping the values it holds).
+// - INSERT INTO ... VALUES (literals: text, numbers, .T./.F., .NULL., {^yyyy-mm-dd[ hh:mm:ss]},
+//   0h bytes, CHR(n), joined by +), DROP TABLE, RENAME TABLE table TO name (its files, and
+//   in a database its member, take the new name) and SELECT * FROM.
+// Every index of a table stays exact: a row that would give a candidate tag a key it holds is
+// refused ("Uniqueness of index NAME is violated"), with nothing written. Index expressions are
+// those keyexpr evaluates (fields, UPPER, STR, DTOS, TTOC(t, 1), + ...); keys are MACHINE.
+//
+// Rows appended by INSERT are written in batches; every batch leaves the table complete on
+// disk, and a batch is written before any other statement runs, before a SELECT reads the table,
+// at most 50 ms after its first row and when the session ends. A table with an index, whose
+// whole index is rewritten with each batch, waits longer: eight times as long as its index took
+// to write the last time, so that the batches grow with the table and rewriting the index stays
+// about an eighth of the time (never quadratic), plus one last rewrite.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vfp/codepage_guess.h"
+#include "vfp/database.h"
+#include "vfp/table.h"
+#include "vfp/value.h"
+
+namespace vfp {
+
+class Session {
+ public:
+  explicit Session(std::shared_ptr<TableCatalog> catalog);
+  ~Session();  // writes pending rows; errors are lost, so call flush() where they matter
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Runs one statement. Returns the rows of a SELECT, nullptr for other statements.
+  std::unique_ptr<QueryResult> execute(std::string_view sql);
+  void flush();
+  // Lines of the exact shape a transfer writes its rows in skip the general parser; with this
+  // off every line takes the general parser. Both give the same files and messages; tests
+  // compare them.
+  void setFastInsert(bool on) { fastInsert_ = on; }
+  // How many lines took that shortcut.
+  long long fastInserts() const { return fastInserts_; }
+  // Characters written as "?" because a table's code page could not hold them.
+  long long charactersReplaced() const { return replaced_; }
+  const TableCatalog& catalog() const { return *catalog_; }
+
+  // The code page tables whose header names none are read and written in: 0 (the default)
+  // judges it per table from the table's text; a FoxPro code page is used as named. Throws
+  // vfp::Error for a page FoxPro does not know.
+  void setUnmarkedCodePage(int codePage);
+  int unmarkedCodePage() const { return unmarkedCodePage_; }
+  // The page a table (as SELECT names it) is read in and why; judged once per session.
+  const CodePageChoice& codePageOf(const std::string& ref);
+
+  // Resolves a table reference as written in SQL (name, or path with or without .dbf):
+  // the existing file, or, when mustExist is false, where a new one goes.
+  std::string resolve(const std::string& ref, bool mustExist) const;
+
+ private:
+  void insert(std::string_view sql, std::size_t pos);
+  void create(std::string_view sql, std::size_t pos);
+  void drop(std::string_view sql, std::size_t pos);
+  void rename(std::string_view sql, std::size_t pos);
+  void abandon(const std::string& path);  // closes the writer of a table, its queued rows lost
+  // INDEX ON, ALTER TABLE and USE live beside CREATE TABLE's key clauses (sql_ddl.cpp).
+  void index(std::string_view sql, std::size_t pos);
+  void alter(std::string_view sql, std::size_t pos);
+  void use(std::string_view sql, std::size_t pos);
+  std::unique_ptr<QueryResult> select(std::string_view sql, std::size_t pos);
+  void forget(const std::string& path);  // flushes and closes the writer of a table
+  void flushDue();                       // flushes the batches whose time has come
+  TableWriter& writerFor(std::string_view ref);
+  // Appends values_[0..n) to w: the end of every INSERT.
+  void appendRow(TableWriter& w, std::size_t n);
+
+  std::shared_ptr<TableCatalog> catalog_;
+  std::map<std::string, std::unique_ptr<TableWriter>> writers_;  // by file path
+  std::map<std::string, TableWriter*, std::less<>> byRef_;       // by reference as written
+  bool fastInsert_ = true;
+  long long fastInserts_ = 0;
+  std::vector<Value> values_;
+  std::string scratch_;  // the fast INSERT reader's, reused between rows
+  long long replaced_ = 0;
+  std::chrono::steady_clock::time_point firstPending_{};
+  bool pending_ = false;
+  std::string inUse_;  // the table USE or CREATE TABLE opened last: the one INDEX ON indexes
+  int unmarkedCodePage_ = 0;
+  std::map<std::string, CodePageChoice> choices_;  // by file path, as judged
+  const CodePageChoice& choiceFor(const std::string& path);
+};
+
+}  // namespace vfp
