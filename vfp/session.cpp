@@ -49,7 +49,7 @@ bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<V
   const std::size_t end = s.size();
   for (;;) {
     if (values.size() <= n) values.resize(n + 1);
-    if (p < end && s[p] != '\'' && s[p] != 'C') {
+    if (p < end && s[p] != '\'' && s[p] != 'C' && s[p] != '"' && s[p] != '[' && !isSpace(s[p])) {
       // A typed literal: alone, never joined to another by "+".
       Lexer lx{s, p};
       try {
