@@ -33,9 +33,6 @@ constexpr const char* kOverwriteCaption = "Overwrite?";
 constexpr const char* kNumericNamePrompt = "Please change field name so it is not strictly numeric";
 constexpr const char* kProgressIdleText = "Progress Bar";
 
-// Thrown from the progress callback when the program is ending: the run stops at once.
-struct ProgramEnding {};
-
 }  // namespace
 
 void SendTablesToFoxpro(platform::MainWindowView& view) {
@@ -68,14 +65,11 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
     // While the server counts or sends a table's rows, the window answers; the buttons that
     // could start a second run are guarded by the main window.
     bool ending = false;
-    mysql.setWaiting([&] {
-      platform::DoEvents();
-      if (app.ending()) throw ProgramEnding{};
-    });
+    mysql.setWaiting(platform::YieldWhileWaiting);
     ready = ready && trap.step(104, [&] {
       try {
         OpenSourceConnection(mysql, MySQLConnectionString());
-      } catch (const ProgramEnding&) {
+      } catch (const platform::ProgramEnding&) {
         ending = true;
       }
     });
@@ -106,9 +100,8 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
           if (percent != view.ProgressBar1.value()) view.ProgressBar1.setValue(percent);
         }
         if (done == 0 || sinceYield.elapsed() >= kYieldMilliseconds) {
-          platform::DoEvents();
           sinceYield.restart();
-          if (app.ending()) throw ProgramEnding{};
+          platform::YieldWhileWaiting();
         }
       };
       hooks.tableDropped = [&](const std::string& lower) {
@@ -135,11 +128,11 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
         built = trap.step(106, [&] {
           try {
             summary = BuildFoxproScript(mysql, tables, target, hooks);
-          } catch (const ProgramEnding&) {
+          } catch (const platform::ProgramEnding&) {
             ending = true;
           }
         });
-      } catch (const ProgramEnding&) {
+      } catch (const platform::ProgramEnding&) {
         return;
       }
       if (ending) return;

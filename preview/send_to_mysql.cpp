@@ -17,13 +17,6 @@
 
 namespace transfer {
 
-namespace {
-
-// Thrown out of a progress callback when the program is closing during a long build.
-struct ProgramEnding {};
-
-}  // namespace
-
 void SendTablesToMySql(platform::MainWindowView& view) {
   auto& app = platform::Application::current();
   platform::ErrorTrap trap("Form2", "PushButton4_Click", &view.window);
@@ -66,8 +59,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
         };
         hooks.progress = [&](int percent) {
           view.ProgressBar1.setValue(percent);
-          platform::DoEvents();
-          if (app.ending()) throw ProgramEnding{};
+          platform::YieldWhileWaiting();
         };
         // What the report says of the server; a server that cannot be reached is reported
         // when the script runs.
@@ -78,7 +70,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
             std::string("named by the setting ") + platform::kFoxproCodePageSetting;
         BuildSendToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(), sink,
                          hooks);
-      } catch (const ProgramEnding&) {
+      } catch (const platform::ProgramEnding&) {
       }
     });
     view.ProgressBar1.setValue(0);

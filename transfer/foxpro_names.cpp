@@ -16,10 +16,6 @@ namespace {
 bool asciiLetter(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool asciiDigit(char32_t c) { return c >= '0' && c <= '9'; }
 
-std::string upperKey(const std::string& utf8) {
-  return QString::fromStdString(utf8).toUpper().toStdString();
-}
-
 // Bytes the name takes in the code page (a double-byte page counts two for most letters).
 std::size_t storedBytes(const std::string& utf8, const vfp::TextConverter& cp) {
   std::string out;
@@ -46,6 +42,10 @@ std::string cut(const std::string& utf8, std::size_t limit, bool bytes,
 }
 
 }  // namespace
+
+std::string UpperKey(const std::string& utf8) {
+  return QString::fromStdString(utf8).toUpper().toStdString();
+}
 
 std::vector<Renamed> FieldNames(const std::vector<std::string>& wanted, bool freeTable,
                                 int codePage) {
@@ -90,7 +90,7 @@ std::vector<Renamed> FieldNames(const std::vector<std::string>& wanted, bool fre
       why.push_back(freeTable ? "a free table's field names have at most 10 characters"
                               : "field names have at most 128 characters");
     }
-    if (used.count(upperKey(name))) {
+    if (used.count(UpperKey(name))) {
       // The tail gives way to a number until the name is free: CUSTOMER_2, CUSTOMER_3, ...
       for (int k = 2;; ++k) {
         const std::string number = "_" + std::to_string(k);
@@ -103,14 +103,14 @@ std::vector<Renamed> FieldNames(const std::vector<std::string>& wanted, bool fre
                                 : std::size_t(QString::fromStdString(stem).size())) -
                          1,
                      freeTable, *cp);
-        if (!used.count(upperKey(stem + number))) {
+        if (!used.count(UpperKey(stem + number))) {
           name = stem + number;
           break;
         }
       }
       why.push_back("another column already has that name in FoxPro");
     }
-    used.insert(upperKey(name));
+    used.insert(UpperKey(name));
     r.name = name;
     for (std::size_t i = 0; i < why.size(); ++i) r.why += (i ? "; " : "") + why[i];
     out.push_back(std::move(r));

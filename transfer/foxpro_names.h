@@ -20,6 +20,11 @@ struct Renamed {
   std::string why;   // empty when the name is the source's, else why it changed
 };
 
+// The key under which two names of one run clash: upper case beyond ASCII too, since the
+// file systems FoxPro runs on ignore letter case for every letter ("ÄPFEL" and "äpfel" are one
+// file on Windows).
+std::string UpperKey(const std::string& utf8);
+
 // Field names for the columns, in order. Each becomes valid (letters, digits and "_", not
 // starting with a digit; a letter outside ASCII only when the code page holds it), then fits
 // (ten bytes in the code page in a free table, 128 characters in a container), then differs

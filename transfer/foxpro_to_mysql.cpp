@@ -1,24 +1,19 @@
 #include "transfer/foxpro_to_mysql.h"
 
-#include <QString>
-#include <QStringList>
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "ado/foxpro_access.h"
 #include "ado/mysql_session.h"
-#include "platform/connection_strings.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
 #include "vfp/database.h"
+#include "vfp/file.h"
 #include "vfp/table.h"
 
 namespace transfer {
 
 namespace {
-
-std::string SelectAll(const std::string& table) { return "SELECT * FROM \"" + table + "\""; }
 
 // Errors after which the server has rolled back the whole transaction or the connection is
 // gone: retrying rows one by one would report every row and lose the rows already sent, so the
@@ -31,11 +26,11 @@ bool EndsTheCopy(const ado::DataAccessError& e) {
 
 std::string InsertHead(const std::string& table, const std::string& keyName,
                        const std::vector<ado::FieldInfo>& fields) {
-  std::string sql = "INSERT INTO " + MySqlScript::QuoteIdentifier(table) + " (" +
-                    MySqlScript::QuoteIdentifier(keyName);
+  std::string sql =
+      "INSERT INTO " + ado::quoteMySqlName(table) + " (" + ado::quoteMySqlName(keyName);
   for (const auto& f : fields) {
     sql += ',';
-    sql += MySqlScript::QuoteIdentifier(f.name);
+    sql += ado::quoteMySqlName(f.name);
   }
   return sql + ") VALUES ";
 }
@@ -70,9 +65,6 @@ const ado::Value& AsSent(const ado::Value& v) {
   static const ado::Value kNull;
   return v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()) ? kNull : v;
 }
-
-// "1 memo", "3 memos".
-std::string Memos(long long n) { return std::to_string(n) + (n == 1 ? " memo" : " memos"); }
 
 // Bytes a row adds to a statement's packet, its types included.
 std::size_t RowBytes(const ado::Value* row, std::size_t width) {
@@ -152,12 +144,17 @@ bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& tabl
       "TABLE_NAME = " +
       QuoteText(table));
   if (rows.empty() || rows[0].empty() || !rows[0][0]) return false;
-  std::string engine = *rows[0][0];
-  for (auto& c : engine) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const std::string engine = vfp::toUpperAscii(*rows[0][0]);
   return engine == "INNODB" || engine == "XTRADB" || engine == "ROCKSDB" || engine == "TOKUDB";
 }
 
 }  // namespace
+
+std::string SelectAllFrom(const std::string& foxproTable) {
+  return "SELECT * FROM \"" + foxproTable + "\"";
+}
+
+std::string MemoCount(long long n) { return std::to_string(n) + (n == 1 ? " memo" : " memos"); }
 
 std::string ChunksRowByRowNote(const std::string& table, long long rowByRow, long long chunks,
                                const std::string& reason) {
@@ -181,7 +178,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
                       bool localLoadAnnounced) {
   const std::string& mysqlTable = into.empty() ? table : into;
   ado::RecordSet rs;
-  rs.open(SelectAll(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  rs.open(SelectAllFrom(table), source, ado::adOpenForwardOnly, ado::adLockReadOnly);
   // What a damaged memo file still holds goes; the memos it lost go as NULL, and the report
   // before Execute named them.
   vfp::QueryResult* result = ado::foxproResultOf(rs);
@@ -249,10 +246,10 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
     std::vector<bool> stored(std::size_t(rowsPending), false);
     if (!undoes) undoes = UndoesRefusedStatements(target, mysqlTable);
     if (*undoes) return stored;
-    const std::string key = MySqlScript::QuoteIdentifier(keyName);
+    const std::string key = ado::quoteMySqlName(keyName);
     for (const auto& row :
-         target.query("SELECT " + key + " FROM " + MySqlScript::QuoteIdentifier(mysqlTable) +
-                      " WHERE " + key + " BETWEEN " + std::to_string(firstRow) + " AND " +
+         target.query("SELECT " + key + " FROM " + ado::quoteMySqlName(mysqlTable) + " WHERE " +
+                      key + " BETWEEN " + std::to_string(firstRow) + " AND " +
                       std::to_string(firstRow + rowsPending - 1))) {
       if (row.empty() || !row[0]) continue;
       long long k = std::stoll(*row[0]) - firstRow;
@@ -393,7 +390,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
   if (tx) tx->commit();
   if (result) stats.lost = (long long)result->table().unreadableMemosGivenNull();
   if (stats.lost > 0)
-    notes.push_back(Memos(stats.lost) + " of " + table +
+    notes.push_back(MemoCount(stats.lost) + " of " + table +
                     " could not be read from its memo file and arrived as NULL (the report "
                     "before Execute names them).");
   // With deleted records the rows fall short of the header's count.
@@ -445,8 +442,8 @@ RowCopyJob::RowCopyJob(std::string foxproConnectionString, std::string table, st
       fields_(std::move(fields)),
       into_(into.empty() ? table_ : std::move(into)),
       replaces_(std::move(replaces)),
-      createPrefix_("CREATE TABLE " + MySqlScript::QuoteIdentifier(into_) + "("),
-      swapPrefix_("RENAME TABLE " + MySqlScript::QuoteIdentifier(replaces_) + " TO ") {}
+      createPrefix_("CREATE TABLE " + ado::quoteMySqlName(into_) + "("),
+      swapPrefix_("RENAME TABLE " + ado::quoteMySqlName(replaces_) + " TO ") {}
 
 bool RowCopyJob::runsAfter(const std::string& line) const {
   return line.compare(0, createPrefix_.size(), createPrefix_) == 0;
@@ -492,417 +489,6 @@ void RowCopyJob::run(ado::Connection& target, const std::function<void(int perce
     throw;
   }
   source.close();
-}
-
-namespace {
-
-// Records named one by one in the report: the first few, and how many more.
-std::string RecordList(const std::vector<std::uint32_t>& records, long long count) {
-  std::string text = count == 1 ? "record " : "records ";
-  for (std::size_t k = 0; k < records.size(); ++k)
-    text += (k ? ", " : "") + std::to_string(records[k]);
-  if (count > (long long)records.size())
-    text += " and " + std::to_string(count - (long long)records.size()) + " more";
-  return text;
-}
-
-// Spaces, an optional "-", then digits with at most one point among them, to the field's end.
-bool PlainStoredNumber(std::string_view raw) {
-  std::size_t i = raw.find_first_not_of(' ');
-  if (i == std::string_view::npos) return false;
-  if (raw[i] == '-') ++i;
-  bool digit = false, point = false;
-  for (; i < raw.size(); ++i) {
-    const char ch = raw[i];
-    if (ch >= '0' && ch <= '9')
-      digit = true;
-    else if (ch == '.' && !point)
-      point = true;
-    else
-      return false;
-  }
-  return digit;
-}
-
-}  // namespace
-
-std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
-                                           const std::string& table,
-                                           const std::vector<ado::FieldInfo>& fields,
-                                           const std::function<void(int percent)>& progress) {
-  std::vector<std::string> lines;
-  const auto catalog =
-      vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
-  const auto path = catalog->findTable(table);
-  if (!path) return lines;
-  vfp::Table t(*path);
-  // Values named by their record numbers (RECNO()), the first few of them.
-  constexpr std::size_t kRecordsNamed = 10;
-  struct Column {
-    std::size_t field;  // index into the header's fields
-    std::string name;   // as MySQL will name it
-    char type;
-    int digits = 0;           // digits DECIMAL keeps before the point (N, F)
-    long long marks = 0;      // overflow marks
-    long long wide = 0;       // values wider than the column
-    long long blank = 0;      // blank dates or numbers, not null-flagged
-    long long notNumber = 0;  // N, F text that reads as no number
-    long long unheld = 0;     // B values MySQL cannot hold (infinite, NaN), or memos that
-                              // cannot be read
-    std::vector<std::uint32_t> records = {};  // of the unheld ones
-    std::string why = {};                     // the first memo's reason
-  };
-  std::vector<Column> columns;
-  const auto& user = t.userFields();
-  for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k) {
-    const auto& f = t.header().fields[std::size_t(user[k])];
-    const std::string& name = fields[k].name;
-    switch (f.type) {
-      case 'Y':
-        lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
-        break;
-      case 'D':
-        lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
-        break;
-      case 'T':
-        lines.push_back("column " + name +
-                        ": date-times go as text (2024-01-31 08:30:00), as always");
-        break;
-      default:
-        break;
-    }
-    if (f.type == 'N' || f.type == 'F' || (f.type == 'B' && f.length == 8) || f.isMemo() ||
-        ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
-      Column c{std::size_t(user[k]), name, f.type};
-      const std::string sql = MySqlScript::ColumnType(fields[k]);  // DECIMAL(p,s)
-      const auto open = sql.find('('), comma = sql.find(',');
-      if (open != std::string::npos && comma != std::string::npos)
-        c.digits = std::stoi(sql.substr(open + 1)) - std::stoi(sql.substr(comma + 1));
-      columns.push_back(c);
-    }
-  }
-  if (!columns.empty()) {
-    vfp::RecordScanner scan(t);
-    vfp::Value value;
-    // A million records take a good part of a second: the caller hears of the progress often
-    // enough to keep its window answering.
-    constexpr std::uint32_t kRecordsPerProgress = 8192;
-    std::uint32_t untilProgress = kRecordsPerProgress;
-    while (const std::uint8_t* rec = scan.nextLive()) {
-      if (--untilProgress == 0) {
-        untilProgress = kRecordsPerProgress;
-        if (progress) progress(int(std::uint64_t(scan.recno()) * 100 / t.recordCount()));
-      }
-      for (auto& c : columns) {
-        const auto& f = t.header().fields[c.field];
-        const char* p = reinterpret_cast<const char*>(rec) + f.offset;
-        if (f.isMemo()) {
-          // A memo file cut short, or a pointer into nowhere: the rest of the table still goes,
-          // this value as NULL. Only the memo's block header is read.
-          std::string why = t.memoProblem(rec, c.field);
-          if (why.empty()) continue;
-          if (c.records.size() < kRecordsNamed) c.records.push_back(scan.recno() + 1);
-          if (!c.unheld++) c.why = std::move(why);
-          continue;
-        }
-        if (c.type == 'B') {
-          // The exponent's bits all set: infinite or NaN, which FoxPro holds and MySQL's
-          // DOUBLE does not; the copy sends them as NULL.
-          if ((rec[f.offset + 7] & 0x7F) != 0x7F || (rec[f.offset + 6] & 0xF0) != 0xF0) continue;
-          if (t.isNullFlagged(rec, c.field)) continue;
-          if (c.records.size() < kRecordsNamed) c.records.push_back(scan.recno() + 1);
-          ++c.unheld;
-          continue;
-        }
-        if (c.type == 'D' || c.type == 'T') {
-          // Blank is spaces (as FoxPro writes a D) or zeros (as it writes a T); other tools
-          // use either.
-          if (std::all_of(p, p + f.length, [](char ch) { return ch == ' ' || ch == 0; })) ++c.blank;
-          continue;
-        }
-        const std::string_view raw(p, f.length);
-        if (raw.find('*') != std::string_view::npos) {
-          ++c.marks;
-          continue;
-        }
-        if (raw.find_first_not_of(' ') == std::string_view::npos) {
-          // FoxPro reads a blank number as 0; MySQL gets NULL. A null-flagged one is NULL on
-          // both sides.
-          if (!t.isNullFlagged(rec, c.field)) ++c.blank;
-          continue;
-        }
-        // The shape FoxPro writes always reads as a number of at most the field's digits; only
-        // other shapes (an exponent, stray characters) are decoded.
-        if (PlainStoredNumber(raw)) continue;
-        t.decodeField(rec, c.field, value);
-        if (value.kind != vfp::Value::Kind::Decimal) {
-          if (!t.isNullFlagged(rec, c.field)) ++c.notNumber;
-          continue;
-        }
-        std::string_view digits = value.s;
-        if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
-        if (int(digits.substr(0, digits.find('.')).size()) > c.digits) ++c.wide;
-      }
-    }
-    for (const auto& c : columns) {
-      if (c.marks)
-        lines.push_back("column " + c.name + ": " + std::to_string(c.marks) +
-                        " overflow marks (*) arrive as NULL");
-      if (c.wide)
-        lines.push_back("column " + c.name + ": " + std::to_string(c.wide) +
-                        " values are too wide for the column; their rows will be refused");
-      if (c.notNumber)
-        lines.push_back("column " + c.name + ": " + std::to_string(c.notNumber) +
-                        " values that read as no number arrive as NULL");
-      if (c.blank)
-        lines.push_back("column " + c.name + ": " + std::to_string(c.blank) +
-                        (c.type == 'D' || c.type == 'T' ? " blank dates" : " blank numbers") +
-                        " arrive as NULL");
-      if (c.unheld && !c.why.empty())
-        lines.push_back("column " + c.name + ": " + Memos(c.unheld) +
-                        " cannot be read and arrive as NULL (" + RecordList(c.records, c.unheld) +
-                        "): " + c.why);
-      else if (c.unheld)
-        lines.push_back("column " + c.name + ": " + std::to_string(c.unheld) +
-                        " infinite or NaN values, which MySQL cannot hold, arrive as NULL (" +
-                        RecordList(c.records, c.unheld) + ")");
-    }
-  }
-  return lines;
-}
-
-std::optional<TargetServer> AskTargetServer(const std::string& mysqlConnectionString) {
-  try {
-    ado::Connection c;
-    c.open(mysqlConnectionString);
-    ado::MySqlSession* session = ado::mysqlSessionOf(c);
-    if (!session) return std::nullopt;
-    auto rows = session->query("SELECT @@local_infile, @@max_allowed_packet");
-    if (rows.empty() || rows[0].size() < 2) return std::nullopt;
-    TargetServer server;
-    const std::string local = rows[0][0].value_or("");
-    server.localLoading = local == "1" || local == "ON";
-    if (rows[0][1]) server.maxAllowedPacket = std::stoll(*rows[0][1]);
-    return server;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-std::vector<std::string> OversizedRowsReport(const std::string& foxproConnectionString,
-                                             const std::string& table,
-                                             const std::vector<ado::FieldInfo>& fields,
-                                             long long maxPacket) {
-  std::vector<std::string> lines;
-  if (maxPacket <= 0) return lines;
-  const auto catalog =
-      vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
-  const auto path = catalog->findTable(table);
-  if (!path) return lines;
-  vfp::Table t(*path);
-  const long long room = maxPacket - kStatementRoom - (long long)t.header().recordLength;
-  // No row can be too large when the whole memo file would fit in one statement.
-  if ((long long)t.memoFileSize() <= room) return lines;
-  std::vector<std::pair<std::size_t, std::string>> memos;  // header index, name as MySQL has it
-  const auto& user = t.userFields();
-  for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k)
-    if (t.header().fields[std::size_t(user[k])].isMemo())
-      memos.emplace_back(std::size_t(user[k]), fields[k].name);
-  constexpr int kMostNamed = 20;
-  long long more = 0;
-  vfp::RecordScanner scan(t);
-  while (const std::uint8_t* rec = scan.nextLive()) {
-    long long sum = 0, largest = -1;
-    const std::string* field = nullptr;
-    for (const auto& [index, name] : memos) {
-      const long long n = (long long)t.memoLength(rec, index);
-      sum += n;
-      if (n > largest) largest = n, field = &name;
-    }
-    if (sum <= room || !field) continue;
-    if (int(lines.size()) >= kMostNamed) {
-      ++more;
-      continue;
-    }
-    lines.push_back("record " + std::to_string(scan.recno() + 1) + ", field " + *field + ": " +
-                    std::to_string(largest) +
-                    " bytes, more than one INSERT statement may carry on this server "
-                    "(max_allowed_packet is " +
-                    std::to_string(maxPacket) + " bytes); the row will be refused");
-  }
-  if (more) lines.push_back("and " + std::to_string(more) + " more records with memos that large");
-  return lines;
-}
-
-std::string FoxproToMySqlReport(
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& tables) {
-  std::string text;
-  for (const auto& [table, lines] : tables) {
-    if (lines.empty()) continue;
-    text += "Table " + table + ":\n";
-    for (const auto& line : lines) text += "  " + line + "\n";
-  }
-  if (text.empty()) return "Nothing in this script changes or drops a value.";
-  text.pop_back();
-  return text;
-}
-
-namespace {
-
-// Where a replacing table is built, or the old one waits for its drop: the table's name with the
-// suffix (then a number), cut to MySQL's 64 characters, in no letter case among `taken`.
-std::string AsideName(const std::string& table, const std::string& suffix,
-                      const std::vector<std::string>& taken) {
-  constexpr qsizetype kMySqlNameCharacters = 64;
-  for (int n = 1;; ++n) {
-    const QString end = QString::fromStdString(suffix + (n == 1 ? "" : std::to_string(n)));
-    QString stem = QString::fromStdString(table).left(kMySqlNameCharacters - end.size());
-    if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);  // never half a character
-    const QString name = stem + end;
-    const bool used = std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
-      return QString::fromStdString(t).compare(name, Qt::CaseInsensitive) == 0;
-    });
-    if (!used) return name.toStdString();
-  }
-}
-
-}  // namespace
-
-std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
-                               const std::string& name) {
-  if (std::find(mysqlTables.begin(), mysqlTables.end(), name) != mysqlTables.end()) return name;
-  std::vector<std::string> alike;
-  for (const auto& t : mysqlTables)
-    if (QString::fromStdString(t).compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0)
-      alike.push_back(t);
-  if (alike.size() <= 1) return alike.empty() ? std::string() : alike.front();
-  std::string list;
-  for (const auto& t : alike) list += (list.empty() ? "" : ", ") + t;
-  throw ado::DataAccessError("MySQL holds " + list +
-                             ", which differ from it only in letter case; it is not clear which "
-                             "one it would replace");
-}
-
-TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
-                        const std::string& table, bool overwrite) {
-  return ScriptTable(foxpro, foxproConnectionString, table, overwrite ? table : std::string(),
-                     overwrite ? std::vector<std::string>{table} : std::vector<std::string>{});
-}
-
-TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
-                        const std::string& table, const std::string& replaces,
-                        const std::vector<std::string>& mysqlTables, const std::string& namedBy,
-                        const std::function<void(int percent)>& progress) {
-  ado::RecordSet rs;
-  rs.open(SelectAll(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
-  std::string codePageLine;  // what the report says of the page the text is read in
-  int readIn = 0;            // that page, when the header names none
-  if (const vfp::QueryResult* rows = ado::foxproResultOf(rs)) {
-    const vfp::CodePageChoice& cp = rows->codePageChoice();
-    using Source = vfp::CodePageChoice::Source;
-    if (cp.unmarked()) readIn = cp.codePage;
-    if (cp.unmarked() && cp.source != Source::Plain)
-      codePageLine = cp.describe(namedBy);
-    else if (cp.source == Source::Header && foxpro.unmarkedCodePage())
-      codePageLine =
-          cp.describe() + "; the code page " + namedBy + " is for tables whose header names none";
-  }
-  std::vector<ado::FieldInfo> fields;
-  std::vector<std::string> names;
-  for (int k = 0; k < rs.fieldCount(); ++k) {
-    fields.push_back(rs.field(k));
-    names.push_back(rs.field(k).name);
-  }
-  rs.close();
-  // MySQL refuses longer names at Execute; a container's long names may be up to 128.
-  constexpr int kMySqlNameCharacters = 64;
-  auto tooLong = [](const std::string& n) {
-    return QString::fromStdString(n).size() > kMySqlNameCharacters;
-  };
-  if (tooLong(table))
-    throw ado::DataAccessError("the table name has more than 64 characters, MySQL's limit");
-  for (const auto& n : names)
-    if (tooLong(n))
-      throw ado::DataAccessError("the field name " + n +
-                                 " has more than 64 characters, MySQL's limit");
-  TableScript part;
-  const std::string key = MySqlScript::TempKeyName(names);
-  // A table that replaces another is built apart and swapped in whole, keeping the old one's
-  // name (its letter case included, which other programs may rely on).
-  std::string into = table, aside;
-  if (!replaces.empty()) {
-    std::vector<std::string> taken = mysqlTables;
-    taken.push_back(replaces);
-    into = AsideName(replaces, "_qmnew", taken);
-    taken.push_back(into);
-    aside = AsideName(replaces, "_qmold", taken);
-  }
-  part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
-  part.commands.push_back(MySqlScript::AlterCommand(into, key));
-  if (!replaces.empty()) {
-    part.commands.push_back(MySqlScript::SwapCommand(replaces, aside, into));
-    part.commands.push_back(MySqlScript::DropCommand(aside));
-  }
-  part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
-  if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
-  if (!replaces.empty())
-    part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
-                                                into + ", which takes its place once complete");
-  part.job = std::make_unique<RowCopyJob>(foxproConnectionString, table, key, std::move(fields),
-                                          into, replaces);
-  part.job->setSourceCodePage(readIn);
-  return part;
-}
-
-int BuildSendToMySql(const std::vector<std::string>& tables,
-                     const std::vector<std::string>& mysqlTables,
-                     const std::string& foxproConnectionString, ScriptSink& sink,
-                     const SendToMySqlHooks& hooks) {
-  if (tables.empty()) return 0;
-
-  ado::Connection foxpro;
-  foxpro.setCursorLocation(ado::adUseClient);
-  foxpro.setUnmarkedCodePage(hooks.unmarkedCodePage);
-  foxpro.open(foxproConnectionString);
-  int scripted = 0;
-  std::vector<std::pair<std::string, std::vector<std::string>>> report;
-  for (std::size_t i = 0; i < tables.size(); ++i) {
-    const std::string& name = tables[i];
-    // A table that cannot be read is reported and left out; the others still go.
-    try {
-      const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
-      if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
-      std::function<void(int)> within;
-      if (hooks.progress)
-        within = [&](int percent) {
-          hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
-        };
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
-                                     hooks.unmarkedNamedBy, within);
-      if (hooks.server && !hooks.server->localLoading) {
-        // Rows then go with INSERT statements, which the server's packet limit bounds.
-        auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),
-                                             hooks.server->maxAllowedPacket);
-        part.report.insert(part.report.end(), oversized.begin(), oversized.end());
-        part.job->setLocalLoadAnnounced(true);
-      }
-      for (const auto& command : part.commands) sink.appendCommand(command);
-      sink.addJob(std::move(part.job));
-      report.emplace_back(name, std::move(part.report));
-      ++scripted;
-    } catch (const std::exception& e) {
-      if (hooks.tableFailed) hooks.tableFailed(name, e.what());
-      report.emplace_back(
-          name, std::vector<std::string>{std::string("left out of the script: ") + e.what()});
-    }
-    if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
-  }
-  foxpro.close();
-  std::string text = FoxproToMySqlReport(report);
-  if (scripted > 0 && hooks.server && !hooks.server->localLoading)
-    text += std::string("\n") + kLocalLoadOffReport;
-  sink.report(text);
-  return scripted;
 }
 
 }  // namespace transfer

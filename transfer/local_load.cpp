@@ -5,7 +5,6 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "transfer/mysql_script.h"
 #include "vfp/database.h"
 #include "vfp/error.h"
+#include "vfp/file.h"
 #include "vfp/table.h"
 
 namespace transfer {
@@ -280,7 +280,7 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
   std::vector<bool> numbered(columns.size(), false);
   if (std::find(logical.begin(), logical.end(), true) != logical.end()) {
     std::vector<std::string> bits;
-    const std::string ask = "SELECT * FROM " + MySqlScript::QuoteIdentifier(table) + " LIMIT 0";
+    const std::string ask = "SELECT * FROM " + ado::quoteMySqlName(table) + " LIMIT 0";
     if (target.realQuery(ask) != 0) target.raise();
     if (MYSQL_RES* shape = target.storeResult()) {
       const unsigned n = mysql_num_fields(shape);
@@ -290,38 +290,32 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
       mysql_free_result(shape);
     }
     // Column names ignore letter case on the server.
-    auto same = [](const std::string& a, const std::string& b) {
-      return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-             });
-    };
     for (std::size_t k = 0; k < columns.size() && k < logical.size(); ++k)
       numbered[k] = logical[k] && std::none_of(bits.begin(), bits.end(), [&](const std::string& b) {
-                      return same(b, columns[k]);
+                      return vfp::equalsNoCase(b, columns[k]);
                     });
   }
 
   std::string statement = "LOAD DATA LOCAL INFILE 'quillmere-rows' INTO TABLE " +
-                          MySqlScript::QuoteIdentifier(table) +
+                          ado::quoteMySqlName(table) +
                           " CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' "
                           "LINES TERMINATED BY '\\n' (";
   std::string set;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (k) statement += ',';
     if (!numbered[k]) {
-      statement += MySqlScript::QuoteIdentifier(columns[k]);
+      statement += ado::quoteMySqlName(columns[k]);
       continue;
     }
     const std::string variable = "@qm" + std::to_string(k);
     statement += variable;
-    set += (set.empty() ? " SET " : ",") + MySqlScript::QuoteIdentifier(columns[k]) + " = ORD(" +
-           variable + ")";
+    set += (set.empty() ? " SET " : ",") + ado::quoteMySqlName(columns[k]) + " = ORD(" + variable +
+           ")";
   }
   statement += ')';
   statement += set;
-  std::string deleteHead = "DELETE FROM " + MySqlScript::QuoteIdentifier(table) + " WHERE " +
-                           MySqlScript::QuoteIdentifier(columns.at(0)) + " BETWEEN ";
+  std::string deleteHead = "DELETE FROM " + ado::quoteMySqlName(table) + " WHERE " +
+                           ado::quoteMySqlName(columns.at(0)) + " BETWEEN ";
   return std::unique_ptr<LocalRowLoad>(new LocalRowLoad(
       target, std::move(statement), std::move(deleteHead), columns.size(), chunkRows, notes));
 }

@@ -1,30 +1,18 @@
 #include "transfer/mysql_script.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "ado/mysql_session.h"
 #include "transfer/datatype.h"
+#include "vfp/file.h"
 
 namespace MySqlScript {
-
-std::string QuoteIdentifier(const std::string& name) {
-  std::string out = "`";
-  for (char c : name) {
-    if (c == '`') out += '`';
-    out += c;
-  }
-  return out + "`";
-}
 
 std::string TempKeyName(const std::vector<std::string>& fieldNames) {
   // MySQL column names ignore case, and FoxPro keeps free-table field names in capitals, so a
   // field TEMPID0 would clash with a key tempid0.
-  auto lower = [](std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
   std::vector<std::string> taken;
-  for (const auto& name : fieldNames) taken.push_back(lower(name));
+  for (const auto& name : fieldNames) taken.push_back(vfp::toLowerAscii(name));
   for (unsigned n = 0;; ++n) {
     std::string key = "tempid" + std::to_string(n);
     if (std::find(taken.begin(), taken.end(), key) == taken.end()) return key;
@@ -32,8 +20,8 @@ std::string TempKeyName(const std::vector<std::string>& fieldNames) {
 }
 
 std::string ColumnType(const ado::FieldInfo& field) {
-  std::string name = Datatype::DataTypeName(static_cast<std::int16_t>(field.type));
-  for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string name =
+      vfp::toLowerAscii(Datatype::DataTypeName(static_cast<std::int16_t>(field.type)));
   auto has = [&](const char* word) { return name.find(word) != std::string::npos; };
   // A memo may hold far more than TEXT's 64 KB, which a strict server refuses and a lax one cuts.
   if (has("char")) return has("long") ? "LONGTEXT" : "TEXT";
@@ -55,21 +43,21 @@ std::string ColumnType(const ado::FieldInfo& field) {
 }
 
 std::string DropCommand(const std::string& table) {
-  return "DROP TABLE IF EXISTS " + QuoteIdentifier(table);
+  return "DROP TABLE IF EXISTS " + ado::quoteMySqlName(table);
 }
 
 std::string SwapCommand(const std::string& table, const std::string& aside,
                         const std::string& built) {
-  return "RENAME TABLE " + QuoteIdentifier(table) + " TO " + QuoteIdentifier(aside) + ", " +
-         QuoteIdentifier(built) + " TO " + QuoteIdentifier(table);
+  return "RENAME TABLE " + ado::quoteMySqlName(table) + " TO " + ado::quoteMySqlName(aside) + ", " +
+         ado::quoteMySqlName(built) + " TO " + ado::quoteMySqlName(table);
 }
 
 std::string CreateCommand(const std::string& table, const std::string& keyName,
                           const std::vector<ado::FieldInfo>& fields) {
-  std::string command = "CREATE TABLE " + QuoteIdentifier(table) + "( " + QuoteIdentifier(keyName) +
-                        " INTEGER UNSIGNED NOT NULL,";
+  std::string command = "CREATE TABLE " + ado::quoteMySqlName(table) + "( " +
+                        ado::quoteMySqlName(keyName) + " INTEGER UNSIGNED NOT NULL,";
   for (const auto& field : fields)
-    command += QuoteIdentifier(field.name) + " " + ColumnType(field) + ",";
+    command += ado::quoteMySqlName(field.name) + " " + ColumnType(field) + ",";
   command.pop_back();
   // utf8mb4 whatever the database's default: it holds every character any FoxPro code page has,
   // where a latin1 database would turn Cyrillic or Greek text into "?".
@@ -77,7 +65,8 @@ std::string CreateCommand(const std::string& table, const std::string& keyName,
 }
 
 std::string AlterCommand(const std::string& table, const std::string& keyName) {
-  return "ALTER TABLE " + QuoteIdentifier(table) + " DROP COLUMN " + QuoteIdentifier(keyName);
+  return "ALTER TABLE " + ado::quoteMySqlName(table) + " DROP COLUMN " +
+         ado::quoteMySqlName(keyName);
 }
 
 }  // namespace MySqlScript

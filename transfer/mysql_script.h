@@ -11,9 +11,6 @@
 
 namespace MySqlScript {
 
-// A MySQL identifier in backticks, any backtick inside doubled.
-std::string QuoteIdentifier(const std::string& name);
-
 // "tempid" + the smallest n >= 0 such that no field has that name in any letter case.
 std::string TempKeyName(const std::vector<std::string>& fieldNames);
 

@@ -20,16 +20,6 @@ namespace {
 
 constexpr int kSourceTimeoutSeconds = 5000;
 
-// The name between backticks, a backtick inside doubled, as MySQL reads a quoted identifier.
-std::string backtickName(const std::string& name) {
-  std::string out = "`";
-  for (char c : name) {
-    if (c == '`') out += '`';
-    out += c;
-  }
-  return out + "`";
-}
-
 }  // namespace
 
 std::string FoxproListedName(const std::string& table) {
@@ -259,12 +249,10 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     // The file the table becomes: inside the target folder, and apart from the others of this
     // run (two MySQL names may make the same file name).
     FoxproNames::Renamed file = FoxproNames::TableFileStem(table);
-    auto key = [](const std::string& n) {
-      return QString::fromStdString(n).toUpper().toStdString();
-    };
-    if (stems.count(key(file.name))) {
+    if (stems.count(FoxproNames::UpperKey(file.name))) {
       std::string stem;
-      for (int k = 2; stems.count(key(stem = file.name + "_" + std::to_string(k))); ++k) {
+      for (int k = 2;
+           stems.count(FoxproNames::UpperKey(stem = file.name + "_" + std::to_string(k))); ++k) {
       }
       file.name = stem;
       file.why += std::string(file.why.empty() ? "" : "; ") +
@@ -278,7 +266,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       continue;
     }
 
-    const std::string source = backtickName(table);
+    const std::string source = ado::quoteMySqlName(table);
     // The columns first, without rows: a question about a column name must not keep a
     // streaming result waiting on the server.
     std::vector<std::string> names;
@@ -341,7 +329,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       }
     }
 
-    stems.insert(key(file.name));
+    stems.insert(FoxproNames::UpperKey(file.name));
     if (!file.why.empty()) report.lines.push_back("file " + file.name + ".DBF (" + file.why + ")");
 
     // A table that replaces another is built under a name of its own and takes the old one's
@@ -349,16 +337,16 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     const bool replacing = hooks.targetHas(file.name);
     if (replacing && !hooks.confirmOverwrite(file.name)) {
       ++summary.tablesDeclined;
-      stems.erase(key(file.name));
+      stems.erase(FoxproNames::UpperKey(file.name));
       continue;
     }
     std::string buildName = file.name;
     std::optional<std::size_t> replacementLine;  // in the report, said only of a table that goes
     if (replacing) {
       buildName = BuildName(file.name, [&](const std::string& n) {
-        return stems.count(key(n)) > 0 || hooks.targetHas(n);
+        return stems.count(FoxproNames::UpperKey(n)) > 0 || hooks.targetHas(n);
       });
-      stems.insert(key(buildName));
+      stems.insert(FoxproNames::UpperKey(buildName));
       replacementLine = report.lines.size();
       report.lines.push_back("replaces the FoxPro table " + file.name + ": built as " + buildName +
                              ".DBF, which takes its place once complete");

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <set>
 
-#include "foxpro_to_mysql_support.h"
 #include "ado/mysql_session.h"
+#include "foxpro_to_mysql_support.h"
 #include "support/mysql_sandbox.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
@@ -22,7 +22,7 @@ class FoxproToMySqlCopy : public qmtest::MySqlDatabaseTest {
   void SendAndCompare(const std::string& foxConnection, const std::string& table,
                       const std::string& label) {
     SCOPED_TRACE(label + " " + table);
-    admin("DROP TABLE IF EXISTS " + MySqlScript::QuoteIdentifier(table));
+    admin("DROP TABLE IF EXISTS " + ado::quoteMySqlName(table));
     ado::Connection fox;
     fox.setCursorLocation(ado::adUseClient);
     fox.open(foxConnection);
@@ -42,9 +42,8 @@ class FoxproToMySqlCopy : public qmtest::MySqlDatabaseTest {
     // Every field type goes through LOAD DATA LOCAL as it is; none falls back to INSERTs.
     EXPECT_EQ(job->stats().chunksRowByRow, 0);
     EXPECT_EQ(job->stats().chunks > 0, !expected.empty());
-    auto arrived =
-        MySqlRows(connectionString(), "SELECT * FROM " + MySqlScript::QuoteIdentifier(table) +
-                                          " ORDER BY " + MySqlScript::QuoteIdentifier(key));
+    auto arrived = MySqlRows(connectionString(), "SELECT * FROM " + ado::quoteMySqlName(table) +
+                                                     " ORDER BY " + ado::quoteMySqlName(key));
     ASSERT_EQ(arrived.size(), expected.size());
     for (std::size_t r = 0; r < arrived.size(); ++r) {
       ASSERT_EQ(arrived[r].front(), std::to_string(r));
@@ -53,8 +52,8 @@ class FoxproToMySqlCopy : public qmtest::MySqlDatabaseTest {
     }
     Execute({script.lines[1]}, none, connectionString());
     std::vector<std::string> columns;
-    MySqlRows(connectionString(),
-              "SELECT * FROM " + MySqlScript::QuoteIdentifier(table) + " LIMIT 0", &columns);
+    MySqlRows(connectionString(), "SELECT * FROM " + ado::quoteMySqlName(table) + " LIMIT 0",
+              &columns);
     EXPECT_EQ(std::count(columns.begin(), columns.end(), key), 0);
     EXPECT_EQ(columns.size(), expected.empty() ? columns.size() : expected[0].size());
   }
