@@ -28,6 +28,8 @@ class MySqlSession;
 
 namespace transfer {
 
+class TypedMySqlScript;
+
 // Rows per multi-row INSERT when the source has `rows` rows: small tables go one row per
 // statement so the progress moves by row (4 rows give 25, 50, 75, 100); larger ones at most 100
 // rows per statement, which keeps a statement well inside the server's packet and placeholder
@@ -152,10 +154,14 @@ struct TableScript {
 // NULL (the last two named by record number); numbers too wide for their column; and dates,
 // times and currency that go as text. Reads the table's records once, and of their memos only
 // the block headers. progress(percent) is called every few thousand records.
+// typed: the columns are typed (typed_mysql.h), so dates, times and currency are not named;
+// arrivesNull, when given, receives per field whether any of its values arrive as NULL.
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
                                            const std::vector<ado::FieldInfo>& fields,
-                                           const std::function<void(int percent)>& progress = {});
+                                           const std::function<void(int percent)>& progress = {},
+                                           bool typed = false,
+                                           std::vector<bool>* arrivesNull = nullptr);
 
 // What the report before Execute needs to know of the MySQL server a script is for.
 struct TargetServer {
@@ -196,11 +202,14 @@ std::string ReplacedMySqlTable(const std::vector<std::string>& mysqlTables,
 // and why (namedBy: who named the connection's unmarked code page, "named by ..."), and the
 // job reads the rows in the same one. progress(percent) follows the report's reading of the
 // records.
+// typed: the typed script the table is the typedIndex-th table of (typed columns, then after
+// the rows its keys and indexes); null for the classic script.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
                         const std::vector<std::string>& mysqlTables,
                         const std::string& namedBy = "as named",
-                        const std::function<void(int percent)>& progress = {});
+                        const std::function<void(int percent)>& progress = {},
+                        const TypedMySqlScript* typed = nullptr, std::size_t typedIndex = 0);
 // The same replacing a MySQL table of the same name when overwrite is set.
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, bool overwrite);
@@ -240,6 +249,8 @@ struct SendToMySqlHooks {
 // selection from the bottom of the list up). A table that would replace one mysqlTables holds
 // (see ReplacedMySqlTable) is sent only when confirmOverwrite says so. Returns how many tables
 // were scripted. Throws when the FoxPro database cannot be opened.
+// Typed (hooks.typed), every overwrite is asked first, since the tables sent together decide
+// which relations become foreign keys; those come last, after every table's rows and keys.
 int BuildSendToMySql(const std::vector<std::string>& tables,
                      const std::vector<std::string>& mysqlTables,
                      const std::string& foxproConnectionString, ScriptSink& sink,

@@ -50,8 +50,10 @@ bool PlainStoredNumber(std::string_view raw) {
 std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionString,
                                            const std::string& table,
                                            const std::vector<ado::FieldInfo>& fields,
-                                           const std::function<void(int percent)>& progress) {
+                                           const std::function<void(int percent)>& progress,
+                                           bool typed, std::vector<bool>* arrivesNull) {
   std::vector<std::string> lines;
+  if (arrivesNull) arrivesNull->assign(fields.size(), false);
   const auto catalog =
       vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
   const auto path = catalog->findTable(table);
@@ -60,8 +62,9 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   // Values named by their record numbers (RECNO()), the first few of them.
   constexpr std::size_t kRecordsNamed = 10;
   struct Column {
-    std::size_t field;  // index into the header's fields
-    std::string name;   // as MySQL will name it
+    std::size_t column;  // index into fields
+    std::size_t field;   // index into the header's fields
+    std::string name;    // as MySQL will name it
     char type;
     int digits = 0;           // digits DECIMAL keeps before the point (N, F)
     long long marks = 0;      // overflow marks
@@ -78,23 +81,24 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
   for (std::size_t k = 0; k < user.size() && k < fields.size(); ++k) {
     const auto& f = t.header().fields[std::size_t(user[k])];
     const std::string& name = fields[k].name;
-    switch (f.type) {
-      case 'Y':
-        lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
-        break;
-      case 'D':
-        lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
-        break;
-      case 'T':
-        lines.push_back("column " + name +
-                        ": date-times go as text (2024-01-31 08:30:00), as always");
-        break;
-      default:
-        break;
-    }
+    // Typed columns hold these as MySQL's own types.
+    if (!typed) switch (f.type) {
+        case 'Y':
+          lines.push_back("column " + name + ": currency goes as text (12.5000), as always");
+          break;
+        case 'D':
+          lines.push_back("column " + name + ": dates go as text (2024-01-31), as always");
+          break;
+        case 'T':
+          lines.push_back("column " + name +
+                          ": date-times go as text (2024-01-31 08:30:00), as always");
+          break;
+        default:
+          break;
+      }
     if (f.type == 'N' || f.type == 'F' || (f.type == 'B' && f.length == 8) || f.isMemo() ||
         ((f.type == 'D' || f.type == 'T') && !f.isNullable())) {
-      Column c{std::size_t(user[k]), name, f.type};
+      Column c{k, std::size_t(user[k]), name, f.type};
       const std::string sql = MySqlScript::ColumnType(fields[k]);  // DECIMAL(p,s)
       const auto open = sql.find('('), comma = sql.find(',');
       if (open != std::string::npos && comma != std::string::npos)
@@ -166,6 +170,8 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
       }
     }
     for (const auto& c : columns) {
+      if (arrivesNull && (c.marks || c.notNumber || c.blank || c.unheld))
+        (*arrivesNull)[c.column] = true;
       if (c.marks)
         lines.push_back("column " + c.name + ": " + std::to_string(c.marks) +
                         " overflow marks (*) arrive as NULL");

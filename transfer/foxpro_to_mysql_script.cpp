@@ -1,11 +1,15 @@
 #include <QString>
 #include <algorithm>
+#include <optional>
 
 #include "ado/foxpro_access.h"
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
+#include "transfer/typed_mysql.h"
 #include "vfp/database.h"
+#include "vfp/file.h"
+#include "vfp/schema.h"
 
 // Building the script of "Send Table/s To MySQL": each table's commands, its row-copy job and
 // its lines of the report, and the walk over the chosen tables.
@@ -57,7 +61,8 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
 TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnectionString,
                         const std::string& table, const std::string& replaces,
                         const std::vector<std::string>& mysqlTables, const std::string& namedBy,
-                        const std::function<void(int percent)>& progress) {
+                        const std::function<void(int percent)>& progress,
+                        const TypedMySqlScript* typed, std::size_t typedIndex) {
   ado::RecordSet rs;
   rs.open(SelectAllFrom(table), foxpro, ado::adOpenForwardOnly, ado::adLockReadOnly);
   std::string codePageLine;  // what the report says of the page the text is read in
@@ -102,13 +107,32 @@ TableScript ScriptTable(ado::Connection& foxpro, const std::string& foxproConnec
     taken.push_back(into);
     aside = AsideName(replaces, "_qmold", taken);
   }
-  part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
-  part.commands.push_back(MySqlScript::AlterCommand(into, key));
+  if (typed) {
+    // The shape read from the table's files must be the one the rows come in.
+    const vfp::TableSchema& shape = typed->schema(typedIndex);
+    bool same = shape.fields.size() == fields.size();
+    for (std::size_t k = 0; same && k < fields.size(); ++k)
+      same = shape.fields[k].name == fields[k].name;
+    if (!same)
+      throw ado::DataAccessError("the fields of " + table +
+                                 " read from its files differ from those its rows give");
+    std::vector<bool> arrivesNull;
+    part.report =
+        FoxproTableReport(foxproConnectionString, table, fields, progress, true, &arrivesNull);
+    TypedMySqlScript::Table typedPart = typed->table(typedIndex, into, key, arrivesNull);
+    part.commands.push_back(typedPart.create);
+    part.commands.insert(part.commands.end(), typedPart.afterRows.begin(),
+                         typedPart.afterRows.end());
+    part.report.insert(part.report.end(), typedPart.report.begin(), typedPart.report.end());
+  } else {
+    part.commands.push_back(MySqlScript::CreateCommand(into, key, fields));
+    part.commands.push_back(MySqlScript::AlterCommand(into, key));
+  }
   if (!replaces.empty()) {
     part.commands.push_back(MySqlScript::SwapCommand(replaces, aside, into));
     part.commands.push_back(MySqlScript::DropCommand(aside));
   }
-  part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
+  if (!typed) part.report = FoxproTableReport(foxproConnectionString, table, fields, progress);
   if (!codePageLine.empty()) part.report.insert(part.report.begin(), codePageLine);
   if (!replaces.empty())
     part.report.insert(part.report.begin(), "replaces the MySQL table " + replaces + ": built as " +
@@ -131,19 +155,56 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   foxpro.open(foxproConnectionString);
   int scripted = 0;
   std::vector<std::pair<std::string, std::vector<std::string>>> report;
+  std::optional<TypedMySqlScript> typed;
+  std::vector<std::size_t> typedIndex(tables.size(), std::size_t(-1));
+  std::vector<std::string> typedReplaces(tables.size());
+  if (hooks.typed) {
+    // Every table's shape first: a table's columns and foreign keys depend on which of the
+    // others go with it.
+    std::vector<vfp::TableSchema> shapes;
+    std::vector<std::string> names;
+    const auto catalog =
+        vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
+    std::string container;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+      const std::string& name = tables[i];
+      try {
+        typedReplaces[i] = ReplacedMySqlTable(mysqlTables, name);
+        if (!typedReplaces[i].empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name)))
+          continue;
+        const auto path = catalog->findTable(name);
+        if (!path) throw ado::DataAccessError("the table " + name + " is not in the database");
+        shapes.push_back(vfp::describeTable(*path));
+        if (container.empty()) container = shapes.back().container;
+        names.push_back(typedReplaces[i].empty() ? name : typedReplaces[i]);
+        typedIndex[i] = shapes.size() - 1;
+      } catch (const std::exception& e) {
+        if (hooks.tableFailed) hooks.tableFailed(name, e.what());
+        report.emplace_back(
+            name, std::vector<std::string>{std::string("left out of the script: ") + e.what()});
+      }
+    }
+    typed.emplace(
+        std::move(shapes), std::move(names),
+        container.empty() ? std::vector<vfp::RelationSchema>{} : vfp::describeRelations(container));
+  }
+  std::vector<std::string> scriptedNames;  // of the typed tables scripted
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const std::string& name = tables[i];
+    if (typed && typedIndex[i] == std::size_t(-1)) continue;  // declined, or reported above
     // A table that cannot be read is reported and left out; the others still go.
     try {
-      const std::string replaces = ReplacedMySqlTable(mysqlTables, name);
-      if (!replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name))) continue;
+      const std::string replaces = typed ? typedReplaces[i] : ReplacedMySqlTable(mysqlTables, name);
+      if (!typed && !replaces.empty() && !(hooks.confirmOverwrite && hooks.confirmOverwrite(name)))
+        continue;
       std::function<void(int)> within;
       if (hooks.progress)
         within = [&](int percent) {
           hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
         };
-      TableScript part = ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
-                                     hooks.unmarkedNamedBy, within);
+      TableScript part =
+          ScriptTable(foxpro, foxproConnectionString, name, replaces, mysqlTables,
+                      hooks.unmarkedNamedBy, within, typed ? &*typed : nullptr, typedIndex[i]);
       if (hooks.server && !hooks.server->localLoading) {
         // Rows then go with INSERT statements, which the server's packet limit bounds.
         auto oversized = OversizedRowsReport(foxproConnectionString, name, part.job->fields(),
@@ -154,6 +215,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
       for (const auto& command : part.commands) sink.appendCommand(command);
       sink.addJob(std::move(part.job));
       report.emplace_back(name, std::move(part.report));
+      if (typed) scriptedNames.push_back(typed->schema(typedIndex[i]).name);
       ++scripted;
     } catch (const std::exception& e) {
       if (hooks.tableFailed) hooks.tableFailed(name, e.what());
@@ -163,6 +225,17 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
   }
   foxpro.close();
+  if (typed && scripted > 0) {
+    // Only between tables that made it into the script.
+    std::vector<std::pair<std::string, std::string>> refused;
+    for (const auto& line : typed->foreignKeys(refused, scriptedNames)) sink.appendCommand(line);
+    for (const auto& [table, line] : refused) {
+      auto at = std::find_if(report.begin(), report.end(),
+                             [&](const auto& r) { return vfp::equalsNoCase(r.first, table); });
+      if (at == report.end()) at = report.insert(report.end(), {table, {}});
+      at->second.push_back(line);
+    }
+  }
   std::string text = FoxproToMySqlReport(report);
   if (scripted > 0 && hooks.server && !hooks.server->localLoading)
     text += std::string("\n") + kLocalLoadOffReport;

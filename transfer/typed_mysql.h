@@ -1,0 +1,91 @@
+// The typed way of sending FoxPro tables to MySQL ("Keep types, keys and indexes"): the MySQL
+// columns a FoxPro table's fields become, and the keys, indexes and foreign keys its tags and its
+// container's relations become. The classic script (mysql_script.h) sends text columns and no
+// keys; this one keeps what MySQL can express of the table's shape and names the rest.
+//
+// The mapping, field by field:
+//   C(n) CHAR(n), V(n) VARCHAR(n), M LONGTEXT; binary (NOCPTRANS) C/V/M BINARY(n)/VARBINARY(n)/
+//   LONGBLOB; W, G LONGBLOB; Q(n) VARBINARY(n); N/F(w,d) DECIMAL as the classic script; I INT;
+//   B DOUBLE; Y DECIMAL(19,4); D DATE; T DATETIME; L TINYINT(1).
+//   A field that allows NULL is a NULL column, the others NOT NULL, with one exception that loses
+//   nothing: a NOT NULL field whose values include some that arrive as NULL (blank dates and
+//   numbers, overflow marks, doubles MySQL cannot hold, memos the memo file cannot give) is made
+//   a NULL column, and the report says so. An autoincrement field continues from the table's
+//   next value (AUTO_INCREMENT=next). Defaults that are plain literals, and comments, come along.
+//
+// Keys and indexes, made once the rows are in: the primary tag is the PRIMARY KEY, a candidate
+// tag a UNIQUE key, and a regular tag (or FoxPro's "unique" tag, which lists each key once) an
+// INDEX when its key is a field, UPPER(field) or character fields joined by +. Character columns
+// of a primary or candidate key whose expression does not fold case compare in binary
+// (utf8mb4_bin), as FoxPro's keys do; otherwise two values that differ only in letter case would
+// collide. A relation between two tables sent together is a FOREIGN KEY, added after every
+// table's rows are in. A tag with a FOR filter or another function, a descending tag (made
+// ascending), a relation to a table not sent: each is named in the report.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vfp/schema.h"
+
+namespace transfer {
+
+// The MySQL columns a tag's key is made of, or why it cannot be one.
+struct TagColumns {
+  std::vector<std::string> columns;  // the fields' names, as the MySQL table names them
+  bool foldsCase = false;            // every character part is UPPER(...)
+  std::string unexpressed;           // empty when the key can be expressed
+};
+// The key of `tag` over the table's fields: a field, UPPER(field), or character fields joined by
+// + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them).
+TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
+
+// The column type (without NULL / NOT NULL) of a field.
+std::string TypedColumnType(const vfp::FieldSchema& field);
+
+// The tables of one typed script, so that each table's columns can be chosen knowing the keys
+// and relations of the others (a foreign key's columns must compare as the ones it refers to).
+class TypedMySqlScript {
+ public:
+  // tables: every table sent, with the name it has in MySQL; relations: the container's (none
+  // for free tables).
+  TypedMySqlScript(std::vector<vfp::TableSchema> tables, std::vector<std::string> mysqlNames,
+                   std::vector<vfp::RelationSchema> relations);
+
+  // One table's commands: its creation under `into` with the temporary key column first; the
+  // alteration after its rows that drops that column and adds the primary key and the
+  // autoincrement; then one line per other key or index. `holdsNull[k]` says the k-th field
+  // holds values that arrive as NULL (its column is then NULL-able). The report gets what cannot
+  // be kept and what was made otherwise.
+  struct Table {
+    std::string create;
+    std::vector<std::string> afterRows;
+    std::vector<std::string> report;
+  };
+  Table table(std::size_t index, const std::string& into, const std::string& keyName,
+              const std::vector<bool>& holdsNull) const;
+
+  // The foreign keys of the relations between tables sent together (`scripted`: the container
+  // names of those that made it into the script), one line each, to run after every table's
+  // rows are in; into report, per child table, the relations that cannot be made.
+  std::vector<std::string> foreignKeys(std::vector<std::pair<std::string, std::string>>& report,
+                                       const std::vector<std::string>& scripted) const;
+
+  std::size_t size() const { return tables_.size(); }
+  const vfp::TableSchema& schema(std::size_t index) const { return tables_[index]; }
+
+ private:
+  std::size_t find(const std::string& containerName) const;  // size() when not sent
+  void chooseBinaryColumns();
+
+  std::vector<vfp::TableSchema> tables_;
+  std::vector<std::string> names_;
+  std::vector<vfp::RelationSchema> relations_;
+  std::vector<std::vector<bool>> binary_;  // per table and field: compares in utf8mb4_bin
+};
+
+// A text literal for a statement ('it''s'), backslashes doubled as the server's default mode
+// reads them.
+std::string MySqlTextLiteral(const std::string& text);
+
+}  // namespace transfer
