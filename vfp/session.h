@@ -132,6 +132,7 @@ class Session {
   bool fastInsert_ = true;
   long long fastInserts_ = 0;
   std::vector<Value> values_;
+  std::string scratch_;  // the fast INSERT reader's, reused between rows
   long long replaced_ = 0;
   std::chrono::steady_clock::time_point firstPending_{};
   bool pending_ = false;
