@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <optional>
+#include <unordered_set>
+#include <utility>
 
 #include "ado/mysql_session.h"
+#include "vfp/error.h"
 #include "vfp/file.h"
+#include "vfp/table.h"
 
 namespace transfer {
 
@@ -76,6 +81,28 @@ std::optional<std::string> UpperOf(const std::string& part) {
       !vfp::equalsNoCase(fn, std::string_view("UPPER").substr(0, fn.size())))
     return std::nullopt;
   return Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+}
+
+// STR(x[,w[,d]]), DTOS(x) or TTOC(x,1), as FoxPro writes the number, date and date-time parts
+// of a compound key: x and the type letters of the fields it applies to, else nothing. Such a
+// part tells the same values apart as x itself, so an index on x is the same key.
+std::optional<std::pair<std::string, std::string>> ConvertedOf(const std::string& part) {
+  const auto open = part.find('(');
+  if (open == std::string::npos || part.back() != ')') return std::nullopt;
+  const std::string fn = Trim(std::string_view(part).substr(0, open));
+  std::string inner = Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+  std::string rest;
+  if (const auto comma = inner.find(','); comma != std::string::npos) {
+    rest = Trim(std::string_view(inner).substr(comma + 1));
+    inner = Trim(std::string_view(inner).substr(0, comma));
+  }
+  const bool digits = std::all_of(rest.begin(), rest.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) || c == ',' || c == ' ';
+  });
+  if (vfp::equalsNoCase(fn, "STR") && digits) return std::pair{inner, std::string("NFIYB")};
+  if (vfp::equalsNoCase(fn, "DTOS") && rest.empty()) return std::pair{inner, std::string("D")};
+  if (vfp::equalsNoCase(fn, "TTOC") && rest == "1") return std::pair{inner, std::string("T")};
+  return std::nullopt;
 }
 
 // A default expression that is a plain literal, as MySQL writes it for this field; nothing for
@@ -160,6 +187,75 @@ std::string ColumnList(const std::vector<std::string>& columns) {
   return list + ")";
 }
 
+// A key value as MySQL compares it once the row is in: text without its trailing spaces (CHAR
+// drops them, and the PAD SPACE collations ignore them), letters in one case where the column
+// ignores case, numbers without trailing zeros, so that equal keys give equal text. False for
+// NULL, which a foreign key does not check. A blank date or number arrives as NULL too, and
+// decodeField gives it as null.
+bool AppendKeyPart(const vfp::Value& v, bool foldCase, std::string& out) {
+  std::string part;
+  switch (v.kind) {
+    case vfp::Value::Kind::Null:
+      return false;
+    case vfp::Value::Kind::Bool:
+      part = v.b ? "1" : "0";
+      break;
+    case vfp::Value::Kind::Int:
+      part = std::to_string(v.i);
+      break;
+    case vfp::Value::Kind::Double: {
+      char buf[32];
+      part.assign(buf, std::to_chars(buf, buf + sizeof buf, v.d).ptr);
+      break;
+    }
+    case vfp::Value::Kind::Decimal:
+      part = v.s;
+      if (part.find('.') != std::string::npos) {
+        part.erase(part.find_last_not_of('0') + 1);
+        if (part.back() == '.') part.pop_back();
+      }
+      if (part == "-0") part = "0";
+      break;
+    case vfp::Value::Kind::Text:
+      part = v.s.substr(0, v.s.find_last_not_of(' ') + 1);
+      if (foldCase) part = vfp::toUpperAscii(std::move(part));
+      break;
+    case vfp::Value::Kind::Bytes:
+      part = v.s;
+      break;
+    case vfp::Value::Kind::Date:
+    case vfp::Value::Kind::DateTime: {
+      const auto& w = v.when;
+      part = std::to_string(w.date.year) + "-" + std::to_string(w.date.month) + "-" +
+             std::to_string(w.date.day);
+      if (v.kind == vfp::Value::Kind::DateTime)
+        part += " " + std::to_string(w.hour) + ":" + std::to_string(w.minute) + ":" +
+                std::to_string(w.second);
+      break;
+    }
+  }
+  // Length first, so that two columns' parts cannot run into each other.
+  out += std::to_string(part.size()) + ":" + part;
+  return true;
+}
+
+// A key as the report shows it: 7, or 'ab' + 'cd'.
+std::string ShownKey(const vfp::Table& t, const std::uint8_t* rec,
+                     const std::vector<std::size_t>& fields) {
+  std::string shown;
+  vfp::Value v;
+  for (const std::size_t k : fields) {
+    t.decodeField(rec, k, v);
+    std::string part = v.kind == vfp::Value::Kind::Text
+                           ? MySqlTextLiteral(v.s.substr(0, v.s.find_last_not_of(' ') + 1))
+                       : v.kind == vfp::Value::Kind::Decimal || v.kind == vfp::Value::Kind::Int
+                           ? (v.kind == vfp::Value::Kind::Int ? std::to_string(v.i) : v.s)
+                           : std::string("(a ") + t.header().fields[k].type + " value)";
+    shown += (shown.empty() ? "" : " + ") + part;
+  }
+  return shown;
+}
+
 }  // namespace
 
 std::string MySqlTextLiteral(const std::string& text) {
@@ -224,9 +320,11 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   for (const auto& part : parts) {
     std::string name = part;
     const auto upper = UpperOf(part);
+    const auto converted = upper ? std::nullopt : ConvertedOf(part);
     if (upper) name = *upper;
+    if (converted) name = converted->first;
     const auto k = IsName(name) ? FieldNamed(table, name) : std::nullopt;
-    if (!k)
+    if (!k || (converted && converted->second.find(table.fields[*k].type) == std::string::npos))
       return refuse("its key " + tag.expression +
                     " is not a field, UPPER(field) or fields joined by +");
     const vfp::FieldSchema& f = table.fields[*k];
@@ -235,7 +333,7 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
                     " holds a memo, which MySQL indexes only in part");
     if (upper && !IsCharacter(f))
       return refuse("its key " + tag.expression + " applies UPPER to a field that is not text");
-    if (parts.size() > 1 && f.type != 'C' && f.type != 'V')
+    if (parts.size() > 1 && f.type != 'C' && f.type != 'V' && !converted)
       return refuse("its key " + tag.expression + " adds fields that are not text");
     anyCharacter = anyCharacter || IsCharacter(f);
     allUpper = allUpper && (upper.has_value() || !IsCharacter(f));
@@ -405,7 +503,15 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
 
 std::vector<std::string> TypedMySqlScript::foreignKeys(
     std::vector<std::pair<std::string, std::string>>& report,
-    const std::vector<std::string>& scripted) const {
+    const std::vector<std::string>& scripted,
+    const std::function<void(int percent)>& progress) const {
+  std::size_t checked = 0;  // relations whose rows were read, for the progress
+  std::function<void(int)> within;
+  if (progress)
+    within = [&](int percent) {
+      progress(int((checked * 100 + std::size_t(percent)) /
+                   std::max<std::size_t>(1, relations_.size())));
+    };
   auto sent = [&](const std::string& name) {
     return std::any_of(scripted.begin(), scripted.end(),
                        [&](const std::string& s) { return SameName(s, name); });
@@ -449,6 +555,17 @@ std::vector<std::string> TypedMySqlScript::foreignKeys(
       refuse("the parent's tag is not a primary or candidate key");
       continue;
     }
+    std::string why;
+    try {
+      why = orphans(child, cc.columns, parent, pc.columns, within);
+    } catch (const std::exception& e) {
+      why = std::string("the child's keys could not be read against the parent's: ") + e.what();
+    }
+    ++checked;
+    if (!why.empty()) {
+      refuse(why);
+      continue;
+    }
     std::string line = "ALTER TABLE " + Quote(names_[child]) + " ADD CONSTRAINT " +
                        Quote(KeyName(names_[child] + "_" + r.childTag)) + " FOREIGN KEY " +
                        ColumnList(cc.columns) + " REFERENCES " + Quote(names_[parent]) + " " +
@@ -466,6 +583,78 @@ std::vector<std::string> TypedMySqlScript::foreignKeys(
     lines.push_back(line);
   }
   return lines;
+}
+
+std::string TypedMySqlScript::orphans(std::size_t child,
+                                      const std::vector<std::string>& childColumns,
+                                      std::size_t parent,
+                                      const std::vector<std::string>& parentColumns,
+                                      const std::function<void(int percent)>& progress) const {
+  // The header's field of each key column, and whether MySQL compares it ignoring case: the
+  // child's columns compare as the parent's (chooseBinaryColumns).
+  auto headerFields = [&](std::size_t table, const std::vector<std::string>& columns,
+                          const vfp::Table& t) {
+    std::vector<std::size_t> out;
+    for (const auto& c : columns) {
+      const auto k = FieldNamed(tables_[table], c);
+      if (!k || *k >= t.userFields().size())
+        throw vfp::Error("the key field " + c + " of " + tables_[table].name +
+                         " is not in its table");
+      out.push_back(std::size_t(t.userFields()[*k]));
+    }
+    return out;
+  };
+  std::vector<bool> foldCase;
+  for (const auto& c : parentColumns) {
+    const auto k = FieldNamed(tables_[parent], c);
+    foldCase.push_back(k && IsCharacter(tables_[parent].fields[*k]) && !binary_[parent][*k]);
+  }
+  const vfp::Table p(tables_[parent].path), ch(tables_[child].path);
+  const auto pf = headerFields(parent, parentColumns, p),
+             cf = headerFields(child, childColumns, ch);
+  const std::uint64_t total = std::uint64_t(p.recordCount()) + ch.recordCount();
+  std::uint64_t done = 0;
+  constexpr std::uint32_t kRecordsPerProgress = 8192;
+  auto tick = [&] {
+    if (++done % kRecordsPerProgress == 0 && progress) progress(int(done * 100 / total));
+  };
+  auto keyOf = [&](const vfp::Table& t, const std::uint8_t* rec,
+                   const std::vector<std::size_t>& fields, vfp::Value& v, std::string& key) {
+    key.clear();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      t.decodeField(rec, fields[i], v);
+      if (!AppendKeyPart(v, foldCase[i], key)) return false;
+    }
+    return true;
+  };
+
+  std::unordered_set<std::string> parents;
+  parents.reserve(p.recordCount());
+  vfp::Value v;
+  std::string key;
+  {
+    vfp::RecordScanner scan(p);
+    while (const std::uint8_t* rec = scan.nextLive()) {
+      tick();
+      if (keyOf(p, rec, pf, v, key)) parents.insert(key);
+    }
+  }
+  std::string first;
+  long long count = 0;
+  vfp::RecordScanner scan(ch);
+  while (const std::uint8_t* rec = scan.nextLive()) {
+    tick();
+    if (!keyOf(ch, rec, cf, v, key) || parents.count(key)) continue;
+    if (!count++)
+      first =
+          "record " + std::to_string(scan.recno() + 1) + " has the key " + ShownKey(ch, rec, cf);
+  }
+  if (!count) return {};
+  return first + ", which no row of " + tables_[parent].name + " has" +
+         (count == 2  ? " (and 1 more row with such a key)"
+          : count > 2 ? " (and " + std::to_string(count - 1) + " more rows with such keys)"
+                      : "") +
+         "; MySQL would refuse the FOREIGN KEY";
 }
 
 }  // namespace transfer

@@ -15,7 +15,9 @@
 //
 // Keys and indexes, made once the rows are in: the primary tag is the PRIMARY KEY, a candidate
 // tag a UNIQUE key, and a regular tag (or FoxPro's "unique" tag, which lists each key once) an
-// INDEX when its key is a field, UPPER(field) or character fields joined by +. Character columns
+// INDEX when its key is a field, UPPER(field) or character fields joined by +, or fields joined
+// the way FoxPro joins numbers, dates and date-times into a compound key (STR(n), DTOS(d),
+// TTOC(t,1)), which tell apart the same rows as the columns themselves. Character columns
 // of a primary or candidate key whose expression does not fold case compare in binary
 // (utf8mb4_bin), as FoxPro's keys do; otherwise two values that differ only in letter case would
 // collide. A relation between two tables sent together is a FOREIGN KEY, added after every
@@ -23,6 +25,7 @@
 // ascending), a relation to a table not sent: each is named in the report.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,7 +40,8 @@ struct TagColumns {
   std::string unexpressed;           // empty when the key can be expressed
 };
 // The key of `tag` over the table's fields: a field, UPPER(field), or character fields joined by
-// + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them).
+// + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them); a part
+// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
 // The column type (without NULL / NOT NULL) of a field.
@@ -68,14 +72,24 @@ class TypedMySqlScript {
   // The foreign keys of the relations between tables sent together (`scripted`: the container
   // names of those that made it into the script), one line each, to run after every table's
   // rows are in; into report, per child table, the relations that cannot be made.
+  // FoxPro lets a child row name a parent that is not there; MySQL would then refuse the
+  // FOREIGN KEY at Execute, after all the rows are in. So the child's keys are read against a
+  // set of the parent's, and a relation with such orphans is left out and named with the first
+  // of them. progress(percent) follows that reading.
   std::vector<std::string> foreignKeys(std::vector<std::pair<std::string, std::string>>& report,
-                                       const std::vector<std::string>& scripted) const;
+                                       const std::vector<std::string>& scripted,
+                                       const std::function<void(int percent)>& progress = {}) const;
 
   std::size_t size() const { return tables_.size(); }
   const vfp::TableSchema& schema(std::size_t index) const { return tables_[index]; }
 
  private:
   std::size_t find(const std::string& containerName) const;  // size() when not sent
+  // Why the child's rows cannot take the foreign key (the first key no parent row has, and how
+  // many rows have such keys); empty when every non-NULL key has its parent.
+  std::string orphans(std::size_t child, const std::vector<std::string>& childColumns,
+                      std::size_t parent, const std::vector<std::string>& parentColumns,
+                      const std::function<void(int percent)>& progress) const;
   void chooseBinaryColumns();
 
   std::vector<vfp::TableSchema> tables_;
