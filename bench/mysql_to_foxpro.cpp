@@ -4,7 +4,10 @@
 // the same run as the baseline, and every figure is also given as a ratio to it. The longest
 // time the event loop went unserved (a 5 ms timer's largest gap) shows whether the window froze.
 //
-//   bench_mysql_to_foxpro [rows=1000000] [folder=/tmp]
+//   bench_mysql_to_foxpro [rows=1000000] [folder=/tmp] [classic|typed]
+//
+// "typed" sends as the window does with "Keep types, keys and indexes" ticked: typed fields,
+// typed literals, the primary key a candidate tag made after the rows.
 //
 // The MariaDB comes from the environment (QM_MYSQL_HOST, _PORT, _ADMIN_USER, _ADMIN_PASSWORD)
 // or from the sandbox's env file ($QM_SANDBOX_DIR/env, else /tmp/quillmere-mysql-<uid>/env).
@@ -137,7 +140,9 @@ class BenchDialogs : public bench::YesDialogs {
 
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
-  const std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/mysql_to_foxpro_bench";
+  const bool typed = argc > 3 && std::string(argv[3]) == "typed";
+  const std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/mysql_to_foxpro_bench" +
+                             (typed ? "_typed" : "");
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   auto s = sandboxSettings();
@@ -191,6 +196,7 @@ int main(int argc, char** argv) {
   app.connectionFields = [&] { return fields; };
 
   bench::MainWindowParts parts;
+  parts.view.typed = typed;
   bench::MainWindowParts::selectOnly(parts.list1, QStringLiteral("bench"));
 
   // The longest stretch in which the event loop did not serve a 5 ms timer.
@@ -231,6 +237,7 @@ int main(int argc, char** argv) {
 
   const double build = seconds(t0, dialogs->shown), load = seconds(dialogs->shown, dialogs->loaded),
                execute = seconds(dialogs->loaded, dialogs->executed), whole = seconds(t0, t1);
+  std::printf("%s script\n", typed ? "typed" : "classic");
   std::printf("rows %ld, fetched bytes %llu, last message \"%s\"\n", rows, bytes,
               dialogs->lastMessage.c_str());
   std::printf("baseline SELECT * fetch (Connector/C) %8.2f s   1.00x\n", baseline);

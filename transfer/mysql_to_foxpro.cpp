@@ -9,7 +9,9 @@
 #include "ado/mysql_session.h"
 #include "transfer/foxpro_names.h"
 #include "transfer/foxpro_script.h"
+#include "transfer/typed_foxpro.h"
 #include "vfp/codepage.h"
+#include "vfp/file.h"
 #include "vfp/names.h"
 
 namespace transfer {
@@ -54,6 +56,69 @@ long long DbfBytes(std::size_t columns, long long rows) {
   const long long header = 32 + 32 * static_cast<long long>(columns) + 1 + 263;
   return header + rows * (1 + 4 * static_cast<long long>(columns)) + 1;
 }
+
+// Bytes of the .dbf of a typed table of `rows` rows.
+long long TypedDbfBytes(const std::vector<TypedField>& fields, long long rows) {
+  long long record = 1;
+  bool nulls = false;
+  for (const auto& f : fields) {
+    nulls = nulls || f.nullable;
+    switch (f.type) {
+      case 'C':
+      case 'V':
+      case 'N':
+        record += f.width;
+        break;
+      case 'L':
+        record += 1;
+        break;
+      case 'I':
+      case 'M':
+        record += 4;
+        break;
+      default:
+        record += 8;
+    }
+  }
+  if (nulls) record += (static_cast<long long>(fields.size()) + 7) / 8;
+  return 32 + 32 * static_cast<long long>(fields.size() + (nulls ? 1 : 0)) + 1 + 263 +
+         rows * record + 1;
+}
+
+// The FoxPro text of the longest TIME value each TIME column holds (hh:mm:ss, and a sign and a
+// third hour digit where a value needs them), so that its character field cuts none.
+std::vector<std::size_t> TimeWidths(ado::Connection& mysql, const std::string& source,
+                                    const MySqlTableShape& shape) {
+  std::vector<std::size_t> widths(shape.columns.size(), 8);
+  std::string select;
+  std::vector<std::size_t> asked;
+  for (std::size_t f = 0; f < shape.columns.size(); ++f) {
+    if (shape.columns[f].dataType != "time") continue;
+    const std::string c = ado::quoteMySqlName(shape.columns[f].name);
+    select += std::string(select.empty() ? "" : ", ") + "MAX(HOUR(" + c + ")), MAX(" + c + " < 0)";
+    asked.push_back(f);
+  }
+  if (asked.empty()) return widths;
+  ado::RecordSet r(mysql.execute("SELECT " + select + " FROM " + source));
+  for (std::size_t k = 0; k < asked.size(); ++k) {
+    const ado::Value hours = r.value(int(2 * k));
+    const ado::Value negative = r.value(int(2 * k + 1));
+    std::size_t width = 8;
+    if (!hours.isNull() && std::stoll(hours.toText()) >= 100)
+      width += std::to_string(std::stoll(hours.toText())).size() - 2;
+    if (!negative.isNull() && negative.toText() != "0") ++width;
+    widths[asked[k]] = width;
+  }
+  return widths;
+}
+
+// A typed table of the run, for the relations added once every table is in.
+struct TypedTableMade {
+  std::string mysqlName;
+  std::string reference;  // the FoxPro table as the commands name it, delimited
+  std::vector<TypedTag> tags;
+  std::vector<MySqlForeignKeyShape> foreignKeys;
+};
 
 // What the report says about one column.
 struct ColumnFacts {
@@ -110,6 +175,8 @@ HalfWrittenTableJob::HalfWrittenTableJob(std::string table, std::string path,
       path_(std::move(path)),
       createPrefix_("CREATE TABLE " + created),
       insertPrefix_("INSERT INTO " + inserted + " VALUES("),
+      usePrefix_("USE " + inserted),
+      alterPrefix_("ALTER TABLE " + inserted + " "),
       drop_("DROP TABLE " + inserted),
       replacing_(replacing) {}
 
@@ -120,7 +187,10 @@ bool HalfWrittenTableJob::runsAfter(const std::string& line) const {
 }
 
 bool HalfWrittenTableJob::settledBy(std::string_view line) const {
-  return line.substr(0, insertPrefix_.size()) != insertPrefix_;
+  // A typed table's autoincrement and tags come after its rows and are as much a part of it.
+  auto starts = [&](const std::string& prefix) { return line.substr(0, prefix.size()) == prefix; };
+  return !starts(insertPrefix_) && !starts(usePrefix_) && !starts(alterPrefix_) &&
+         !line.starts_with("INDEX ON ");
 }
 
 void HalfWrittenTableJob::undo(ado::Connection& target, std::vector<std::string>& notes) {
@@ -162,6 +232,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     ++summary.commands;
     ++tableCommands;
   };
+  std::vector<TypedTableMade> typedMade;
   std::set<std::string> stems;  // file names given in this run, letter case ignored
   std::string command;          // one buffer for every row, so a row costs no allocation once warm
   std::string scratch;
@@ -232,6 +303,32 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       continue;
     }
 
+    MySqlTableShape shape;
+    std::vector<TypedField> typedFields;
+    if (hooks.typed) {
+      std::vector<std::size_t> timeWidths;
+      try {
+        shape = ReadMySqlTableShape(mysql, table);
+        timeWidths = TimeWidths(mysql, source, shape);
+      } catch (const ado::DataAccessError& e) {
+        leaveOut(std::string("its columns cannot be read: ") + e.what());
+        continue;
+      }
+      bool same = shape.columns.size() == fieldCount;
+      for (std::size_t f = 0; same && f < fieldCount; ++f) same = shape.columns[f].name == names[f];
+      if (!same) {
+        leaveOut("the table changed while it was being read");
+        continue;
+      }
+      for (std::size_t f = 0; f < fieldCount; ++f)
+        typedFields.push_back(MapMySqlColumn(shape.columns[f], target.codePage, timeWidths[f]));
+      if (TypedDbfBytes(typedFields, total) > kFoxproFileLimit) {
+        leaveOut("its " + std::to_string(total) +
+                 " rows would make a table file beyond FoxPro's 2 GB");
+        continue;
+      }
+    }
+
     stems.insert(FoxproNames::UpperKey(file.name));
     if (!file.why.empty()) report.lines.push_back("file " + file.name + ".DBF (" + file.why + ")");
 
@@ -287,9 +384,24 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       report.lines.push_back("column " + names[f] + " -> " + fieldNames[f].name +
                              (why.empty() ? "" : " (" + why + ")"));
     }
-    hand(FoxproScript::CreateCommand(*buildCreated, entries, types, target.codePage));
+    if (hooks.typed) {
+      std::string create = "CREATE TABLE " + *buildCreated;
+      if (target.codePage != vfp::kDefaultCodePage)
+        create += " CODEPAGE = " + std::to_string(target.codePage);
+      for (std::size_t f = 0; f < fieldCount; ++f) {
+        const std::string clause = FieldTypeClause(typedFields[f]);
+        create += (f ? ", " : "(") + entries[f] + " " + clause;
+        if (!typedFields[f].note.empty())
+          report.lines.push_back("column " + fieldNames[f].name + " " + clause + ": " +
+                                 typedFields[f].note);
+      }
+      hand(create + ")");
+    } else {
+      hand(FoxproScript::CreateCommand(*buildCreated, entries, types, target.codePage));
+    }
 
     std::vector<ColumnFacts> facts(fieldCount);
+    std::vector<TypedValueFacts> valueFacts(fieldCount);
     long long memoBytes = 512;
     const std::string prefix = "INSERT INTO " + *buildInserted + " VALUES(";
     hooks.progress(0, total);
@@ -305,7 +417,10 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
           if (f) command += ", ";
           const ado::Value& v = rows.value(int(f));
           const int type = types[f];
-          FoxproScript::AppendLiteral(command, v, type);
+          if (hooks.typed)
+            AppendTypedLiteral(command, v, typedFields[f], valueFacts[f]);
+          else
+            FoxproScript::AppendLiteral(command, v, type);
           if (!examine) continue;
           if (v.isNull()) {
             ++facts[f].nulls;
@@ -315,7 +430,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                v.kind() == ado::Value::Kind::Decimal ||
                                v.kind() == ado::Value::Kind::Bytes;
           const std::size_t size = inPlace ? v.asString().size() : 24;
-          if (size > 0)
+          if (size > 0 && (!hooks.typed || typedFields[f].type == 'M'))
             memoBytes += (kMemoBlockHeader + static_cast<long long>(size) + kMemoBlock - 1) /
                          kMemoBlock * kMemoBlock;
           if (v.kind() == ado::Value::Kind::Text && !FoxproScript::IsBinaryType(type) &&
@@ -359,7 +474,15 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                " characters " + CodePageName(target.codePage) +
                                " cannot hold are written as \"?\" (first in \"" + facts[f].example +
                                "\")");
-      if (facts[f].nulls)
+      if (valueFacts[f].zeroDates)
+        report.lines.push_back("column " + column + ": " + std::to_string(valueFacts[f].zeroDates) +
+                               " dates FoxPro cannot hold (0000-00-00 and the like) are written "
+                               "as empty dates");
+      if (valueFacts[f].fractionsLost)
+        report.lines.push_back("column " + column + ": " +
+                               std::to_string(valueFacts[f].fractionsLost) +
+                               " values lose their fractions of a second");
+      if (facts[f].nulls && !hooks.typed)
         report.lines.push_back("column " + column + ": " + std::to_string(facts[f].nulls) +
                                " NULLs are written as empty text");
     }
@@ -367,6 +490,36 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       report.lines.push_back("its memo file would pass FoxPro's 2 GB (about " +
                              std::to_string(memoBytes / (1024 * 1024)) +
                              " MB); Execute will stop at this table");
+    if (hooks.typed) {
+      // Made after the rows: an autoincrementing field would refuse the rows' own values, and
+      // tags are written once rather than grown row by row.
+      for (std::size_t f = 0; f < fieldCount; ++f) {
+        if (!typedFields[f].autoInc) continue;
+        std::string line =
+            "ALTER TABLE " + *buildInserted + " ALTER COLUMN " + entries[f] + " I AUTOINC";
+        if (shape.autoIncrementNext && *shape.autoIncrementNext <= 2147483647ULL)
+          line += " NEXTVALUE " + std::to_string(*shape.autoIncrementNext);
+        hand(line);
+      }
+      std::vector<std::string> plain;
+      for (const auto& n : fieldNames) plain.push_back(n.name);
+      std::vector<TypedTag> tags =
+          PlanTypedTags(shape, typedFields, plain, target.container, report.lines);
+      bool used = false;
+      for (const auto& tag : tags) {
+        if (tag.kind == TypedTag::Kind::Primary) {
+          hand("ALTER TABLE " + *buildInserted + " ADD PRIMARY KEY " + tag.expression + " TAG " +
+               tag.name);
+          continue;
+        }
+        if (!used) hand("USE " + *buildInserted);
+        used = true;
+        hand("INDEX ON " + tag.expression + " TAG " + tag.name +
+             (tag.kind == TypedTag::Kind::Candidate ? " CANDIDATE" : ""));
+      }
+      if (used) hand("USE");
+      typedMade.push_back({table, *inserted, std::move(tags), shape.foreignKeys});
+    }
     if (replacing) {
       // The old table goes only now, and the new one takes its name at once.
       const std::string lower = FoxproListedName(file.name);
@@ -382,6 +535,51 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
     ++summary.tablesScripted;
     hooks.tableScripted(file.name);
   }
+
+  // Relations join tables of one database, so they are made once every table of the run is in,
+  // between the tags its keys became.
+  TableReport relations;
+  relations.heading = "Relations";
+  for (const auto& child : typedMade) {
+    for (const auto& fk : child.foreignKeys) {
+      const std::string what = "foreign key " + fk.name + " of " + child.mysqlName + " (to " +
+                               fk.parent + ") is not sent: ";
+      if (!target.container) {
+        relations.lines.push_back(what + "free tables have no relations");
+        continue;
+      }
+      const TypedTableMade* parent = nullptr;
+      for (const auto& p : typedMade)
+        if (p.mysqlName == fk.parent) parent = &p;
+      if (!parent) {
+        relations.lines.push_back(what + "its table is not sent in this run");
+        continue;
+      }
+      auto sameColumns = [](const std::vector<std::string>& a, const std::vector<std::string>& b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+          if (!vfp::equalsNoCase(a[i], b[i])) return false;
+        return true;
+      };
+      const TypedTag* childTag = nullptr;
+      const TypedTag* parentTag = nullptr;
+      for (const auto& t : child.tags)
+        if (!childTag && sameColumns(t.columns, fk.columns)) childTag = &t;
+      for (const auto& t : parent->tags)
+        if (!parentTag && t.kind != TypedTag::Kind::Regular &&
+            sameColumns(t.columns, fk.parentColumns))
+          parentTag = &t;
+      if (!childTag || !parentTag) {
+        relations.lines.push_back(what + (childTag ? "the columns it refers to have no primary or "
+                                                     "candidate tag"
+                                                   : "its columns have no tag of their own"));
+        continue;
+      }
+      hand("ALTER TABLE " + child.reference + " ADD FOREIGN KEY TAG " + childTag->name +
+           " REFERENCES " + parent->reference + " TAG " + parentTag->name);
+    }
+  }
+  if (!relations.lines.empty()) reports.push_back(std::move(relations));
 
   std::string text = "New FoxPro tables get " + CodePageName(target.codePage) +
                      (target.codePageReason.empty() ? "" : " (" + target.codePageReason + ")") +

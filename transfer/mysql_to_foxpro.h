@@ -121,6 +121,8 @@ class HalfWrittenTableJob : public ScriptJob {
   std::string path_;
   std::string createPrefix_;
   std::string insertPrefix_;
+  std::string usePrefix_;
+  std::string alterPrefix_;
   std::string drop_;
   bool replacing_;
 };
@@ -143,6 +145,9 @@ inline constexpr const char* kNothingChanges = "Nothing in this script changes o
 // The names become what FoxPro takes (see foxpro_names.h); a table that cannot be sent at all
 // (unreadable, more than 255 columns, a table file beyond 2 GB, reading broken off part-way) is
 // left out and the others go; the commands of a table whose reading broke off are withdrawn.
+// With hooks.typed, each table gets its typed fields, its rows typed literals, then its
+// autoincrement and its tags; the foreign keys between tables of the run follow at the end in a
+// container.
 // The report lists, per table, every name changed and why, the characters the code page
 // cannot hold (count and first example per column), the NULLs written as empty text, and the
 // memo files that would pass 2 GB; it is one line when there is nothing to say.

@@ -1,6 +1,7 @@
 #include "vfp/cdx_maintainer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 
@@ -10,6 +11,7 @@
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/keyexpr.h"
+#include "vfp/raw_record.h"
 #include "vfp/table.h"
 
 namespace vfp {
@@ -19,37 +21,6 @@ using cdx::KeyList;
 using keyexpr::Expression;
 
 namespace {
-
-// A raw record seen through the table header, for the expression evaluator.
-class RawRecord : public keyexpr::KeyRecord {
- public:
-  RawRecord(const TableHeader& h, const std::vector<int>& fields)
-      : header_(h), fields_(fields), nullFlags_(h.nullFlagsField()) {}
-  void set(const std::uint8_t* record) { rec_ = record; }
-
-  bool deleted() const override { return rec_[0] == '*'; }
-  std::span<const std::uint8_t> raw(std::size_t field) const override {
-    const auto& f = header_.fields[std::size_t(fields_[field])];
-    return {rec_ + f.offset, f.length};
-  }
-  bool isNull(std::size_t field) const override {
-    const auto& f = header_.fields[std::size_t(fields_[field])];
-    return nullFlagBit(rec_, nullFlags_, f.nullBit);
-  }
-  std::size_t length(std::size_t field) const override {
-    const auto& f = header_.fields[std::size_t(fields_[field])];
-    // A shorter Varchar keeps its length in its last byte and says so in _NullFlags.
-    if (f.varLengthBit >= 0 && nullFlagBit(rec_, nullFlags_, f.varLengthBit))
-      return std::min<std::size_t>(rec_[f.offset + f.length - 1], f.length - 1);
-    return f.length;
-  }
-
- private:
-  const TableHeader& header_;
-  const std::vector<int>& fields_;
-  const FieldDescriptor* nullFlags_;
-  const std::uint8_t* rec_ = nullptr;
-};
 
 // Where a new index of the table goes: its name with ".cdx" in the letter case of its extension
 // ("ORDERS.DBF" -> "ORDERS.CDX").
@@ -70,6 +41,27 @@ bool validTagName(const std::string& n) {
 
 }  // namespace
 
+keyexpr::KeySchema keySchemaOf(const TableHeader& header, const std::vector<std::string>& longNames,
+                               std::vector<int>& fieldIndex) {
+  keyexpr::KeySchema schema;
+  schema.codePageMark = header.codePageMark;
+  fieldIndex.clear();
+  for (std::size_t i = 0; i < header.fields.size(); ++i) {
+    const auto& f = header.fields[i];
+    if (f.isNullFlags() || f.isSystem()) continue;
+    keyexpr::FieldDef d;
+    d.name = f.name;
+    if (fieldIndex.size() < longNames.size()) d.longName = longNames[fieldIndex.size()];
+    d.type = f.type;
+    d.width = int(f.length);
+    d.decimals = f.decimals;
+    d.nullable = f.isNullable();
+    schema.fields.push_back(d);
+    fieldIndex.push_back(int(i));
+  }
+  return schema;
+}
+
 struct IndexMaintainer::Tag {
   cdx::TagInfo info;
   std::optional<Expression> key;
@@ -87,6 +79,8 @@ struct IndexMaintainer::Tag {
   std::string largest;
   std::vector<std::uint32_t> slots;
   std::string scratch;  // the key being computed
+  // Entries of records changed since the last build, left in place and skipped until then.
+  std::vector<bool> deadEntries, deadAdded;
 
   std::string describe() const {
     std::string s = "index tag " + info.name + " (" + info.header.keyExpression;
@@ -119,15 +113,46 @@ struct IndexMaintainer::Tag {
     for (std::uint32_t p = 0; p < added.size(); ++p) index(p);
   }
 
-  bool holds(std::string_view k) {
+  bool deadEntry(std::size_t i) const { return i < deadEntries.size() && deadEntries[i]; }
+  bool deadAddition(std::size_t i) const { return i < deadAdded.size() && deadAdded[i]; }
+
+  // Whether a live entry of a record other than `except` has key k.
+  bool holds(std::string_view k, std::uint32_t except = 0) {
     if (largest.empty() || k > std::string_view(largest)) return false;
-    const std::size_t at = entries.lowerBound(k);
-    if (at < entries.size() && entries.key(at) == k) return true;
+    for (std::size_t at = entries.lowerBound(k); at < entries.size() && entries.key(at) == k; ++at)
+      if (!deadEntry(at) && entries.recno(at) != except) return true;
     if (slots.empty()) growSlots();
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t i = hashOf(k) & mask; slots[i] != 0; i = (i + 1) & mask)
-      if (added.key(slots[i] - 1) == k) return true;
+    for (std::size_t i = hashOf(k) & mask; slots[i] != 0; i = (i + 1) & mask) {
+      const std::size_t p = slots[i] - 1;
+      if (added.key(p) == k && !deadAddition(p) && added.recno(p) != except) return true;
+    }
     return false;
+  }
+
+  // Takes the record's entry with key k out (it must be there).
+  void remove(std::string_view k, std::uint32_t recno) {
+    const std::size_t at = entries.find(k, recno);
+    if (at < entries.size() && !deadEntry(at)) {
+      deadEntries.resize(entries.size());
+      deadEntries[at] = true;
+      return;
+    }
+    for (std::size_t p = added.size(); p-- > 0;)
+      if (added.recno(p) == recno && !deadAddition(p) && added.key(p) == k) {
+        deadAdded.resize(added.size());
+        deadAdded[p] = true;
+        return;
+      }
+  }
+
+  // The live entries whose key starts with prefix, as record numbers.
+  void collect(std::string_view prefix, std::vector<std::uint32_t>& out) const {
+    for (std::size_t at = entries.lowerBound(prefix);
+         at < entries.size() && entries.key(at).starts_with(prefix); ++at)
+      if (!deadEntry(at)) out.push_back(entries.recno(at));
+    for (std::size_t p = 0; p < added.size(); ++p)
+      if (!deadAddition(p) && added.key(p).starts_with(prefix)) out.push_back(added.recno(p));
   }
 
   void push(std::uint32_t recno) {
@@ -143,7 +168,14 @@ struct IndexMaintainer::Tag {
 
   // Moves the registered keys into the sorted ones.
   void settle() {
-    if (added.empty()) return;
+    if (!deadEntries.empty()) entries.eraseIf([&](std::size_t i) { return deadEntry(i); });
+    if (!deadAdded.empty()) added.eraseIf([&](std::size_t i) { return deadAddition(i); });
+    deadEntries.clear();
+    deadAdded.clear();
+    if (added.empty()) {
+      slots.clear();
+      return;
+    }
     added.sort();
     entries.merge(added);
     added.clear();
@@ -252,20 +284,7 @@ std::unique_ptr<IndexMaintainer> IndexMaintainer::prepare(const std::string& tab
                   "its index expressions use the field names of its database: " + e.what());
     }
   }
-  m->schema_.codePageMark = m->header_.codePageMark;
-  for (std::size_t i = 0; i < m->header_.fields.size(); ++i) {
-    const auto& f = m->header_.fields[i];
-    if (f.isNullFlags() || f.isSystem()) continue;
-    keyexpr::FieldDef d;
-    d.name = f.name;
-    if (m->fieldIndex_.size() < names.size()) d.longName = names[m->fieldIndex_.size()];
-    d.type = f.type;
-    d.width = int(f.length);
-    d.decimals = f.decimals;
-    d.nullable = f.isNullable();
-    m->schema_.fields.push_back(d);
-    m->fieldIndex_.push_back(int(i));
-  }
+  m->schema_ = keySchemaOf(m->header_, names, m->fieldIndex_);
 
   std::vector<cdx::TagInfo> order = file ? file->tags() : std::vector<cdx::TagInfo>{};
   std::sort(order.begin(), order.end(),
@@ -429,6 +448,76 @@ void IndexMaintainer::add(const std::uint8_t* record, std::uint32_t recno) {
   }
   for (std::size_t i = 0; i < tags_.size(); ++i)
     if (included[i]) tags_[i]->push(recno);
+}
+
+void IndexMaintainer::change(const std::uint8_t* before, const std::uint8_t* after,
+                             std::uint32_t recno) {
+  RawRecord rec(header_, fieldIndex_);
+  struct Step {
+    bool was = false, is = false;
+    std::string oldKey, newKey;
+  };
+  std::vector<Step> steps(tags_.size());
+  // Every key first: a refused change must leave every tag as it was.
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    Tag& t = *tags_[i];
+    Step& s = steps[i];
+    try {
+      rec.set(before);
+      s.was = t.compute(rec);
+      if (s.was) s.oldKey = t.scratch;
+      rec.set(after);
+      s.is = t.compute(rec);
+      if (s.is) s.newKey = t.scratch;
+    } catch (const keyexpr::EvaluationError& e) {
+      throw Error("Table '" + tableName_ + "': " + t.describe() +
+                  " cannot be computed for record " + std::to_string(recno) + ": " + e.what());
+    }
+    if (s.is && t.candidate && !(s.was && s.oldKey == s.newKey) && t.holds(s.newKey, recno))
+      throw Error("Uniqueness of index " + t.info.name + " is violated.");
+  }
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    Tag& t = *tags_[i];
+    const Step& s = steps[i];
+    if (s.was == s.is && s.oldKey == s.newKey) continue;
+    if (s.was) t.remove(s.oldKey, recno);
+    if (s.is) {
+      t.scratch = s.newKey;
+      t.push(recno);
+    }
+  }
+}
+
+const keyexpr::KeySchema& IndexMaintainer::schema() const { return schema_; }
+
+std::optional<std::vector<std::uint32_t>> IndexMaintainer::lookup(
+    std::size_t field, const keyexpr::Value& value) const {
+  for (const auto& tp : tags_) {
+    const Tag& t = *tp;
+    if (!t.problem.empty() || t.filter || t.key->bareField() != field) continue;
+    keyexpr::Value v = value;
+    const keyexpr::Type type = t.key->type();
+    const bool numeric = type == keyexpr::Type::Numeric || type == keyexpr::Type::Integer;
+    const bool numericValue = v.type == keyexpr::Type::Numeric || v.type == keyexpr::Type::Integer;
+    if (v.type != type && !(numeric && numericValue)) continue;
+    v.type = type;
+    std::vector<std::uint32_t> out;
+    std::string prefix;
+    if (type == keyexpr::Type::Character) {
+      // Text matches every key it begins (SET EXACT OFF); longer text matches none.
+      if (v.text.size() > t.key->width()) return out;
+      if (t.nullMarker) prefix += static_cast<char>(0x80);
+      prefix += v.text;
+    } else {
+      // A whole number only: an Integer key holds nothing else.
+      if (type == keyexpr::Type::Integer && v.number != std::floor(v.number)) return out;
+      prefix = keyexpr::encodeKey(v, t.key->width(), t.nullMarker);
+    }
+    t.collect(prefix, out);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  return std::nullopt;
 }
 
 std::vector<std::uint8_t> IndexMaintainer::build() {

@@ -1,5 +1,6 @@
 // Keeps a table's structural compound index (.cdx; a container's .dcx) exact while records are
-// appended, by rebuilding it from the keys of the table's records, and adds tags to it.
+// appended or changed, by rebuilding it from the keys of the table's records, and adds tags to
+// it.
 //
 // FoxPro trusts its index blindly: a key missing for an appended record makes that record
 // invisible to SEEK and ordered views. So a writer either keeps every tag right or refuses to
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,18 @@ class IndexMaintainer {
   // Registers the keys of a record about to be appended as record number recno (1-based).
   // Throws vfp::Error, changing nothing, when the record cannot be indexed.
   void add(const std::uint8_t* record, std::uint32_t recno);
+  // Registers that record recno (1-based) changes from `before` to `after` (UPDATE, or DELETE
+  // marking it). Throws vfp::Error, changing nothing, when a key cannot be computed or would
+  // duplicate another record's in a candidate tag ("Uniqueness of index NAME is violated.").
+  void change(const std::uint8_t* before, const std::uint8_t* after, std::uint32_t recno);
+  // The record numbers (1-based, ascending) whose value of schema field `field` may equal value,
+  // read from a tag whose key is that field alone and which has no FOR clause (text: every key
+  // the text begins); nullopt when no tag is such. Callers still test each record.
+  std::optional<std::vector<std::uint32_t>> lookup(std::size_t field,
+                                                   const keyexpr::Value& value) const;
+  // The fields the index expressions name, with their header fields.
+  const keyexpr::KeySchema& schema() const;
+  const std::vector<int>& schemaFields() const { return fieldIndex_; }
   // The whole index file for every record known so far.
   std::vector<std::uint8_t> build();
   // Replaces the index file with build()'s bytes.

@@ -122,6 +122,45 @@ Expression Expression::compile(std::string_view text, const KeySchema& schema) {
   return e;
 }
 
+Expression Expression::compileCondition(std::string_view text, const KeySchema& schema) {
+  Expression e;
+  try {
+    e.root_ = detail::parse(text, schema, /*condition=*/true);
+  } catch (const UnsupportedExpression& err) {
+    throw UnsupportedExpression("\"" + std::string(text) + "\": " + err.what());
+  }
+  if (e.root_->type != Type::Logical)
+    throw UnsupportedExpression("\"" + std::string(text) + "\" is not a logical expression");
+  return e;
+}
+
+std::optional<std::size_t> Expression::bareField() const {
+  if (root_->op != Op::Field) return std::nullopt;
+  return root_->field;
+}
+
+std::vector<Expression::FieldEquality> Expression::requiredEqualities() const {
+  std::vector<FieldEquality> out;
+  std::vector<const Node*> todo{root_.get()};
+  while (!todo.empty()) {
+    const Node* n = todo.back();
+    todo.pop_back();
+    if (n->op == Op::And) {
+      for (const auto& a : n->args) todo.push_back(a.get());
+      continue;
+    }
+    if (n->op != Op::Cmp || (n->cmp != detail::CmpOp::Eq && n->cmp != detail::CmpOp::ExactEq))
+      continue;
+    const Node* f = n->args[0].get();
+    const Node* c = n->args[1].get();
+    // Text compares by the right side's length, so only field = 'text' narrows to a prefix.
+    if (f->op != Op::Field && f->type != Type::Character) std::swap(f, c);
+    if (f->op != Op::Field || c->op != Op::Const || c->constant.null) continue;
+    out.push_back({f->field, c->constant});
+  }
+  return out;
+}
+
 Type Expression::type() const { return root_->type; }
 std::size_t Expression::width() const { return root_->width; }
 bool Expression::nullable() const { return root_->nullable; }

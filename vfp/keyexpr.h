@@ -6,8 +6,11 @@
 // string/numeric/logical literals,
 // + (concatenation or addition), - (numbers), UPPER, LOWER, STR, DTOS, TTOC(t, 1), SUBSTR, LEFT,
 // PADL, PADR, ALLTRIM/LTRIM/RTRIM/TRIM (keys padded back to the widest result), EMPTY, DELETED(),
+// ISNULL, date and datetime constants ({^2024-05-31}, {^2024-05-31 13:45:10}, {}),
 // NOT / .NOT. / !, .AND., .OR., and comparisons (= == <> # != < <= > >= => =<). Function names may
-// be abbreviated to four letters, as FoxPro allows. Anything else is reported by compile() as
+// be abbreviated to four letters, as FoxPro allows. Conditions (the WHERE of UPDATE and DELETE)
+// may also hold NULL / .NULL. and x IS [NOT] NULL; a comparison with NULL is .NULL., which a
+// condition counts as false, as FoxPro does. Anything else is reported by compile() as
 // UnsupportedExpression, so a caller can refuse to maintain the index instead of writing a wrong
 // one.
 //
@@ -92,6 +95,19 @@ class Expression {
   // Parses and type-checks `text` against `schema`; throws UnsupportedExpression naming the
   // offending part.
   static Expression compile(std::string_view text, const KeySchema& schema);
+  // The same for a condition (a logical expression that may use NULL and IS [NOT] NULL).
+  static Expression compileCondition(std::string_view text, const KeySchema& schema);
+
+  // The schema field the whole expression is, when it is one bare field.
+  std::optional<std::size_t> bareField() const;
+  // A field = constant (or ==) comparison that the expression cannot hold without: itself or
+  // one operand of its outermost .AND.s. Lets a caller find the records through an index on
+  // that field and test only those.
+  struct FieldEquality {
+    std::size_t field = 0;
+    Value constant;
+  };
+  std::vector<FieldEquality> requiredEqualities() const;
 
   Type type() const;
   // Width of a character result; the key length of other types (without a null marker).

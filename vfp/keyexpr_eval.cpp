@@ -191,6 +191,11 @@ Value Node::eval(const KeyRecord& r) const {
       v.logical = r.deleted();
       return v;
     }
+    case Op::IsNull: {
+      Value v;
+      v.logical = args[0]->eval(r).null;
+      return v;
+    }
     default:
       break;
   }

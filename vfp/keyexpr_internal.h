@@ -38,6 +38,7 @@ enum class Tok {
   True,
   False,
   Null,
+  DateLit,  // {^yyyy-mm-dd[ hh:mm[:ss]]} or {}: text holds what stands between the braces
   Not,
   And,
   Or,
@@ -91,6 +92,7 @@ enum class Op {
   Trim,
   Empty,
   Deleted,
+  IsNull,  // ISNULL(x), and x IS NULL in conditions
   Not,
   And,
   Or,
@@ -106,7 +108,8 @@ struct Node {
   Type type = Type::Logical;
   std::size_t width = 0;
   bool nullable = false;
-  bool currency = false;  // a number that comes straight from a Y field
+  bool currency = false;     // a number that comes straight from a Y field
+  bool untypedNull = false;  // NULL in a condition, before a comparison gives it a type
   std::vector<std::unique_ptr<Node>> args;
   // Field
   std::size_t field = 0;
@@ -129,8 +132,8 @@ namespace detail {
 Value fieldValue(const Node& n, const KeyRecord& r);
 
 // Parses and type-checks text against schema; throws UnsupportedExpression naming the offending
-// part (without the whole text).
-std::unique_ptr<Node> parse(std::string_view text, const KeySchema& schema);
+// part (without the whole text). A condition may also use NULL and x IS [NOT] NULL.
+std::unique_ptr<Node> parse(std::string_view text, const KeySchema& schema, bool condition = false);
 
 }  // namespace detail
 

@@ -86,6 +86,12 @@ class Lexer {
         else
           throw UnsupportedExpression("unknown operator \"." + word + ".\"");
         i_ = end + 1;
+      } else if (c == '{') {
+        const auto end = s_.find('}', i_ + 1);
+        if (end == std::string_view::npos) throw UnsupportedExpression("unterminated date");
+        t.kind = Tok::DateLit;
+        t.text = std::string(s_.substr(i_ + 1, end - i_ - 1));
+        i_ = end + 1;
       } else if (c == '"' || c == '\'' || c == '[') {
         const char close = c == '[' ? ']' : c;
         const auto end = s_.find(close, i_ + 1);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "vfp/convert.h"
 #include "vfp/file.h"
 #include "vfp/keyexpr_internal.h"
 
@@ -15,8 +16,8 @@ using NodePtr = std::unique_ptr<Node>;
 
 class Parser {
  public:
-  Parser(std::string_view text, const KeySchema& schema)
-      : text_(text), toks_(tokenize(text)), schema_(schema) {}
+  Parser(std::string_view text, const KeySchema& schema, bool condition)
+      : text_(text), toks_(tokenize(text)), schema_(schema), condition_(condition) {}
 
   NodePtr parseAll() {
     NodePtr n = parseOr();
@@ -83,11 +84,29 @@ class Parser {
     return parseCmp();
   }
 
+  bool peekWord(const char* w) const {
+    return peek().kind == Tok::Ident && toUpperAscii(peek().text) == w;
+  }
+
   NodePtr parseCmp() {
     NodePtr l = parseAdd();
+    if (condition_ && peekWord("IS")) {
+      next();
+      const bool negated = peek().kind == Tok::Not;
+      if (negated) next();
+      if (peek().kind != Tok::Null && !peekWord("NULL")) fail("expected NULL after IS");
+      next();
+      NodePtr n = make(Op::IsNull, Type::Logical, 1, list(std::move(l)));
+      n->nullable = false;
+      if (!negated) return n;
+      return make(Op::Not, Type::Logical, 1, list(std::move(n)));
+    }
     if (peek().kind != Tok::Cmp) return l;
     const CmpOp op = next().cmp;
     NodePtr r = parseAdd();
+    // NULL takes the type of what it is compared with; the comparison is then .NULL.
+    if (l->untypedNull) l->type = r->type;
+    if (r->untypedNull) r->type = l->type;
     const bool same = (isNumeric(l->type) && isNumeric(r->type)) || l->type == r->type;
     if (!same) fail("cannot compare " + typeName(l->type) + " with " + typeName(r->type));
     NodePtr n = make(Op::Cmp, Type::Logical, 1, list(std::move(l), std::move(r)));
@@ -162,7 +181,10 @@ class Parser {
         return constant(v, 1);
       }
       case Tok::Null:
-        fail(".NULL. is not supported in index expressions");
+        if (!condition_) fail(".NULL. is not supported in index expressions");
+        return nullConstant();
+      case Tok::DateLit:
+        return dateConstant(t.text);
       case Tok::LParen: {
         NodePtr n = parseOr();
         expect(Tok::RParen, "\")\"");
@@ -170,10 +192,53 @@ class Parser {
       }
       case Tok::Ident:
         if (peek().kind == Tok::LParen) return parseCall(t.text);
+        if (condition_ && toUpperAscii(t.text) == "NULL" && !schema_.find(t.text))
+          return nullConstant();
         return fieldRef(t.text);
       default:
         fail("unexpected \"" + std::string(text_.substr(std::min(t.pos, text_.size()))) + "\"");
     }
+  }
+
+  NodePtr nullConstant() {
+    Value v;
+    v.null = true;
+    auto n = constant(v, 1);
+    n->nullable = true;
+    n->untypedNull = true;
+    return n;
+  }
+
+  // {^2024-05-31}, {^2024-05-31 13:45[:10]} (also with "," or "T" before the time), and the
+  // empty date {} or {/ /}.
+  NodePtr dateConstant(const std::string& inside) {
+    std::string s;
+    for (char c : inside)
+      if (c != ' ' || !s.empty()) s += c;
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    Value v;
+    v.type = Type::Date;
+    if (s.empty() || s == "/ /" || s == "//" || s == "/  /" || s == "^") return constant(v, 8);
+    if (s[0] != '^') fail("dates are written {^yyyy-mm-dd}, not {" + inside + "}");
+    s.erase(0, 1);
+    for (char& c : s)
+      if (c == '/') c = '-';
+    const auto sep = s.find_first_of(" ,T");
+    std::string date = s.substr(0, sep), time;
+    if (sep != std::string::npos) {
+      time = s.substr(sep + 1);
+      while (!time.empty() && time[0] == ' ') time.erase(0, 1);
+      if (std::count(time.begin(), time.end(), ':') == 1) time += ":00";
+    }
+    bool hasTime = false;
+    const auto when = parseDateTimeText(time.empty() ? date : date + " " + time, &hasTime);
+    if (!when) fail("{" + inside + "} is not a valid date");
+    v.day = dateToJulian(when->date);
+    if (hasTime) {
+      v.type = Type::DateTime;
+      v.ms = ((when->hour * 60 + when->minute) * 60 + when->second) * 1000LL;
+    }
+    return constant(v, 8);
   }
 
   NodePtr fieldRef(const std::string& name) {
@@ -239,9 +304,9 @@ class Parser {
     }
     expect(Tok::RParen, "\")\"");
 
-    static const std::array<const char*, 15> kNames = {
+    static const std::array<const char*, 16> kNames = {
         "UPPER", "LOWER", "STR",     "DTOS",    "TTOC",  "SUBSTR", "LEFT", "PADL",
-        "PADR",  "EMPTY", "DELETED", "ALLTRIM", "LTRIM", "RTRIM",  "TRIM"};
+        "PADR",  "EMPTY", "DELETED", "ALLTRIM", "LTRIM", "RTRIM",  "TRIM", "ISNULL"};
     const std::string up = toUpperAscii(rawName);
     std::string name;
     for (const char* k : kNames) {
@@ -358,6 +423,12 @@ class Parser {
       n->nullable = false;
       return n;
     }
+    if (name == "ISNULL") {
+      arity(1, 1);
+      auto n = make(Op::IsNull, Type::Logical, 1, std::move(args));
+      n->nullable = false;
+      return n;
+    }
     if (name == "DELETED") {
       arity(0, 0);
       return make(Op::Deleted, Type::Logical, 1, {});
@@ -379,12 +450,13 @@ class Parser {
   std::vector<Token> toks_;
   std::size_t i_ = 0;
   const KeySchema& schema_;
+  bool condition_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Node> parse(std::string_view text, const KeySchema& schema) {
-  return Parser(text, schema).parseAll();
+std::unique_ptr<Node> parse(std::string_view text, const KeySchema& schema, bool condition) {
+  return Parser(text, schema, condition).parseAll();
 }
 
 }  // namespace vfp::keyexpr::detail

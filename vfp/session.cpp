@@ -27,12 +27,14 @@ using sql::syntaxError;
 
 // The INSERT a transfer writes for every row, and nothing else:
 //   INSERT INTO [target] VALUES('text', 'it''s'+CHR(13)+CHR(10)+'more', '')
+//   INSERT INTO [target] VALUES(12, -1.5e-3, .T., NULL, {^2021-08-31 12:34:56}, {}, 0h00FF)
 // one space where the transfer puts one, quoted text with doubled quotes, CHR(10) and CHR(13)
-// joined by "+", ", " between values, nothing after the ")". Reads the target and fills values
-// the way the general parser does; returns false on any other text, which then goes through
-// the general parser, so the two cannot disagree on a line both accept.
+// joined by "+", or one literal of another kind read by the general parser's own term reader;
+// ", " between values, nothing after the ")". Reads the target and fills values the way the
+// general parser does; returns false on any other text, which then goes through the general
+// parser, so the two cannot disagree on a line both accept.
 bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<Value>& values,
-                        std::size_t& count) {
+                        std::size_t& count, std::string& scratch) {
   constexpr std::string_view kHead = "INSERT INTO [";
   constexpr std::string_view kValues = " VALUES(";
   if (!s.starts_with(kHead)) return false;
@@ -47,6 +49,23 @@ bool scanTransferInsert(std::string_view s, std::string_view& ref, std::vector<V
   const std::size_t end = s.size();
   for (;;) {
     if (values.size() <= n) values.resize(n + 1);
+    if (p < end && s[p] != '\'' && s[p] != 'C' && s[p] != '"' && s[p] != '[' && !isSpace(s[p])) {
+      // A typed literal: alone, never joined to another by "+".
+      Lexer lx{s, p};
+      try {
+        sql::parseTerm(lx, values[n], scratch);
+      } catch (const Error&) {
+        return false;  // the general parser says what is wrong with it
+      }
+      p = lx.p;
+      ++n;
+      if (p + 1 < end && s[p] == ',' && s[p + 1] == ' ') {
+        p += 2;
+        continue;
+      }
+      if (p + 1 == end && s[p] == ')') break;
+      return false;
+    }
     std::string& out = values[n].setString(Value::Kind::Text);
     for (;;) {
       if (p < end && s[p] == '\'') {
@@ -108,6 +127,7 @@ void Session::flush() {
 
 void Session::abandon(const std::string& path) {
   byRef_.clear();
+  schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
@@ -136,6 +156,7 @@ void Session::flushDue() {
 
 void Session::forget(const std::string& path) {
   byRef_.clear();
+  schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return;
@@ -177,7 +198,7 @@ std::string Session::resolve(const std::string& ref, bool mustExist) const {
 std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   std::string_view ref;
   std::size_t count = 0;
-  if (fastInsert_ && scanTransferInsert(sql, ref, values_, count)) {
+  if (fastInsert_ && scanTransferInsert(sql, ref, values_, count, scratch_)) {
     ++fastInserts_;
     appendRow(writerFor(ref), count);
     flushDue();
@@ -187,6 +208,16 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   if (lx.atEnd()) throw syntaxError();
   if (lx.keyword("INSERT")) {
     insert(sql, lx.p);
+    flushDue();
+    return nullptr;
+  }
+  if (lx.keyword("UPDATE")) {
+    update(sql, lx.p);
+    flushDue();
+    return nullptr;
+  }
+  if (lx.keyword("DELETE")) {
+    remove(sql, lx.p);
     flushDue();
     return nullptr;
   }
@@ -218,9 +249,8 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     use(sql, lx.p);
     return nullptr;
   }
-  static const char* const kKnownVerbs[] = {"UPDATE", "DELETE",  "PACK",  "ZAP",
-                                            "APPEND", "REPLACE", "SET",   "COPY",
-                                            "MODIFY", "REINDEX", "BROWSE"};
+  static const char* const kKnownVerbs[] = {"PACK", "ZAP",    "APPEND",  "REPLACE", "SET",
+                                            "COPY", "MODIFY", "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)
     if (lx.keyword(v))
       throw Error("Command " + std::string(v) + " is not supported by this FoxPro engine.");
@@ -269,11 +299,19 @@ void Session::appendRow(TableWriter& w, std::size_t n) {
   try {
     replaced_ += (long long)w.append(std::span<const Value>(values_.data(), n));
   } catch (const Error& e) {
-    // The writer names the field; the message adds the table.
-    std::string m = e.what();
-    if (m.ends_with(".")) m.pop_back();
-    throw Error(m + " in table '" + fileNameOf(w.path()) + "'.");
+    throw inTable(w, e);
   }
+  notePending();
+}
+
+Error Session::inTable(const TableWriter& w, const Error& e) {
+  // The writer names the field; the message adds the table.
+  std::string m = e.what();
+  if (m.ends_with(".")) m.pop_back();
+  return Error(m + " in table '" + fileNameOf(w.path()) + "'.");
+}
+
+void Session::notePending() {
   if (!pending_) {
     pending_ = true;
     firstPending_ = std::chrono::steady_clock::now();

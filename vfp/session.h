@@ -19,6 +19,13 @@
 // - INSERT INTO ... VALUES (literals: text, numbers, .T./.F., .NULL., {^yyyy-mm-dd[ hh:mm:ss]},
 //   0h bytes, CHR(n), joined by +), DROP TABLE, RENAME TABLE table TO name (its files, and
 //   in a database its member, take the new name) and SELECT * FROM.
+// - UPDATE table SET field = literal [, ...] [WHERE condition] and DELETE FROM table [WHERE
+//   condition] (records are marked deleted, as FoxPro does): the condition is a FoxPro logical
+//   expression over the fields (comparisons with literals of every type, {^date}, .NULL. and
+//   IS [NOT] NULL, AND, OR, NOT, parentheses; see keyexpr.h); records already deleted are left
+//   alone. When the condition requires field = constant and a tag's key is that field, the
+//   records are found through the index instead of reading the table. A statement whose changes
+//   some record or index cannot take changes nothing.
 // Every index of a table stays exact: a row that would give a candidate tag a key it holds is
 // refused ("Uniqueness of index NAME is violated"), with nothing written. Index expressions are
 // those keyexpr evaluates (fields, UPPER, STR, DTOS, TTOC(t, 1), + ...); keys are MACHINE.
@@ -40,10 +47,15 @@
 
 #include "vfp/codepage_guess.h"
 #include "vfp/database.h"
+#include "vfp/keyexpr.h"
 #include "vfp/table.h"
 #include "vfp/value.h"
 
 namespace vfp {
+
+namespace sql {
+struct Lexer;
+}
 
 class Session {
  public:
@@ -64,6 +76,12 @@ class Session {
   // Characters written as "?" because a table's code page could not hold them.
   long long charactersReplaced() const { return replaced_; }
   const TableCatalog& catalog() const { return *catalog_; }
+  // Records the last UPDATE or DELETE changed.
+  std::uint32_t affected() const { return affected_; }
+  // How the conditions of UPDATE and DELETE found their records so far: through an index, or by
+  // reading every record.
+  long long indexedSearches() const { return indexedSearches_; }
+  long long tableScans() const { return tableScans_; }
 
   // The code page tables whose header names none are read and written in: 0 (the default)
   // judges it per table from the table's text; a FoxPro code page is used as named. Throws
@@ -79,6 +97,13 @@ class Session {
 
  private:
   void insert(std::string_view sql, std::size_t pos);
+  // UPDATE and DELETE (sql_dml.cpp).
+  void update(std::string_view sql, std::size_t pos);
+  void remove(std::string_view sql, std::size_t pos);
+  // The live records of w the WHERE clause starting at lx holds for (all when there is none),
+  // 0-based, ascending.
+  std::vector<std::uint32_t> matching(TableWriter& w, sql::Lexer& lx);
+  const keyexpr::KeySchema& schemaOf(TableWriter& w);
   void create(std::string_view sql, std::size_t pos);
   void drop(std::string_view sql, std::size_t pos);
   void rename(std::string_view sql, std::size_t pos);
@@ -93,6 +118,10 @@ class Session {
   TableWriter& writerFor(std::string_view ref);
   // Appends values_[0..n) to w: the end of every INSERT.
   void appendRow(TableWriter& w, std::size_t n);
+  // A writer's error, with the table named.
+  static Error inTable(const TableWriter& w, const Error& e);
+  // A writer holds changes that flushDue() writes in time.
+  void notePending();
 
   std::shared_ptr<TableCatalog> catalog_;
   std::map<std::string, std::unique_ptr<TableWriter>> writers_;  // by file path
@@ -100,12 +129,17 @@ class Session {
   bool fastInsert_ = true;
   long long fastInserts_ = 0;
   std::vector<Value> values_;
+  std::string scratch_;  // the fast INSERT reader's, reused between rows
   long long replaced_ = 0;
   std::chrono::steady_clock::time_point firstPending_{};
   bool pending_ = false;
   std::string inUse_;  // the table USE or CREATE TABLE opened last: the one INDEX ON indexes
   int unmarkedCodePage_ = 0;
-  std::map<std::string, CodePageChoice> choices_;  // by file path, as judged
+  std::map<std::string, CodePageChoice> choices_;      // by file path, as judged
+  std::map<std::string, keyexpr::KeySchema> schemas_;  // by file path, for conditions
+  std::uint32_t affected_ = 0;
+  long long indexedSearches_ = 0;
+  long long tableScans_ = 0;
   const CodePageChoice& choiceFor(const std::string& path);
 };
 

@@ -3,7 +3,8 @@
 // Table opens any table format the engine knows (Visual FoxPro, FoxPro 2.x, dBase III/IV)
 // read-only, with its memo file, and decodes field values to UTF-8 text and typed values.
 // RecordScanner walks the records in file order through a large buffer.
-// TableWriter creates Visual FoxPro 9 free tables and appends records to them.
+// TableWriter creates Visual FoxPro 9 free tables, appends records to them and changes records in
+// place (UPDATE, DELETE).
 //
 // Callers may rely on:
 // - recordCount() is the header's count (deleted records included) and the file holds them all;
@@ -12,7 +13,11 @@
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
 //   records are written first (records beyond the header's count are invisible to FoxPro, so a
 //   large batch goes to the file in pieces before it counts), then the index, then the header's
-//   record count, then the end-of-file mark.
+//   record count, then the end-of-file mark;
+// - records changed in place (update, markDeleted) are written at once, after the memo blocks
+//   they point at, and the index with the next flush: a program that dies in between leaves the
+//   index with the records' old keys until the table is next written (every key is then
+//   computed again from the records).
 // A Table keeps read buffers, so it is used from one thread at a time.
 #pragma once
 
@@ -167,6 +172,8 @@ class TableWriter {
   std::uint32_t recordCount() const { return header_.recordCount; }
   // Indexes into header().fields of the user fields, in order.
   const std::vector<int>& userFields() const { return userFields_; }
+  // The code page text is written in.
+  const TextConverter& converter() const { return *converter_; }
 
   // Appends one record. values[k] belongs to userFields()[k]; fewer values leave the rest
   // blank (autoincrement fields take their next value). A Text value is converted to the
@@ -188,6 +195,25 @@ class TableWriter {
   // callers that flush by time let a batch grow to several times this.
   std::chrono::steady_clock::duration indexWriteTime() const;
 
+  // Every record as it stands now, queued appends and changes included, in record order (0-based
+  // numbers); visit returns false to stop.
+  void scan(const std::function<bool(std::uint32_t recno, const std::uint8_t* record)>& visit);
+  // Record recno (0-based) as it stands now, into out (recordLength bytes).
+  void readRecord(std::uint32_t recno, std::uint8_t* out);
+  // Gives the records recnos (0-based, each once) the values set (userFields() index, value), as
+  // UPDATE does, converting them as append() does. Checks every record against every index
+  // before anything changes, so a value that cannot be stored, a read-only autoincrement field or
+  // a key that a candidate tag holds already ("Uniqueness of index NAME is violated.") throws
+  // with nothing changed. Memo values go to new blocks. The records are written at once, the
+  // index with the next flush(). Returns the characters written as "?".
+  std::size_t update(std::span<const std::uint32_t> recnos,
+                     std::span<const std::pair<std::size_t, Value>> set);
+  // Marks the records recnos (0-based) deleted, as DELETE does; the same checks and order as
+  // update().
+  void markDeleted(std::span<const std::uint32_t> recnos);
+  // The table's structural index, when it has one.
+  const IndexMaintainer* index() const { return index_.get(); }
+
   // Test hook: called before each step of flush() (1 memo blocks and header, 2 records,
   // 3 record count, 4 end mark) so a test can stop the process there.
   std::function<void(int step)> beforeFlushStep;
@@ -196,6 +222,10 @@ class TableWriter {
   TableWriter() = default;
   void encodeField(const FieldDescriptor& f, const Value& v, std::uint8_t* rec,
                    std::size_t& replaced);
+  // Checks the changed records (old and new bytes, by 0-based number) against the index, then
+  // writes them: the shared end of update() and markDeleted().
+  void rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
+               const std::string& after);
 
   std::string path_;
   std::string fileName_;
@@ -212,6 +242,7 @@ class TableWriter {
   std::string blank_;  // a new record before its values are written
   std::string text_;   // scratch for conversions
   bool autoIncDirty_ = false;
+  bool indexDirty_ = false;                 // records changed in place since the index was written
   std::unique_ptr<IndexMaintainer> index_;  // structural .cdx, when the table has one
 };
 

@@ -285,6 +285,121 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   return replaced;
 }
 
+void TableWriter::scan(
+    const std::function<bool(std::uint32_t recno, const std::uint8_t* record)>& visit) {
+  const std::size_t rl = header_.recordLength;
+  // The records in the file through a buffer of many, then those still queued.
+  const std::uint32_t perRead = std::uint32_t(std::max<std::size_t>(1, (1 << 20) / rl));
+  std::vector<std::uint8_t> buffer;
+  for (std::uint32_t first = 0; first < writtenCount_; first += perRead) {
+    const std::uint32_t n = std::min(perRead, writtenCount_ - first);
+    buffer.resize(std::size_t(n) * rl);
+    if (file_.readAt(header_.recordOffset(first), buffer.data(), buffer.size()) != buffer.size())
+      throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(first + 1) +
+                  " is cut short.");
+    for (std::uint32_t i = 0; i < n; ++i)
+      if (!visit(first + i, buffer.data() + std::size_t(i) * rl)) return;
+  }
+  const auto* queued = reinterpret_cast<const std::uint8_t*>(pending_.data());
+  for (std::uint32_t i = 0; writtenCount_ + i < header_.recordCount; ++i)
+    if (!visit(writtenCount_ + i, queued + std::size_t(i) * rl)) return;
+}
+
+void TableWriter::readRecord(std::uint32_t recno, std::uint8_t* out) {
+  const std::size_t rl = header_.recordLength;
+  if (recno >= header_.recordCount) throw Error("Record is out of range.");
+  if (recno >= writtenCount_) {
+    std::memcpy(out, pending_.data() + std::size_t(recno - writtenCount_) * rl, rl);
+  } else if (file_.readAt(header_.recordOffset(recno), out, rl) != rl) {
+    throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(recno + 1) +
+                " is cut short.");
+  }
+}
+
+std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
+                                std::span<const std::pair<std::size_t, Value>> set) {
+  const std::size_t rl = header_.recordLength;
+  for (const auto& [k, v] : set) {
+    if (k >= userFields_.size()) throw Error("Field is out of range.");
+    const auto& f = header_.fields[std::size_t(userFields_[k])];
+    // FoxPro hands out autoincrement values itself.
+    if (f.isAutoInc() && f.autoIncStep > 0) throw Error("Field " + f.name + " is read-only.");
+  }
+  std::string before(recnos.size() * rl, '\0'), after;
+  for (std::size_t i = 0; i < recnos.size(); ++i)
+    readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
+  after = before;
+  std::size_t replaced = 0;
+  const std::uint32_t memoMark = memo_ ? memo_->mark() : 0;
+  try {
+    for (std::size_t i = 0; i < recnos.size(); ++i) {
+      auto* rec = reinterpret_cast<std::uint8_t*>(after.data() + i * rl);
+      for (const auto& [k, v] : set) {
+        const auto& f = header_.fields[std::size_t(userFields_[k])];
+        // The field as a new record has it, then the value: encodeField only sets bits.
+        std::memcpy(rec + f.offset, blank_.data() + f.offset, f.length);
+        if (nullFlags_) {
+          for (int bit : {f.nullBit, f.varLengthBit})
+            if (bit >= 0) rec[nullFlags_->offset + bit / 8] &= std::uint8_t(~(1u << (bit % 8)));
+        }
+        encodeField(f, v, rec, replaced);
+      }
+    }
+    if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
+      throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
+    std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
+    rewrite(numbers, before, after);
+  } catch (...) {
+    if (memo_) memo_->rollBack(memoMark);
+    throw;
+  }
+  return replaced;
+}
+
+void TableWriter::markDeleted(std::span<const std::uint32_t> recnos) {
+  const std::size_t rl = header_.recordLength;
+  std::string before(recnos.size() * rl, '\0');
+  for (std::size_t i = 0; i < recnos.size(); ++i)
+    readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
+  std::string after = before;
+  for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = '*';
+  rewrite(std::vector<std::uint32_t>(recnos.begin(), recnos.end()), before, after);
+}
+
+void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
+                          const std::string& after) {
+  const std::size_t rl = header_.recordLength;
+  auto at = [&](const std::string& s, std::size_t i) {
+    return reinterpret_cast<const std::uint8_t*>(s.data() + i * rl);
+  };
+  if (index_) {
+    std::size_t done = 0;
+    try {
+      for (; done < recnos.size(); ++done)
+        index_->change(at(before, done), at(after, done), recnos[done] + 1);
+    } catch (...) {
+      // Back to the keys the records had, newest change first: each step restores a state the
+      // index held before, so none of them can be refused.
+      while (done-- > 0) index_->change(at(after, done), at(before, done), recnos[done] + 1);
+      throw;
+    }
+  }
+  // The memo blocks the new values point at are in the file before any record points at them.
+  if (memo_) memo_->flush();
+  for (std::size_t i = 0; i < recnos.size(); ++i) {
+    const std::uint32_t r = recnos[i];
+    if (r >= writtenCount_)
+      std::memcpy(pending_.data() + std::size_t(r - writtenCount_) * rl, at(after, i), rl);
+    else
+      file_.writeAt(header_.recordOffset(r), at(after, i), rl);
+  }
+  if (index_ && !recnos.empty()) {
+    indexDirty_ = true;
+    if (pendingSince_ == std::chrono::steady_clock::time_point{})
+      pendingSince_ = std::chrono::steady_clock::now();
+  }
+}
+
 void TableWriter::discard() {
   pending_.clear();
   header_.recordCount = flushedCount_;
@@ -297,7 +412,7 @@ std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
 }
 
 void TableWriter::flush() {
-  if (header_.recordCount == flushedCount_ && !autoIncDirty_) return;
+  if (header_.recordCount == flushedCount_ && !autoIncDirty_ && !indexDirty_) return;
   auto step = [&](int n) {
     if (beforeFlushStep) beforeFlushStep(n);
   };
@@ -333,6 +448,7 @@ void TableWriter::flush() {
   pending_.clear();
   pendingSince_ = {};
   autoIncDirty_ = false;
+  indexDirty_ = false;
 }
 
 }  // namespace vfp

@@ -187,7 +187,8 @@ TEST(Robustness, NonsenseSqlGetsAClearErrorAndNeverCrashes) {
                          "INSERT INTO t VALUES(",
                          "CREATE TABLE t2 (",
                          "DROP TABLE",
-                         "UPDATE t SET c = 'x'",
+                         "UPDATE t SET c = 'x' WHERE",
+                         "DELETE FROM t WHERE (c = 'x'",
                          "bonjour",
                          "INSERT INTO t VALUES('a'')",
                          "INSERT INTO t VALUES({^2021-13-01}, 0, '', 0h, {}, .F.)"};

@@ -143,8 +143,8 @@ TEST(Sql, ErrorsReadLikeFoxPros) {
   EXPECT_EQ(errorOf(s, "hello world"), "Unrecognized command verb.");
   s.execute("CREATE TABLE t (a C(5), b N(3))");
   EXPECT_NE(errorOf(s, "SELECT a FROM t").find("not supported"), std::string::npos);
-  EXPECT_NE(errorOf(s, "UPDATE t SET a = 'x'").find("not supported"), std::string::npos);
-  EXPECT_NE(errorOf(s, "DELETE FROM t").find("not supported"), std::string::npos);
+  EXPECT_EQ(errorOf(s, "UPDATE t SET z = 'x'"), "SQL: Column 'Z' is not found.");
+  EXPECT_NE(errorOf(s, "DELETE FROM t WHERE a = 1").find("cannot compare"), std::string::npos);
   EXPECT_NE(errorOf(s, "CREATE TABLE u (a Z)").find("not supported"), std::string::npos);
   EXPECT_NE(errorOf(s, "CREATE TABLE u (a C(5) CHECK a > 'a')").find("only NULL"),
             std::string::npos);

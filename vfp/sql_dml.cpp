@@ -1,0 +1,141 @@
+// UPDATE ... SET ... WHERE and DELETE FROM ... WHERE: finding the records a condition holds for
+// (through an index when the condition pins a key field to a constant) and changing them.
+#include <algorithm>
+
+#include "vfp/cdx_maintainer.h"
+#include "vfp/error.h"
+#include "vfp/raw_record.h"
+#include "vfp/session.h"
+#include "vfp/sql_lexer.h"
+
+namespace vfp {
+
+using sql::Lexer;
+using sql::syntaxError;
+
+const keyexpr::KeySchema& Session::schemaOf(TableWriter& w) {
+  const std::string key = pathKey(w.path());
+  auto it = schemas_.find(key);
+  if (it == schemas_.end()) {
+    std::vector<int> fields;
+    keyexpr::KeySchema schema =
+        w.index() ? w.index()->schema()
+                  : keySchemaOf(w.header(), catalog_->fieldNames(w.path()), fields);
+    it = schemas_.emplace(key, std::move(schema)).first;
+  }
+  return it->second;
+}
+
+std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
+  std::vector<std::uint32_t> out;
+  if (lx.atEnd()) {
+    ++tableScans_;
+    w.scan([&](std::uint32_t recno, const std::uint8_t* rec) {
+      if (!Table::isDeleted(rec)) out.push_back(recno);
+      return true;
+    });
+    return out;
+  }
+  if (!lx.keyword("WHERE")) throw Error("Command contains unrecognized phrase/keyword.");
+  std::string_view text = lx.s.substr(lx.p);
+  while (!text.empty() && (sql::isSpace(text.back()) || text.back() == ';')) text.remove_suffix(1);
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) throw syntaxError();
+  // The condition's text and names in the table's code page, as the records hold them.
+  std::string stored;
+  w.converter().fromUtf8(text, stored);
+  const keyexpr::KeySchema& schema = schemaOf(w);
+  std::optional<keyexpr::Expression> cond;
+  try {
+    cond = keyexpr::Expression::compileCondition(stored, schema);
+  } catch (const keyexpr::UnsupportedExpression& e) {
+    throw Error("WHERE clause of table '" + fileNameOf(w.path()) +
+                "' cannot be evaluated: " + e.what() + ".");
+  }
+  std::vector<int> fields;
+  keySchemaOf(w.header(), {}, fields);
+  RawRecord view(w.header(), fields);
+  auto test = [&](std::uint32_t recno, const std::uint8_t* rec) {
+    if (Table::isDeleted(rec)) return;
+    view.set(rec);
+    try {
+      if (cond->holds(view)) out.push_back(recno);
+    } catch (const keyexpr::EvaluationError& e) {
+      throw Error("WHERE clause of table '" + fileNameOf(w.path()) +
+                  "' cannot be evaluated for record " + std::to_string(recno + 1) + ": " +
+                  e.what());
+    }
+  };
+  // The smallest set of candidates an index gives, then the whole condition on each.
+  std::optional<std::vector<std::uint32_t>> candidates;
+  if (const IndexMaintainer* index = w.index())
+    for (const auto& eq : cond->requiredEqualities())
+      if (auto found = index->lookup(eq.field, eq.constant))
+        if (!candidates || found->size() < candidates->size()) candidates = std::move(found);
+  if (candidates) {
+    ++indexedSearches_;
+    std::vector<std::uint8_t> rec(w.header().recordLength);
+    for (std::uint32_t recno : *candidates) {
+      w.readRecord(recno - 1, rec.data());
+      test(recno - 1, rec.data());
+    }
+  } else {
+    ++tableScans_;
+    w.scan([&](std::uint32_t recno, const std::uint8_t* rec) {
+      test(recno, rec);
+      return true;
+    });
+  }
+  return out;
+}
+
+void Session::update(std::string_view sql, std::size_t pos) {
+  affected_ = 0;
+  Lexer lx{sql, pos};
+  const std::string ref = lx.name();
+  if (!lx.keyword("SET")) throw Error("Command contains unrecognized phrase/keyword.");
+  TableWriter& w = writerFor(ref);
+  const keyexpr::KeySchema& schema = schemaOf(w);
+  std::vector<std::pair<std::size_t, Value>> set;
+  Value term;
+  std::string scratch;
+  do {
+    // A bare name ends where "=" begins; [name] and the other quoted forms as INSERT takes them.
+    const std::string name = lx.peek('[') || lx.peek('`') || lx.peek('"') ? lx.name() : lx.word();
+    if (name.empty()) throw syntaxError();
+    std::string stored;
+    w.converter().fromUtf8(name, stored);
+    const auto field = schema.find(stored);
+    if (!field) throw Error("SQL: Column '" + toUpperAscii(name) + "' is not found.");
+    if (std::any_of(set.begin(), set.end(), [&](const auto& a) { return a.first == *field; }))
+      throw Error("Field " + toUpperAscii(name) + " is given twice.");
+    lx.expect('=');
+    set.emplace_back(*field, Value{});
+    sql::parseExpression(lx, set.back().second, term, scratch);
+  } while (lx.accept(','));
+  const std::vector<std::uint32_t> records = matching(w, lx);
+  try {
+    replaced_ += static_cast<long long>(w.update(records, set));
+  } catch (const Error& e) {
+    throw inTable(w, e);
+  }
+  affected_ = std::uint32_t(records.size());
+  if (!records.empty()) notePending();
+}
+
+void Session::remove(std::string_view sql, std::size_t pos) {
+  affected_ = 0;
+  Lexer lx{sql, pos};
+  if (!lx.keyword("FROM")) throw syntaxError();
+  const std::string ref = lx.name();
+  TableWriter& w = writerFor(ref);
+  const std::vector<std::uint32_t> records = matching(w, lx);
+  try {
+    w.markDeleted(records);
+  } catch (const Error& e) {
+    throw inTable(w, e);
+  }
+  affected_ = std::uint32_t(records.size());
+  if (!records.empty()) notePending();
+}
+
+}  // namespace vfp
