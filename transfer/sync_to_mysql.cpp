@@ -182,7 +182,9 @@ class FoxproRows {
     if (!same)
       throw ado::DataAccessError("the fields of " + table +
                                  " read from its files differ from those its rows give");
-    total_ = std::max<long long>(rs_.recordCount(), 1);
+    // The header's count, deleted records included: counting the live ones would read the
+    // table once more.
+    total_ = std::max<long long>(shape.records, 1);
     row_.resize(shape.fields.size());
   }
   bool next() {
@@ -563,8 +565,7 @@ SyncOutcome BuildSyncToMySql(const std::vector<std::string>& tables,
         throw LeftOut(e.what());
       }
       if (mysqlTable.empty()) throw LeftOut("MySQL has no table of that name; send it first");
-      TableSync part =
-          SyncTable(fox, my, name, mysqlTable, TypedShape(*path), hooks, within);
+      TableSync part = SyncTable(fox, my, name, mysqlTable, TypedShape(*path), hooks, within);
       for (const auto& line : part.lines) sink.appendCommand(line);
       outcome.statements += part.counts.inserts + part.counts.updates + part.counts.deletes;
       report.push_back(ReportLine(part.counts, hooks.deleteTargetOnly));
