@@ -233,7 +233,8 @@ struct SendToMySqlHooks {
   std::function<bool(const std::string& table)> confirmOverwrite;
   // A table that cannot be read is left out, the others go on; here is why.
   std::function<void(const std::string& table, const std::string& error)> tableFailed;
-  // While a table's records are read for the report and after each table, 0..100.
+  // While a table's records are read for the report and after each table, 0..100; typed, once
+  // more while the child tables' keys are read against their parents'.
   std::function<void(int percent)> progress;
   // The server the script is for, as AskTargetServer found it: the report then says whether
   // rows go in bulk and names the rows too large for the statements they would go in.

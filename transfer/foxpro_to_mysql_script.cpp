@@ -228,7 +228,8 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   if (typed && scripted > 0) {
     // Only between tables that made it into the script.
     std::vector<std::pair<std::string, std::string>> refused;
-    for (const auto& line : typed->foreignKeys(refused, scriptedNames)) sink.appendCommand(line);
+    for (const auto& line : typed->foreignKeys(refused, scriptedNames, hooks.progress))
+      sink.appendCommand(line);
     for (const auto& [table, line] : refused) {
       auto at = std::find_if(report.begin(), report.end(),
                              [&](const auto& r) { return vfp::equalsNoCase(r.first, table); });

@@ -23,6 +23,7 @@
 // ascending), a relation to a table not sent: each is named in the report.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,14 +74,24 @@ class TypedMySqlScript {
   // The foreign keys of the relations between tables sent together (`scripted`: the container
   // names of those that made it into the script), one line each, to run after every table's
   // rows are in; into report, per child table, the relations that cannot be made.
+  // FoxPro lets a child row name a parent that is not there; MySQL would then refuse the
+  // FOREIGN KEY at Execute, after all the rows are in. So the child's keys are read against a
+  // set of the parent's, and a relation with such orphans is left out and named with the first
+  // of them. progress(percent) follows that reading.
   std::vector<std::string> foreignKeys(std::vector<std::pair<std::string, std::string>>& report,
-                                       const std::vector<std::string>& scripted) const;
+                                       const std::vector<std::string>& scripted,
+                                       const std::function<void(int percent)>& progress = {}) const;
 
   std::size_t size() const { return tables_.size(); }
   const vfp::TableSchema& schema(std::size_t index) const { return tables_[index]; }
 
  private:
   std::size_t find(const std::string& containerName) const;  // size() when not sent
+  // Why the child's rows cannot take the foreign key (the first key no parent row has, and how
+  // many rows have such keys); empty when every non-NULL key has its parent.
+  std::string orphans(std::size_t child, const std::vector<std::string>& childColumns,
+                      std::size_t parent, const std::vector<std::string>& parentColumns,
+                      const std::function<void(int percent)>& progress) const;
   void chooseBinaryColumns();
 
   std::vector<vfp::TableSchema> tables_;

@@ -130,6 +130,52 @@ TEST_F(TransferTool, ATableGoesEachWayAndArrivesEqual) {
   EXPECT_NE(again.out.find("orders: MySQL has it already"), std::string::npos) << again.out;
 }
 
+TEST_F(TransferTool, TypedSendsAContainersTablesWithTheirTypesKeysAndRelation) {
+  const fs::path from = fs::path(QM_FIXTURES_DIR) / "infused__dbf/spec/fixtures/foxprodb";
+  for (const auto& e : fs::directory_iterator(from))
+    fs::copy_file(e.path(), fs::path(fox.path) / e.path().filename());
+  const std::string dbc = fox.path + "/FOXPRO-DB-TEST.DBC";
+  ado::Connection c;
+  c.open("Provider=vfpoledb.1;Data Source=" + dbc + ";");
+  for (const char* sql :
+       {"CREATE TABLE shop (id I PRIMARY KEY, name C(12), opened D, till Y, open L NULL)",
+        "INSERT INTO shop VALUES (1, 'North', {^2021-08-31}, 12.5, .T.)",
+        "INSERT INTO shop VALUES (2, 'South', {^2020-01-02}, -3, NULL)",
+        "INDEX ON UPPER(name) TAG uname",
+        "CREATE TABLE sale (sid I PRIMARY KEY, shop I, FOREIGN KEY shop TAG shop REFERENCES shop)",
+        "INSERT INTO sale VALUES (10, 2)"})
+    c.execute(sql);
+  c.close();
+
+  ToolRun r =
+      run({"--to-mysql", "--typed", "--foxpro", QString::fromStdString(dbc), "shop", "sale"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  // Every column typed, and the keys, the index and the foreign key there, as the server says.
+  EXPECT_EQ(
+      MySqlRows(connectionString(),
+                "SELECT c.TABLE_NAME, c.COLUMN_NAME, c.COLUMN_TYPE, c.IS_NULLABLE, "
+                "IFNULL(GROUP_CONCAT(DISTINCT CONCAT(s.INDEX_NAME, IF(s.NON_UNIQUE, '', '!')) "
+                "ORDER BY s.INDEX_NAME), ''), IFNULL(MAX(k.REFERENCED_TABLE_NAME), '') "
+                "FROM information_schema.COLUMNS c LEFT JOIN information_schema.STATISTICS s "
+                "ON s.TABLE_SCHEMA = c.TABLE_SCHEMA AND s.TABLE_NAME = c.TABLE_NAME AND "
+                "s.COLUMN_NAME = c.COLUMN_NAME LEFT JOIN information_schema.KEY_COLUMN_USAGE k "
+                "ON k.TABLE_SCHEMA = c.TABLE_SCHEMA AND k.TABLE_NAME = c.TABLE_NAME AND "
+                "k.COLUMN_NAME = c.COLUMN_NAME AND k.REFERENCED_TABLE_NAME IS NOT NULL "
+                "WHERE c.TABLE_SCHEMA = DATABASE() GROUP BY c.TABLE_NAME, c.COLUMN_NAME, "
+                "c.ORDINAL_POSITION ORDER BY c.TABLE_NAME, c.ORDINAL_POSITION"),
+      (std::vector<std::vector<std::string>>{{"sale", "sid", "int(11)", "NO", "PRIMARY!", ""},
+                                             {"sale", "shop", "int(11)", "NO", "SHOP", "shop"},
+                                             {"shop", "id", "int(11)", "NO", "PRIMARY!", ""},
+                                             {"shop", "name", "char(12)", "NO", "UNAME", ""},
+                                             {"shop", "opened", "date", "NO", "", ""},
+                                             {"shop", "till", "decimal(19,4)", "NO", "", ""},
+                                             {"shop", "open", "tinyint(1)", "YES", "", ""}}));
+  EXPECT_EQ(
+      MySqlRows(connectionString(), "SELECT * FROM shop ORDER BY id"),
+      (std::vector<std::vector<std::string>>{{"1", "North", "2021-08-31", "12.5000", "1"},
+                                             {"2", "South", "2020-01-02", "-3.0000", "<null>"}}));
+}
+
 TEST_F(TransferTool, ADryRunWritesThePreviewsScriptAndChangesNothing) {
   Fox(fox.path, {"CREATE TABLE zeta (z L, d D)", "INSERT INTO zeta VALUES (.T., {^2021-08-31})"});
   admin("CREATE TABLE zeta (old INT)");

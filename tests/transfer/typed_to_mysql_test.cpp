@@ -179,4 +179,50 @@ TEST_F(TypedToMySql, EveryTypeKeyIndexAndRelationArrivesAsMappedWithEqualValues)
   }
 }
 
+// FoxPro lets a child row name a parent that is not there. Such a relation is left out before
+// Execute, named with its first orphan, and everything else arrives; a key that differs from
+// its parent's only in letter case where the key ignores case is no orphan.
+TEST_F(TypedToMySql, ARelationWithOrphanChildRowsIsLeftOutAndNamedAndTheRunCompletes) {
+  ado::Connection fox;
+  fox.open("Provider=vfpoledb.1;Data Source=" + dbc + ";");
+  for (const char* sql : {
+           "CREATE TABLE shop (id I PRIMARY KEY, code C(4))",
+           "INDEX ON UPPER(code) TAG ucode CANDIDATE",
+           "INSERT INTO shop VALUES (1, 'AB')",
+           "INSERT INTO shop VALUES (2, 'CD')",
+           "CREATE TABLE sale (sid I PRIMARY KEY, shop I NULL, code C(4), "
+           "FOREIGN KEY shop TAG shop REFERENCES shop, "
+           "FOREIGN KEY UPPER(code) TAG ucode REFERENCES shop TAG ucode)",
+           "INSERT INTO sale VALUES (10, 2, 'ab')",
+           "INSERT INTO sale VALUES (11, NULL, 'cd')",
+           "INSERT INTO sale VALUES (12, 9, 'Cd')",
+           "INSERT INTO sale VALUES (13, 7, 'AB')",
+       })
+    fox.execute(sql);
+  fox.close();
+
+  struct Collected : CollectedScript {
+    std::string text;
+    void report(const std::string& t) override { text = t; }
+  } script;
+  transfer::SendToMySqlHooks hooks;
+  hooks.typed = true;
+  ASSERT_EQ(
+      transfer::BuildSendToMySql({"shop", "sale"}, {},
+                                 "Provider=vfpoledb.1;Data Source=" + dbc + ";", script, hooks),
+      2);
+  EXPECT_NE(script.text.find("relation to shop (tag SHOP to ID) is not made: record 3 has the "
+                             "key 9, which no row of shop has (and 1 more row with such a key)"),
+            std::string::npos)
+      << script.text;
+  const RunResult run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  EXPECT_EQ(rowsOf("SELECT CONSTRAINT_NAME, REFERENCED_TABLE_NAME, COLUMN_NAME FROM "
+                   "information_schema.KEY_COLUMN_USAGE WHERE TABLE_SCHEMA = DATABASE() AND "
+                   "REFERENCED_TABLE_NAME IS NOT NULL"),
+            (std::map<std::string, std::string>{{"sale_UCODE", "shop code"}}));
+  EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*) FROM sale"),
+            (std::vector<std::vector<std::string>>{{"4"}}));
+}
+
 }  // namespace
