@@ -267,6 +267,12 @@ std::string MySqlTextLiteral(const std::string& text) {
   return out + "'";
 }
 
+vfp::TableSchema TypedShape(const std::string& tablePath) {
+  vfp::TableSchema t = vfp::describeTable(tablePath);
+  for (auto& f : t.fields) f.name = vfp::toLowerAscii(f.name);
+  return t;
+}
+
 std::string TypedColumnType(const vfp::FieldSchema& f) {
   const std::string w = std::to_string(f.width);
   switch (f.type) {

@@ -44,6 +44,11 @@ struct TagColumns {
 // may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
+// The shape of the FoxPro table at tablePath with its fields named as the FoxPro provider hands
+// them out, and so as the rows' fields and the MySQL columns are named: in lower case (a free
+// table's .dbf keeps them in capitals).
+vfp::TableSchema TypedShape(const std::string& tablePath);
+
 // The column type (without NULL / NOT NULL) of a field.
 std::string TypedColumnType(const vfp::FieldSchema& field);
 
