@@ -490,6 +490,31 @@ void IndexMaintainer::change(const std::uint8_t* before, const std::uint8_t* aft
 
 const keyexpr::KeySchema& IndexMaintainer::schema() const { return schema_; }
 
+std::optional<std::vector<std::uint32_t>> IndexMaintainer::lookupRecord(
+    const std::uint8_t* record, const std::vector<bool>& pinned) const {
+  RawRecord rec(header_, fieldIndex_);
+  rec.set(record);
+  for (const auto& tp : tags_) {
+    const Tag& t = *tp;
+    if (!t.problem.empty() || t.filter) continue;
+    const auto read = t.key->fieldsRead();
+    if (read.empty() || !std::all_of(read.begin(), read.end(),
+                                     [&](std::size_t f) { return f < pinned.size() && pinned[f]; }))
+      continue;
+    std::string key(t.entries.keyLength(), '\0');
+    try {
+      t.key->writeKey(rec, t.nullMarker, key.data());
+    } catch (const keyexpr::EvaluationError&) {
+      continue;
+    }
+    std::vector<std::uint32_t> out;
+    t.collect(key, out);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::vector<std::uint32_t>> IndexMaintainer::lookup(
     std::size_t field, const keyexpr::Value& value) const {
   for (const auto& tp : tags_) {

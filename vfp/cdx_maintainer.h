@@ -89,6 +89,11 @@ class IndexMaintainer {
   // the text begins); nullopt when no tag is such. Callers still test each record.
   std::optional<std::vector<std::uint32_t>> lookup(std::size_t field,
                                                    const keyexpr::Value& value) const;
+  // The record numbers (1-based, ascending) whose key equals that of `record` in a tag without a
+  // FOR clause whose key reads only fields marked in pinned (schema fields): for a condition
+  // that pins every field of a compound key; nullopt when no tag is such.
+  std::optional<std::vector<std::uint32_t>> lookupRecord(const std::uint8_t* record,
+                                                         const std::vector<bool>& pinned) const;
   // The fields the index expressions name, with their header fields.
   const keyexpr::KeySchema& schema() const;
   const std::vector<int>& schemaFields() const { return fieldIndex_; }

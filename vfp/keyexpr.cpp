@@ -156,8 +156,22 @@ std::vector<Expression::FieldEquality> Expression::requiredEqualities() const {
     // Text compares by the right side's length, so only field = 'text' narrows to a prefix.
     if (f->op != Op::Field && f->type != Type::Character) std::swap(f, c);
     if (f->op != Op::Field || c->op != Op::Const || c->constant.null) continue;
-    out.push_back({f->field, c->constant});
+    out.push_back({f->field, c->constant, n->cmp == detail::CmpOp::ExactEq});
   }
+  return out;
+}
+
+std::vector<std::size_t> Expression::fieldsRead() const {
+  std::vector<std::size_t> out;
+  std::vector<const Node*> todo{root_.get()};
+  while (!todo.empty()) {
+    const Node* n = todo.back();
+    todo.pop_back();
+    if (n->op == Op::Field) out.push_back(n->field);
+    for (const auto& a : n->args) todo.push_back(a.get());
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;
 }
 

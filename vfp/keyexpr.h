@@ -106,8 +106,11 @@ class Expression {
   struct FieldEquality {
     std::size_t field = 0;
     Value constant;
+    bool exact = false;  // ==
   };
   std::vector<FieldEquality> requiredEqualities() const;
+  // The schema fields the expression reads, ascending, each once.
+  std::vector<std::size_t> fieldsRead() const;
 
   Type type() const;
   // Width of a character result; the key length of other types (without a null marker).

@@ -104,6 +104,9 @@ class Session {
   // 0-based, ascending.
   std::vector<std::uint32_t> matching(TableWriter& w, sql::Lexer& lx);
   const keyexpr::KeySchema& schemaOf(TableWriter& w);
+  // The records a compound tag names for the fields the condition pins; nullopt when no tag can.
+  std::optional<std::vector<std::uint32_t>> compoundCandidates(TableWriter& w,
+                                                               const keyexpr::Expression& cond);
   void create(std::string_view sql, std::size_t pos);
   void drop(std::string_view sql, std::size_t pos);
   void rename(std::string_view sql, std::size_t pos);

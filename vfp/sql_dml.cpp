@@ -26,6 +26,72 @@ const keyexpr::KeySchema& Session::schemaOf(TableWriter& w) {
   return it->second;
 }
 
+namespace {
+
+// A condition's constant as the engine writes it to a field: text as stored bytes, numbers,
+// dates and logicals as themselves.
+std::optional<Value> writable(const keyexpr::Value& c) {
+  Value v;
+  switch (c.type) {
+    case keyexpr::Type::Character:
+      v.setString(Value::Kind::Bytes) = c.text;
+      break;
+    case keyexpr::Type::Numeric:
+    case keyexpr::Type::Integer:
+      v.setDouble(c.number);
+      break;
+    case keyexpr::Type::Date:
+    case keyexpr::Type::DateTime: {
+      if (c.day <= 0) return std::nullopt;  // the empty date: no probe
+      DateTime t;
+      t.date = julianToDate(long(c.day));
+      const long long s = c.ms / 1000;
+      t.hour = int(s / 3600), t.minute = int(s / 60 % 60), t.second = int(s % 60);
+      if (c.ms % 1000) return std::nullopt;  // fields hold whole seconds
+      if (c.type == keyexpr::Type::Date)
+        v.setDate(t.date);
+      else
+        v.setDateTime(t);
+      break;
+    }
+    case keyexpr::Type::Logical:
+      v.setBool(c.logical);
+      break;
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint32_t>> Session::compoundCandidates(
+    TableWriter& w, const keyexpr::Expression& cond) {
+  // The fields the condition pins to one value: a tag over them (STR(a) + b, UPPER(code))
+  // names the records
+  // through the key those values give. Text with "=" matches every value it begins, so it pins
+  // a character field only when it is as long as the field, and a varchar only with "==".
+  const keyexpr::KeySchema& schema = schemaOf(w);
+  std::vector<bool> pinned(schema.fields.size());
+  std::vector<std::pair<std::size_t, Value>> values;
+  for (const auto& eq : cond.requiredEqualities()) {
+    const keyexpr::FieldDef& f = schema.fields[eq.field];
+    if (pinned[eq.field]) continue;
+    if (f.type == 'C' && !eq.exact && eq.constant.text.size() < std::size_t(f.width)) continue;
+    if (f.type == 'V' && !eq.exact) continue;
+    auto v = writable(eq.constant);
+    if (!v) continue;
+    pinned[eq.field] = true;
+    values.emplace_back(eq.field, std::move(*v));
+  }
+  if (values.empty()) return std::nullopt;
+  std::string probe;
+  try {
+    probe = w.probeRecord(values);
+  } catch (const Error&) {
+    return std::nullopt;  // a value no record can hold: reading the records says so
+  }
+  return w.index()->lookupRecord(reinterpret_cast<const std::uint8_t*>(probe.data()), pinned);
+}
+
 std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
   std::vector<std::uint32_t> out;
   if (lx.atEnd()) {
@@ -71,6 +137,7 @@ std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
     for (const auto& eq : cond->requiredEqualities())
       if (auto found = index->lookup(eq.field, eq.constant))
         if (!candidates || found->size() < candidates->size()) candidates = std::move(found);
+  if (!candidates && w.index()) candidates = compoundCandidates(w, *cond);
   if (candidates) {
     ++indexedSearches_;
     std::vector<std::uint8_t> rec(w.header().recordLength);

@@ -211,6 +211,10 @@ class TableWriter {
   // Marks the records recnos (0-based) deleted, as DELETE does; the same checks and order as
   // update().
   void markDeleted(std::span<const std::uint32_t> recnos);
+  // A new record's bytes (blank, not appended) holding values (userFields() index, value) of
+  // fields other than memos: what an index computes a record's keys from. Throws vfp::Error for
+  // a value the field cannot hold.
+  std::string probeRecord(std::span<const std::pair<std::size_t, Value>> values);
   // The table's structural index, when it has one.
   const IndexMaintainer* index() const { return index_.get(); }
 

@@ -356,6 +356,17 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
   return replaced;
 }
 
+std::string TableWriter::probeRecord(std::span<const std::pair<std::size_t, Value>> values) {
+  std::string rec = blank_;
+  std::size_t replaced = 0;
+  for (const auto& [k, v] : values) {
+    const auto& f = header_.fields[std::size_t(userFields_.at(k))];
+    if (f.isMemo()) throw Error("Field " + f.name + " is a memo.");
+    encodeField(f, v, reinterpret_cast<std::uint8_t*>(rec.data()), replaced);
+  }
+  return rec;
+}
+
 void TableWriter::markDeleted(std::span<const std::uint32_t> recnos) {
   const std::size_t rl = header_.recordLength;
   std::string before(recnos.size() * rl, '\0');

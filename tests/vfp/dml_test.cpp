@@ -100,6 +100,12 @@ TEST(Dml, ConditionsOfEveryTypeChangeTheirRecordsAndEveryTagStaysExact) {
          });
   expect("UPDATE t SET v = 'short' WHERE name = 'name2' AND id == 29",
          [](const Row& r) { return r.id == 29; });
+  // Both fields of a compound key pinned: its tag names the record.
+  const long long searched = s.indexedSearches(), scanned = s.tableScans();
+  expect("UPDATE t SET ok = .F. WHERE amt = 31.25 AND name = 'name25      '",
+         [](const Row& r) { return r.id == 25; });
+  EXPECT_EQ(s.indexedSearches(), searched + 1);
+  EXPECT_EQ(s.tableScans(), scanned);
   expect("DELETE FROM t WHERE d IS NULL OR id = 300",
          [](const Row& r) { return r.dNull || r.id == 300; });
   s.flush();
