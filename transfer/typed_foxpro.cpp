@@ -208,6 +208,13 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
     if (width <= kNumericWidth && scale <= int(kNumericDecimals) &&
         (scale == 0 || std::uint32_t(scale) + 2 <= width)) {
       number('N', width, std::uint8_t(scale));
+    } else if (scale <= 4 && whole <= 15) {
+      // DECIMAL(19,4), what a FoxPro Currency field becomes in MySQL: Currency keeps its four
+      // decimals exactly, where a Double would round the nineteenth digit away.
+      number('Y');
+      if (whole == 15)
+        f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) +
+                 ") as Currency (Y): values beyond 922337203685477.5807 either way do not fit";
     } else {
       number('B', 0, std::uint8_t(std::min<int>(scale, kNumericDecimals)));
       f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) + ") needs " +

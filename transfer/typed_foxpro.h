@@ -78,7 +78,8 @@ struct TypedField {
 
 // FoxPro's own conversions: CHAR/VARCHAR up to 254 characters (in bytes of the code page) to
 // C/V, longer text, TEXT and JSON to M; DECIMAL to N wide enough for sign, digits and point, or
-// B where FoxPro's 20 characters cannot hold them; TINYINT(1), BOOLEAN and BIT(1) to L; integers
+// Y (Currency) for DECIMAL(19,4) and others of at most 15 whole digits and 4 decimals, or B
+// where FoxPro's 20 characters cannot hold them; TINYINT(1), BOOLEAN and BIT(1) to L; integers
 // that fit 32 bits to I, wider ones to N; FLOAT/DOUBLE to B; DATE to D; DATETIME/TIMESTAMP to T;
 // TIME to C; YEAR to I; ENUM/SET to C (or M) wide enough for any value; byte strings to binary
 // memos; AUTO_INCREMENT to an autoincrementing I. timeWidth: characters of the column's longest

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 #include <unordered_set>
+#include <utility>
 
 #include "ado/mysql_session.h"
 #include "vfp/error.h"
@@ -80,6 +81,28 @@ std::optional<std::string> UpperOf(const std::string& part) {
       !vfp::equalsNoCase(fn, std::string_view("UPPER").substr(0, fn.size())))
     return std::nullopt;
   return Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+}
+
+// STR(x[,w[,d]]), DTOS(x) or TTOC(x,1), as FoxPro writes the number, date and date-time parts
+// of a compound key: x and the type letters of the fields it applies to, else nothing. Such a
+// part tells the same values apart as x itself, so an index on x is the same key.
+std::optional<std::pair<std::string, std::string>> ConvertedOf(const std::string& part) {
+  const auto open = part.find('(');
+  if (open == std::string::npos || part.back() != ')') return std::nullopt;
+  const std::string fn = Trim(std::string_view(part).substr(0, open));
+  std::string inner = Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+  std::string rest;
+  if (const auto comma = inner.find(','); comma != std::string::npos) {
+    rest = Trim(std::string_view(inner).substr(comma + 1));
+    inner = Trim(std::string_view(inner).substr(0, comma));
+  }
+  const bool digits = std::all_of(rest.begin(), rest.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) || c == ',' || c == ' ';
+  });
+  if (vfp::equalsNoCase(fn, "STR") && digits) return std::pair{inner, std::string("NFIYB")};
+  if (vfp::equalsNoCase(fn, "DTOS") && rest.empty()) return std::pair{inner, std::string("D")};
+  if (vfp::equalsNoCase(fn, "TTOC") && rest == "1") return std::pair{inner, std::string("T")};
+  return std::nullopt;
 }
 
 // A default expression that is a plain literal, as MySQL writes it for this field; nothing for
@@ -297,9 +320,11 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   for (const auto& part : parts) {
     std::string name = part;
     const auto upper = UpperOf(part);
+    const auto converted = upper ? std::nullopt : ConvertedOf(part);
     if (upper) name = *upper;
+    if (converted) name = converted->first;
     const auto k = IsName(name) ? FieldNamed(table, name) : std::nullopt;
-    if (!k)
+    if (!k || (converted && converted->second.find(table.fields[*k].type) == std::string::npos))
       return refuse("its key " + tag.expression +
                     " is not a field, UPPER(field) or fields joined by +");
     const vfp::FieldSchema& f = table.fields[*k];
@@ -308,7 +333,7 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
                     " holds a memo, which MySQL indexes only in part");
     if (upper && !IsCharacter(f))
       return refuse("its key " + tag.expression + " applies UPPER to a field that is not text");
-    if (parts.size() > 1 && f.type != 'C' && f.type != 'V')
+    if (parts.size() > 1 && f.type != 'C' && f.type != 'V' && !converted)
       return refuse("its key " + tag.expression + " adds fields that are not text");
     anyCharacter = anyCharacter || IsCharacter(f);
     allUpper = allUpper && (upper.has_value() || !IsCharacter(f));

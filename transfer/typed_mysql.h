@@ -16,10 +16,12 @@
 // Keys and indexes: the primary tag is the PRIMARY KEY, declared with the table (InnoDB keeps
 // the rows in its order, so adding it later would rebuild the table); made once the rows are in,
 // a candidate tag is a UNIQUE key, and a regular tag (or FoxPro's "unique" tag, which lists each
-// key once) an INDEX when its key is a field, UPPER(field) or character fields joined by +.
-// Character columns of a primary or candidate key whose expression does not fold case compare in
-// binary (utf8mb4_bin), as FoxPro's keys do; otherwise two values that differ only in letter case
-// would collide. A relation between two tables sent together is a FOREIGN KEY, added after every
+// key once) an INDEX when its key is a field, UPPER(field) or character fields joined by +, or
+// fields joined the way FoxPro joins numbers, dates and date-times into a compound key (STR(n),
+// DTOS(d), TTOC(t,1)), which tell apart the same rows as the columns themselves. Character
+// columns of a primary or candidate key whose expression does not fold case compare in binary
+// (utf8mb4_bin), as FoxPro's keys do; otherwise two values that differ only in letter case would
+// collide. A relation between two tables sent together is a FOREIGN KEY, added after every
 // table's rows are in. A tag with a FOR filter or another function, a descending tag (made
 // ascending), a relation to a table not sent: each is named in the report.
 #pragma once
@@ -39,7 +41,8 @@ struct TagColumns {
   std::string unexpressed;           // empty when the key can be expressed
 };
 // The key of `tag` over the table's fields: a field, UPPER(field), or character fields joined by
-// + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them).
+// + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them); a part
+// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
 // The column type (without NULL / NOT NULL) of a field.
