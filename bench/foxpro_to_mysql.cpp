@@ -1,12 +1,14 @@
-// Benchmark: "Send Table/s To MySQL" of a FoxPro free table shaped like the users' own (see
-// typical_foxpro_table.h), the way users get it:
+// Benchmark: "Send Table/s To MySQL" of a FoxPro table shaped like the users' own (see
+// typical_foxpro_table.h), with a primary key and a regular tag, the way users get it:
 //   - through the window: the main window's send builds the script into the preview, and
 //     "Execute SQL Commands Now" runs it to "Transfer finished." (timed from the click);
 //   - through quillmere-transfer, run as a whole process and timed from start to exit;
-// each next to LOAD DATA LOCAL INFILE of the same rows from a TSV file (the better of two loads)
-// in the same run. Rows that went row by row instead of in bulk are printed from the copy's notes
-// and from the server's own counters (LOAD DATA statements run, chunks rolled back). Memory and
-// the longest time the window's event loop went unserved are sampled during the Execute.
+// each classic and typed ("Keep types, keys and indexes", --typed: typed columns, the keys
+// built after the rows) in the same run, next to LOAD DATA LOCAL INFILE of the same rows from a
+// TSV file (the better of two loads). Rows that went row by row instead of in bulk are printed
+// from the copy's notes and from the server's own counters (LOAD DATA statements run, chunks
+// rolled back). Memory and the longest time the window's event loop went unserved are sampled
+// during the Execute.
 //
 //   source /tmp/<sandbox>/env   # QM_MYSQL_HOST, _PORT, _USER, _PASSWORD, _DATABASE
 //   bench_foxpro_to_mysql [rows=1000000] [folder=/tmp] [tool=<build>/tools/quillmere-transfer]
@@ -179,6 +181,12 @@ class BenchDialogs : public bench::YesDialogs {
 
 }  // namespace
 
+// The window's and the tool's figures of one run of the send, classic or typed.
+struct WindowFigures {
+  long long rows = 0;
+  double execute = 0, whole = 0;  // Execute to "Transfer finished."; button to closed
+};
+
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::stol(argv[1]) : 1000000;
   const std::string folder = std::string(argc > 2 ? argv[2] : "/tmp") + "/foxpro_to_mysql_bench";
@@ -193,24 +201,43 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
+
+  // The table lives in a database container, so that typed sending has a primary key to make;
+  // an empty container of the fixtures is copied in. Without one it is a free table whose
+  // candidate tag becomes a UNIQUE key.
+  std::string dbc;
+  const std::filesystem::path container =
+      std::filesystem::path(QM_FIXTURES_DIR) / "infused__dbf/spec/fixtures/foxprodb";
+  if (std::filesystem::exists(container / "FOXPRO-DB-TEST.DBC")) {
+    for (const auto& e : std::filesystem::directory_iterator(container))
+      std::filesystem::copy_file(e.path(), std::filesystem::path(folder) / e.path().filename());
+    dbc = folder + "/FOXPRO-DB-TEST.DBC";
+  }
+  const std::string source = dbc.empty() ? folder : dbc;
   const std::string fox =
-      "Provider=vfpoledb.1;Data Source=" + folder + ";Collating Sequence=general;";
+      "Provider=vfpoledb.1;Data Source=" + source + ";Collating Sequence=general;";
 
   auto t0 = Clock::now();
-  bench::MakeTypicalFoxproTable(folder, rows);
-  std::printf("FoxPro table of %ld rows made in %.1f s (dbf %.1f MB)\n", rows,
-              seconds(t0, Clock::now()), std::filesystem::file_size(folder + "/bench.dbf") / 1e6);
+  bench::MakeTypicalFoxproTable(source, rows);
+  const double made = seconds(t0, Clock::now());
+  t0 = Clock::now();
+  bench::AddTypicalKeys(source, !dbc.empty());
+  std::printf("FoxPro table of %ld rows made in %.1f s, its keys in %.1f s (dbf %.1f MB) %s\n",
+              rows, made, seconds(t0, Clock::now()),
+              std::filesystem::file_size(folder + "/bench.dbf") / 1e6,
+              dbc.empty() ? "as a free table (no container found: candidate key, regular tag)"
+                          : "in a container (primary key, regular tag)");
 
   MYSQL* admin = connect(false);
   run(admin, "DROP TABLE IF EXISTS `bench`");
 
-  // ---- Through the window ----
   QApplication qt(argc, argv);
   platform::Application app;
   auto* dialogs = new BenchDialogs;
   app.setDialogs(std::unique_ptr<platform::Dialogs>(dialogs));
   platform::ConnectionFields fields;
-  fields.useDbcFile = false;
+  fields.useDbcFile = !dbc.empty();
+  fields.dbcFile = QString::fromStdString(dbc);
   fields.freeTableFolder = QString::fromStdString(folder);
   fields.server = QString::fromStdString(env("QM_MYSQL_HOST"));
   fields.port = QString::fromStdString(env("QM_MYSQL_PORT"));
@@ -219,86 +246,121 @@ int main(int argc, char** argv) {
   fields.database = QString::fromStdString(env("QM_MYSQL_DATABASE"));
   app.connectionFields = [&] { return fields; };
 
-  bench::MainWindowParts parts;
-  bench::MainWindowParts::selectOnly(parts.list2, QStringLiteral("bench"));
-
-  // The longest stretch in which the event loop did not serve a 5 ms timer during the Execute,
-  // and the memory then.
-  QElapsedTimer sinceTick;
-  qint64 longestGap = 0;
-  long rssStart = 0, rssMax = 0;
-  bool executing = false;
-  // The same while the send makes the script and its report, before the preview shows.
-  qint64 longestBuildGap = 0;
-  bool building = false;
-  QTimer tick;
-  tick.setInterval(5);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    const qint64 gap = sinceTick.restart();
-    if (building) longestBuildGap = std::max(longestBuildGap, gap);
-    if (!executing) return;
-    longestGap = std::max(longestGap, gap);
-    rssMax = std::max(rssMax, rssKb());
-  });
-  dialogs->sample = [&] {
-    building = false;
-    rssStart = rssMax = rssKb();
-    executing = true;
+  // ---- Through the window, classic then typed ("Keep types, keys and indexes") ----
+  auto throughWindow = [&](bool typed) {
+    const char* what = typed ? "typed window" : "window";
+    run(admin, "DROP TABLE IF EXISTS `bench`");
+    dialogs->report.clear();
+    dialogs->notes.clear();
+    bench::MainWindowParts parts;
+    parts.view.typed = typed;
+    bench::MainWindowParts::selectOnly(parts.list2, QStringLiteral("bench"));
+    // The longest stretch in which the event loop did not serve a 5 ms timer during the
+    // Execute, and the memory then; the same while the send makes the script and its report.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0, longestBuildGap = 0;
+    long rssStart = 0, rssMax = 0;
+    bool executing = false, building = false;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      const qint64 gap = sinceTick.restart();
+      if (building) longestBuildGap = std::max(longestBuildGap, gap);
+      if (!executing) return;
+      longestGap = std::max(longestGap, gap);
+      rssMax = std::max(rssMax, rssKb());
+    });
+    dialogs->sample = [&] {
+      building = false;
+      rssStart = rssMax = rssKb();
+      executing = true;
+      sinceTick.restart();
+    };
+    sinceTick.start();
+    tick.start();
+    ServerCounts before = ServerCounts::now(admin);
+    const auto start = Clock::now();
+    building = true;
     sinceTick.restart();
+    transfer::SendTablesToMySql(parts.view);
+    const auto end = Clock::now();
+    executing = false;
+    tick.stop();
+    ServerCounts after = ServerCounts::now(admin);
+    WindowFigures w;
+    w.execute = seconds(dialogs->clicked, dialogs->executed);
+    w.whole = seconds(start, end);
+    w.rows = scalar(admin, "SELECT COUNT(*) FROM `bench`");
+    std::printf(
+        "%s: Execute to \"%s\": %lld rows in %.2f s = %.0f rows/s; button to closed %.2f s; "
+        "window %s after the run\n",
+        what, dialogs->lastMessage.c_str(), w.rows, w.execute, w.rows / w.execute, w.whole,
+        dialogs->closed ? "closed" : "stayed open");
+    std::printf("%s: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
+                what, after.loads - before.loads, after.rollbacks - before.rollbacks,
+                fallbackLines(dialogs->notes).c_str());
+    std::printf("%s: RSS %ld KB at the click, at most %ld KB during the Execute\n", what, rssStart,
+                rssMax);
+    std::printf("%s: longest unserved event-loop gap while the script was made: %lld ms\n", what,
+                static_cast<long long>(longestBuildGap));
+    std::printf("%s: longest unserved event-loop gap during the Execute: %lld ms\n", what,
+                static_cast<long long>(longestGap));
+    std::printf("%s: report before Execute:\n%s\n", what, dialogs->report.c_str());
+    return w;
   };
-  sinceTick.start();
-  tick.start();
+  const WindowFigures window = throughWindow(false);
+  const long long windowRows = window.rows;
+  const double windowExecute = window.execute;
+  const WindowFigures typedWindow = throughWindow(true);
+  if (typedWindow.rows == rows) {
+    // What typed sending made, as the server has it.
+    std::printf("typed window: keys: %lld index columns, %s\n",
+                scalar(admin,
+                       "SELECT COUNT(*) FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = "
+                       "DATABASE() AND TABLE_NAME = 'bench'"),
+                scalar(admin,
+                       "SELECT COUNT(*) FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = "
+                       "DATABASE() AND TABLE_NAME = 'bench' AND INDEX_NAME = 'PRIMARY'") > 0
+                    ? "with a PRIMARY KEY"
+                    : "no PRIMARY KEY");
+  }
+  std::printf("typed / classic, window Execute: %.2f; button to closed: %.2f\n",
+              typedWindow.execute / window.execute, typedWindow.whole / window.whole);
 
-  ServerCounts before = ServerCounts::now(admin);
-  t0 = Clock::now();
-  building = true;
-  sinceTick.restart();
-  transfer::SendTablesToMySql(parts.view);
-  const auto t1 = Clock::now();
-  executing = false;
-  ServerCounts after = ServerCounts::now(admin);
-  const double windowExecute = seconds(dialogs->clicked, dialogs->executed);
-  const long long windowRows = scalar(admin, "SELECT COUNT(*) FROM `bench`");
-  std::printf(
-      "window: Execute to \"%s\": %lld rows in %.2f s = %.0f rows/s; button to closed %.2f s; "
-      "window %s after the run\n",
-      dialogs->lastMessage.c_str(), windowRows, windowExecute, windowRows / windowExecute,
-      seconds(t0, t1), dialogs->closed ? "closed" : "stayed open");
-  std::printf("window: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
-              after.loads - before.loads, after.rollbacks - before.rollbacks,
-              fallbackLines(dialogs->notes).c_str());
-  std::printf("window: RSS %ld KB at the click, at most %ld KB during the Execute\n", rssStart,
-              rssMax);
-  std::printf("window: longest unserved event-loop gap while the script was made: %lld ms\n",
-              static_cast<long long>(longestBuildGap));
-  std::printf("window: longest unserved event-loop gap during the Execute: %lld ms\n",
-              static_cast<long long>(longestGap));
-  std::printf("report before Execute:\n%s\n", dialogs->report.c_str());
-
-  // ---- Through quillmere-transfer, the whole process ----
-  run(admin, "DROP TABLE IF EXISTS `bench`");
+  // ---- Through quillmere-transfer, the whole process, classic then typed ----
   QTemporaryDir config;  // no stored settings: everything comes from the command line
-  QProcess p;
-  QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
-  penv.insert("XDG_CONFIG_HOME", config.path());
-  p.setProcessEnvironment(penv);
-  before = ServerCounts::now(admin);
-  t0 = Clock::now();
-  p.start(QString::fromStdString(tool),
-          {"--to-mysql", "--foxpro", QString::fromStdString(folder), "--mysql-server",
-           fields.server, "--mysql-port", fields.port, "--mysql-user", fields.user,
-           "--mysql-password", fields.password, "--mysql-database", fields.database, "bench"});
-  p.waitForFinished(-1);
-  const double toolSec = seconds(t0, Clock::now());
-  after = ServerCounts::now(admin);
-  const std::string toolOut = p.readAllStandardOutput().toStdString();
-  const long long toolRows = scalar(admin, "SELECT COUNT(*) FROM `bench`");
-  std::printf("tool: whole process: %lld rows in %.2f s = %.0f rows/s; exit status %d\n", toolRows,
-              toolSec, toolRows / toolSec,
-              p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1);
-  std::printf("tool: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
-              after.loads - before.loads, after.rollbacks - before.rollbacks,
-              fallbackLines(toolOut).c_str());
+  auto throughTool = [&](bool typed) {
+    const char* what = typed ? "typed tool" : "tool";
+    run(admin, "DROP TABLE IF EXISTS `bench`");
+    QProcess p;
+    QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+    penv.insert("XDG_CONFIG_HOME", config.path());
+    p.setProcessEnvironment(penv);
+    QStringList args{"--to-mysql",       "--foxpro",      QString::fromStdString(source),
+                     "--mysql-server",   fields.server,   "--mysql-port",
+                     fields.port,        "--mysql-user",  fields.user,
+                     "--mysql-password", fields.password, "--mysql-database",
+                     fields.database,    "bench"};
+    if (typed) args.prepend("--typed");
+    const ServerCounts before = ServerCounts::now(admin);
+    const auto start = Clock::now();
+    p.start(QString::fromStdString(tool), args);
+    p.waitForFinished(-1);
+    const double sec = seconds(start, Clock::now());
+    const ServerCounts after = ServerCounts::now(admin);
+    const std::string out = p.readAllStandardOutput().toStdString();
+    const long long arrived = scalar(admin, "SELECT COUNT(*) FROM `bench`");
+    std::printf("%s: whole process: %lld rows in %.2f s = %.0f rows/s; exit status %d\n", what,
+                arrived, sec, arrived / sec,
+                p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1);
+    std::printf("%s: LOAD DATA statements %lld, chunks rolled back %lld; went row by row: %s\n",
+                what, after.loads - before.loads, after.rollbacks - before.rollbacks,
+                fallbackLines(out).c_str());
+    return std::pair<long long, double>(arrived, sec);
+  };
+  const auto [toolRows, toolSec] = throughTool(false);
+  const auto typedTool = throughTool(true);
+  std::printf("typed / classic, tool whole process: %.2f\n", typedTool.second / toolSec);
 
   // ---- Baseline: the same rows as a TSV file through LOAD DATA LOCAL INFILE ----
   const std::string tsv = folder + "/bench.tsv";

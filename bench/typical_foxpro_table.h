@@ -2,18 +2,20 @@
 // the table users reported (I, C(40), V(80), N(12,2), D, T, I, B, L, M) and four more, so every
 // field type a table usually holds is there: a float, currency, a binary character field and a
 // nullable varchar. Every tenth date is blank, every fifth varchar NULL, the memo has quotes and
-// a line break. Made through the engine in `folder` as bench.DBF.
+// a line break. Made through the engine in `source` (a folder, or a database container) as
+// bench.DBF.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "vfp/database.h"
 #include "vfp/session.h"
 
 namespace bench {
 
-inline void MakeTypicalFoxproTable(const std::string& folder, long rows) {
-  vfp::Session s(std::make_shared<vfp::FolderCatalog>(folder));
+inline void MakeTypicalFoxproTable(const std::string& source, long rows) {
+  vfp::Session s(vfp::openCatalog(source));
   s.execute(
       "CREATE TABLE bench (id I, name C(40), city V(80), amount N(12,2), day D, stamp T, qty I, "
       "ratio B, flag L, note M, rate F(10,4), cost Y, code C(4) NOCPTRANS, tag V(20) NULL)");
@@ -35,6 +37,17 @@ inline void MakeTypicalFoxproTable(const std::string& folder, long rows) {
               std::to_string(r % 1000) + ".125, '" + std::to_string(r % 5000) + ".1250', " + code +
               ", " + (r % 5 ? "'tag " + std::to_string(r % 31) + "'" : "NULL") + ")");
   }
+  s.flush();
+}
+
+// The keys of such a table, made once its rows are in: in a container the primary key on id,
+// in a free folder (which has no primary keys) a candidate tag on it; and a regular tag on name.
+inline void AddTypicalKeys(const std::string& source, bool container) {
+  vfp::Session s(vfp::openCatalog(source));
+  s.execute(container ? "ALTER TABLE bench ADD PRIMARY KEY id TAG id"
+                      : "INDEX ON id TAG id CANDIDATE");
+  s.execute("USE bench");  // INDEX ON indexes the table in use
+  s.execute("INDEX ON name TAG name");
   s.flush();
 }
 

@@ -174,7 +174,7 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
           continue;
         const auto path = catalog->findTable(name);
         if (!path) throw ado::DataAccessError("the table " + name + " is not in the database");
-        shapes.push_back(vfp::describeTable(*path));
+        shapes.push_back(TypedShape(*path));
         if (container.empty()) container = shapes.back().container;
         names.push_back(typedReplaces[i].empty() ? name : typedReplaces[i]);
         typedIndex[i] = shapes.size() - 1;

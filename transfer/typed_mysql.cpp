@@ -267,6 +267,12 @@ std::string MySqlTextLiteral(const std::string& text) {
   return out + "'";
 }
 
+vfp::TableSchema TypedShape(const std::string& tablePath) {
+  vfp::TableSchema t = vfp::describeTable(tablePath);
+  for (auto& f : t.fields) f.name = vfp::toLowerAscii(f.name);
+  return t;
+}
+
 std::string TypedColumnType(const vfp::FieldSchema& f) {
   const std::string w = std::to_string(f.width);
   switch (f.type) {
@@ -447,7 +453,7 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
     }
     const std::string name = Quote(KeyName(tag.name));
     if (isPrimary) {
-      primary = "ADD PRIMARY KEY " + ColumnList(key.columns);
+      primary = "PRIMARY KEY " + ColumnList(key.columns);
       primaryColumns = key.columns;
     } else if (tag.kind == vfp::TagKind::Primary || tag.kind == vfp::TagKind::Candidate) {
       keys.push_back("ALTER TABLE " + Quote(into) + " ADD UNIQUE KEY " + name + " " +
@@ -467,15 +473,18 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
       "CREATE TABLE " + Quote(into) + "( " + Quote(keyName) + " INTEGER UNSIGNED NOT NULL,";
   for (std::size_t k = 0; k < t.fields.size(); ++k)
     create += ColumnDefinition(t.fields[k], nullable[k], binary_[index][k]) + ",";
+  // The primary key comes with the table: InnoDB keeps the rows in its order, so adding it after
+  // the rows would rebuild the whole table, where dropping the numbering column alone is
+  // instant. A row whose key is taken is refused at the copy, by record, as any refused row.
+  if (!primary.empty()) create += " " + primary + ",";
   create.pop_back();
   create += " ) DEFAULT CHARSET=utf8mb4";
   if (!t.comment.empty()) create += " COMMENT=" + MySqlTextLiteral(t.comment);
   out.create = create + ";";
 
-  // The column the copy numbered the rows in goes, and in the same rebuild of the table the
-  // primary key and the autoincrement come.
+  // The column the copy numbered the rows in goes, and in the same statement the autoincrement
+  // comes.
   std::string finish = "ALTER TABLE " + Quote(into) + " DROP COLUMN " + Quote(keyName);
-  if (!primary.empty()) finish += ", " + primary;
   for (std::size_t k = 0; k < t.fields.size(); ++k) {
     const auto& f = t.fields[k];
     if (!f.autoInc) continue;

@@ -13,12 +13,13 @@
 //   a NULL column, and the report says so. An autoincrement field continues from the table's
 //   next value (AUTO_INCREMENT=next). Defaults that are plain literals, and comments, come along.
 //
-// Keys and indexes, made once the rows are in: the primary tag is the PRIMARY KEY, a candidate
-// tag a UNIQUE key, and a regular tag (or FoxPro's "unique" tag, which lists each key once) an
-// INDEX when its key is a field, UPPER(field) or character fields joined by +, or fields joined
-// the way FoxPro joins numbers, dates and date-times into a compound key (STR(n), DTOS(d),
-// TTOC(t,1)), which tell apart the same rows as the columns themselves. Character columns
-// of a primary or candidate key whose expression does not fold case compare in binary
+// Keys and indexes: the primary tag is the PRIMARY KEY, declared with the table (InnoDB keeps
+// the rows in its order, so adding it later would rebuild the table); made once the rows are in,
+// a candidate tag is a UNIQUE key, and a regular tag (or FoxPro's "unique" tag, which lists each
+// key once) an INDEX when its key is a field, UPPER(field) or character fields joined by +, or
+// fields joined the way FoxPro joins numbers, dates and date-times into a compound key (STR(n),
+// DTOS(d), TTOC(t,1)), which tell apart the same rows as the columns themselves. Character
+// columns of a primary or candidate key whose expression does not fold case compare in binary
 // (utf8mb4_bin), as FoxPro's keys do; otherwise two values that differ only in letter case would
 // collide. A relation between two tables sent together is a FOREIGN KEY, added after every
 // table's rows are in. A tag with a FOR filter or another function, a descending tag (made
@@ -44,6 +45,11 @@ struct TagColumns {
 // may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
+// The shape of the FoxPro table at tablePath with its fields named as the FoxPro provider hands
+// them out, and so as the rows' fields and the MySQL columns are named: in lower case (a free
+// table's .dbf keeps them in capitals).
+vfp::TableSchema TypedShape(const std::string& tablePath);
+
 // The column type (without NULL / NOT NULL) of a field.
 std::string TypedColumnType(const vfp::FieldSchema& field);
 
@@ -56,8 +62,8 @@ class TypedMySqlScript {
   TypedMySqlScript(std::vector<vfp::TableSchema> tables, std::vector<std::string> mysqlNames,
                    std::vector<vfp::RelationSchema> relations);
 
-  // One table's commands: its creation under `into` with the temporary key column first; the
-  // alteration after its rows that drops that column and adds the primary key and the
+  // One table's commands: its creation under `into` with the temporary key column first and its
+  // primary key; the alteration after its rows that drops that column and adds the
   // autoincrement; then one line per other key or index. `holdsNull[k]` says the k-th field
   // holds values that arrive as NULL (its column is then NULL-able). The report gets what cannot
   // be kept and what was made otherwise.

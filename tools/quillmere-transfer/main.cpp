@@ -26,6 +26,7 @@
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_file.h"
 #include "transfer/script_runner.h"
+#include "transfer/sync_to_mysql.h"
 
 namespace {
 
@@ -60,6 +61,12 @@ const char* kUsage =
     "                            numbers as numbers), the primary key, unique keys, indexes\n"
     "                            and foreign keys, where the classic script sends text\n"
     "                            columns and no keys; the report names what cannot be kept\n"
+    "  --sync                    with --to-mysql: send only what changed since the tables were\n"
+    "                            sent typed: an INSERT per new row, an UPDATE of the changed\n"
+    "                            columns per changed row, each table in one transaction. Rows\n"
+    "                            are matched by the FoxPro table's primary (else candidate) tag\n"
+    "  --key COL[,COL]           with --sync: match rows by these columns instead\n"
+    "  --delete                  with --sync: delete the rows only MySQL has (else counted)\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
     "  --source-codepage N       the code page of FoxPro tables whose header names none (866,\n"
@@ -110,6 +117,9 @@ struct Options {
   bool overwrite = false;
   bool typed = false;  // --typed: types, keys and indexes kept
   bool all = false;    // every table of the source
+  bool sync = false;   // --sync: only what changed
+  bool deleteTargetOnly = false;
+  QString key;  // --key COL[,COL]
   QString dryRunFile;
   bool codePageGiven = false;  // --source-codepage, rather than the stored setting
   platform::ConnectionFields fields;
@@ -138,10 +148,17 @@ bool parse(const QStringList& args, Options& o) {
   // MYSQL_PWD and the stored settings, wherever on the line it stands.
   std::map<QString, QString> given;
   const std::map<QString, QString> aliases = {{"--password", "--mysql-password"}};
-  const QStringList valued = {"--foxpro",         "--mysql-server",   "--mysql-port",
-                              "--mysql-user",     "--mysql-password", "--mysql-database",
-                              "--mysql-options",  "--dry-run",        "--defaults-extra-file",
-                              "--source-codepage"};
+  const QStringList valued = {"--foxpro",
+                              "--mysql-server",
+                              "--mysql-port",
+                              "--mysql-user",
+                              "--mysql-password",
+                              "--mysql-database",
+                              "--mysql-options",
+                              "--dry-run",
+                              "--defaults-extra-file",
+                              "--source-codepage",
+                              "--key"};
   bool prompt = false;
   for (int i = 1; i < args.size(); ++i) {
     QString a = args[i];
@@ -161,6 +178,10 @@ bool parse(const QStringList& args, Options& o) {
       o.typed = true;
     } else if (a == "--all") {
       o.all = true;
+    } else if (a == "--sync") {
+      o.sync = true;
+    } else if (a == "--delete") {
+      o.deleteTargetOnly = true;
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(kAllArrived);
@@ -193,6 +214,21 @@ bool parse(const QStringList& args, Options& o) {
     std::fputs(kUsage, stderr);
     return false;
   }
+  if (o.sync && !o.toMySql) {
+    std::fprintf(stderr, "quillmere-transfer: --sync goes to MySQL only so far (--to-mysql)\n");
+    return false;
+  }
+  if (o.sync && o.overwrite) {
+    std::fprintf(stderr,
+                 "quillmere-transfer: --sync changes tables in place; --overwrite "
+                 "replaces them whole: give one of them\n");
+    return false;
+  }
+  if (!o.sync && (o.deleteTargetOnly || given.count("--key"))) {
+    std::fprintf(stderr, "quillmere-transfer: --delete and --key go with --sync\n");
+    return false;
+  }
+  if (given.count("--key")) o.key = given["--key"];
   if (prompt && given.count("--mysql-password")) {
     std::fprintf(stderr, "quillmere-transfer: the password is given twice\n");
     return false;
@@ -293,7 +329,46 @@ int run(const Options& o) {
   progress("connecting to MySQL at " + o.fields.server.toStdString() + ":" +
            o.fields.port.toStdString());
 
-  if (o.toMySql) {
+  if (o.sync) {
+    const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
+    const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
+    struct Sink : transfer::ScriptSink {
+      Script& script;
+      Report& out;
+      Sink(Script& s, Report& r) : script(s), out(r) {}
+      void appendCommand(const std::string& c) override {
+        script.append(QString::fromStdString(c));
+      }
+      void addJob(std::unique_ptr<transfer::ScriptJob>) override {}
+      void report(const std::string& text) override { out.changes = text; }
+    } sink(script, report);
+    std::vector<std::string> chosen;
+    for (const auto& t : o.all ? sources : o.tables) {
+      if (holds(sources, t)) {
+        chosen.push_back(t);
+      } else {
+        report.lines.push_back(t + ": not in the FoxPro database; left out");
+        ++report.refusedTables;
+      }
+    }
+    transfer::SyncToMySqlHooks hooks;
+    for (const auto& column : o.key.split(QLatin1Char(','), Qt::SkipEmptyParts))
+      hooks.key.push_back(column.trimmed().toStdString());
+    hooks.deleteTargetOnly = o.deleteTargetOnly;
+    hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
+    hooks.tableLeftOut = [&](const std::string&, const std::string&) { ++report.refusedTables; };
+    const transfer::SyncOutcome outcome =
+        transfer::BuildSyncToMySql(chosen, existing, foxpro, mysql, sink, hooks);
+    report.scriptedTables = int(outcome.tables.size());
+    if (!outcome.tables.empty() && outcome.statements == 0) {
+      // A sync that finds nothing writes nothing: the target is level with the source.
+      for (const auto& line : report.lines) std::printf("%s\n", line.c_str());
+      if (!report.changes.empty()) std::printf("%s\n", report.changes.c_str());
+      std::printf("Nothing changed.\n");
+      if (!o.dryRunFile.isEmpty()) transfer::SaveScriptFile(o.dryRunFile, script.text);
+      return report.refusedTables > 0 ? kNotAllArrived : kAllArrived;
+    }
+  } else if (o.toMySql) {
     const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
     const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
     struct Sink : transfer::ScriptSink {

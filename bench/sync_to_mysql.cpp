@@ -1,0 +1,158 @@
+// Benchmark: quillmere-transfer --sync --to-mysql of a 1M-row FoxPro table of which 1% changed
+// (half of those rows updated, a quarter new, a quarter deleted), next to the full typed copy
+// of the same table in the same run, each timed as a whole process from start to exit with its
+// peak memory (the process's own maximum resident size). A second sync right after must find
+// nothing.
+//
+//   source /tmp/<sandbox>/env   # QM_MYSQL_HOST, _PORT, _USER, _PASSWORD, _DATABASE
+//   bench_sync_to_mysql [rows=1000000] [folder=/tmp] [tool=<build>/tools/quillmere-transfer]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vfp/session.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v) {
+    std::fprintf(stderr, "%s is not set: source the sandbox's env file first\n", name);
+    std::exit(2);
+  }
+  return v;
+}
+
+// The table's rows; `changed` makes the second version: of every hundredth row, two in four
+// take a new name, one in four is gone, and a quarter as many rows as that are new at the end.
+void MakeTable(const std::string& folder, long rows, bool changed) {
+  fs::remove(folder + "/bench.dbf");
+  fs::remove(folder + "/bench.cdx");
+  fs::remove(folder + "/bench.fpt");
+  vfp::Session s(std::make_shared<vfp::FolderCatalog>(folder));
+  s.execute(
+      "CREATE TABLE bench (id I, name C(40), city V(80), amount N(12,2), day D, stamp T, qty I, "
+      "ratio B, flag L, note M, cost Y, tag V(20) NULL)");
+  auto insert = [&](long r, const std::string& name) {
+    s.execute("INSERT INTO bench VALUES (" + std::to_string(r) + ", '" + name + "', 'Berlin, " +
+              std::to_string(r % 100) + " Unter den Linden', " + std::to_string(r % 100000) +
+              ".25, " + (r % 10 ? "{^2021-08-31}" : "{}") + ", {^2021-08-31 12:34:56}, " +
+              std::to_string(r % 50) + ", " + std::to_string(r) + ".5, " + (r % 2 ? ".T." : ".F.") +
+              ", 'A note, it''s \"quoted\"' + CHR(13) + CHR(10) + 'x', " +
+              std::to_string(r % 5000) + ".125, " +
+              (r % 5 ? "'tag " + std::to_string(r % 31) + "'" : "NULL") + ")");
+  };
+  for (long r = 0; r < rows; ++r) {
+    std::string name = "Customer " + std::to_string(r % 977);
+    if (changed && r % 100 == 0) {
+      const long quarter = (r / 100) % 4;
+      if (quarter == 3) continue;                              // deleted
+      if (quarter < 2) name = "Renamed " + std::to_string(r);  // updated
+    }
+    insert(r, name);
+  }
+  if (changed)
+    for (long r = rows; r < rows + rows / 400; ++r) insert(r, "New " + std::to_string(r));
+  s.execute("INDEX ON id TAG id CANDIDATE");
+  s.flush();
+}
+
+struct Run {
+  double seconds = 0;
+  long maxRssKb = 0;
+  int status = -1;
+  std::string out;
+};
+
+Run Tool(const std::string& tool, std::vector<std::string> args, const std::string& outFile) {
+  args.insert(args.begin(), tool);
+  for (const char* v : {"--mysql-server", "QM_MYSQL_HOST", "--mysql-port", "QM_MYSQL_PORT",
+                        "--mysql-user", "QM_MYSQL_USER", "--mysql-password", "QM_MYSQL_PASSWORD",
+                        "--mysql-database", "QM_MYSQL_DATABASE"})
+    args.push_back(v[0] == '-' ? std::string(v) : env(v));
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t io;
+  posix_spawn_file_actions_init(&io);
+  posix_spawn_file_actions_addopen(&io, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
+  Run r;
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, tool.c_str(), &io, nullptr, argv.data(), environ) != 0) {
+    std::perror("posix_spawn");
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.maxRssKb = usage.ru_maxrss;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  posix_spawn_file_actions_destroy(&io);
+  std::ifstream in(outFile);
+  r.out.assign(std::istreambuf_iterator<char>(in), {});
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+  const std::string base = argc > 2 ? argv[2] : "/tmp";
+  const std::string tool =
+      argc > 3 ? argv[3]
+               : (fs::path(argv[0]).parent_path() / ".." / "tools" / "quillmere-transfer").string();
+  const std::string folder = base + "/qm-bench-sync-" + std::to_string(getpid());
+  fs::create_directories(folder + "/config");
+  // No stored settings: everything comes from the command line.
+  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const std::vector<std::string> source = {"--foxpro", folder};
+
+  std::printf("making the %ld-row table ...\n", rows);
+  std::fflush(stdout);
+  MakeTable(folder, rows, false);
+  const Run full =
+      Tool(tool, {"--to-mysql", "--typed", "--overwrite", "bench", source[0], source[1]},
+           folder + "/full.txt");
+  std::printf("full typed copy: %.2f s, at most %ld KB, exit status %d\n", full.seconds,
+              full.maxRssKb, full.status);
+  std::fflush(stdout);
+
+  MakeTable(folder, rows, true);
+  const Run sync = Tool(tool, {"--sync", "--to-mysql", "--delete", "bench", source[0], source[1]},
+                        folder + "/sync.txt");
+  std::printf("sync of 1%% changed: %.2f s, at most %ld KB, exit status %d\n", sync.seconds,
+              sync.maxRssKb, sync.status);
+  std::printf("  %s", sync.out.c_str());
+  const Run again = Tool(tool, {"--sync", "--to-mysql", "--delete", "bench", source[0], source[1]},
+                         folder + "/again.txt");
+  std::printf("second sync: %.2f s, at most %ld KB, exit status %d\n", again.seconds,
+              again.maxRssKb, again.status);
+  std::printf("  %s", again.out.c_str());
+  std::printf(
+      "RESULT sync_s=%.2f full_s=%.2f ratio=%.3f sync_rss_kb=%ld second_s=%.2f "
+      "second_found_nothing=%s\n",
+      sync.seconds, full.seconds, sync.seconds / full.seconds, sync.maxRssKb, again.seconds,
+      again.status == 0 && again.out.find("Nothing changed.") != std::string::npos ? "yes" : "no");
+  fs::remove_all(folder);
+  return full.status == 0 && sync.status == 0 && again.status == 0 ? 0 : 1;
+}

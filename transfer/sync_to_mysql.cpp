@@ -1,0 +1,587 @@
+#include "transfer/sync_to_mysql.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+
+#include "ado/connection_strings.h"
+#include "ado/foxpro_access.h"
+#include "ado/mysql_session.h"
+#include "transfer/local_load.h"
+#include "transfer/typed_mysql.h"
+#include "vfp/database.h"
+#include "vfp/file.h"
+#include "vfp/schema.h"
+
+namespace transfer {
+
+namespace {
+
+constexpr std::size_t kKeysShown = 5;  // keys the report names per kind of change
+constexpr long long kRowsPerProgress = 4096;
+
+using Row = std::vector<ado::Value>;
+
+// How a column's values compare as MySQL holds them.
+enum class Compare {
+  Exact,
+  Char,     // CHAR: MySQL gives the value back without its trailing blanks
+  Decimal,  // DECIMAL: 2.5 and 2.5000 are one value
+};
+
+struct Column {
+  std::string name;  // as MySQL names it
+  Compare compare = Compare::Exact;
+  bool foldsCase = false;  // a key column whose collation ignores letter case
+};
+
+// A value as MySQL would hold it: a double MySQL cannot store goes as NULL, as the copy sends it.
+bool Stored(const ado::Value& v) {
+  if (v.isNull()) return false;
+  return !(v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()));
+}
+
+std::string DecimalText(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  std::string_view whole = s, fraction;
+  if (const auto dot = s.find('.'); dot != std::string_view::npos) {
+    whole = s.substr(0, dot);
+    fraction = s.substr(dot + 1);
+  }
+  while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+  if (whole.empty() && fraction.empty()) return "0";
+  std::string out = negative ? "-" : "";
+  out += whole.empty() ? std::string_view("0") : whole;
+  if (!fraction.empty()) (out += '.') += fraction;
+  return out;
+}
+
+// The text a value compares by in its column; nullopt for NULL.
+std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
+  if (!Stored(v)) return std::nullopt;
+  std::string text = v.toText();
+  if (c.compare == Compare::Decimal) return DecimalText(text);
+  const bool character = v.kind() == ado::Value::Kind::Text;
+  // CHAR drops trailing blanks; a key compares without them in any text column, as MySQL's
+  // PAD SPACE collations do.
+  if (character && (c.compare == Compare::Char || asKey))
+    text.erase(text.find_last_not_of(' ') + 1);
+  if (asKey && c.foldsCase) text = vfp::toUpperAscii(text);
+  return text;
+}
+
+std::uint64_t Mix(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  return h ^ (h >> 33);
+}
+
+std::uint64_t ValueHash(const std::optional<std::string>& text) {
+  if (!text) return 0x6e756c6c6e756c6cULL;  // NULL differs from every text, the empty one too
+  return Mix(std::hash<std::string_view>{}(*text) + text->size());
+}
+
+std::uint64_t RowHash(const std::vector<std::uint64_t>& columns) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+  for (std::uint64_t c : columns) h = Mix(h ^ c) + 0x9e3779b97f4a7c15ULL;
+  return h;
+}
+
+// The matching key's bytes: each part with its length, so ("ab","c") and ("a","bc") differ.
+struct KeyOf {
+  std::string bytes;
+  std::string shown;  // for the report: the parts joined by ", "
+  std::string nullColumn;
+};
+KeyOf MakeKey(const Row& row, const std::vector<Column>& columns,
+              const std::vector<std::size_t>& key) {
+  KeyOf out;
+  for (std::size_t k : key) {
+    const auto text = Comparable(row[k], columns[k], true);
+    if (!text) {
+      out.nullColumn = columns[k].name;
+      return out;
+    }
+    out.bytes += std::to_string(text->size()) + ':' + *text;
+    std::string shown = row[k].toText();
+    if (row[k].kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
+    out.shown += (out.shown.empty() ? "" : ", ") + shown;
+  }
+  return out;
+}
+
+std::string WhereOf(const Row& row, const std::vector<Column>& columns,
+                    const std::vector<std::size_t>& key) {
+  std::string where;
+  for (std::size_t k : key)
+    where += (where.empty() ? " WHERE " : " AND ") + ado::quoteMySqlName(columns[k].name) + " = " +
+             MySqlLiteral(row[k]);
+  return where;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// A column type as the typed mapping writes it, from information_schema's COLUMN_TYPE: lower
+// case, without the display width older servers show for integers (INT(11)); TINYINT(1) keeps
+// its width, which is what makes it the logical type.
+std::string NormalType(std::string type) {
+  type = vfp::toLowerAscii(type);
+  for (const char* integer : {"int(", "bigint(", "smallint(", "mediumint("}) {
+    const std::string_view p(integer);
+    if (type.compare(0, p.size(), p) == 0) {
+      const auto close = type.find(')');
+      if (close != std::string::npos) type.erase(p.size() - 1, close - p.size() + 2);
+    }
+  }
+  return type;
+}
+
+std::string Counted(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string FirstKeys(const std::vector<std::string>& keys, long long count) {
+  if (keys.empty()) return {};
+  std::string out = " (key";
+  out += count == 1 ? " " : "s ";
+  for (std::size_t i = 0; i < keys.size(); ++i) out += (i ? "; " : "") + keys[i];
+  return out + (count > (long long)keys.size() ? "; ...)" : ")");
+}
+
+// Reads a FoxPro table's rows as the typed copy reads them.
+class FoxproRows {
+ public:
+  FoxproRows(ado::Connection& fox, const std::string& table, const vfp::TableSchema& shape) {
+    rs_.open(SelectAllFrom(table), fox, ado::adOpenForwardOnly, ado::adLockReadOnly);
+    if (vfp::QueryResult* result = ado::foxproResultOf(rs_)) result->setUnreadableMemosNull(true);
+    bool same = rs_.fieldCount() == int(shape.fields.size());
+    for (int k = 0; same && k < rs_.fieldCount(); ++k)
+      same = rs_.field(k).name == shape.fields[std::size_t(k)].name;
+    if (!same)
+      throw ado::DataAccessError("the fields of " + table +
+                                 " read from its files differ from those its rows give");
+    // The header's count, deleted records included: counting the live ones would read the
+    // table once more.
+    total_ = std::max<long long>(shape.records, 1);
+    row_.resize(shape.fields.size());
+  }
+  bool next() {
+    if (started_) rs_.moveNext();
+    started_ = true;
+    if (rs_.eof()) return false;
+    for (std::size_t k = 0; k < row_.size(); ++k) row_[k] = rs_.value(int(k));
+    return true;
+  }
+  const Row& row() const { return row_; }
+  long long total() const { return total_; }
+
+ private:
+  ado::RecordSet rs_;
+  Row row_;
+  bool started_ = false;
+  long long total_ = 1;
+};
+
+struct Entry {
+  std::uint64_t keyAt;
+  std::uint32_t keyLength;
+  std::uint64_t hash;
+};
+
+struct Changed {
+  std::string where;                  // the MySQL row's key, as MySQL holds it
+  std::vector<std::uint64_t> hashes;  // its values, column by column
+};
+
+// Why a table cannot be compared; the others go on.
+struct LeftOut : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TableSync {
+  SyncTableCounts counts;
+  std::vector<std::string> lines;
+};
+
+TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string& table,
+                    const std::string& mysqlTable, const vfp::TableSchema& shape,
+                    const SyncToMySqlHooks& hooks, const std::function<void(int)>& progress) {
+  ado::MySqlSession* session = ado::mysqlSessionOf(my);
+  if (!session) throw ado::DataAccessError("not connected to MySQL");
+
+  // The structure must be the one the typed send makes, or values would be compared (and
+  // written) against columns of other types.
+  const auto described = session->query(
+      "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME FROM information_schema.COLUMNS WHERE "
+      "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
+      MySqlTextLiteral(mysqlTable) + " ORDER BY ORDINAL_POSITION");
+  std::vector<Column> columns;
+  std::string mismatch;
+  auto differs = [&](const std::string& what) {
+    if (mismatch.empty()) mismatch = what;
+  };
+  for (const auto& f : shape.fields) {
+    const auto at = std::find_if(described.begin(), described.end(), [&](const auto& r) {
+      return r.size() == 3 && r[0] && vfp::equalsNoCase(*r[0], f.name);
+    });
+    if (at == described.end()) {
+      differs("MySQL has no column " + f.name);
+      continue;
+    }
+    const std::string want = NormalType(TypedColumnType(f));
+    const std::string have = NormalType((*at)[1].value_or(""));
+    if (want != have)
+      differs("the column " + f.name + " is " + have + " in MySQL, where the typed send makes " +
+              want);
+    Column c;
+    c.name = *(*at)[0];
+    c.compare = have.compare(0, 5, "char(") == 0      ? Compare::Char
+                : have.compare(0, 8, "decimal(") == 0 ? Compare::Decimal
+                                                      : Compare::Exact;
+    const std::string collation = vfp::toLowerAscii((*at)[2].value_or(""));
+    c.foldsCase = collation.size() > 3 && collation.compare(collation.size() - 3, 3, "_ci") == 0;
+    columns.push_back(std::move(c));
+  }
+  if (mismatch.empty() && described.size() != shape.fields.size())
+    differs("MySQL has " + std::to_string(described.size()) + " columns, the FoxPro table " +
+            std::to_string(shape.fields.size()));
+  if (!mismatch.empty())
+    throw LeftOut("its MySQL table " + mysqlTable +
+                  " is not what the typed send would make of it: " + mismatch);
+
+  // The key: named, or the primary tag, or the first candidate tag MySQL can compare.
+  std::vector<std::size_t> key;
+  std::string keyWhence;
+  auto fieldIndex = [&](const std::string& name) -> std::optional<std::size_t> {
+    for (std::size_t k = 0; k < shape.fields.size(); ++k)
+      if (vfp::equalsNoCase(shape.fields[k].name, name)) return k;
+    return std::nullopt;
+  };
+  if (!hooks.key.empty()) {
+    for (const auto& name : hooks.key) {
+      const auto k = fieldIndex(name);
+      if (!k) throw LeftOut("it has no field " + name + " for the key named");
+      key.push_back(*k);
+    }
+    keyWhence = "the key named";
+  } else {
+    std::string unusable;
+    for (auto kind : {vfp::TagKind::Primary, vfp::TagKind::Candidate}) {
+      for (const auto& tag : shape.tags) {
+        if (tag.kind != kind || !key.empty()) continue;
+        const TagColumns tc = ColumnsOfTag(tag, shape);
+        if (!tc.unexpressed.empty()) {
+          if (unusable.empty())
+            unusable = "; its tag " + tag.name + " cannot be: " + tc.unexpressed;
+          continue;
+        }
+        for (const auto& c : tc.columns) key.push_back(*fieldIndex(c));
+        keyWhence = "the tag " + tag.name;
+      }
+    }
+    if (key.empty())
+      throw LeftOut("it has no primary or candidate tag to match rows by" + unusable +
+                    " (--key names one)");
+  }
+  for (std::size_t k : key) {
+    const char t = shape.fields[k].type;
+    if (t == 'M' || t == 'W' || t == 'G')
+      throw LeftOut("its key field " + shape.fields[k].name + " is a memo");
+  }
+
+  // First reading of the FoxPro rows: the key and a hash of the values of each.
+  std::string keys;
+  std::vector<Entry> entries;
+  std::vector<std::uint64_t> hashes(columns.size());
+  auto hashRow = [&](const Row& row) {
+    for (std::size_t k = 0; k < columns.size(); ++k)
+      hashes[k] = ValueHash(Comparable(row[k], columns[k], false));
+    return RowHash(hashes);
+  };
+  long long total = 1;
+  {
+    FoxproRows rows(fox, table, shape);
+    total = rows.total();
+    while (rows.next()) {
+      const KeyOf k = MakeKey(rows.row(), columns, key);
+      if (!k.nullColumn.empty())
+        throw LeftOut("its key field " + k.nullColumn + " is NULL in row " +
+                      std::to_string(entries.size() + 1));
+      entries.push_back({keys.size(), std::uint32_t(k.bytes.size()), hashRow(rows.row())});
+      keys += k.bytes;
+      if (progress && entries.size() % kRowsPerProgress == 0)
+        progress(int(entries.size() * 40 / std::size_t(total)));
+    }
+  }
+  auto keyBytes = [&](std::size_t e) {
+    return std::string_view(keys).substr(entries[e].keyAt, entries[e].keyLength);
+  };
+  std::vector<std::uint32_t> order(entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = std::uint32_t(i);
+  std::sort(order.begin(), order.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return keyBytes(a) < keyBytes(b); });
+
+  // The key's values, for the report, of the FoxPro row at entry e; read back from its bytes.
+  auto shownKey = [&](std::string_view bytes) {
+    std::string shown;
+    while (!bytes.empty()) {
+      const auto colon = bytes.find(':');
+      const std::size_t n = std::stoul(std::string(bytes.substr(0, colon)));
+      shown += (shown.empty() ? "" : ", ") + std::string(bytes.substr(colon + 1, n));
+      bytes.remove_prefix(colon + 1 + n);
+    }
+    return shown;
+  };
+  for (std::size_t i = 1; i < order.size(); ++i)
+    if (keyBytes(order[i]) == keyBytes(order[i - 1]))
+      throw LeftOut("its key (" + keyWhence + ") is not unique in FoxPro: rows " +
+                    std::to_string(std::min(order[i - 1], order[i]) + 1) + " and " +
+                    std::to_string(std::max(order[i - 1], order[i]) + 1) + " both have " +
+                    shownKey(keyBytes(order[i])));
+
+  // The MySQL rows, streamed, each against the FoxPro row of its key.
+  std::vector<bool> seen(entries.size(), false);
+  std::unordered_map<std::uint32_t, Changed> changed;
+  TableSync out;
+  out.counts.table = table;
+  std::vector<std::string> deletes;
+  {
+    std::string select = "SELECT ";
+    for (std::size_t k = 0; k < columns.size(); ++k)
+      select += (k ? "," : "") + ado::quoteMySqlName(columns[k].name);
+    select += " FROM " + ado::quoteMySqlName(mysqlTable);
+    ado::RecordSet rs;
+    rs.open(select, my, ado::adOpenForwardOnly, ado::adLockReadOnly);
+    Row row(columns.size());
+    long long read = 0;
+    for (; !rs.eof(); rs.moveNext()) {
+      for (std::size_t k = 0; k < columns.size(); ++k) row[k] = rs.value(int(k));
+      const KeyOf k = MakeKey(row, columns, key);
+      const auto at = std::lower_bound(
+          order.begin(), order.end(), k.bytes,
+          [&](std::uint32_t e, const std::string& b) { return keyBytes(e) < std::string_view(b); });
+      if (k.nullColumn.empty() && at != order.end() && keyBytes(*at) == k.bytes) {
+        if (seen[*at])
+          throw LeftOut("its key (" + keyWhence +
+                        ") is not unique in MySQL: more than one row has " + k.shown);
+        seen[*at] = true;
+        if (hashRow(row) != entries[*at].hash) changed[*at] = {WhereOf(row, columns, key), hashes};
+      } else {
+        // A NULL key (only possible for a key named) matches nothing in FoxPro either.
+        if (!k.nullColumn.empty())
+          throw LeftOut("its key field " + k.nullColumn + " is NULL in a MySQL row");
+        ++out.counts.targetOnly;
+        if (out.counts.targetOnlyKeys.size() < kKeysShown)
+          out.counts.targetOnlyKeys.push_back(k.shown);
+        if (hooks.deleteTargetOnly)
+          deletes.push_back("DELETE FROM " + ado::quoteMySqlName(mysqlTable) +
+                            WhereOf(row, columns, key));
+      }
+      if (progress && ++read % kRowsPerProgress == 0)
+        progress(40 + int(std::min<long long>(read, total) * 30 / total));
+    }
+  }
+  if (hooks.deleteTargetOnly) out.counts.deletes = out.counts.targetOnly;
+
+  // Second reading of the FoxPro rows: the new ones inserted, the changed ones updated.
+  std::string insertHead = "INSERT INTO " + ado::quoteMySqlName(mysqlTable) + " (";
+  for (std::size_t k = 0; k < columns.size(); ++k)
+    insertHead += (k ? "," : "") + ado::quoteMySqlName(columns[k].name);
+  insertHead += ") VALUES (";
+  std::vector<std::string> writes;
+  {
+    FoxproRows rows(fox, table, shape);
+    std::size_t i = 0;
+    for (; rows.next(); ++i) {
+      const Row& row = rows.row();
+      if (i >= entries.size() || MakeKey(row, columns, key).bytes != keyBytes(i))
+        throw ado::DataAccessError("the FoxPro table " + table +
+                                   " changed while it was compared; run the sync again");
+      if (!seen[i]) {
+        std::string line = insertHead;
+        for (std::size_t k = 0; k < columns.size(); ++k)
+          line += (k ? "," : "") + MySqlLiteral(row[k]);
+        writes.push_back(line + ")");
+        ++out.counts.inserts;
+        if (out.counts.insertKeys.size() < kKeysShown)
+          out.counts.insertKeys.push_back(MakeKey(row, columns, key).shown);
+      } else if (const auto c = changed.find(std::uint32_t(i)); c != changed.end()) {
+        hashRow(row);
+        std::string set;
+        for (std::size_t k = 0; k < columns.size(); ++k)
+          if (hashes[k] != c->second.hashes[k])
+            set += (set.empty() ? " SET " : ", ") + ado::quoteMySqlName(columns[k].name) + " = " +
+                   MySqlLiteral(row[k]);
+        writes.push_back("UPDATE " + ado::quoteMySqlName(mysqlTable) + set + c->second.where);
+        ++out.counts.updates;
+        if (out.counts.updateKeys.size() < kKeysShown)
+          out.counts.updateKeys.push_back(MakeKey(row, columns, key).shown);
+      }
+      if (progress && i % kRowsPerProgress == 0)
+        progress(70 + int(std::min<long long>(i, total) * 30 / total));
+    }
+    if (i != entries.size())
+      throw ado::DataAccessError("the FoxPro table " + table +
+                                 " changed while it was compared; run the sync again");
+  }
+  if (!deletes.empty() || !writes.empty()) {
+    // One transaction per table: a run cut short leaves the table as it was, and the next sync
+    // finds the same changes again. Deletions first, so a key or unique value a deleted row
+    // held is free for the rows that come.
+    out.lines.push_back("START TRANSACTION");
+    out.lines.insert(out.lines.end(), std::make_move_iterator(deletes.begin()),
+                     std::make_move_iterator(deletes.end()));
+    out.lines.insert(out.lines.end(), std::make_move_iterator(writes.begin()),
+                     std::make_move_iterator(writes.end()));
+    out.lines.push_back("COMMIT");
+  }
+  return out;
+}
+
+std::string ReportLine(const SyncTableCounts& c, bool deleting) {
+  std::string line = c.table + ": ";
+  if (c.inserts + c.updates + c.targetOnly == 0) return line + "no changes";
+  std::vector<std::string> parts;
+  if (c.inserts)
+    parts.push_back(Counted(c.inserts, "row", "rows") + " to insert" +
+                    FirstKeys(c.insertKeys, c.inserts));
+  if (c.updates)
+    parts.push_back(Counted(c.updates, "row", "rows") + " to update" +
+                    FirstKeys(c.updateKeys, c.updates));
+  if (c.targetOnly)
+    parts.push_back(
+        Counted(c.targetOnly, "row", "rows") +
+        (deleting ? " to delete" : " only in MySQL, left alone (--delete removes them)") +
+        FirstKeys(c.targetOnlyKeys, c.targetOnly));
+  for (std::size_t i = 0; i < parts.size(); ++i) line += (i ? ", " : "") + parts[i];
+  return line;
+}
+
+}  // namespace
+
+std::string MySqlLiteral(const ado::Value& v) {
+  using K = ado::Value::Kind;
+  if (!Stored(v)) return "NULL";
+  switch (v.kind()) {
+    case K::Bool:
+      return v.asBool() ? "1" : "0";
+    case K::Int:
+    case K::UInt:
+    case K::Double:
+      return v.toText();
+    case K::Decimal: {
+      const std::string d = DecimalText(v.asString());
+      const bool plain = std::all_of(d.begin(), d.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.' || c == '-';
+      });
+      return plain ? d : MySqlTextLiteral(d);
+    }
+    case K::Bytes:
+      return v.asString().empty() ? std::string("''") : "X'" + Hex(v.asString()) + "'";
+    case K::Text: {
+      std::string out = "'";
+      for (char c : v.asString()) {
+        switch (c) {
+          case '\\':
+            out += "\\\\";
+            break;
+          case '\'':
+            out += "\\'";
+            break;
+          case '\n':
+            out += "\\n";
+            break;
+          case '\r':
+            out += "\\r";
+            break;
+          case '\0':
+            out += "\\0";
+            break;
+          case '\x1a':
+            out += "\\Z";
+            break;
+          default:
+            out += c;
+        }
+      }
+      return out + "'";
+    }
+    default:
+      return "'" + v.toText() + "'";  // dates and times: digits, '-', ':', ' ' and '.'
+  }
+}
+
+SyncOutcome BuildSyncToMySql(const std::vector<std::string>& tables,
+                             const std::vector<std::string>& mysqlTables,
+                             const std::string& foxproConnectionString,
+                             const std::string& mysqlConnectionString, ScriptSink& sink,
+                             const SyncToMySqlHooks& hooks) {
+  SyncOutcome outcome;
+  ado::Connection fox;
+  fox.setCursorLocation(ado::adUseClient);
+  fox.setUnmarkedCodePage(hooks.unmarkedCodePage);
+  fox.open(foxproConnectionString);
+  ado::Connection my;
+  my.open(mysqlConnectionString);
+  const auto catalog =
+      vfp::openCatalog(ado::ConnectionString::parse(foxproConnectionString).get("Data Source"));
+  std::vector<std::string> report;
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    const std::string& name = tables[i];
+    std::function<void(int)> within;
+    if (hooks.progress)
+      within = [&](int percent) {
+        hooks.progress(int((i * 100 + std::size_t(percent)) / tables.size()));
+      };
+    try {
+      const auto path = catalog->findTable(name);
+      if (!path) throw LeftOut("it is not in the FoxPro database");
+      std::string mysqlTable;
+      try {
+        mysqlTable = ReplacedMySqlTable(mysqlTables, name);
+      } catch (const ado::DataAccessError& e) {
+        throw LeftOut(e.what());
+      }
+      if (mysqlTable.empty()) throw LeftOut("MySQL has no table of that name; send it first");
+      TableSync part = SyncTable(fox, my, name, mysqlTable, TypedShape(*path), hooks, within);
+      for (const auto& line : part.lines) sink.appendCommand(line);
+      outcome.statements += part.counts.inserts + part.counts.updates + part.counts.deletes;
+      report.push_back(ReportLine(part.counts, hooks.deleteTargetOnly));
+      outcome.tables.push_back(std::move(part.counts));
+    } catch (const std::exception& e) {
+      // Left out with why (its structure, its key, a table that cannot be read); the others go on.
+      ++outcome.leftOut;
+      report.push_back(name + ": left out: " + e.what());
+      if (hooks.tableLeftOut) hooks.tableLeftOut(name, e.what());
+    }
+    if (hooks.progress) hooks.progress(int((i + 1) * 100 / tables.size()));
+  }
+  std::string text;
+  for (const auto& line : report) text += (text.empty() ? "" : "\n") + line;
+  sink.report(text);
+  return outcome;
+}
+
+}  // namespace transfer

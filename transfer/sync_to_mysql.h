@@ -1,0 +1,67 @@
+// Sending only what changed from FoxPro tables to the MySQL tables a typed send made of them
+// (quillmere-transfer --sync --to-mysql). Rows are matched by a key: the FoxPro table's primary
+// tag, else a candidate tag, else the columns the caller names. A FoxPro row is compared with
+// the MySQL row of the same key in MySQL's representation (each FoxPro value as the typed copy
+// would store it, against what MySQL gives back for the column), so a row that would arrive
+// equal is not sent again. The script holds, per table and inside one transaction, one INSERT
+// per new row, one UPDATE of just the changed columns per changed row and, when asked, one
+// DELETE per row MySQL alone has; each statement is one line, and a run cut short leaves a
+// table as it was.
+//
+// Memory: the FoxPro table is read twice, and between the two readings each row keeps only its
+// key (the key's bytes) and a 64-bit hash of its values; the MySQL table is streamed once and
+// compared row by row against those. A million rows with short keys take some tens of
+// megabytes. A changed row whose hash happens to equal the old one's (one chance in 2^64) would
+// not be seen.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transfer/foxpro_to_mysql.h"
+
+namespace transfer {
+
+struct SyncToMySqlHooks {
+  // The key columns for every table (--key); empty: each table's primary or candidate tag.
+  std::vector<std::string> key;
+  // Rows only MySQL has are deleted (--delete); otherwise they are counted in the report.
+  bool deleteTargetOnly = false;
+  // The code page of FoxPro tables whose header names none (0: judged from their text).
+  int unmarkedCodePage = 0;
+  // A table left out (not in MySQL, another structure, no key, a key not unique), with why.
+  std::function<void(const std::string& table, const std::string& why)> tableLeftOut;
+  // As the tables are read, 0..100.
+  std::function<void(int percent)> progress;
+};
+
+// What one table's comparison found; the keys are shown as the FoxPro values give them.
+struct SyncTableCounts {
+  std::string table;
+  long long inserts = 0, updates = 0, deletes = 0;
+  long long targetOnly = 0;  // rows only MySQL has (deleted when asked, else left alone)
+  std::vector<std::string> insertKeys, updateKeys, targetOnlyKeys;  // the first few
+};
+
+struct SyncOutcome {
+  std::vector<SyncTableCounts> tables;  // the tables compared
+  int leftOut = 0;                      // tables reported through tableLeftOut
+  long long statements = 0;             // INSERT, UPDATE and DELETE lines in the script
+};
+
+// Compares each named FoxPro table with its MySQL table and puts the statements that bring
+// MySQL level into `sink` (and the report of all tables through sink.report). Throws when the
+// FoxPro database or the MySQL server cannot be reached; a table that cannot be compared is
+// left out through hooks.tableLeftOut and the others go on.
+SyncOutcome BuildSyncToMySql(const std::vector<std::string>& tables,
+                             const std::vector<std::string>& mysqlTables,
+                             const std::string& foxproConnectionString,
+                             const std::string& mysqlConnectionString, ScriptSink& sink,
+                             const SyncToMySqlHooks& hooks);
+
+// A value as a MySQL literal on one line: text quoted with its line breaks, quotes, backslashes
+// and NUL written as escapes, bytes as X'..', numbers bare, NULL for none.
+std::string MySqlLiteral(const ado::Value& value);
+
+}  // namespace transfer
