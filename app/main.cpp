@@ -3,6 +3,7 @@
 
 #include "catalogue/form2.h"
 #include "platform/application.h"
+#include "preview/send_tables.h"
 #include "shell/form1.h"
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_to_foxpro.h"

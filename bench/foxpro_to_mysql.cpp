@@ -37,11 +37,12 @@
 #include "ado/dataaccess.h"
 #include "bench/bench_window.h"
 #include "bench/typical_foxpro_table.h"
+#include "core/connection_strings.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "transfer/mysql_script.h"
 
 namespace {

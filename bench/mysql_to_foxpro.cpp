@@ -40,6 +40,7 @@
 #include "platform/dialogs.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
+#include "preview/send_tables.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <type_traits>
 #include <typeindex>
 
+#include "core/connection_strings.h"
 #include "platform/clipboard.h"
-#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/main_window_view.h"
 
@@ -128,3 +128,10 @@ class Application {
 };
 
 }  // namespace platform
+
+// From the connection window's current fields (CurrentConnectionFields); throw platform::Error
+// when no connection window exists. For the windows only: the transfers are handed connection
+// strings and never reach the application object.
+std::string FoxproConnectionString();
+std::string MySQLConnectionString();
+int UnmarkedFoxproCodePage();

@@ -1,8 +1,8 @@
 // The connection strings of the connection window's current fields, for the windows: they reach
 // the fields through the application object, which the transfers themselves never use.
+#include "core/connection_strings.h"
+#include "core/error.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
-#include "platform/error.h"
 
 namespace platform {
 

@@ -14,7 +14,7 @@
 #include <QString>
 #include <functional>
 
-#include "platform/error.h"
+#include "core/error.h"
 
 class QWidget;
 

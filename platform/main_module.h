@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "ado/value.h"
+#include "core/main_paths.h"
 
 class QListWidget;
 class QWidget;
@@ -34,8 +35,6 @@ bool FileExists(const QString& path);
 void KillFile(const QString& path);
 // Deletes the file even when it is read-only; throws platform::Error when it cannot.
 void ForceDeleteFile(const QString& path);
-// The path up to and including its last separator ("\" or "/"); empty when there is none.
-QString FolderOfPath(const QString& path);
 
 // The connection window's look: when the skin file (a Qt style sheet) exists, the window and its
 // option buttons, check boxes, frames and labels take the button-face colour and the style sheet

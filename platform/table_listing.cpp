@@ -4,8 +4,8 @@
 #include <QVariant>
 
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
 #include "platform/error_trap.h"
 #include "platform/ui.h"
 

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "core/connection_strings.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
@@ -18,6 +18,7 @@
 #include "platform/table_listing.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "transfer/mysql_to_foxpro.h"
 
 namespace transfer {

@@ -4,8 +4,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "core/connection_strings.h"
 #include "platform/application.h"
-#include "platform/connection_strings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_window_view.h"
@@ -13,6 +13,7 @@
 #include "platform/table_listing.h"
 #include "platform/ui.h"
 #include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "transfer/foxpro_to_mysql.h"
 
 namespace transfer {

@@ -1,7 +1,8 @@
 #include "shell/connection_tests.h"
 
 #include "ado/dataaccess.h"
-#include "platform/connection_strings.h"
+#include "core/connection_strings.h"
+#include "platform/application.h"
 #include "platform/ui.h"
 
 namespace Foxpro {

@@ -15,13 +15,14 @@
 #include <memory>
 #include <utility>
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
+#include "core/settings.h"
+#include "platform/application.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/pointer.h"
-#include "platform/settings.h"
 #include "platform/ui.h"
 #include "shell/add_folder.h"
 #include "shell/connection_tests.h"

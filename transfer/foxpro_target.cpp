@@ -4,8 +4,8 @@
 #include <fstream>
 #include <map>
 
-#include "platform/connection_strings.h"
-#include "platform/main_module.h"
+#include "core/connection_strings.h"
+#include "core/main_paths.h"
 #include "transfer/mysql_to_foxpro.h"
 #include "vfp/codepage.h"
 #include "vfp/codepage_guess.h"

@@ -7,7 +7,8 @@
 //
 // The pieces are plain functions so that tests and the benchmark run them without windows:
 // ScriptTable makes one table's part, BuildSendToMySql walks the chosen tables, CopyRows moves
-// the rows, and SendTablesToMySql wires them to the main window and the preview.
+// the rows, and SendTablesToMySql (preview/send_tables.h) wires them to the main window and the
+// preview.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +24,6 @@
 
 namespace ado {
 class MySqlSession;
-}
-namespace platform {
-struct MainWindowView;
 }
 
 namespace transfer {
@@ -258,10 +256,5 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
                      const std::vector<std::string>& mysqlTables,
                      const std::string& foxproConnectionString, ScriptSink& sink,
                      const SendToMySqlHooks& hooks);
-
-// "Send Table/s To MySQL" of the main window: "Please select a table to send." without a
-// selected FoxPro entry; else the script and jobs into a new preview window (a MySQL script), shown
-// modally; afterwards the MySQL list is refilled from the server.
-void SendTablesToMySql(platform::MainWindowView& view);
 
 }  // namespace transfer

@@ -5,7 +5,7 @@
 // is complete. Nothing on the FoxPro side changes while the script is built.
 //
 // BuildFoxproScript is the whole transfer over narrow inputs, so it runs in tests and benchmarks
-// without a window; SendTablesToFoxpro wires it to the main window.
+// without a window; SendTablesToFoxpro (preview/send_tables.h) wires it to the main window.
 #pragma once
 
 #include <functional>
@@ -14,15 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/connection_strings.h"
+#include "core/connection_strings.h"
 #include "transfer/script_job.h"
 
 namespace ado {
 class Connection;
-}
-
-namespace platform {
-struct MainWindowView;
 }
 
 namespace transfer {
@@ -159,8 +155,5 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
                                       const std::vector<std::string>& tables,
                                       const std::string& targetFolder,
                                       const FoxproScriptHooks& hooks);
-
-// The main window's "Send Table/s To FoxPro".
-void SendTablesToFoxpro(platform::MainWindowView& view);
 
 }  // namespace transfer

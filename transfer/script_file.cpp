@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/error.h"
+#include "core/error.h"
 
 namespace transfer {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "ado/dataaccess.h"
-#include "platform/error.h"
+#include "core/error.h"
 
 namespace transfer {
 

@@ -15,11 +15,11 @@
 
 #include "catalogue/table_list.h"
 #include "catalogue_support.h"
+#include "core/settings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/main_module.h"
 #include "platform/pointer.h"
-#include "platform/settings.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 

@@ -14,8 +14,9 @@
 #include <QMimeData>
 #include <QRadioButton>
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
+#include "platform/application.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 

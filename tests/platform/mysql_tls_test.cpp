@@ -6,8 +6,8 @@
 #include <chrono>
 #include <string>
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
 #include "support/mysql_sandbox.h"
 
 namespace {

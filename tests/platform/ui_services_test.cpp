@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "core/settings.h"
 #include "platform/dialogs.h"
 #include "platform/error_trap.h"
 #include "platform/pointer.h"
-#include "platform/settings.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
+#include "core/settings.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
-#include "platform/settings.h"
 #include "shell/connection_tests.h"
 #include "shell/form1.h"
 #include "support/mysql_sandbox.h"

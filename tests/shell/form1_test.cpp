@@ -21,10 +21,11 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
-#include "platform/connection_strings.h"
+#include "core/connection_strings.h"
+#include "core/settings.h"
+#include "platform/application.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
-#include "platform/settings.h"
 #include "platform/ui.h"
 #include "support/scripted_dialogs.h"
 

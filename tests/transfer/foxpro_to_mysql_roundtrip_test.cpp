@@ -10,9 +10,10 @@
 #include "foxpro_to_mysql_support.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 
 using namespace tomysql_test;

@@ -9,13 +9,14 @@
 #include <cstdlib>
 #include <functional>
 
+#include "core/connection_strings.h"
 #include "foxpro_to_mysql_support.h"
-#include "platform/connection_strings.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "preview/form4.h"
 #include "vfp/codepage.h"
 
 using namespace tomysql_test;

@@ -15,10 +15,11 @@
 #include "ado/dataaccess.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 
 using testing_support::UiTestEnvironment;

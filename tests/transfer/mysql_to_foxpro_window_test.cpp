@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/connection_strings.h"
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
+#include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
-#include "preview/form4.h"
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_runner.h"
 #include "vfp/dbc.h"

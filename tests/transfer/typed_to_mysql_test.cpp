@@ -14,6 +14,7 @@
 #include "platform/main_window_view.h"
 #include "platform/pointer.h"
 #include "preview/form4.h"
+#include "preview/send_tables.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
+#include "core/connection_strings.h"
+#include "core/settings.h"
 #include "credentials.h"
-#include "platform/connection_strings.h"
-#include "platform/settings.h"
 #include "platform/table_listing.h"
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_to_foxpro.h"

@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "core/error.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
-#include "platform/connection_strings.h"
+#include "core/connection_strings.h"
 
-#include "platform/error.h"
+#include "core/error.h"
 #include "vfp/codepage.h"
 
 namespace platform {

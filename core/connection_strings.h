@@ -41,10 +41,3 @@ inline constexpr const char* kFoxproCodePageSetting = "FoxproCodePage";
 int UnmarkedFoxproCodePage(const ConnectionFields& fields);
 
 }  // namespace platform
-
-// From the connection window's current fields (Application::current().connectionFields); throw
-// platform::Error when no connection window exists. For the windows only: they are made with the
-// application object (current_connection.cpp), which the transfers never use.
-std::string FoxproConnectionString();
-std::string MySQLConnectionString();
-int UnmarkedFoxproCodePage();

@@ -1,7 +1,6 @@
-// The Main module's path procedures that need no window, so the transfers use them too.
-#include <algorithm>
+#include "core/main_paths.h"
 
-#include "platform/main_module.h"
+#include <algorithm>
 
 namespace Main {
 

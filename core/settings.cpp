@@ -1,4 +1,4 @@
-#include "platform/settings.h"
+#include "core/settings.h"
 
 #include <QDir>
 #include <QFile>
