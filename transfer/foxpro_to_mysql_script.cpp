@@ -230,7 +230,10 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
     std::vector<std::pair<std::string, std::string>> refused;
     for (const auto& line : typed->foreignKeys(refused, scriptedNames, hooks.progress))
       sink.appendCommand(line);
-    for (const auto& [table, line] : refused) {
+    for (const auto& refusal : refused) {
+      // A named reference, not a structured binding: clang 14 cannot capture those in a lambda.
+      const std::string& table = refusal.first;
+      const std::string& line = refusal.second;
       auto at = std::find_if(report.begin(), report.end(),
                              [&](const auto& r) { return vfp::equalsNoCase(r.first, table); });
       if (at == report.end()) at = report.insert(report.end(), {table, {}});
