@@ -91,6 +91,15 @@ class TypedMySqlScript {
 
  private:
   std::size_t find(const std::string& containerName) const;  // size() when not sent
+  // The key columns on both sides of a relation between two tables sent, and why they cannot
+  // make a foreign key (empty when they can, as far as the tags alone tell).
+  struct RelationKeys {
+    const vfp::TagSchema* parentTag = nullptr;
+    TagColumns child, parent;
+    std::string why;
+  };
+  RelationKeys relationKeys(const vfp::RelationSchema& r, std::size_t child,
+                            std::size_t parent) const;
   // Why the child's rows cannot take the foreign key (the first key no parent row has, and how
   // many rows have such keys); empty when every non-NULL key has its parent.
   std::string orphans(std::size_t child, const std::vector<std::string>& childColumns,
@@ -103,9 +112,5 @@ class TypedMySqlScript {
   std::vector<vfp::RelationSchema> relations_;
   std::vector<std::vector<bool>> binary_;  // per table and field: compares in utf8mb4_bin
 };
-
-// A text literal for a statement ('it''s'), backslashes doubled as the server's default mode
-// reads them.
-std::string MySqlTextLiteral(const std::string& text);
 
 }  // namespace transfer

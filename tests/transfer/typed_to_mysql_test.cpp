@@ -15,27 +15,24 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
+#include "transfer/typed_mysql.h"
 
 using namespace tomysql_test;
 
 namespace {
 
-class TypedToMySql : public qmtest::MySqlDatabaseTest {
+class TypedToMySql : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  testing_support::UiTestEnvironment env;
   TempFolder folder;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer, true};
   platform::ConnectionFields fields;
   std::string dbc;
   QString report, notes;
 
   void SetUp() override {
+    view.typed = true;
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     const fs::path from = fs::path(QM_FIXTURES_DIR) / "infused__dbf/spec/fixtures/foxprodb";
@@ -225,6 +222,31 @@ TEST_F(TypedToMySql, ARelationWithOrphanChildRowsIsLeftOutAndNamedAndTheRunCompl
             (std::map<std::string, std::string>{{"sale_UCODE", "shop code"}}));
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*) FROM sale"),
             (std::vector<std::vector<std::string>>{{"4"}}));
+}
+
+// A container's comments are free text: a line break, quote or backslash in one must neither
+// split the CREATE TABLE over two script lines (each line is one command) nor arrive changed.
+TEST_F(TypedToMySql, CommentsWithLineBreaksQuotesAndBackslashesStayOnTheLineAndArriveExactly) {
+  const std::string odd = "first line\nsecond 'quoted' \\ back\r\x1a end";
+  vfp::TableSchema t;
+  t.name = "noted";
+  t.comment = odd;
+  vfp::FieldSchema f;
+  f.name = "note";
+  f.dbfName = "NOTE";
+  f.width = 4;
+  f.comment = odd;
+  t.fields.push_back(f);
+  const transfer::TypedMySqlScript typed({t}, {"noted"}, {});
+  const std::string create = typed.table(0, "noted", "qm_key", {false}).create;
+  EXPECT_EQ(create.find_first_of("\r\n"), std::string::npos) << create;
+  admin(create);
+  EXPECT_EQ(MySqlRows(connectionString(),
+                      "SELECT c.COLUMN_COMMENT, t.TABLE_COMMENT FROM information_schema.COLUMNS c "
+                      "JOIN information_schema.TABLES t USING (TABLE_SCHEMA, TABLE_NAME) WHERE "
+                      "c.TABLE_SCHEMA = DATABASE() AND c.TABLE_NAME = 'noted' AND "
+                      "c.COLUMN_NAME = 'note'"),
+            (std::vector<std::vector<std::string>>{{odd, odd}}));
 }
 
 }  // namespace
