@@ -189,6 +189,11 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
     if (width <= kNumericWidth && scale <= int(kNumericDecimals) &&
         (scale == 0 || std::uint32_t(scale) + 2 <= width)) {
       number('N', width, std::uint8_t(scale));
+      // Said because the field is wider than the DECIMAL's digits, so a table sent there and
+      // back (N(8,2) -> DECIMAL(10,2) -> N(12,2)) returns wider than it left.
+      if (width != std::uint32_t(c.precision))
+        f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) +
+                 ") needs " + std::to_string(width) + " characters with its sign and point";
     } else if (scale <= 4 && whole <= 15) {
       // DECIMAL(19,4), what a FoxPro Currency field becomes in MySQL: Currency keeps its four
       // decimals exactly, where a Double would round the nineteenth digit away.

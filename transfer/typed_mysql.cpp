@@ -59,15 +59,39 @@ bool IsName(std::string_view s) {
   });
 }
 
-// UPPER(x), UPPE(x) as FoxPro abbreviates it: x, else nothing.
-std::optional<std::string> UpperOf(const std::string& part) {
+// fn(x) where fn is `name` or FoxPro's abbreviation of it (four letters at least): x, else
+// nothing.
+std::optional<std::string> ArgumentOf(const std::string& part, std::string_view name) {
   const auto open = part.find('(');
   if (open == std::string::npos || part.back() != ')') return std::nullopt;
   const std::string fn = Trim(std::string_view(part).substr(0, open));
-  if (fn.size() < 4 || fn.size() > 5 ||
-      !vfp::equalsNoCase(fn, std::string_view("UPPER").substr(0, fn.size())))
+  if (fn.size() < std::min<std::size_t>(4, name.size()) || fn.size() > name.size() ||
+      !vfp::equalsNoCase(fn, name.substr(0, fn.size())))
     return std::nullopt;
   return Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+}
+
+// UPPER(x), UPPE(x) as FoxPro abbreviates it: x, else nothing.
+std::optional<std::string> UpperOf(const std::string& part) { return ArgumentOf(part, "UPPER"); }
+
+// A one-field text key with its trims taken off: RTRIM and TRIM change nothing MySQL compares
+// (it ignores trailing blanks); ALLTRIM and LTRIM also ignore leading ones, which sets
+// `leading`. UPPER may stand inside or outside; it stays.
+std::string WithoutTrims(std::string part, bool& leading) {
+  for (bool peeled = true; peeled;) {
+    peeled = false;
+    const auto upper = UpperOf(part);
+    std::string inner = upper ? *upper : part;
+    for (const char* fn : {"RTRIM", "TRIM", "ALLTRIM", "LTRIM"})
+      if (auto arg = ArgumentOf(inner, fn)) {
+        leading = leading || fn[0] == 'A' || fn[0] == 'L';
+        inner = *arg;
+        peeled = true;
+        break;
+      }
+    if (peeled) part = upper ? "UPPER(" + inner + ")" : inner;
+  }
+  return part;
 }
 
 // STR(x[,w[,d]]), DTOS(x) or TTOC(x,1), as FoxPro writes the number, date and date-time parts
@@ -246,7 +270,9 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   };
   if (tag.bitmap) return refuse("a binary (bitmap) index, which MySQL has no form for");
   if (!tag.filter.empty()) return refuse("its FOR filter (" + tag.filter + ") has no MySQL form");
-  const std::vector<std::string> parts = PlusParts(tag.expression);
+  std::vector<std::string> parts = PlusParts(tag.expression);
+  bool leading = false;
+  if (parts.size() == 1) parts[0] = WithoutTrims(parts[0], leading);
   bool allUpper = true, anyCharacter = false;
   for (const auto& part : parts) {
     std::string name = part;
@@ -274,6 +300,11 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   // A collation other than MACHINE orders and compares letters regardless of case.
   const bool general = !tag.collation.empty() && !vfp::equalsNoCase(tag.collation, "MACHINE");
   out.foldsCase = anyCharacter && (allUpper || general);
+  if (leading && !anyCharacter)
+    return refuse("its key " + tag.expression + " trims a field that is not text");
+  if (leading)
+    out.note = "its key " + tag.expression + " ignores leading blanks, which the MySQL key on " +
+               out.columns.front() + " does not";
   return out;
 }
 
@@ -341,8 +372,12 @@ TypedMySqlScript::RelationKeys TypedMySqlScript::relationKeys(const vfp::Relatio
     keys.why = keys.child.unexpressed;
   else if (!keys.parent.unexpressed.empty())
     keys.why = keys.parent.unexpressed;
-  else if (keys.child.columns.size() != keys.parent.columns.size())
+  else if (keys.child.columns.size() < keys.parent.columns.size())
     keys.why = "its keys have different numbers of fields";
+  // A child tag longer than the parent's (order_id+STR(line_no) to order_id) relates its
+  // leading fields, as FoxPro finds the parent by the start of the child's key.
+  else
+    keys.child.columns.resize(keys.parent.columns.size());
   return keys;
 }
 
@@ -380,6 +415,7 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
       out.report.push_back("tag " + tag.name + " (" + kind + ") is not made: " + key.unexpressed);
       continue;
     }
+    if (!key.note.empty()) out.report.push_back("tag " + tag.name + ": " + key.note);
     if (tag.descending)
       out.report.push_back("tag " + tag.name +
                            " is descending; its MySQL index is ascending, which serves the same "

@@ -39,10 +39,14 @@ struct TagColumns {
   std::vector<std::string> columns;  // the fields' names, as the MySQL table names them
   bool foldsCase = false;            // every character part is UPPER(...)
   std::string unexpressed;           // empty when the key can be expressed
+  std::string note;  // how the MySQL key differs from FoxPro's, for the report; empty: it does not
 };
 // The key of `tag` over the table's fields: a field, UPPER(field), or character fields joined by
 // + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them); a part
-// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
+// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1). A key of one text field may
+// be trimmed as well, RTRIM/TRIM(field) or ALLTRIM/LTRIM(field), alone or around or inside
+// UPPER: MySQL compares text ignoring trailing blanks already, and the leading blanks ALLTRIM
+// ignores, which the MySQL key does not, are said in `note`.
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
 // The shape of the FoxPro table at tablePath with its fields named as the FoxPro provider hands
