@@ -329,7 +329,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
       target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes,
       logical, localLoadAnnounced);
   std::unique_ptr<LocalRowLoad::Source> rows;
-  if (load) rows = LoadRowsOf(rs, stats.rows);
+  if (load) rows = LoadRowsOf(rs, stats.rows, false, load->digitLogicals());
   // One row into the pending statement. A row too large for any statement the server takes is
   // refused here: sent, it would make the server close the connection, losing the whole copy.
   auto addRow = [&](ado::Value* row) {

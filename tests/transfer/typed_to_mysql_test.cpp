@@ -76,11 +76,11 @@ TEST_F(TypedToMySql, EveryTypeKeyIndexAndRelationArrivesAsMappedWithEqualValues)
            "INDEX ON born TAG born DESCENDING",
            "INDEX ON ratio TAG ratio FOR flag",
            "INDEX ON DTOS(born)+code TAG borncode",
-           "CREATE TABLE child (cid I, pid I NULL, what C(10), "
+           "CREATE TABLE child (cid I, pid I NULL, what C(10), ok L, "
            "FOREIGN KEY pid TAG parent REFERENCES parent)",
-           "INSERT INTO child VALUES (0, 1, 'zero')",
-           "INSERT INTO child VALUES (7, 1, 'one')",
-           "INSERT INTO child VALUES (8, NULL, 'none')",
+           "INSERT INTO child VALUES (0, 1, 'zero', .T.)",
+           "INSERT INTO child VALUES (7, 1, 'one', .F.)",
+           "INSERT INTO child VALUES (8, NULL, 'none', .T.)",
            "ALTER TABLE child ADD PRIMARY KEY cid TAG cid",
            "ALTER TABLE child ALTER COLUMN cid I AUTOINC",
            // An autoincrement outside the primary key, led by a regular tag.
