@@ -193,4 +193,9 @@ FieldInfo mysqlFieldInfo(const MYSQL_FIELD& field);
 // backquote inside doubled.
 std::string quoteMySqlName(std::string_view name);
 
+// A text literal as MySQL reads it in a statement: in single quotes, with backslash, quote, NUL,
+// Ctrl-Z and both line ends escaped, so that the literal never spans lines of a script (a script
+// is run one line per command).
+std::string quoteMySqlText(std::string_view text);
+
 }  // namespace ado

@@ -53,6 +53,36 @@ std::string quoteMySqlName(std::string_view name) {
   return out + "`";
 }
 
+std::string quoteMySqlText(std::string_view text) {
+  std::string out = "'";
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
+      case '\x1a':
+        out += "\\Z";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out + "'";
+}
+
 // ---- type table -------------------------------------------------------------------------------
 
 FieldInfo mysqlFieldInfo(const MYSQL_FIELD& f) {

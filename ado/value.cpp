@@ -1,6 +1,7 @@
 #include "ado/value.h"
 
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <stdexcept>
 
@@ -107,19 +108,83 @@ DateTime Value::asDateTime() const {
   return when_;
 }
 
+namespace {
+
+// n decimal digits of v, zero-padded; more digits when v needs them. A damaged file can give
+// a negative year or day, which keeps its sign rather than turning into other characters.
+void AppendDigits(std::string& out, long v, int n) {
+  if (v < 0) {
+    out += '-';
+    v = v == LONG_MIN ? 0 : -v;
+  }
+  char buffer[24];
+  int k = sizeof buffer;
+  do {
+    buffer[--k] = char('0' + v % 10);
+    v /= 10;
+  } while ((v > 0 || sizeof buffer - std::size_t(k) < std::size_t(n)) && k > 0);
+  out.append(buffer + k, sizeof buffer - std::size_t(k));
+}
+
+// Two digits of v (0 <= v < 100) at p.
+void PutTwoDigits(char* p, int v) {
+  p[0] = char('0' + v / 10);
+  p[1] = char('0' + v % 10);
+}
+
+}  // namespace
+
+void appendTime(std::string& out, const Time& t) {
+  if (t.hour >= 0 && t.hour < 100 && t.minute >= 0 && t.minute < 100 && t.second >= 0 &&
+      t.second < 100 && t.microsecond == 0) {
+    // Nearly every time: one append.
+    char text[8] = {0, 0, ':', 0, 0, ':', 0, 0};
+    PutTwoDigits(text, t.hour);
+    PutTwoDigits(text + 3, t.minute);
+    PutTwoDigits(text + 6, t.second);
+    if (t.negative) out += '-';
+    out.append(text, 8);
+    return;
+  }
+  if (t.negative) out += '-';
+  AppendDigits(out, t.hour, 2);
+  out += ':';
+  AppendDigits(out, t.minute, 2);
+  out += ':';
+  AppendDigits(out, t.second, 2);
+  if (t.microsecond) {
+    out += '.';
+    AppendDigits(out, t.microsecond, 6);
+  }
+}
+
+void appendDate(std::string& out, const Date& d) {
+  if (d.year >= 0 && d.year < 10000 && d.month >= 0 && d.month < 100 && d.day >= 0 && d.day < 100) {
+    char text[10] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0};
+    PutTwoDigits(text, d.year / 100);
+    PutTwoDigits(text + 2, d.year % 100);
+    PutTwoDigits(text + 5, d.month);
+    PutTwoDigits(text + 8, d.day);
+    out.append(text, 10);
+    return;
+  }
+  AppendDigits(out, d.year, 4);
+  out += '-';
+  AppendDigits(out, d.month, 2);
+  out += '-';
+  AppendDigits(out, d.day, 2);
+}
+
 std::string formatDate(const Date& d) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-  return buf;
+  std::string out;
+  appendDate(out, d);
+  return out;
 }
 
 std::string formatTime(const Time& t) {
-  char buf[40];
-  int n = std::snprintf(buf, sizeof buf, "%s%02d:%02d:%02d", t.negative ? "-" : "", t.hour,
-                        t.minute, t.second);
-  if (t.microsecond != 0)
-    std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%06d", t.microsecond);
-  return buf;
+  std::string out;
+  appendTime(out, t);
+  return out;
 }
 
 std::string formatDateTime(const DateTime& dt) {

@@ -87,8 +87,13 @@ class Value {
 // 1.5e20 or 1e-16), with the shortest digits that read back to the same value; single reads
 // it as the FLOAT it came from, so 3.4e38 stays 3.4e38.
 std::string formatDouble(double d, bool single = false);
+// Dates and times in the server's own text forms: 2024-02-29, -838:59:59.000001 (fractions
+// only when there are some), the two joined by a blank. The append forms add to `out` without
+// a temporary string, for loops that write a value per row.
 std::string formatDate(const Date& d);
 std::string formatTime(const Time& t);
 std::string formatDateTime(const DateTime& dt);
+void appendDate(std::string& out, const Date& d);
+void appendTime(std::string& out, const Time& t);
 
 }  // namespace ado

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
+#include "bench/bench_support.h"
 #include "bench/bench_window.h"
 #include "bench/typical_foxpro_table.h"
 #include "core/connection_strings.h"
@@ -43,24 +44,15 @@
 #include "platform/ui.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "transfer/local_load.h"
 #include "transfer/mysql_script.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v) {
-    std::fprintf(stderr, "%s is not set: source the sandbox's env file first\n", name);
-    std::exit(2);
-  }
-  return v;
-}
+using bench::Clock;
+using bench::env;
+using bench::run;
+using bench::seconds;
 
 long rssKb() {
   std::ifstream in("/proc/self/status");
@@ -84,14 +76,6 @@ MYSQL* connect(bool local) {
   return m;
 }
 
-void run(MYSQL* m, const std::string& sql) {
-  if (mysql_real_query(m, sql.data(), sql.size()) != 0) {
-    std::fprintf(stderr, "%s: %s\n", sql.c_str(), mysql_error(m));
-    std::exit(1);
-  }
-  if (MYSQL_RES* r = mysql_store_result(m)) mysql_free_result(r);
-}
-
 long long scalar(MYSQL* m, const std::string& sql, int column = 0) {
   if (mysql_real_query(m, sql.data(), sql.size()) != 0) return -1;
   MYSQL_RES* r = mysql_store_result(m);
@@ -110,35 +94,6 @@ struct ServerCounts {
             scalar(m, "SHOW GLOBAL STATUS LIKE 'Com_rollback'", 1)};
   }
 };
-
-std::string tsvField(const ado::Value& v) {
-  if (v.isNull()) return "\\N";
-  // The byte a BIT column stores: the fastest form LOAD DATA takes a logical in.
-  if (v.kind() == ado::Value::Kind::Bool) return v.asBool() ? "\x01" : "\\0";
-  std::string out;
-  for (char c : v.toText()) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\0':
-        out += "\\0";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // The lines of the notes that tell of rows sent otherwise than in bulk, or "none".
 std::string fallbackLines(const std::string& notes) {
@@ -372,11 +327,15 @@ int main(int argc, char** argv) {
     ado::RecordSet rs;
     rs.open("SELECT * FROM \"bench\"", source);
     for (int k = 0; k < rs.fieldCount(); ++k) columns.push_back(rs.field(k));
-    long long r = 0;
-    for (; !rs.eof(); rs.moveNext(), ++r) {
-      out << r;
-      for (int k = 0; k < rs.fieldCount(); ++k) out << '\t' << tsvField(rs.value(k));
-      out << '\n';
+    // The rows in the very text the copy sends, so that the baseline differs from it only in
+    // how the text reaches the server.
+    std::vector<ado::Value> row(rs.fieldCount());
+    std::string line;
+    for (long long r = 0; !rs.eof(); rs.moveNext(), ++r) {
+      for (int k = 0; k < rs.fieldCount(); ++k) row[k] = rs.value(k);
+      line = std::to_string(r) + '\t';
+      transfer::AppendLoadLine(line, row.data(), row.size());
+      out << line;
     }
   }
   MYSQL* m = connect(true);

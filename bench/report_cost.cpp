@@ -20,6 +20,7 @@
 
 #include "ado/dataaccess.h"
 #include "ado/mysql_session.h"
+#include "bench/bench_support.h"
 #include "transfer/foxpro_to_mysql.h"
 #include "transfer/mysql_script.h"
 #include "transfer/mysql_to_foxpro.h"
@@ -27,28 +28,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v) {
-    std::fprintf(stderr, "%s is not set: source the sandbox's env file first\n", name);
-    std::exit(2);
-  }
-  return v;
-}
-
-void run(MYSQL* m, const std::string& sql) {
-  if (mysql_real_query(m, sql.data(), sql.size()) != 0) {
-    std::fprintf(stderr, "%s: %s\n", sql.c_str(), mysql_error(m));
-    std::exit(1);
-  }
-  if (MYSQL_RES* r = mysql_store_result(m)) mysql_free_result(r);
-}
+using bench::Clock;
+using bench::env;
+using bench::run;
+using bench::seconds;
 
 std::string mysqlConnection(const std::string& database) {
   return "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + env("QM_MYSQL_HOST") +

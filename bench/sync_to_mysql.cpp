@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "vfp/session.h"
 
 extern char** environ;
@@ -29,16 +30,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v) {
-    std::fprintf(stderr, "%s is not set: source the sandbox's env file first\n", name);
-    std::exit(2);
-  }
-  return v;
-}
+using bench::Clock;
+using bench::env;
 
 // The table's rows; `changed` makes the second version: of every hundredth row, two in four
 // take a new name, one in four is gone, and a quarter as many rows as that are new at the end.

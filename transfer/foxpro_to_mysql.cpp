@@ -129,23 +129,13 @@ class StrictCopyMode {
   std::optional<std::string> saved_;
 };
 
-// A text literal for a statement on this session (for the rare queries that are not prepared).
-std::string QuoteText(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\\' || c == '\'') out += c;
-    out += c;
-  }
-  return out + "'";
-}
-
 // True when the table's engine undoes a refused statement as a whole. A MyISAM (or other
 // non-transactional) table keeps the rows a multi-row INSERT stored before the one it refused.
 bool UndoesRefusedStatements(ado::MySqlSession& session, const std::string& table) {
   auto rows = session.query(
       "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
       "TABLE_NAME = " +
-      QuoteText(table));
+      ado::quoteMySqlText(table));
   if (rows.empty() || rows[0].empty() || !rows[0][0]) return false;
   const std::string engine = vfp::toUpperAscii(*rows[0][0]);
   return engine == "INNODB" || engine == "XTRADB" || engine == "ROCKSDB" || engine == "TOKUDB";

@@ -97,64 +97,6 @@ void AppendNumber(std::string& out, T value) {
   out.append(buffer, r.ptr);
 }
 
-// n decimal digits of v (0 <= v), zero-padded; more digits when v needs them.
-void AppendDigits(std::string& out, long v, int n) {
-  char buffer[24];
-  int k = sizeof buffer;
-  do {
-    buffer[--k] = char('0' + v % 10);
-    v /= 10;
-  } while ((v > 0 || sizeof buffer - std::size_t(k) < std::size_t(n)) && k > 0);
-  out.append(buffer + k, sizeof buffer - std::size_t(k));
-}
-
-// Two digits of v (0 <= v < 100) at p.
-void PutTwoDigits(char* p, int v) {
-  p[0] = char('0' + v / 10);
-  p[1] = char('0' + v % 10);
-}
-
-void AppendTime(std::string& out, const ado::Time& t) {
-  if (t.hour >= 0 && t.hour < 100 && t.minute >= 0 && t.minute < 100 && t.second >= 0 &&
-      t.second < 100 && t.microsecond == 0) {
-    // Nearly every time: one append.
-    char text[8] = {0, 0, ':', 0, 0, ':', 0, 0};
-    PutTwoDigits(text, t.hour);
-    PutTwoDigits(text + 3, t.minute);
-    PutTwoDigits(text + 6, t.second);
-    if (t.negative) out += '-';
-    out.append(text, 8);
-    return;
-  }
-  if (t.negative) out += '-';
-  AppendDigits(out, t.hour, 2);
-  out += ':';
-  AppendDigits(out, t.minute, 2);
-  out += ':';
-  AppendDigits(out, t.second, 2);
-  if (t.microsecond) {
-    out += '.';
-    AppendDigits(out, t.microsecond, 6);
-  }
-}
-
-void AppendDate(std::string& out, const ado::Date& d) {
-  if (d.year >= 0 && d.year < 10000 && d.month >= 0 && d.month < 100 && d.day >= 0 && d.day < 100) {
-    char text[10] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0};
-    PutTwoDigits(text, d.year / 100);
-    PutTwoDigits(text + 2, d.year % 100);
-    PutTwoDigits(text + 5, d.month);
-    PutTwoDigits(text + 8, d.day);
-    out.append(text, 10);
-    return;
-  }
-  AppendDigits(out, d.year, 4);
-  out += '-';
-  AppendDigits(out, d.month, 2);
-  out += '-';
-  AppendDigits(out, d.day, 2);
-}
-
 // A logical as the byte a BIT column stores. The text 1 would be the byte 0x31, out of range
 // for BIT(1): the server would refuse every chunk of a table with a logical field.
 void AppendLogical(std::string& out, bool b, bool digit = false) {
@@ -194,12 +136,12 @@ void AppendEngineValue(std::string& out, const vfp::Value& v, bool digitLogical)
       AppendEscaped(out, v.s);
       return;
     case Kind::Date:
-      AppendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
       return;
     case Kind::DateTime:
-      AppendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
       out += ' ';
-      AppendTime(out, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      ado::appendTime(out, {false, v.when.hour, v.when.minute, v.when.second, 0});
       return;
   }
 }
@@ -239,16 +181,16 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width,
         AppendEscaped(out, v.asString());
         break;
       case Kind::Date:
-        AppendDate(out, v.asDate());
+        ado::appendDate(out, v.asDate());
         break;
       case Kind::Time:
-        AppendTime(out, v.asTime());
+        ado::appendTime(out, v.asTime());
         break;
       case Kind::DateTime: {
         auto dt = v.asDateTime();
-        AppendDate(out, dt.date);
+        ado::appendDate(out, dt.date);
         out += ' ';
-        AppendTime(out, dt.time);
+        ado::appendTime(out, dt.time);
         break;
       }
     }

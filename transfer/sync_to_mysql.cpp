@@ -236,7 +236,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   const auto described = session->query(
       "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME FROM information_schema.COLUMNS WHERE "
       "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
-      MySqlTextLiteral(mysqlTable) + " ORDER BY ORDINAL_POSITION");
+      ado::quoteMySqlText(mysqlTable) + " ORDER BY ORDINAL_POSITION");
   std::vector<Column> columns;
   std::string mismatch;
   auto differs = [&](const std::string& what) {
@@ -496,38 +496,12 @@ std::string MySqlLiteral(const ado::Value& v) {
       const bool plain = std::all_of(d.begin(), d.end(), [](char c) {
         return (c >= '0' && c <= '9') || c == '.' || c == '-';
       });
-      return plain ? d : MySqlTextLiteral(d);
+      return plain ? d : ado::quoteMySqlText(d);
     }
     case K::Bytes:
       return v.asString().empty() ? std::string("''") : "X'" + Hex(v.asString()) + "'";
-    case K::Text: {
-      std::string out = "'";
-      for (char c : v.asString()) {
-        switch (c) {
-          case '\\':
-            out += "\\\\";
-            break;
-          case '\'':
-            out += "\\'";
-            break;
-          case '\n':
-            out += "\\n";
-            break;
-          case '\r':
-            out += "\\r";
-            break;
-          case '\0':
-            out += "\\0";
-            break;
-          case '\x1a':
-            out += "\\Z";
-            break;
-          default:
-            out += c;
-        }
-      }
-      return out + "'";
-    }
+    case K::Text:
+      return ado::quoteMySqlText(v.asString());
     default:
       return "'" + v.toText() + "'";  // dates and times: digits, '-', ':', ' ' and '.'
   }

@@ -53,17 +53,6 @@ std::uint32_t BytesPerCharacter(int codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ? 2 : 1;
 }
 
-void AppendDigits(std::string& out, long long value, int width) {
-  char buf[24];
-  int n = 0;
-  do {
-    buf[n++] = char('0' + value % 10);
-    value /= 10;
-  } while (value > 0);
-  for (int k = n; k < width; ++k) out += '0';
-  while (n > 0) out += buf[--n];
-}
-
 bool FoxproDate(const ado::Date& d) {
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
@@ -74,20 +63,12 @@ bool FoxproDate(const ado::Date& d) {
 
 void AppendDate(std::string& out, const ado::Date& d) {
   out += "{^";
-  AppendDigits(out, d.year, 4);
-  out += '-';
-  AppendDigits(out, d.month, 2);
-  out += '-';
-  AppendDigits(out, d.day, 2);
+  ado::appendDate(out, d);
 }
 
+// FoxPro's date-times and times hold whole seconds; the caller counts the fractions dropped.
 void AppendClock(std::string& out, const ado::Time& t) {
-  if (t.negative) out += '-';
-  AppendDigits(out, t.hour, 2);
-  out += ':';
-  AppendDigits(out, t.minute, 2);
-  out += ':';
-  AppendDigits(out, t.second, 2);
+  ado::appendTime(out, {t.negative, t.hour, t.minute, t.second, 0});
 }
 
 }  // namespace
@@ -208,6 +189,11 @@ TypedField MapMySqlColumn(const MySqlColumnShape& c, int codePage, std::size_t t
     if (width <= kNumericWidth && scale <= int(kNumericDecimals) &&
         (scale == 0 || std::uint32_t(scale) + 2 <= width)) {
       number('N', width, std::uint8_t(scale));
+      // Said because the field is wider than the DECIMAL's digits, so a table sent there and
+      // back (N(8,2) -> DECIMAL(10,2) -> N(12,2)) returns wider than it left.
+      if (width != std::uint32_t(c.precision))
+        f.note = "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(scale) +
+                 ") needs " + std::to_string(width) + " characters with its sign and point";
     } else if (scale <= 4 && whole <= 15) {
       // DECIMAL(19,4), what a FoxPro Currency field becomes in MySQL: Currency keeps its four
       // decimals exactly, where a Double would round the nineteenth digit away.

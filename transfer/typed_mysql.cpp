@@ -8,35 +8,22 @@
 #include <utility>
 
 #include "ado/mysql_session.h"
+#include "transfer/typed_mysql_parts.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/table.h"
 
 namespace transfer {
 
+using namespace typed;
+
 namespace {
-
-std::string Quote(const std::string& name) { return ado::quoteMySqlName(name); }
-
-bool SameName(std::string_view a, std::string_view b) { return vfp::equalsNoCase(a, b); }
 
 std::string Trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
   const auto last = s.find_last_not_of(" \t");
   return std::string(s.substr(first, last - first + 1));
-}
-
-bool IsCharacter(const vfp::FieldSchema& f) {
-  return (f.type == 'C' || f.type == 'V') && !f.binary;
-}
-
-std::optional<std::size_t> FieldNamed(const vfp::TableSchema& t, std::string_view name) {
-  // An alias before the name (orders.custid) names the table itself.
-  if (const auto dot = name.rfind('.'); dot != std::string_view::npos) name = name.substr(dot + 1);
-  for (std::size_t k = 0; k < t.fields.size(); ++k)
-    if (SameName(t.fields[k].name, name) || SameName(t.fields[k].dbfName, name)) return k;
-  return std::nullopt;
 }
 
 // The parts of a key expression joined by + outside parentheses and quotes.
@@ -72,15 +59,39 @@ bool IsName(std::string_view s) {
   });
 }
 
-// UPPER(x), UPPE(x) as FoxPro abbreviates it: x, else nothing.
-std::optional<std::string> UpperOf(const std::string& part) {
+// fn(x) where fn is `name` or FoxPro's abbreviation of it (four letters at least): x, else
+// nothing.
+std::optional<std::string> ArgumentOf(const std::string& part, std::string_view name) {
   const auto open = part.find('(');
   if (open == std::string::npos || part.back() != ')') return std::nullopt;
   const std::string fn = Trim(std::string_view(part).substr(0, open));
-  if (fn.size() < 4 || fn.size() > 5 ||
-      !vfp::equalsNoCase(fn, std::string_view("UPPER").substr(0, fn.size())))
+  if (fn.size() < std::min<std::size_t>(4, name.size()) || fn.size() > name.size() ||
+      !vfp::equalsNoCase(fn, name.substr(0, fn.size())))
     return std::nullopt;
   return Trim(std::string_view(part).substr(open + 1, part.size() - open - 2));
+}
+
+// UPPER(x), UPPE(x) as FoxPro abbreviates it: x, else nothing.
+std::optional<std::string> UpperOf(const std::string& part) { return ArgumentOf(part, "UPPER"); }
+
+// A one-field text key with its trims taken off: RTRIM and TRIM change nothing MySQL compares
+// (it ignores trailing blanks); ALLTRIM and LTRIM also ignore leading ones, which sets
+// `leading`. UPPER may stand inside or outside; it stays.
+std::string WithoutTrims(std::string part, bool& leading) {
+  for (bool peeled = true; peeled;) {
+    peeled = false;
+    const auto upper = UpperOf(part);
+    std::string inner = upper ? *upper : part;
+    for (const char* fn : {"RTRIM", "TRIM", "ALLTRIM", "LTRIM"})
+      if (auto arg = ArgumentOf(inner, fn)) {
+        leading = leading || fn[0] == 'A' || fn[0] == 'L';
+        inner = *arg;
+        peeled = true;
+        break;
+      }
+    if (peeled) part = upper ? "UPPER(" + inner + ")" : inner;
+  }
+  return part;
 }
 
 // STR(x[,w[,d]]), DTOS(x) or TTOC(x,1), as FoxPro writes the number, date and date-time parts
@@ -121,7 +132,7 @@ std::optional<std::string> DefaultLiteral(const vfp::FieldSchema& f) {
     const char close = last;
     if (text.find(close) != std::string::npos) return std::nullopt;  // two literals joined
     if (!IsCharacter(f) || text.size() > f.width) return std::nullopt;
-    return MySqlTextLiteral(text);
+    return ado::quoteMySqlText(text);
   }
   if (f.type == 'L') {
     if (vfp::equalsNoCase(e, ".T.") || vfp::equalsNoCase(e, ".Y.")) return std::string("1");
@@ -154,7 +165,7 @@ std::optional<std::string> DefaultLiteral(const vfp::FieldSchema& f) {
     std::string date = inner;
     std::replace(date.begin(), date.end(), '/', '-');
     if (f.type == 'D' && date.size() != 10) return std::nullopt;
-    return MySqlTextLiteral(date);
+    return ado::quoteMySqlText(date);
   }
   return std::nullopt;
 }
@@ -174,8 +185,24 @@ std::string ColumnDefinition(const vfp::FieldSchema& f, bool nullable, bool bina
   if (TakesDefault(f) && !f.autoInc)
     if (auto literal = DefaultLiteral(f); literal && (nullable || *literal != "NULL"))
       def += " DEFAULT " + *literal;
-  if (!f.comment.empty()) def += " COMMENT " + MySqlTextLiteral(f.comment);
+  if (!f.comment.empty()) def += " COMMENT " + ado::quoteMySqlText(f.comment);
   return def;
+}
+
+}  // namespace
+
+namespace typed {
+
+bool IsCharacter(const vfp::FieldSchema& f) {
+  return (f.type == 'C' || f.type == 'V') && !f.binary;
+}
+
+std::optional<std::size_t> FieldNamed(const vfp::TableSchema& t, std::string_view name) {
+  // An alias before the name (orders.custid) names the table itself.
+  if (const auto dot = name.rfind('.'); dot != std::string_view::npos) name = name.substr(dot + 1);
+  for (std::size_t k = 0; k < t.fields.size(); ++k)
+    if (SameName(t.fields[k].name, name) || SameName(t.fields[k].dbfName, name)) return k;
+  return std::nullopt;
 }
 
 // Constraint and index names: at most 64 characters, MySQL's limit.
@@ -189,85 +216,7 @@ std::string ColumnList(const std::vector<std::string>& columns) {
   return list + ")";
 }
 
-// A key value as MySQL compares it once the row is in: text without its trailing spaces (CHAR
-// drops them, and the PAD SPACE collations ignore them), letters in one case where the column
-// ignores case, numbers without trailing zeros, so that equal keys give equal text. False for
-// NULL, which a foreign key does not check. A blank date or number arrives as NULL too, and
-// decodeField gives it as null.
-bool AppendKeyPart(const vfp::Value& v, bool foldCase, std::string& out) {
-  std::string part;
-  switch (v.kind) {
-    case vfp::Value::Kind::Null:
-      return false;
-    case vfp::Value::Kind::Bool:
-      part = v.b ? "1" : "0";
-      break;
-    case vfp::Value::Kind::Int:
-      part = std::to_string(v.i);
-      break;
-    case vfp::Value::Kind::Double: {
-      char buf[32];
-      part.assign(buf, std::to_chars(buf, buf + sizeof buf, v.d).ptr);
-      break;
-    }
-    case vfp::Value::Kind::Decimal:
-      part = v.s;
-      if (part.find('.') != std::string::npos) {
-        part.erase(part.find_last_not_of('0') + 1);
-        if (part.back() == '.') part.pop_back();
-      }
-      if (part == "-0") part = "0";
-      break;
-    case vfp::Value::Kind::Text:
-      part = v.s.substr(0, v.s.find_last_not_of(' ') + 1);
-      if (foldCase) part = vfp::toUpperAscii(std::move(part));
-      break;
-    case vfp::Value::Kind::Bytes:
-      part = v.s;
-      break;
-    case vfp::Value::Kind::Date:
-    case vfp::Value::Kind::DateTime: {
-      const auto& w = v.when;
-      part = std::to_string(w.date.year) + "-" + std::to_string(w.date.month) + "-" +
-             std::to_string(w.date.day);
-      if (v.kind == vfp::Value::Kind::DateTime)
-        part += " " + std::to_string(w.hour) + ":" + std::to_string(w.minute) + ":" +
-                std::to_string(w.second);
-      break;
-    }
-  }
-  // Length first, so that two columns' parts cannot run into each other.
-  out += std::to_string(part.size()) + ":" + part;
-  return true;
-}
-
-// A key as the report shows it: 7, or 'ab' + 'cd'.
-std::string ShownKey(const vfp::Table& t, const std::uint8_t* rec,
-                     const std::vector<std::size_t>& fields) {
-  std::string shown;
-  vfp::Value v;
-  for (const std::size_t k : fields) {
-    t.decodeField(rec, k, v);
-    std::string part = v.kind == vfp::Value::Kind::Text
-                           ? MySqlTextLiteral(v.s.substr(0, v.s.find_last_not_of(' ') + 1))
-                       : v.kind == vfp::Value::Kind::Decimal || v.kind == vfp::Value::Kind::Int
-                           ? (v.kind == vfp::Value::Kind::Int ? std::to_string(v.i) : v.s)
-                           : std::string("(a ") + t.header().fields[k].type + " value)";
-    shown += (shown.empty() ? "" : " + ") + part;
-  }
-  return shown;
-}
-
-}  // namespace
-
-std::string MySqlTextLiteral(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\\' || c == '\'') out += c;
-    out += c;
-  }
-  return out + "'";
-}
+}  // namespace typed
 
 vfp::TableSchema TypedShape(const std::string& tablePath) {
   vfp::TableSchema t = vfp::describeTable(tablePath);
@@ -323,7 +272,9 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   };
   if (tag.bitmap) return refuse("a binary (bitmap) index, which MySQL has no form for");
   if (!tag.filter.empty()) return refuse("its FOR filter (" + tag.filter + ") has no MySQL form");
-  const std::vector<std::string> parts = PlusParts(tag.expression);
+  std::vector<std::string> parts = PlusParts(tag.expression);
+  bool leading = false;
+  if (parts.size() == 1) parts[0] = WithoutTrims(parts[0], leading);
   bool allUpper = true, anyCharacter = false;
   for (const auto& part : parts) {
     std::string name = part;
@@ -351,6 +302,11 @@ TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table
   // A collation other than MACHINE orders and compares letters regardless of case.
   const bool general = !tag.collation.empty() && !vfp::equalsNoCase(tag.collation, "MACHINE");
   out.foldsCase = anyCharacter && (allUpper || general);
+  if (leading && !anyCharacter)
+    return refuse("its key " + tag.expression + " trims a field that is not text");
+  if (leading)
+    out.note = "its key " + tag.expression + " ignores leading blanks, which the MySQL key on " +
+               out.columns.front() + " does not";
   return out;
 }
 
@@ -384,19 +340,10 @@ void TypedMySqlScript::chooseBinaryColumns() {
   for (const auto& r : relations_) {
     const std::size_t child = find(r.childTable), parent = find(r.parentTable);
     if (child == tables_.size() || parent == tables_.size()) continue;
-    auto tagOf = [](const vfp::TableSchema& t, const std::string& name) -> const vfp::TagSchema* {
-      for (const auto& tag : t.tags)
-        if (SameName(tag.name, name)) return &tag;
-      return nullptr;
-    };
-    const auto* ct = tagOf(tables_[child], r.childTag);
-    const auto* pt = tagOf(tables_[parent], r.parentTag);
-    if (!ct || !pt) continue;
-    const TagColumns cc = ColumnsOfTag(*ct, tables_[child]);
-    const TagColumns pc = ColumnsOfTag(*pt, tables_[parent]);
-    if (!cc.unexpressed.empty() || !pc.unexpressed.empty() ||
-        cc.columns.size() != pc.columns.size())
-      continue;
+    const RelationKeys keys = relationKeys(r, child, parent);
+    if (!keys.why.empty()) continue;
+    const TagColumns& cc = keys.child;
+    const TagColumns& pc = keys.parent;
     for (std::size_t i = 0; i < cc.columns.size(); ++i) {
       const auto ck = FieldNamed(tables_[child], cc.columns[i]);
       const auto pk = FieldNamed(tables_[parent], pc.columns[i]);
@@ -404,6 +351,36 @@ void TypedMySqlScript::chooseBinaryColumns() {
         binary_[child][*ck] = binary_[parent][*pk];
     }
   }
+}
+
+TypedMySqlScript::RelationKeys TypedMySqlScript::relationKeys(const vfp::RelationSchema& r,
+                                                              std::size_t child,
+                                                              std::size_t parent) const {
+  auto tagOf = [](const vfp::TableSchema& t, const std::string& name) -> const vfp::TagSchema* {
+    for (const auto& tag : t.tags)
+      if (SameName(tag.name, name)) return &tag;
+    return nullptr;
+  };
+  RelationKeys keys;
+  const auto* ct = tagOf(tables_[child], r.childTag);
+  keys.parentTag = tagOf(tables_[parent], r.parentTag);
+  if (!ct || !keys.parentTag) {
+    keys.why = "a tag it names is not in the table's index";
+    return keys;
+  }
+  keys.child = ColumnsOfTag(*ct, tables_[child]);
+  keys.parent = ColumnsOfTag(*keys.parentTag, tables_[parent]);
+  if (!keys.child.unexpressed.empty())
+    keys.why = keys.child.unexpressed;
+  else if (!keys.parent.unexpressed.empty())
+    keys.why = keys.parent.unexpressed;
+  else if (keys.child.columns.size() < keys.parent.columns.size())
+    keys.why = "its keys have different numbers of fields";
+  // A child tag longer than the parent's (order_id+STR(line_no) to order_id) relates its
+  // leading fields, as FoxPro finds the parent by the start of the child's key.
+  else
+    keys.child.columns.resize(keys.parent.columns.size());
+  return keys;
 }
 
 TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::string& into,
@@ -442,6 +419,7 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
       out.report.push_back("tag " + tag.name + " (" + kind + ") is not made: " + key.unexpressed);
       continue;
     }
+    if (!key.note.empty()) out.report.push_back("tag " + tag.name + ": " + key.note);
     if (tag.descending)
       out.report.push_back("tag " + tag.name +
                            " is descending; its MySQL index is ascending, which serves the same "
@@ -514,7 +492,7 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
   create.pop_back();
   create += " ) DEFAULT CHARSET=utf8mb4";
   if (autoIncWithTable) create += " AUTO_INCREMENT=" + nextValue;
-  if (!t.comment.empty()) create += " COMMENT=" + MySqlTextLiteral(t.comment);
+  if (!t.comment.empty()) create += " COMMENT=" + ado::quoteMySqlText(t.comment);
   out.create = create + ";";
 
   // The column the copy numbered the rows in goes on its own, which is instant; joined with
@@ -537,162 +515,6 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
     out.afterRows.push_back(alter);
   }
   return out;
-}
-
-std::vector<std::string> TypedMySqlScript::foreignKeys(
-    std::vector<std::pair<std::string, std::string>>& report,
-    const std::vector<std::string>& scripted,
-    const std::function<void(int percent)>& progress) const {
-  std::size_t checked = 0;  // relations whose rows were read, for the progress
-  std::function<void(int)> within;
-  if (progress)
-    within = [&](int percent) {
-      progress(int((checked * 100 + std::size_t(percent)) /
-                   std::max<std::size_t>(1, relations_.size())));
-    };
-  auto sent = [&](const std::string& name) {
-    return std::any_of(scripted.begin(), scripted.end(),
-                       [&](const std::string& s) { return SameName(s, name); });
-  };
-  std::vector<std::string> lines;
-  for (const auto& r : relations_) {
-    const std::size_t child = sent(r.childTable) ? find(r.childTable) : tables_.size();
-    const std::size_t parent = sent(r.parentTable) ? find(r.parentTable) : tables_.size();
-    if (child == tables_.size()) continue;  // its child is not sent: nothing refers to anything
-    const std::string what = "relation to " + r.parentTable + " (tag " + r.childTag + " to " +
-                             r.parentTag + ") is not made: ";
-    auto refuse = [&](const std::string& why) {
-      report.emplace_back(tables_[child].name, what + why);
-    };
-    if (parent == tables_.size()) {
-      refuse(r.parentTable + " is not sent with it");
-      continue;
-    }
-    auto tagOf = [](const vfp::TableSchema& t, const std::string& name) -> const vfp::TagSchema* {
-      for (const auto& tag : t.tags)
-        if (SameName(tag.name, name)) return &tag;
-      return nullptr;
-    };
-    const auto* ct = tagOf(tables_[child], r.childTag);
-    const auto* pt = tagOf(tables_[parent], r.parentTag);
-    if (!ct || !pt) {
-      refuse("a tag it names is not in the table's index");
-      continue;
-    }
-    const TagColumns cc = ColumnsOfTag(*ct, tables_[child]);
-    const TagColumns pc = ColumnsOfTag(*pt, tables_[parent]);
-    if (!cc.unexpressed.empty() || !pc.unexpressed.empty()) {
-      refuse(!cc.unexpressed.empty() ? cc.unexpressed : pc.unexpressed);
-      continue;
-    }
-    if (cc.columns.size() != pc.columns.size()) {
-      refuse("its keys have different numbers of fields");
-      continue;
-    }
-    if (pt->kind != vfp::TagKind::Primary && pt->kind != vfp::TagKind::Candidate) {
-      refuse("the parent's tag is not a primary or candidate key");
-      continue;
-    }
-    std::string why;
-    try {
-      why = orphans(child, cc.columns, parent, pc.columns, within);
-    } catch (const std::exception& e) {
-      why = std::string("the child's keys could not be read against the parent's: ") + e.what();
-    }
-    ++checked;
-    if (!why.empty()) {
-      refuse(why);
-      continue;
-    }
-    std::string line = "ALTER TABLE " + Quote(names_[child]) + " ADD CONSTRAINT " +
-                       Quote(KeyName(names_[child] + "_" + r.childTag)) + " FOREIGN KEY " +
-                       ColumnList(cc.columns) + " REFERENCES " + Quote(names_[parent]) + " " +
-                       ColumnList(pc.columns);
-    // FoxPro's referential integrity letters: update, delete, insert; C cascades, R restricts,
-    // I (or none) leaves it to the application, as MySQL's default NO ACTION comes closest to.
-    auto rule = [&](std::size_t at, const char* on) {
-      const char c =
-          at < r.rules.size() ? char(std::toupper(static_cast<unsigned char>(r.rules[at]))) : ' ';
-      if (c == 'C') line += std::string(" ON ") + on + " CASCADE";
-      if (c == 'R') line += std::string(" ON ") + on + " RESTRICT";
-    };
-    rule(1, "DELETE");
-    rule(0, "UPDATE");
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string TypedMySqlScript::orphans(std::size_t child,
-                                      const std::vector<std::string>& childColumns,
-                                      std::size_t parent,
-                                      const std::vector<std::string>& parentColumns,
-                                      const std::function<void(int percent)>& progress) const {
-  // The header's field of each key column, and whether MySQL compares it ignoring case: the
-  // child's columns compare as the parent's (chooseBinaryColumns).
-  auto headerFields = [&](std::size_t table, const std::vector<std::string>& columns,
-                          const vfp::Table& t) {
-    std::vector<std::size_t> out;
-    for (const auto& c : columns) {
-      const auto k = FieldNamed(tables_[table], c);
-      if (!k || *k >= t.userFields().size())
-        throw vfp::Error("the key field " + c + " of " + tables_[table].name +
-                         " is not in its table");
-      out.push_back(std::size_t(t.userFields()[*k]));
-    }
-    return out;
-  };
-  std::vector<bool> foldCase;
-  for (const auto& c : parentColumns) {
-    const auto k = FieldNamed(tables_[parent], c);
-    foldCase.push_back(k && IsCharacter(tables_[parent].fields[*k]) && !binary_[parent][*k]);
-  }
-  const vfp::Table p(tables_[parent].path), ch(tables_[child].path);
-  const auto pf = headerFields(parent, parentColumns, p),
-             cf = headerFields(child, childColumns, ch);
-  const std::uint64_t total = std::uint64_t(p.recordCount()) + ch.recordCount();
-  std::uint64_t done = 0;
-  constexpr std::uint32_t kRecordsPerProgress = 8192;
-  auto tick = [&] {
-    if (++done % kRecordsPerProgress == 0 && progress) progress(int(done * 100 / total));
-  };
-  auto keyOf = [&](const vfp::Table& t, const std::uint8_t* rec,
-                   const std::vector<std::size_t>& fields, vfp::Value& v, std::string& key) {
-    key.clear();
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      t.decodeField(rec, fields[i], v);
-      if (!AppendKeyPart(v, foldCase[i], key)) return false;
-    }
-    return true;
-  };
-
-  std::unordered_set<std::string> parents;
-  parents.reserve(p.recordCount());
-  vfp::Value v;
-  std::string key;
-  {
-    vfp::RecordScanner scan(p);
-    while (const std::uint8_t* rec = scan.nextLive()) {
-      tick();
-      if (keyOf(p, rec, pf, v, key)) parents.insert(key);
-    }
-  }
-  std::string first;
-  long long count = 0;
-  vfp::RecordScanner scan(ch);
-  while (const std::uint8_t* rec = scan.nextLive()) {
-    tick();
-    if (!keyOf(ch, rec, cf, v, key) || parents.count(key)) continue;
-    if (!count++)
-      first =
-          "record " + std::to_string(scan.recno() + 1) + " has the key " + ShownKey(ch, rec, cf);
-  }
-  if (!count) return {};
-  return first + ", which no row of " + tables_[parent].name + " has" +
-         (count == 2  ? " (and 1 more row with such a key)"
-          : count > 2 ? " (and " + std::to_string(count - 1) + " more rows with such keys)"
-                      : "") +
-         "; MySQL would refuse the FOREIGN KEY";
 }
 
 }  // namespace transfer

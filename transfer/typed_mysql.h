@@ -39,10 +39,14 @@ struct TagColumns {
   std::vector<std::string> columns;  // the fields' names, as the MySQL table names them
   bool foldsCase = false;            // every character part is UPPER(...)
   std::string unexpressed;           // empty when the key can be expressed
+  std::string note;  // how the MySQL key differs from FoxPro's, for the report; empty: it does not
 };
 // The key of `tag` over the table's fields: a field, UPPER(field), or character fields joined by
 // + (abbreviated UPPE( and an alias before the name are allowed, as FoxPro allows them); a part
-// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1).
+// may also be STR(number[,w[,d]]), DTOS(date) or TTOC(datetime,1). A key of one text field may
+// be trimmed as well, RTRIM/TRIM(field) or ALLTRIM/LTRIM(field), alone or around or inside
+// UPPER: MySQL compares text ignoring trailing blanks already, and the leading blanks ALLTRIM
+// ignores, which the MySQL key does not, are said in `note`.
 TagColumns ColumnsOfTag(const vfp::TagSchema& tag, const vfp::TableSchema& table);
 
 // The shape of the FoxPro table at tablePath with its fields named as the FoxPro provider hands
@@ -92,6 +96,15 @@ class TypedMySqlScript {
 
  private:
   std::size_t find(const std::string& containerName) const;  // size() when not sent
+  // The key columns on both sides of a relation between two tables sent, and why they cannot
+  // make a foreign key (empty when they can, as far as the tags alone tell).
+  struct RelationKeys {
+    const vfp::TagSchema* parentTag = nullptr;
+    TagColumns child, parent;
+    std::string why;
+  };
+  RelationKeys relationKeys(const vfp::RelationSchema& r, std::size_t child,
+                            std::size_t parent) const;
   // Why the child's rows cannot take the foreign key (the first key no parent row has, and how
   // many rows have such keys); empty when every non-NULL key has its parent.
   std::string orphans(std::size_t child, const std::vector<std::string>& childColumns,
@@ -104,9 +117,5 @@ class TypedMySqlScript {
   std::vector<vfp::RelationSchema> relations_;
   std::vector<std::vector<bool>> binary_;  // per table and field: compares in utf8mb4_bin
 };
-
-// A text literal for a statement ('it''s'), backslashes doubled as the server's default mode
-// reads them.
-std::string MySqlTextLiteral(const std::string& text);
 
 }  // namespace transfer

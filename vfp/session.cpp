@@ -125,14 +125,19 @@ void Session::flush() {
   pending_ = false;
 }
 
-void Session::abandon(const std::string& path) {
+std::unique_ptr<TableWriter> Session::release(const std::string& path) {
   byRef_.clear();
   schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
-  if (it == writers_.end()) return;
-  it->second->discard();
+  if (it == writers_.end()) return nullptr;
+  auto w = std::move(it->second);
   writers_.erase(it);
+  return w;
+}
+
+void Session::abandon(const std::string& path) {
+  if (auto w = release(path)) w->discard();
 }
 
 void Session::flushDue() {
@@ -155,14 +160,8 @@ void Session::flushDue() {
 }
 
 void Session::forget(const std::string& path) {
-  byRef_.clear();
-  schemas_.erase(pathKey(path));
-  choices_.erase(pathKey(path));
-  auto it = writers_.find(pathKey(path));
-  if (it == writers_.end()) return;
-  auto w = std::move(it->second);
-  writers_.erase(it);
-  w->flush();
+  // Out of the session first: a flush that fails (a full disk) leaves no writer behind.
+  if (auto w = release(path)) w->flush();
 }
 
 std::string Session::resolve(const std::string& ref, bool mustExist) const {
@@ -206,21 +205,20 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   }
   Lexer lx{sql, 0};
   if (lx.atEnd()) throw syntaxError();
-  if (lx.keyword("INSERT")) {
-    insert(sql, lx.p);
-    flushDue();
-    return nullptr;
-  }
-  if (lx.keyword("UPDATE")) {
-    update(sql, lx.p);
-    flushDue();
-    return nullptr;
-  }
-  if (lx.keyword("DELETE")) {
-    remove(sql, lx.p);
-    flushDue();
-    return nullptr;
-  }
+  using Statement = void (Session::*)(std::string_view, std::size_t);
+  struct Verb {
+    const char* word;
+    Statement run;
+  };
+  // Rows change in the write queue; the queue is written when it is due.
+  static constexpr Verb kRowVerbs[] = {
+      {"INSERT", &Session::insert}, {"UPDATE", &Session::update}, {"DELETE", &Session::remove}};
+  for (const Verb& v : kRowVerbs)
+    if (lx.keyword(v.word)) {
+      (this->*v.run)(sql, lx.p);
+      flushDue();
+      return nullptr;
+    }
   // Before the queued rows are written: rows of the table being dropped go with it, even where
   // they can no longer be written (a full disk).
   if (lx.keyword("DROP")) {
@@ -229,26 +227,17 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
   }
   flush();
   if (lx.keyword("SELECT")) return select(sql, lx.p);
-  if (lx.keyword("CREATE")) {
-    create(sql, lx.p);
-    return nullptr;
-  }
-  if (lx.keyword("RENAME")) {
-    rename(sql, lx.p);
-    return nullptr;
-  }
-  if (lx.keyword("INDEX")) {
-    index(sql, lx.p);
-    return nullptr;
-  }
-  if (lx.keyword("ALTER")) {
-    alter(sql, lx.p);
-    return nullptr;
-  }
-  if (lx.keyword("USE")) {
-    use(sql, lx.p);
-    return nullptr;
-  }
+  // The others change a table's structure or the session, on files the queue has reached.
+  static constexpr Verb kStructureVerbs[] = {{"CREATE", &Session::create},
+                                             {"RENAME", &Session::rename},
+                                             {"INDEX", &Session::index},
+                                             {"ALTER", &Session::alter},
+                                             {"USE", &Session::use}};
+  for (const Verb& v : kStructureVerbs)
+    if (lx.keyword(v.word)) {
+      (this->*v.run)(sql, lx.p);
+      return nullptr;
+    }
   static const char* const kKnownVerbs[] = {"PACK", "ZAP",    "APPEND",  "REPLACE", "SET",
                                             "COPY", "MODIFY", "REINDEX", "BROWSE"};
   for (const char* v : kKnownVerbs)

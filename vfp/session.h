@@ -110,6 +110,8 @@ class Session {
   void create(std::string_view sql, std::size_t pos);
   void drop(std::string_view sql, std::size_t pos);
   void rename(std::string_view sql, std::size_t pos);
+  // Drops what the session knows of a table and hands over its writer (nullptr if none).
+  std::unique_ptr<TableWriter> release(const std::string& path);
   void abandon(const std::string& path);  // closes the writer of a table, its queued rows lost
   // INDEX ON, ALTER TABLE and USE live beside CREATE TABLE's key clauses (sql_ddl.cpp).
   void index(std::string_view sql, std::size_t pos);

@@ -12,6 +12,7 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/mysql_to_foxpro.h"
@@ -20,15 +21,9 @@ using namespace tomysql_test;
 
 namespace {
 
-class RoundTrip : public qmtest::MySqlDatabaseTest {
+class RoundTrip : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  testing_support::UiTestEnvironment env;
   TempFolder there, back;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   QString notes;
   QString reports;  // Notes as each preview opened

@@ -15,6 +15,7 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "vfp/codepage.h"
@@ -30,15 +31,9 @@ QStringList entries(const QListWidget& list) {
   return out;
 }
 
-class SendToMySqlWindow : public qmtest::MySqlDatabaseTest {
+class SendToMySqlWindow : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  UiTestEnvironment env;
   TempFolder fox;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   QString previewScript;
   QString notes;
@@ -63,11 +58,7 @@ class SendToMySqlWindow : public qmtest::MySqlDatabaseTest {
                      [this](int v) { barWhileBuilt.push_back(v); });
   }
 
-  void select(const QStringList& chosen) {
-    for (int i = 0; i < List2.count(); ++i)
-      List2.item(i)->setSelected(chosen.contains(List2.item(i)->text()));
-    List2.setCurrentRow(0, QItemSelectionModel::NoUpdate);
-  }
+  void select(const QStringList& chosen) { selectIn(List2, chosen); }
 
   void whenPreviewOpens(bool execute) {
     env.dialogs().modalScripts.push_back([this, execute](QDialog& d) {

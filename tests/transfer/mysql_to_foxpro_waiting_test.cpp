@@ -17,6 +17,7 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mute_server.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
@@ -26,15 +27,9 @@ using testing_support::UiTestEnvironment;
 
 namespace {
 
-class SendToFoxproWaits : public qmtest::MySqlDatabaseTest {
+class SendToFoxproWaits : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  UiTestEnvironment env;
   QTemporaryDir fox;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   ado::Limits saved = ado::DefaultLimits();
   ado::Connection other;  // the session that holds the table

@@ -22,6 +22,7 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
 #include "transfer/mysql_to_foxpro.h"
@@ -69,15 +70,9 @@ std::vector<std::vector<std::string>> rowsOf(const std::string& connectionString
   return rows;
 }
 
-class SendToFoxproWindow : public qmtest::MySqlDatabaseTest {
+class SendToFoxproWindow : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  UiTestEnvironment env;
   QTemporaryDir fox;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
   platform::ConnectionFields fields;
   QString executedScript;  // the script as the preview held it
   int previewsShown = 0;
@@ -101,9 +96,7 @@ class SendToFoxproWindow : public qmtest::MySqlDatabaseTest {
 
   void select(const QStringList& mysqlTables, const QStringList& chosen) {
     List1.addItems(mysqlTables);
-    for (int i = 0; i < List1.count(); ++i)
-      List1.item(i)->setSelected(chosen.contains(List1.item(i)->text()));
-    List1.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    selectIn(List1, chosen);
   }
 
   // The preview, when it opens, is executed (or only read and closed).

@@ -15,27 +15,24 @@
 #include "platform/pointer.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
+#include "support/main_window_parts.h"
 #include "support/mysql_sandbox.h"
 #include "support/scripted_dialogs.h"
+#include "transfer/typed_mysql.h"
 
 using namespace tomysql_test;
 
 namespace {
 
-class TypedToMySql : public qmtest::MySqlDatabaseTest {
+class TypedToMySql : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
-  testing_support::UiTestEnvironment env;
   TempFolder folder;
-  QWidget window;
-  QListWidget List1{&window}, List2{&window};
-  QProgressBar ProgressBar1{&window};
-  platform::WindowPointer pointer{window};
-  platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer, true};
   platform::ConnectionFields fields;
   std::string dbc;
   QString report, notes;
 
   void SetUp() override {
+    view.typed = true;
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     const fs::path from = fs::path(QM_FIXTURES_DIR) / "infused__dbf/spec/fixtures/foxprodb";
@@ -235,6 +232,78 @@ TEST_F(TypedToMySql, ARelationWithOrphanChildRowsIsLeftOutAndNamedAndTheRunCompl
             (std::map<std::string, std::string>{{"sale_UCODE", "shop code"}}));
   EXPECT_EQ(MySqlRows(connectionString(), "SELECT COUNT(*) FROM sale"),
             (std::vector<std::vector<std::string>>{{"4"}}));
+}
+
+// Keys as FoxPro applications commonly write them: a trimmed key, and a child tag longer than its
+// parent's (order+STR(line) to order). The first is made on the field with what differs said,
+// the second relates its leading field.
+TEST_F(TypedToMySql, TrimmedKeysAndLongerChildTagsBecomeKeysAndForeignKeys) {
+  ado::Connection fox;
+  fox.open("Provider=vfpoledb.1;Data Source=" + dbc + ";");
+  for (const char* sql : {
+           "CREATE TABLE head (code C(5), what C(8))",
+           "INDEX ON ALLTRIM(UPPER(code)) TAG code CANDIDATE",
+           "INDEX ON RTRIM(what) TAG what",
+           "INSERT INTO head VALUES ('ab', 'x')",
+           "INSERT INTO head VALUES ('CD', 'y')",
+           "CREATE TABLE line (code C(5), n N(3), "
+           "FOREIGN KEY UPPER(code)+STR(n,3) TAG codeline REFERENCES head TAG code)",
+           "INSERT INTO line VALUES ('AB', 1)",
+           "INSERT INTO line VALUES ('cd', 2)",
+       })
+    fox.execute(sql);
+  fox.close();
+  struct Collected : CollectedScript {
+    std::string text;
+    void report(const std::string& t) override { text = t; }
+  } script;
+  transfer::SendToMySqlHooks hooks;
+  hooks.typed = true;
+  ASSERT_EQ(
+      transfer::BuildSendToMySql({"head", "line"}, {},
+                                 "Provider=vfpoledb.1;Data Source=" + dbc + ";", script, hooks),
+      2);
+  EXPECT_NE(script.text.find("tag CODE: its key ALLTRIM(UPPER(code)) ignores leading blanks, "
+                             "which the MySQL key on code does not"),
+            std::string::npos)
+      << script.text;
+  EXPECT_EQ(script.text.find("WHAT"), std::string::npos) << script.text;
+  const RunResult run = Execute(script.lines, script.jobs, connectionString());
+  EXPECT_TRUE(run.notes.empty()) << run.notes.front();
+  EXPECT_EQ(
+      rowsOf("SELECT CONCAT(TABLE_NAME, '.', INDEX_NAME), NON_UNIQUE, COLUMN_NAME FROM "
+             "information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE()"),
+      (std::map<std::string, std::string>{
+          {"head.CODE", "0 code"}, {"head.WHAT", "1 what"}, {"line.CODELINE", "1 code; 1 n"}}));
+  EXPECT_EQ(rowsOf("SELECT CONSTRAINT_NAME, REFERENCED_TABLE_NAME, COLUMN_NAME FROM "
+                   "information_schema.KEY_COLUMN_USAGE WHERE TABLE_SCHEMA = DATABASE() AND "
+                   "REFERENCED_TABLE_NAME IS NOT NULL"),
+            (std::map<std::string, std::string>{{"line_CODELINE", "head code"}}));
+}
+
+// A container's comments are free text: a line break, quote or backslash in one must neither
+// split the CREATE TABLE over two script lines (each line is one command) nor arrive changed.
+TEST_F(TypedToMySql, CommentsWithLineBreaksQuotesAndBackslashesStayOnTheLineAndArriveExactly) {
+  const std::string odd = "first line\nsecond 'quoted' \\ back\r\x1a end";
+  vfp::TableSchema t;
+  t.name = "noted";
+  t.comment = odd;
+  vfp::FieldSchema f;
+  f.name = "note";
+  f.dbfName = "NOTE";
+  f.width = 4;
+  f.comment = odd;
+  t.fields.push_back(f);
+  const transfer::TypedMySqlScript typed({t}, {"noted"}, {});
+  const std::string create = typed.table(0, "noted", "qm_key", {false}).create;
+  EXPECT_EQ(create.find_first_of("\r\n"), std::string::npos) << create;
+  admin(create);
+  EXPECT_EQ(MySqlRows(connectionString(),
+                      "SELECT c.COLUMN_COMMENT, t.TABLE_COMMENT FROM information_schema.COLUMNS c "
+                      "JOIN information_schema.TABLES t USING (TABLE_SCHEMA, TABLE_NAME) WHERE "
+                      "c.TABLE_SCHEMA = DATABASE() AND c.TABLE_NAME = 'noted' AND "
+                      "c.COLUMN_NAME = 'note'"),
+            (std::vector<std::vector<std::string>>{{odd, odd}}));
 }
 
 }  // namespace

@@ -320,6 +320,18 @@ struct Report {
   int scriptedTables = 0;
 };
 
+// Where a build for MySQL puts its commands, row copies and report.
+struct ScriptInto : transfer::ScriptSink {
+  Script& script;
+  Report& out;
+  ScriptInto(Script& s, Report& r) : script(s), out(r) {}
+  void appendCommand(const std::string& c) override { script.append(QString::fromStdString(c)); }
+  void addJob(std::unique_ptr<transfer::ScriptJob> job) override {
+    script.jobs.push_back(std::move(job));
+  }
+  void report(const std::string& text) override { out.changes = text; }
+};
+
 int run(const Options& o) {
   const std::string foxpro = platform::FoxproConnectionString(o.fields);
   const std::string mysql = platform::MySQLConnectionString(o.fields);
@@ -332,16 +344,7 @@ int run(const Options& o) {
   if (o.sync) {
     const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
     const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
-    struct Sink : transfer::ScriptSink {
-      Script& script;
-      Report& out;
-      Sink(Script& s, Report& r) : script(s), out(r) {}
-      void appendCommand(const std::string& c) override {
-        script.append(QString::fromStdString(c));
-      }
-      void addJob(std::unique_ptr<transfer::ScriptJob>) override {}
-      void report(const std::string& text) override { out.changes = text; }
-    } sink(script, report);
+    ScriptInto sink(script, report);
     std::vector<std::string> chosen;
     for (const auto& t : o.all ? sources : o.tables) {
       if (holds(sources, t)) {
@@ -371,18 +374,7 @@ int run(const Options& o) {
   } else if (o.toMySql) {
     const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
     const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
-    struct Sink : transfer::ScriptSink {
-      Script& script;
-      Report& out;
-      Sink(Script& s, Report& r) : script(s), out(r) {}
-      void appendCommand(const std::string& c) override {
-        script.append(QString::fromStdString(c));
-      }
-      void addJob(std::unique_ptr<transfer::ScriptJob> job) override {
-        script.jobs.push_back(std::move(job));
-      }
-      void report(const std::string& text) override { out.changes = text; }
-    } sink(script, report);
+    ScriptInto sink(script, report);
     std::vector<std::string> chosen;
     for (const auto& t : o.all ? sources : o.tables) {
       if (!holds(sources, t)) {
