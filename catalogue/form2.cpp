@@ -103,24 +103,35 @@ Form2::Form2() {
       platform::MakeButton(this, "PushButton2", "< Back", 120, kBackTop, 3840, kBackHeight);
   PushButton12 =
       platform::MakeButton(this, "PushButton12", "Help", 4080, kBackTop, 3840, kBackHeight);
-  KeepTypes = platform::Place(new QCheckBox(QStringLiteral("Keep types, keys and indexes"), this),
-                              "KeepTypes", 240, kKeepTypesTop, 7680, kKeepTypesHeight);
-  KeepTypes->setFont(platform::TextFont(true));
-  KeepTypes->setAccessibleName(QStringLiteral("Keep types, keys and indexes"));
-  KeepTypes->setAccessibleDescription(
-      QStringLiteral("Send tables with typed columns, keys and indexes instead of text columns"));
-  KeepTypes->setChecked(platform::Settings::value(QLatin1String(platform::kKeepTypesSetting)) ==
-                        QLatin1String("1"));
-  connect(KeepTypes, &QCheckBox::toggled, this, [](bool on) {
-    platform::Settings::setValue(QLatin1String(platform::kKeepTypesSetting),
-                                 on ? QStringLiteral("1") : QStringLiteral("0"));
-  });
+  // Both check boxes share the row below "< Back" and "Help", each under one of them.
+  auto checkBox = [this](const char* name, const char* caption, const char* description, int left,
+                         const char* setting) {
+    auto* box = platform::Place(new QCheckBox(QString::fromUtf8(caption), this), name, left,
+                                kKeepTypesTop, 3720, kKeepTypesHeight);
+    box->setFont(platform::TextFont(true));
+    box->setAccessibleName(QString::fromUtf8(caption));
+    box->setAccessibleDescription(QString::fromUtf8(description));
+    box->setChecked(platform::Settings::value(QLatin1String(setting)) == QLatin1String("1"));
+    connect(box, &QCheckBox::toggled, this, [setting](bool on) {
+      platform::Settings::setValue(QLatin1String(setting),
+                                   on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    return box;
+  };
+  KeepTypes = checkBox("KeepTypes", "Keep types, keys and indexes",
+                       "Send tables with typed columns, keys and indexes instead of text columns",
+                       240, platform::kKeepTypesSetting);
+  ChangesOnly = checkBox("ChangesOnly", "Send changes only",
+                         "Send only the rows that changed since the tables were sent with their "
+                         "types and keys",
+                         4200, platform::kChangesOnlySetting);
 
   // Tab order: the MySQL list, the FoxPro list, the MySQL buttons, the FoxPro buttons, "< Back",
-  // "Help" and the check box.
-  QWidget* order[] = {List1,       List2,       PushButton10, PushButton11, PushButton3,
-                      PushButton1, PushButton6, PushButton8,  PushButton9,  PushButton4,
-                      PushButton5, PushButton7, PushButton2,  PushButton12, KeepTypes};
+  // "Help" and the check boxes.
+  QWidget* order[] = {List1,       List2,        PushButton10, PushButton11,
+                      PushButton3, PushButton1,  PushButton6,  PushButton8,
+                      PushButton9, PushButton4,  PushButton5,  PushButton7,
+                      PushButton2, PushButton12, KeepTypes,    ChangesOnly};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   pointer_ = new platform::WindowPointer(*this);
@@ -129,8 +140,9 @@ Form2::Form2() {
                             PushButton9, PushButton10, PushButton11, PushButton12};
   for (QPushButton* b : buttons) pointer_->watch(b, Hover::Button);
   // A list's own mouse moves arrive at its viewport; its border is the list itself.
-  for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame2, List1, List1->viewport(),
-                                                    List2, List2->viewport(), KeepTypes}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{this, Frame1, Frame2, List1, List1->viewport(), List2,
+                                       List2->viewport(), KeepTypes, ChangesOnly}) {
     pointer_->watch(w, Hover::Background);
   }
 
@@ -186,8 +198,13 @@ void Form2::showEvent(QShowEvent* event) {
 }
 
 platform::MainWindowView Form2::view() {
-  return platform::MainWindowView{*this,         *List1,    *List2,
-                                  *ProgressBar1, *pointer_, KeepTypes->isChecked()};
+  return platform::MainWindowView{*this,
+                                  *List1,
+                                  *List2,
+                                  *ProgressBar1,
+                                  *pointer_,
+                                  KeepTypes->isChecked(),
+                                  ChangesOnly->isChecked()};
 }
 
 // ---- MySQL side --------------------------------------------------------------------------------

@@ -89,6 +89,9 @@ class Form2 : public QWidget {
   // place: ticked, both send buttons make typed scripts. Its state is kept in the settings
   // store (platform::kKeepTypesSetting), off until the user ticks it.
   QCheckBox* KeepTypes;
+  // "Send changes only", beside it: ticked, a send brings the target's tables level with the
+  // source's by the rows that changed (platform::kChangesOnlySetting, off at first).
+  QCheckBox* ChangesOnly;
 
   platform::WindowPointer& pointer() { return *pointer_; }
 

@@ -23,11 +23,16 @@ struct MainWindowView {
   // "Keep types, keys and indexes" was ticked when the send button was pressed: the script
   // carries typed columns, keys and indexes instead of the classic text columns.
   bool typed = false;
+  // "Send changes only" was ticked: the script holds only the rows that changed since the
+  // tables were sent typed (an INSERT, UPDATE or DELETE per row), not a copy of every table.
+  bool changesOnly = false;
 };
 
 // The settings key under which the main window keeps that check box's state ("1" ticked; absent
 // or anything else: not ticked, the classic script).
 inline constexpr const char* kKeepTypesSetting = "KeepTypes";
+// The same for "Send changes only".
+inline constexpr const char* kChangesOnlySetting = "ChangesOnly";
 
 // "Send Table/s To FoxPro" and "Send Table/s To MySQL". The main window calls them from its
 // button handlers, refusing a second long operation while one runs; unset means not available.

@@ -147,12 +147,17 @@ void Form4::appendLine(QByteArrayView utf8) {
   if (waiting_) return;
   if (isVisible()) {
     scheduleLoading();
-  } else if (pending_.size() - pendingAt_ >= kPieceBytes) {
+  } else if (pending_.size() - pendingAt_ >= kPieceBytes && !roomComing()) {
     // While the script is being built the editor takes it a megabyte at a time, so no second
-    // copy of a large script is ever held.
-    loadNextPiece();
+    // copy of a large script is ever held. While its room is being made ready the text waits
+    // here instead: the editor would grow on its own meanwhile, each step copying all it holds
+    // into fresh memory on the window's thread (a quarter second and more at 50 MB on a busy
+    // machine). What waited then goes in a piece per line added, answering between pieces.
+    loadNextPiece(true);
   }
 }
+
+bool Form4::roomComing() const { return expected_ > 0 && !transfer::buffers::Ready(); }
 
 void Form4::WithdrawCommands(long long count) {
   if (count <= 0) return;
@@ -175,6 +180,10 @@ void Form4::WithdrawCommands(long long count) {
 void Form4::ExpectBytes(long long bytes) {
   if (bytes <= 0 || replacing_) return;
   prepareRoom(RichTextBox1->length() + (pending_.size() - pendingAt_) + bytes);
+  // The text that waits for the room (appendLine) gets room of its own at once, untouched until
+  // written: growing, it would copy all that waits into fresh memory as the editor did.
+  if (roomComing() && !isVisible() && !waiting_)
+    pending_.reserve(pending_.size() + static_cast<qsizetype>(bytes));
 }
 
 void Form4::prepareRoom(long long total) {
@@ -279,11 +288,12 @@ void Form4::scheduleLoading() {
   });
 }
 
-void Form4::loadNextPiece() {
+void Form4::loadNextPiece(bool onePiece) {
   if (!loading() || replacing_) return;
   qsizetype end = pendingAt_ + kPieceBytes;
-  // A hidden window takes all that waits: nobody is there to be answered between pieces.
-  if (end >= pending_.size() || !isVisible()) {
+  // A hidden window takes all that waits, unless asked for one piece: nobody is there to be
+  // answered between pieces.
+  if (end >= pending_.size() || (!isVisible() && !onePiece)) {
     end = pending_.size();
   } else {
     // Pieces end after a line break so no line or character is split between two of them.

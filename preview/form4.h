@@ -121,12 +121,16 @@ class Form4 : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void loadNextPiece();
+  // Moves the next piece of the waiting text into the editor; a hidden window takes all that
+  // waits unless onePiece.
+  void loadNextPiece(bool onePiece = false);
   void scheduleLoading();
   void setScriptUtf8(QByteArray script);
   void appendLine(QByteArrayView utf8);
   void prepareRoom(long long totalBytes);
   void makeRoomWhenReady();
+  // True while memory for the editor's room is being made ready and not yet taken.
+  bool roomComing() const;
   // Moves the rest of the text into the editor, a piece per pause(); false if pause() said stop.
   bool finishLoading(const std::function<bool()>& pause);
 

@@ -50,6 +50,15 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
     });
     return;
   }
+  if (view.changesOnly) {
+    // Said rather than copying whole tables the user asked to leave as they are.
+    trap.step(101, [&] {
+      platform::MsgBox("Changes only go from FoxPro to MySQL so far. Untick \"Send changes "
+                       "only\" to copy the tables to FoxPro.",
+                       platform::vbOKOnly, "Send changes only", &view.window);
+    });
+    return;
+  }
 
   bool listTouched = false;
   bool built = false;

@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <functional>
 
 #include "core/connection_strings.h"
 #include "platform/application.h"
@@ -15,8 +16,43 @@
 #include "preview/form4.h"
 #include "preview/send_tables.h"
 #include "transfer/foxpro_to_mysql.h"
+#include "transfer/sync_to_mysql.h"
 
 namespace transfer {
+
+namespace {
+
+// "Send changes only": the rows that changed since a typed send, compared by key. Whether rows
+// only MySQL has go is asked first; a table without a key asks for one.
+// Returns the number of statements the script holds.
+long long BuildChangesToMySql(platform::MainWindowView& view,
+                              const std::vector<std::string>& tables, ScriptSink& sink,
+                              const std::function<void(int)>& progress) {
+  SyncToMySqlHooks hooks;
+  hooks.deleteTargetOnly =
+      platform::MsgBox(
+          "Delete the rows that only MySQL has?\n\nNo keeps them; the Notes count "
+          "them.",
+          platform::vbYesNo, "Send changes only", &view.window) == platform::vbYes;
+  hooks.keyFor = [&](const std::string& table) {
+    const QString answer = platform::InputBox(
+        QString::fromStdString(table) +
+            " has no primary or candidate key. Match its rows by which fields? (separated by "
+            "commas; none leaves the table out)",
+        "Send changes only", {}, &view.window);
+    std::vector<std::string> key;
+    for (const QString& field : answer.split(QLatin1Char(','), Qt::SkipEmptyParts))
+      if (!field.trimmed().isEmpty()) key.push_back(field.trimmed().toStdString());
+    return key;
+  };
+  hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
+  hooks.progress = progress;
+  return BuildSyncToMySql(tables, platform::ListedTables(view.List1), FoxproConnectionString(),
+                          MySQLConnectionString(), sink, hooks)
+      .statements;
+}
+
+}  // namespace
 
 void SendTablesToMySql(platform::MainWindowView& view) {
   auto& app = platform::Application::current();
@@ -43,10 +79,19 @@ void SendTablesToMySql(platform::MainWindowView& view) {
   } sink(form);
 
   bool built = false;
+  long long changes = -1;  // statements of a changes-only script
   {
     platform::WaitPointer wait(view.pointer);
     built = trap.step(102, [&] {
       try {
+        auto progress = [&](int percent) {
+          view.ProgressBar1.setValue(percent);
+          platform::YieldWhileWaiting();
+        };
+        if (view.changesOnly) {
+          changes = BuildChangesToMySql(view, tables, sink, progress);
+          return;
+        }
         SendToMySqlHooks hooks;
         hooks.confirmOverwrite = [&](const std::string& name) {
           return platform::MsgBox(
@@ -58,10 +103,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
           platform::ErrorTrap tableTrap("Form2", "PushButton4_Click", &view.window);
           tableTrap.step(118, [&] { throw platform::Error(error); });
         };
-        hooks.progress = [&](int percent) {
-          view.ProgressBar1.setValue(percent);
-          platform::YieldWhileWaiting();
-        };
+        hooks.progress = progress;
         // What the report says of the server; a server that cannot be reached is reported
         // when the script runs.
         hooks.server = AskTargetServer(MySQLConnectionString());
@@ -78,6 +120,14 @@ void SendTablesToMySql(platform::MainWindowView& view) {
     view.ProgressBar1.setFormat("Progress Bar");
   }
   if (!built || app.ending()) return;
+  if (changes == 0) {
+    // Nothing to run: the tables are level (or were left out, as the Notes say).
+    trap.step(103, [&] {
+      platform::MsgBox("Nothing changed.\n\n" + form.Text1->toPlainText(), platform::vbOKOnly,
+                       "Send changes only", &view.window);
+    });
+    return;
+  }
 
   form.m_SendType = 1;
   trap.step(104, [&] { platform::ShowModal(form); });

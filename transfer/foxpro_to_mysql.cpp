@@ -97,8 +97,10 @@ ado::DataAccessError WithLikelyCause(const ado::DataAccessError& e, std::size_t 
 }
 
 // The copy's own session runs in strict mode: a value the server would cut or convert is then a
-// refused row, reported with the server's words, never a silent change. The session's mode is
-// given back afterwards, since the rest of the script runs on the same connection.
+// refused row, reported with the server's words, never a silent change. A 0 sent to an
+// AUTO_INCREMENT column stays 0 rather than taking the next number (NO_AUTO_VALUE_ON_ZERO). The
+// session's mode is given back afterwards, since the rest of the script runs on the same
+// connection.
 class StrictCopyMode {
  public:
   explicit StrictCopyMode(ado::MySqlSession& session) : session_(session) {
@@ -106,8 +108,9 @@ class StrictCopyMode {
     if (!rows.empty() && !rows[0].empty()) saved_ = rows[0][0].value_or("");
     // Mode names hold letters, digits, "_" and ","; nothing here needs escaping. An empty
     // element (",STRICT_ALL_TABLES") is refused by some servers.
-    const std::string mode = saved_ && !saved_->empty() ? *saved_ + ",STRICT_ALL_TABLES"
-                                                        : std::string("STRICT_ALL_TABLES");
+    constexpr const char* kCopyModes = "STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO";
+    const std::string mode =
+        saved_ && !saved_->empty() ? *saved_ + "," + kCopyModes : std::string(kCopyModes);
     session_.execute("SET SESSION sql_mode = '" + mode + "'");
   }
   ~StrictCopyMode() {
@@ -316,7 +319,7 @@ RowCopyStats CopyRows(ado::Connection& source, const std::string& table,
       target, mysqlTable, columns, std::size_t(std::max<long long>(1, (total + 99) / 100)), notes,
       logical, localLoadAnnounced);
   std::unique_ptr<LocalRowLoad::Source> rows;
-  if (load) rows = LoadRowsOf(rs, stats.rows);
+  if (load) rows = LoadRowsOf(rs, stats.rows, false, load->digitLogicals());
   // One row into the pending statement. A row too large for any statement the server takes is
   // refused here: sent, it would make the server close the connection, losing the whole copy.
   auto addRow = [&](ado::Value* row) {

@@ -99,8 +99,10 @@ void AppendNumber(std::string& out, T value) {
 
 // A logical as the byte a BIT column stores. The text 1 would be the byte 0x31, out of range
 // for BIT(1): the server would refuse every chunk of a table with a logical field.
-void AppendLogical(std::string& out, bool b) {
-  if (b)
+void AppendLogical(std::string& out, bool b, bool digit = false) {
+  if (digit)
+    out += b ? '1' : '0';
+  else if (b)
     out += '\x01';
   else
     out += "\\0";
@@ -108,14 +110,14 @@ void AppendLogical(std::string& out, bool b) {
 
 // An engine value as AppendLoadLine writes the data-access value the record set makes of it
 // (see ado::fromEngineValue): a date-time has no fraction of a second.
-void AppendEngineValue(std::string& out, const vfp::Value& v) {
+void AppendEngineValue(std::string& out, const vfp::Value& v, bool digitLogical) {
   using Kind = vfp::Value::Kind;
   switch (v.kind) {
     case Kind::Null:
       out += "\\N";
       return;
     case Kind::Bool:
-      AppendLogical(out, v.b);
+      AppendLogical(out, v.b, digitLogical);
       return;
     case Kind::Int:
       AppendNumber(out, v.i);
@@ -146,7 +148,8 @@ void AppendEngineValue(std::string& out, const vfp::Value& v) {
 
 }  // namespace
 
-void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width) {
+void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width,
+                    const std::vector<bool>& digitLogicals) {
   using Kind = ado::Value::Kind;
   for (std::size_t k = 0; k < width; ++k) {
     if (k) out += '\t';
@@ -156,7 +159,7 @@ void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width) 
         out += "\\N";
         break;
       case Kind::Bool:
-        AppendLogical(out, v.asBool());
+        AppendLogical(out, v.asBool(), k < digitLogicals.size() && digitLogicals[k]);
         break;
       case Kind::Int:
         AppendNumber(out, v.asInt());
@@ -217,9 +220,11 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
   mysql_free_result(res);
   if (!on) return refused();
 
-  // The lines carry a logical as the byte a BIT column stores. A column the preview gave
-  // another type (TINYINT, say) takes that byte's number, as the INSERT path would store it.
-  std::vector<bool> numbered(columns.size(), false);
+  // The lines carry a logical as the byte a BIT column stores. A column of another type
+  // (TINYINT(1), or a type changed in the preview) takes the digit instead, as the INSERT path
+  // would store it. The column is loaded directly: a SET clause would make the server number a
+  // 0 in an AUTO_INCREMENT column despite NO_AUTO_VALUE_ON_ZERO.
+  std::vector<bool> digits(columns.size(), false);
   if (std::find(logical.begin(), logical.end(), true) != logical.end()) {
     std::vector<std::string> bits;
     const std::string ask = "SELECT * FROM " + ado::quoteMySqlName(table) + " LIMIT 0";
@@ -233,44 +238,37 @@ std::unique_ptr<LocalRowLoad> LocalRowLoad::Start(ado::MySqlSession& target,
     }
     // Column names ignore letter case on the server.
     for (std::size_t k = 0; k < columns.size() && k < logical.size(); ++k)
-      numbered[k] = logical[k] && std::none_of(bits.begin(), bits.end(), [&](const std::string& b) {
-                      return vfp::equalsNoCase(b, columns[k]);
-                    });
+      digits[k] = logical[k] && std::none_of(bits.begin(), bits.end(), [&](const std::string& b) {
+                    return vfp::equalsNoCase(b, columns[k]);
+                  });
   }
 
   std::string statement = "LOAD DATA LOCAL INFILE 'quillmere-rows' INTO TABLE " +
                           ado::quoteMySqlName(table) +
                           " CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' "
                           "LINES TERMINATED BY '\\n' (";
-  std::string set;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (k) statement += ',';
-    if (!numbered[k]) {
-      statement += ado::quoteMySqlName(columns[k]);
-      continue;
-    }
-    const std::string variable = "@qm" + std::to_string(k);
-    statement += variable;
-    set += (set.empty() ? " SET " : ",") + ado::quoteMySqlName(columns[k]) + " = ORD(" + variable +
-           ")";
+    statement += ado::quoteMySqlName(columns[k]);
   }
   statement += ')';
-  statement += set;
   std::string deleteHead = "DELETE FROM " + ado::quoteMySqlName(table) + " WHERE " +
                            ado::quoteMySqlName(columns.at(0)) + " BETWEEN ";
-  return std::unique_ptr<LocalRowLoad>(new LocalRowLoad(
-      target, std::move(statement), std::move(deleteHead), columns.size(), chunkRows, notes));
+  return std::unique_ptr<LocalRowLoad>(new LocalRowLoad(target, std::move(statement),
+                                                        std::move(deleteHead), columns.size(),
+                                                        chunkRows, notes, std::move(digits)));
 }
 
 LocalRowLoad::LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
                            std::size_t width, std::size_t chunkRows,
-                           std::vector<std::string>& notes)
+                           std::vector<std::string>& notes, std::vector<bool> digitLogicals)
     : target_(target),
       statement_(std::move(statement)),
       deleteHead_(std::move(deleteHead)),
       width_(width),
       chunkRows_(std::clamp<std::size_t>(chunkRows, 1, kMaxChunkRows)),
-      notes_(notes) {}
+      notes_(notes),
+      digitLogicals_(std::move(digitLogicals)) {}
 
 LocalRowLoad::~LocalRowLoad() = default;
 
@@ -422,8 +420,11 @@ namespace {
 // Rows through the record set's values: any record set.
 class ValueRows : public LocalRowLoad::Source {
  public:
-  ValueRows(ado::RecordSet& rs, long long& key)
-      : rs_(rs), key_(key), width_(std::size_t(rs.fieldCount()) + 1) {}
+  ValueRows(ado::RecordSet& rs, long long& key, std::vector<bool> digitLogicals)
+      : rs_(rs),
+        key_(key),
+        width_(std::size_t(rs.fieldCount()) + 1),
+        digitLogicals_(std::move(digitLogicals)) {}
   void newChunk() override { rows_.clear(); }
   bool next(std::string* line) override {
     if (rs_.eof()) return false;
@@ -431,7 +432,7 @@ class ValueRows : public LocalRowLoad::Source {
     rows_.resize(at + width_);
     rows_[at] = ado::Value::fromInt(key_);
     for (std::size_t k = 1; k < width_; ++k) rows_[at + k] = rs_.value(int(k - 1));
-    if (line) AppendLoadLine(*line, rows_.data() + at, width_);
+    if (line) AppendLoadLine(*line, rows_.data() + at, width_, digitLogicals_);
     ++key_;
     rs_.moveNext();
     return true;
@@ -442,6 +443,7 @@ class ValueRows : public LocalRowLoad::Source {
   ado::RecordSet& rs_;
   long long& key_;
   std::size_t width_;
+  std::vector<bool> digitLogicals_;
   std::vector<ado::Value> rows_;
 };
 
@@ -450,13 +452,19 @@ class ValueRows : public LocalRowLoad::Source {
 // are made when the chunk goes to the fallback.
 class FoxproRecordRows : public LocalRowLoad::Source {
  public:
-  FoxproRecordRows(ado::RecordSet& rs, vfp::QueryResult& result, long long& key)
+  FoxproRecordRows(ado::RecordSet& rs, vfp::QueryResult& result, long long& key,
+                   const std::vector<bool>& digitLogicals)
       : rs_(rs),
         result_(result),
         table_(result.table()),
         fields_(table_.userFields()),
         recordLength_(table_.header().recordLength),
-        key_(key) {}
+        key_(key),
+        digitLogicals_(fields_.size(), false) {
+    // The lines' column k + 1 is the k-th field.
+    for (std::size_t k = 0; k < fields_.size(); ++k)
+      digitLogicals_[k] = k + 1 < digitLogicals.size() && digitLogicals[k + 1];
+  }
   void newChunk() override {
     records_.clear();
     firstKey_ = key_;
@@ -467,10 +475,10 @@ class FoxproRecordRows : public LocalRowLoad::Source {
     records_.append(reinterpret_cast<const char*>(record), recordLength_);
     if (line) {
       AppendNumber(*line, key_);
-      for (int field : fields_) {
+      for (std::size_t k = 0; k < fields_.size(); ++k) {
         *line += '\t';
-        decode(record, field);
-        AppendEngineValue(*line, value_);
+        decode(record, fields_[k]);
+        AppendEngineValue(*line, value_, digitLogicals_[k]);
       }
       *line += '\n';
     }
@@ -510,16 +518,18 @@ class FoxproRecordRows : public LocalRowLoad::Source {
   std::size_t recordLength_;
   long long& key_;
   long long firstKey_ = 0;
-  std::string records_;  // the chunk's records as stored
-  vfp::Value value_;     // reused, so a row costs no allocation
+  std::vector<char> digitLogicals_;  // per field: a logical goes as 1 or 0
+  std::string records_;              // the chunk's records as stored
+  vfp::Value value_;                 // reused, so a row costs no allocation
 };
 
 }  // namespace
 
-std::unique_ptr<LocalRowLoad::Source> LoadRowsOf(ado::RecordSet& rs, long long& key, bool general) {
+std::unique_ptr<LocalRowLoad::Source> LoadRowsOf(ado::RecordSet& rs, long long& key, bool general,
+                                                 std::vector<bool> digitLogicals) {
   vfp::QueryResult* result = general ? nullptr : ado::foxproResultOf(rs);
-  if (result) return std::make_unique<FoxproRecordRows>(rs, *result, key);
-  return std::make_unique<ValueRows>(rs, key);
+  if (result) return std::make_unique<FoxproRecordRows>(rs, *result, key, digitLogicals);
+  return std::make_unique<ValueRows>(rs, key, std::move(digitLogicals));
 }
 
 }  // namespace transfer

@@ -42,9 +42,11 @@ inline bool MySqlHoldsDouble(double d) { return std::isfinite(d); }
 // One row of a chunk as the server's LOAD DATA reads it: values separated by tabs, NULL as \N,
 // tab, line break, backslash and NUL escaped, numbers and dates in the server's own text forms
 // (a double in its shortest exact form, as the server itself writes one; one it cannot hold as
-// NULL), a logical as the one raw byte a BIT column stores (1, or an escaped NUL). Ends with a
-// line feed. Exposed for tests.
-void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width);
+// NULL), a logical as the one raw byte a BIT column stores (1, or an escaped NUL), or as the digit
+// 1 or 0 where `digitLogicals[k]` is set (a column of another type). Ends with a line feed.
+// Exposed for tests.
+void AppendLoadLine(std::string& out, const ado::Value* row, std::size_t width,
+                    const std::vector<bool>& digitLogicals = {});
 
 class LocalRowLoad {
  public:
@@ -71,7 +73,8 @@ class LocalRowLoad {
   // `chunkRows` rows (at most kMaxChunkRows), or nullptr when the server does not allow local
   // loading; the notes then say so (once, whatever the number of tables) unless `quiet` (the
   // caller said it before). `logical` marks the columns whose values are logicals; one whose
-  // column is not a BIT (a type changed in the preview) takes the byte's number.
+  // column is not a BIT (TINYINT(1) of the typed script, or a type changed in the preview) takes
+  // the digit 1 or 0, which the lines then carry (digitLogicals()).
   static std::unique_ptr<LocalRowLoad> Start(ado::MySqlSession& target, const std::string& table,
                                              const std::vector<std::string>& columns,
                                              std::size_t chunkRows, std::vector<std::string>& notes,
@@ -91,10 +94,13 @@ class LocalRowLoad {
   // server's words for the first of them.
   long long chunksUndone() const { return undone_; }
   const std::string& firstUndoneReason() const { return firstReason_; }
+  // Per column of the lines: its logicals go as the digit 1 or 0 (see LoadRowsOf).
+  const std::vector<bool>& digitLogicals() const { return digitLogicals_; }
 
  private:
   LocalRowLoad(ado::MySqlSession& target, std::string statement, std::string deleteHead,
-               std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes);
+               std::size_t width, std::size_t chunkRows, std::vector<std::string>& notes,
+               std::vector<bool> digitLogicals);
   bool draw();  // one more row into the chunk; false when it is complete
   bool load();  // true when the chunk is in, as sent
   void undone(std::string reason);
@@ -122,13 +128,16 @@ class LocalRowLoad {
   long long handedBack_ = 0;
   long long undone_ = 0;
   std::string firstReason_;
+  std::vector<bool> digitLogicals_;
 };
 
 // The rows of a record set for a load, each led by its key: the row number, counted on in
 // `key` (which holds the first row's number). The rows of a FoxPro table are read straight from
 // their record bytes into the lines; any other record set, or `general` set, goes through its
-// values. Both make the same lines and values.
+// values. Both make the same lines and values. The logicals of the columns `digitLogicals`
+// marks (the key being column 0) go as digits, as AppendLoadLine writes them.
 std::unique_ptr<LocalRowLoad::Source> LoadRowsOf(ado::RecordSet& rs, long long& key,
-                                                 bool general = false);
+                                                 bool general = false,
+                                                 std::vector<bool> digitLogicals = {});
 
 }  // namespace transfer

@@ -219,13 +219,16 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
       if (vfp::equalsNoCase(shape.fields[k].name, name)) return k;
     return std::nullopt;
   };
-  if (!hooks.key.empty()) {
-    for (const auto& name : hooks.key) {
+  auto named = [&](const std::vector<std::string>& names) {
+    for (const auto& name : names) {
       const auto k = fieldIndex(name);
       if (!k) throw LeftOut("it has no field " + name + " for the key named");
       key.push_back(*k);
     }
     keyWhence = "the key named";
+  };
+  if (!hooks.key.empty()) {
+    named(hooks.key);
   } else {
     std::string unusable;
     for (auto kind : {vfp::TagKind::Primary, vfp::TagKind::Candidate}) {
@@ -240,6 +243,12 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
         for (const auto& c : tc.columns) key.push_back(*fieldIndex(c));
         keyWhence = "the tag " + tag.name;
       }
+    }
+    if (key.empty() && hooks.keyFor) {
+      named(hooks.keyFor(table));
+      if (key.empty())
+        throw LeftOut("it has no primary or candidate tag to match rows by" + unusable +
+                      ", and no key was named");
     }
     if (key.empty())
       throw LeftOut("it has no primary or candidate tag to match rows by" + unusable +

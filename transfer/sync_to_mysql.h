@@ -27,6 +27,9 @@ namespace transfer {
 struct SyncToMySqlHooks {
   // The key columns for every table (--key); empty: each table's primary or candidate tag.
   std::vector<std::string> key;
+  // Asked for a table that has no such tag when `key` is empty: the columns to match its rows
+  // by (none: the table is left out).
+  std::function<std::vector<std::string>(const std::string& table)> keyFor;
   // Rows only MySQL has are deleted (--delete); otherwise they are counted in the report.
   bool deleteTargetOnly = false;
   // The code page of FoxPro tables whose header names none (0: judged from their text).

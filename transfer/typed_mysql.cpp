@@ -175,11 +175,13 @@ bool TakesDefault(const vfp::FieldSchema& f) {
   return !(f.type == 'M' || f.type == 'W' || f.type == 'G');
 }
 
-// "`name` TYPE [COLLATE utf8mb4_bin] NULL|NOT NULL [DEFAULT x] [COMMENT '...']".
-std::string ColumnDefinition(const vfp::FieldSchema& f, bool nullable, bool binaryCompare) {
+// "`name` TYPE [COLLATE utf8mb4_bin] NULL|NOT NULL [AUTO_INCREMENT] [DEFAULT x] [COMMENT '...']".
+std::string ColumnDefinition(const vfp::FieldSchema& f, bool nullable, bool binaryCompare,
+                             bool autoIncrement = false) {
   std::string def = Quote(f.name) + " " + TypedColumnType(f);
   if (binaryCompare) def += " COLLATE utf8mb4_bin";
   def += nullable ? " NULL" : " NOT NULL";
+  if (autoIncrement) def += " AUTO_INCREMENT";
   if (TakesDefault(f) && !f.autoInc)
     if (auto literal = DefaultLiteral(f); literal && (nullable || *literal != "NULL"))
       def += " DEFAULT " + *literal;
@@ -404,7 +406,9 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
   // Keys first: a primary key needs NOT NULL columns.
   std::string primary;
   std::vector<std::string> primaryColumns;
-  std::vector<std::string> keys;  // ALTER TABLE lines after the rows
+  // What one ALTER TABLE adds after the rows: every key and index of the table in a single
+  // statement, which reads the rows once for all of them instead of once per index.
+  std::vector<std::string> keys;
   std::vector<std::vector<std::string>> indexed;
   for (const auto& tag : t.tags) {
     TagColumns key = ColumnsOfTag(tag, t);
@@ -434,35 +438,22 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
       primary = "PRIMARY KEY " + ColumnList(key.columns);
       primaryColumns = key.columns;
     } else if (tag.kind == vfp::TagKind::Primary || tag.kind == vfp::TagKind::Candidate) {
-      keys.push_back("ALTER TABLE " + Quote(into) + " ADD UNIQUE KEY " + name + " " +
-                     ColumnList(key.columns));
+      keys.push_back("ADD UNIQUE KEY " + name + " " + ColumnList(key.columns));
     } else {
       if (tag.kind == vfp::TagKind::Unique)
         out.report.push_back("tag " + tag.name +
                              " lists each key once (INDEX ... UNIQUE); its MySQL index lists "
                              "every row");
-      keys.push_back("ALTER TABLE " + Quote(into) + " ADD INDEX " + name + " " +
-                     ColumnList(key.columns));
+      keys.push_back("ADD INDEX " + name + " " + ColumnList(key.columns));
     }
     indexed.push_back(key.columns);
   }
 
-  std::string create =
-      "CREATE TABLE " + Quote(into) + "( " + Quote(keyName) + " INTEGER UNSIGNED NOT NULL,";
-  for (std::size_t k = 0; k < t.fields.size(); ++k)
-    create += ColumnDefinition(t.fields[k], nullable[k], binary_[index][k]) + ",";
-  // The primary key comes with the table: InnoDB keeps the rows in its order, so adding it after
-  // the rows would rebuild the whole table, where dropping the numbering column alone is
-  // instant. A row whose key is taken is refused at the copy, by record, as any refused row.
-  if (!primary.empty()) create += " " + primary + ",";
-  create.pop_back();
-  create += " ) DEFAULT CHARSET=utf8mb4";
-  if (!t.comment.empty()) create += " COMMENT=" + ado::quoteMySqlText(t.comment);
-  out.create = create + ";";
-
-  // The column the copy numbered the rows in goes, and in the same statement the autoincrement
-  // comes.
-  std::string finish = "ALTER TABLE " + Quote(into) + " DROP COLUMN " + Quote(keyName);
+  // The autoincrement field. MySQL makes a column AUTO_INCREMENT afterwards only by copying the
+  // whole table, so one that leads the primary key is declared so with the table; its rows
+  // arrive with their own values all the same (the copy keeps a 0 as 0), and the counter
+  // continues from FoxPro's next value, or past the largest value if that is higher.
+  std::optional<std::size_t> autoInc;
   for (std::size_t k = 0; k < t.fields.size(); ++k) {
     const auto& f = t.fields[k];
     if (!f.autoInc) continue;
@@ -471,20 +462,58 @@ TypedMySqlScript::Table TypedMySqlScript::table(std::size_t index, const std::st
                            ": autoincrement not carried, the column may be NULL");
       continue;
     }
-    // MySQL counts only a column that leads an index.
-    const bool leads = std::any_of(indexed.begin(), indexed.end(), [&](const auto& cols) {
-      return !cols.empty() && SameName(cols.front(), f.name);
-    });
-    if (!leads) finish += ", ADD INDEX " + Quote(KeyName(f.name)) + " (" + Quote(f.name) + ")";
-    finish += ", MODIFY " + ColumnDefinition(f, false, false) + " AUTO_INCREMENT";
-    finish += ", AUTO_INCREMENT = " + std::to_string(std::max<std::uint32_t>(f.autoIncNext, 1));
+    if (autoInc) {
+      out.report.push_back("column " + f.name +
+                           ": autoincrement not carried, MySQL counts in one column per table (" +
+                           t.fields[*autoInc].name + ")");
+      continue;
+    }
+    autoInc = k;
     if (f.autoIncStep > 1)
       out.report.push_back("column " + f.name + ": autoincrement steps by " +
                            std::to_string(f.autoIncStep) +
                            " in FoxPro; MySQL's step is the server's auto_increment_increment");
   }
-  out.afterRows.push_back(finish);
-  out.afterRows.insert(out.afterRows.end(), keys.begin(), keys.end());
+  const bool autoIncWithTable = autoInc && !primaryColumns.empty() &&
+                                SameName(primaryColumns.front(), t.fields[*autoInc].name);
+  const std::string nextValue =
+      autoInc ? std::to_string(std::max<std::uint32_t>(t.fields[*autoInc].autoIncNext, 1)) : "";
+
+  std::string create =
+      "CREATE TABLE " + Quote(into) + "( " + Quote(keyName) + " INTEGER UNSIGNED NOT NULL,";
+  for (std::size_t k = 0; k < t.fields.size(); ++k)
+    create += ColumnDefinition(t.fields[k], nullable[k], binary_[index][k],
+                               autoIncWithTable && k == *autoInc) +
+              ",";
+  // The primary key comes with the table: InnoDB keeps the rows in its order, so adding it after
+  // the rows would rebuild the whole table, where dropping the numbering column alone is
+  // instant. A row whose key is taken is refused at the copy, by record, as any refused row.
+  if (!primary.empty()) create += " " + primary + ",";
+  create.pop_back();
+  create += " ) DEFAULT CHARSET=utf8mb4";
+  if (autoIncWithTable) create += " AUTO_INCREMENT=" + nextValue;
+  if (!t.comment.empty()) create += " COMMENT=" + ado::quoteMySqlText(t.comment);
+  out.create = create + ";";
+
+  // The column the copy numbered the rows in goes on its own, which is instant; joined with
+  // anything else it would rebuild the table.
+  out.afterRows.push_back("ALTER TABLE " + Quote(into) + " DROP COLUMN " + Quote(keyName));
+  if (autoInc && !autoIncWithTable) {
+    // An autoincrement outside the primary key copies the table; the keys are made in the same
+    // copy. MySQL counts only a column that leads an index.
+    const auto& f = t.fields[*autoInc];
+    const bool leads = std::any_of(indexed.begin(), indexed.end(), [&](const auto& cols) {
+      return !cols.empty() && SameName(cols.front(), f.name);
+    });
+    if (!leads) keys.push_back("ADD INDEX " + Quote(KeyName(f.name)) + " (" + Quote(f.name) + ")");
+    keys.push_back("MODIFY " + ColumnDefinition(f, false, false, true));
+    keys.push_back("AUTO_INCREMENT = " + nextValue);
+  }
+  if (!keys.empty()) {
+    std::string alter = "ALTER TABLE " + Quote(into);
+    for (std::size_t i = 0; i < keys.size(); ++i) alter += (i ? ", " : " ") + keys[i];
+    out.afterRows.push_back(alter);
+  }
   return out;
 }
 

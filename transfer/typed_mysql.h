@@ -66,9 +66,10 @@ class TypedMySqlScript {
   TypedMySqlScript(std::vector<vfp::TableSchema> tables, std::vector<std::string> mysqlNames,
                    std::vector<vfp::RelationSchema> relations);
 
-  // One table's commands: its creation under `into` with the temporary key column first and its
-  // primary key; the alteration after its rows that drops that column and adds the
-  // autoincrement; then one line per other key or index. `holdsNull[k]` says the k-th field
+  // One table's commands: its creation under `into` with the temporary key column first, its
+  // primary key and, when that leads the primary key, its autoincrement; after its rows, the
+  // alteration that drops that column; then one that adds every other key and index (and an
+  // autoincrement outside the primary key), if there are any. `holdsNull[k]` says the k-th field
   // holds values that arrive as NULL (its column is then NULL-able). The report gets what cannot
   // be kept and what was made otherwise.
   struct Table {

@@ -69,7 +69,8 @@ TEST_F(MainWindow, LooksAsDesigned) {
   EXPECT_EQ(f.frameGeometry().height(), platform::TwipsToPixels(5965 + 360));
   EXPECT_EQ(f.PushButton2->geometry(), platform::TwipsRect(120, 4980, 3840, 405));
   EXPECT_EQ(f.ProgressBar1->geometry(), platform::TwipsRect(120, 4460, 7800, 405));
-  EXPECT_EQ(f.KeepTypes->geometry(), platform::TwipsRect(240, 5445, 7680, 300));
+  EXPECT_EQ(f.KeepTypes->geometry(), platform::TwipsRect(240, 5445, 3720, 300));
+  EXPECT_EQ(f.ChangesOnly->geometry(), platform::TwipsRect(4200, 5445, 3720, 300));
   EXPECT_EQ(f.Frame2->geometry(), platform::TwipsRect(120, 120, 3840, 4215));
   EXPECT_EQ(f.List2->geometry(), platform::TwipsRect(240, 360, 3330, 1635));
   EXPECT_EQ(f.PushButton7->geometry(), platform::TwipsRect(240, 3598, 3330, 405));
@@ -82,6 +83,7 @@ TEST_F(MainWindow, LooksAsDesigned) {
   EXPECT_EQ(nextTabStop(f.PushButton6), f.PushButton8);
   EXPECT_EQ(nextTabStop(f.PushButton7), f.PushButton2);
   EXPECT_EQ(nextTabStop(f.PushButton12), f.KeepTypes);
+  EXPECT_EQ(nextTabStop(f.KeepTypes), f.ChangesOnly);
 
   // The hand over buttons, the arrow over a list's entries, and neither while waiting.
   EXPECT_TRUE(f.pointer().hasCustomImage());
@@ -189,28 +191,37 @@ TEST_F(MainWindow, BackShowsTheConnectionWindowAndHelpNamesTheContactPage) {
   EXPECT_TRUE(env.app().ending());
 }
 
-TEST_F(MainWindow, KeepTypesStartsOffIsRememberedAndReachesBothSends) {
+TEST_F(MainWindow, TheCheckBoxesStartOffAreRememberedAndReachBothSends) {
   Form2& f = form();
   EXPECT_EQ(f.KeepTypes->accessibleName(), "Keep types, keys and indexes");
+  EXPECT_EQ(f.ChangesOnly->accessibleName(), "Send changes only");
   EXPECT_FALSE(f.KeepTypes->isChecked());
-  std::vector<bool> typed;
-  env.app().transfers.sendToFoxpro = [&](platform::MainWindowView& v) { typed.push_back(v.typed); };
-  env.app().transfers.sendToMySql = [&](platform::MainWindowView& v) { typed.push_back(v.typed); };
+  EXPECT_FALSE(f.ChangesOnly->isChecked());
+  std::vector<std::pair<bool, bool>> seen;  // typed, changes only
+  auto note = [&](platform::MainWindowView& v) { seen.emplace_back(v.typed, v.changesOnly); };
+  env.app().transfers.sendToFoxpro = note;
+  env.app().transfers.sendToMySql = note;
   f.PushButton4->click();
   f.KeepTypes->click();
   EXPECT_EQ(platform::Settings::value(platform::kKeepTypesSetting), "1");
   f.PushButton3->click();
+  f.ChangesOnly->click();
+  EXPECT_EQ(platform::Settings::value(platform::kChangesOnlySetting), "1");
   f.PushButton4->click();
-  EXPECT_EQ(typed, (std::vector<bool>{false, true, true}));
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<bool, bool>>{{false, false}, {true, false}, {true, true}}));
   // The next run's window starts as this one was left.
   {
     Form2 again;
     EXPECT_TRUE(again.KeepTypes->isChecked());
+    EXPECT_TRUE(again.ChangesOnly->isChecked());
   }
   f.KeepTypes->click();
+  f.ChangesOnly->click();
   EXPECT_EQ(platform::Settings::value(platform::kKeepTypesSetting), "0");
   Form2 later;
   EXPECT_FALSE(later.KeepTypes->isChecked());
+  EXPECT_FALSE(later.ChangesOnly->isChecked());
 }
 
 TEST_F(MainWindow, SendButtonsHandTheirTransferTheWindowAndNothingElseStartsMeanwhile) {
