@@ -6,32 +6,27 @@
 //
 //   source /tmp/<sandbox>/env   # QM_MYSQL_HOST, _PORT, _USER, _PASSWORD, _DATABASE
 //   bench_sync_to_mysql [rows=1000000] [folder=/tmp] [tool=<build>/tools/quillmere-transfer]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/bench_tool.h"
 #include "vfp/session.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using bench::Clock;
 using bench::env;
+using bench::Run;
+using bench::Tool;
 
 // The table's rows; `changed` makes the second version: of every hundredth row, two in four
 // take a new name, one in four is gone, and a quarter as many rows as that are new at the end.
@@ -65,45 +60,6 @@ void MakeTable(const std::string& folder, long rows, bool changed) {
     for (long r = rows; r < rows + rows / 400; ++r) insert(r, "New " + std::to_string(r));
   s.execute("INDEX ON id TAG id CANDIDATE");
   s.flush();
-}
-
-struct Run {
-  double seconds = 0;
-  long maxRssKb = 0;
-  int status = -1;
-  std::string out;
-};
-
-Run Tool(const std::string& tool, std::vector<std::string> args, const std::string& outFile) {
-  args.insert(args.begin(), tool);
-  for (const char* v : {"--mysql-server", "QM_MYSQL_HOST", "--mysql-port", "QM_MYSQL_PORT",
-                        "--mysql-user", "QM_MYSQL_USER", "--mysql-password", "QM_MYSQL_PASSWORD",
-                        "--mysql-database", "QM_MYSQL_DATABASE"})
-    args.push_back(v[0] == '-' ? std::string(v) : env(v));
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t io;
-  posix_spawn_file_actions_init(&io);
-  posix_spawn_file_actions_addopen(&io, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
-  Run r;
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  if (posix_spawn(&pid, tool.c_str(), &io, nullptr, argv.data(), environ) != 0) {
-    std::perror("posix_spawn");
-    std::exit(1);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  r.maxRssKb = usage.ru_maxrss;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  posix_spawn_file_actions_destroy(&io);
-  std::ifstream in(outFile);
-  r.out.assign(std::istreambuf_iterator<char>(in), {});
-  return r;
 }
 
 }  // namespace

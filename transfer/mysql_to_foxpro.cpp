@@ -85,33 +85,6 @@ long long TypedDbfBytes(const std::vector<TypedField>& fields, long long rows) {
          rows * record + 1;
 }
 
-// The FoxPro text of the longest TIME value each TIME column holds (hh:mm:ss, and a sign and a
-// third hour digit where a value needs them), so that its character field cuts none.
-std::vector<std::size_t> TimeWidths(ado::Connection& mysql, const std::string& source,
-                                    const MySqlTableShape& shape) {
-  std::vector<std::size_t> widths(shape.columns.size(), 8);
-  std::string select;
-  std::vector<std::size_t> asked;
-  for (std::size_t f = 0; f < shape.columns.size(); ++f) {
-    if (shape.columns[f].dataType != "time") continue;
-    const std::string c = ado::quoteMySqlName(shape.columns[f].name);
-    select += std::string(select.empty() ? "" : ", ") + "MAX(HOUR(" + c + ")), MAX(" + c + " < 0)";
-    asked.push_back(f);
-  }
-  if (asked.empty()) return widths;
-  ado::RecordSet r(mysql.execute("SELECT " + select + " FROM " + source));
-  for (std::size_t k = 0; k < asked.size(); ++k) {
-    const ado::Value hours = r.value(int(2 * k));
-    const ado::Value negative = r.value(int(2 * k + 1));
-    std::size_t width = 8;
-    if (!hours.isNull() && std::stoll(hours.toText()) >= 100)
-      width += std::to_string(std::stoll(hours.toText())).size() - 2;
-    if (!negative.isNull() && negative.toText() != "0") ++width;
-    widths[asked[k]] = width;
-  }
-  return widths;
-}
-
 // A typed table of the run, for the relations added once every table is in.
 struct TypedTableMade {
   std::string mysqlName;
@@ -309,7 +282,7 @@ FoxproScriptSummary BuildFoxproScript(ado::Connection& mysql,
       std::vector<std::size_t> timeWidths;
       try {
         shape = ReadMySqlTableShape(mysql, table);
-        timeWidths = TimeWidths(mysql, source, shape);
+        timeWidths = TypedTimeWidths(mysql, table, shape);
       } catch (const ado::DataAccessError& e) {
         leaveOut(std::string("its columns cannot be read: ") + e.what());
         continue;

@@ -21,7 +21,6 @@ namespace transfer {
 
 namespace {
 
-constexpr std::size_t kKeysShown = 5;  // keys the report names per kind of change
 constexpr long long kRowsPerProgress = 4096;
 
 using Row = std::vector<ado::Value>;
@@ -45,28 +44,6 @@ bool Stored(const ado::Value& v) {
   return !(v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()));
 }
 
-std::string DecimalText(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  std::string_view whole = s, fraction;
-  if (const auto dot = s.find('.'); dot != std::string_view::npos) {
-    whole = s.substr(0, dot);
-    fraction = s.substr(dot + 1);
-  }
-  while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
-  while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
-  if (whole.empty() && fraction.empty()) return "0";
-  std::string out = negative ? "-" : "";
-  out += whole.empty() ? std::string_view("0") : whole;
-  if (!fraction.empty()) (out += '.') += fraction;
-  return out;
-}
-
 // The text a value compares by in its column; nullopt for NULL.
 std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
   if (!Stored(v)) return std::nullopt;
@@ -79,25 +56,6 @@ std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool
     text.erase(text.find_last_not_of(' ') + 1);
   if (asKey && c.foldsCase) text = vfp::toUpperAscii(text);
   return text;
-}
-
-std::uint64_t Mix(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  return h ^ (h >> 33);
-}
-
-std::uint64_t ValueHash(const std::optional<std::string>& text) {
-  if (!text) return 0x6e756c6c6e756c6cULL;  // NULL differs from every text, the empty one too
-  return Mix(std::hash<std::string_view>{}(*text) + text->size());
-}
-
-std::uint64_t RowHash(const std::vector<std::uint64_t>& columns) {
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-  for (std::uint64_t c : columns) h = Mix(h ^ c) + 0x9e3779b97f4a7c15ULL;
-  return h;
 }
 
 // The matching key's bytes: each part with its length, so ("ab","c") and ("a","bc") differ.
@@ -115,7 +73,7 @@ KeyOf MakeKey(const Row& row, const std::vector<Column>& columns,
       out.nullColumn = columns[k].name;
       return out;
     }
-    out.bytes += std::to_string(text->size()) + ':' + *text;
+    AppendKeyPart(out.bytes, *text);
     std::string shown = row[k].toText();
     if (row[k].kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
     out.shown += (out.shown.empty() ? "" : ", ") + shown;
@@ -158,18 +116,6 @@ std::string NormalType(std::string type) {
   return type;
 }
 
-std::string Counted(long long n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string FirstKeys(const std::vector<std::string>& keys, long long count) {
-  if (keys.empty()) return {};
-  std::string out = " (key";
-  out += count == 1 ? " " : "s ";
-  for (std::size_t i = 0; i < keys.size(); ++i) out += (i ? "; " : "") + keys[i];
-  return out + (count > (long long)keys.size() ? "; ...)" : ")");
-}
-
 // Reads a FoxPro table's rows as the typed copy reads them.
 class FoxproRows {
  public:
@@ -202,12 +148,6 @@ class FoxproRows {
   Row row_;
   bool started_ = false;
   long long total_ = 1;
-};
-
-struct Entry {
-  std::uint64_t keyAt;
-  std::uint32_t keyLength;
-  std::uint64_t hash;
 };
 
 struct Changed {
@@ -321,8 +261,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   }
 
   // First reading of the FoxPro rows: the key and a hash of the values of each.
-  std::string keys;
-  std::vector<Entry> entries;
+  KeyedRows entries;
   std::vector<std::uint64_t> hashes(columns.size());
   auto hashRow = [&](const Row& row) {
     for (std::size_t k = 0; k < columns.size(); ++k)
@@ -338,37 +277,15 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
       if (!k.nullColumn.empty())
         throw LeftOut("its key field " + k.nullColumn + " is NULL in row " +
                       std::to_string(entries.size() + 1));
-      entries.push_back({keys.size(), std::uint32_t(k.bytes.size()), hashRow(rows.row())});
-      keys += k.bytes;
+      entries.add(k.bytes, hashRow(rows.row()));
       if (progress && entries.size() % kRowsPerProgress == 0)
         progress(int(entries.size() * 40 / std::size_t(total)));
     }
   }
-  auto keyBytes = [&](std::size_t e) {
-    return std::string_view(keys).substr(entries[e].keyAt, entries[e].keyLength);
-  };
-  std::vector<std::uint32_t> order(entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = std::uint32_t(i);
-  std::sort(order.begin(), order.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return keyBytes(a) < keyBytes(b); });
-
-  // The key's values, for the report, of the FoxPro row at entry e; read back from its bytes.
-  auto shownKey = [&](std::string_view bytes) {
-    std::string shown;
-    while (!bytes.empty()) {
-      const auto colon = bytes.find(':');
-      const std::size_t n = std::stoul(std::string(bytes.substr(0, colon)));
-      shown += (shown.empty() ? "" : ", ") + std::string(bytes.substr(colon + 1, n));
-      bytes.remove_prefix(colon + 1 + n);
-    }
-    return shown;
-  };
-  for (std::size_t i = 1; i < order.size(); ++i)
-    if (keyBytes(order[i]) == keyBytes(order[i - 1]))
-      throw LeftOut("its key (" + keyWhence + ") is not unique in FoxPro: rows " +
-                    std::to_string(std::min(order[i - 1], order[i]) + 1) + " and " +
-                    std::to_string(std::max(order[i - 1], order[i]) + 1) + " both have " +
-                    shownKey(keyBytes(order[i])));
+  if (const auto twice = entries.sortAndFindDuplicate())
+    throw LeftOut("its key (" + keyWhence + ") is not unique in FoxPro: rows " +
+                  std::to_string(twice->first + 1) + " and " + std::to_string(twice->second + 1) +
+                  " both have " + ShownKey(entries.key(twice->first)));
 
   // The MySQL rows, streamed, each against the FoxPro row of its key.
   std::vector<bool> seen(entries.size(), false);
@@ -388,22 +305,20 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     for (; !rs.eof(); rs.moveNext()) {
       for (std::size_t k = 0; k < columns.size(); ++k) row[k] = rs.value(int(k));
       const KeyOf k = MakeKey(row, columns, key);
-      const auto at = std::lower_bound(
-          order.begin(), order.end(), k.bytes,
-          [&](std::uint32_t e, const std::string& b) { return keyBytes(e) < std::string_view(b); });
-      if (k.nullColumn.empty() && at != order.end() && keyBytes(*at) == k.bytes) {
+      const auto at = k.nullColumn.empty() ? entries.find(k.bytes) : std::nullopt;
+      if (at) {
         if (seen[*at])
           throw LeftOut("its key (" + keyWhence +
                         ") is not unique in MySQL: more than one row has " + k.shown);
         seen[*at] = true;
-        if (hashRow(row) != entries[*at].hash) changed[*at] = {WhereOf(row, columns, key), hashes};
+        if (hashRow(row) != entries.hash(*at))
+          changed[std::uint32_t(*at)] = {WhereOf(row, columns, key), hashes};
       } else {
         // A NULL key (only possible for a key named) matches nothing in FoxPro either.
         if (!k.nullColumn.empty())
           throw LeftOut("its key field " + k.nullColumn + " is NULL in a MySQL row");
         ++out.counts.targetOnly;
-        if (out.counts.targetOnlyKeys.size() < kKeysShown)
-          out.counts.targetOnlyKeys.push_back(k.shown);
+        KeepShownKey(out.counts.targetOnlyKeys, k.shown);
         if (hooks.deleteTargetOnly)
           deletes.push_back("DELETE FROM " + ado::quoteMySqlName(mysqlTable) +
                             WhereOf(row, columns, key));
@@ -425,7 +340,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     std::size_t i = 0;
     for (; rows.next(); ++i) {
       const Row& row = rows.row();
-      if (i >= entries.size() || MakeKey(row, columns, key).bytes != keyBytes(i))
+      if (i >= entries.size() || MakeKey(row, columns, key).bytes != entries.key(i))
         throw ado::DataAccessError("the FoxPro table " + table +
                                    " changed while it was compared; run the sync again");
       if (!seen[i]) {
@@ -434,8 +349,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
           line += (k ? "," : "") + MySqlLiteral(row[k]);
         writes.push_back(line + ")");
         ++out.counts.inserts;
-        if (out.counts.insertKeys.size() < kKeysShown)
-          out.counts.insertKeys.push_back(MakeKey(row, columns, key).shown);
+        KeepShownKey(out.counts.insertKeys, MakeKey(row, columns, key).shown);
       } else if (const auto c = changed.find(std::uint32_t(i)); c != changed.end()) {
         hashRow(row);
         std::string set;
@@ -445,8 +359,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
                    MySqlLiteral(row[k]);
         writes.push_back("UPDATE " + ado::quoteMySqlName(mysqlTable) + set + c->second.where);
         ++out.counts.updates;
-        if (out.counts.updateKeys.size() < kKeysShown)
-          out.counts.updateKeys.push_back(MakeKey(row, columns, key).shown);
+        KeepShownKey(out.counts.updateKeys, MakeKey(row, columns, key).shown);
       }
       if (progress && i % kRowsPerProgress == 0)
         progress(70 + int(std::min<long long>(i, total) * 30 / total));
@@ -467,25 +380,6 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     out.lines.push_back("COMMIT");
   }
   return out;
-}
-
-std::string ReportLine(const SyncTableCounts& c, bool deleting) {
-  std::string line = c.table + ": ";
-  if (c.inserts + c.updates + c.targetOnly == 0) return line + "no changes";
-  std::vector<std::string> parts;
-  if (c.inserts)
-    parts.push_back(Counted(c.inserts, "row", "rows") + " to insert" +
-                    FirstKeys(c.insertKeys, c.inserts));
-  if (c.updates)
-    parts.push_back(Counted(c.updates, "row", "rows") + " to update" +
-                    FirstKeys(c.updateKeys, c.updates));
-  if (c.targetOnly)
-    parts.push_back(
-        Counted(c.targetOnly, "row", "rows") +
-        (deleting ? " to delete" : " only in MySQL, left alone (--delete removes them)") +
-        FirstKeys(c.targetOnlyKeys, c.targetOnly));
-  for (std::size_t i = 0; i < parts.size(); ++i) line += (i ? ", " : "") + parts[i];
-  return line;
 }
 
 }  // namespace
@@ -551,7 +445,7 @@ SyncOutcome BuildSyncToMySql(const std::vector<std::string>& tables,
       TableSync part = SyncTable(fox, my, name, mysqlTable, TypedShape(*path), hooks, within);
       for (const auto& line : part.lines) sink.appendCommand(line);
       outcome.statements += part.counts.inserts + part.counts.updates + part.counts.deletes;
-      report.push_back(ReportLine(part.counts, hooks.deleteTargetOnly));
+      report.push_back(SyncReportLine(part.counts, hooks.deleteTargetOnly, "MySQL"));
       outcome.tables.push_back(std::move(part.counts));
     } catch (const std::exception& e) {
       // Left out with why (its structure, its key, a table that cannot be read); the others go on.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "transfer/foxpro_to_mysql.h"
+#include "transfer/sync_common.h"
 
 namespace transfer {
 
@@ -37,20 +38,6 @@ struct SyncToMySqlHooks {
   std::function<void(const std::string& table, const std::string& why)> tableLeftOut;
   // As the tables are read, 0..100.
   std::function<void(int percent)> progress;
-};
-
-// What one table's comparison found; the keys are shown as the FoxPro values give them.
-struct SyncTableCounts {
-  std::string table;
-  long long inserts = 0, updates = 0, deletes = 0;
-  long long targetOnly = 0;  // rows only MySQL has (deleted when asked, else left alone)
-  std::vector<std::string> insertKeys, updateKeys, targetOnlyKeys;  // the first few
-};
-
-struct SyncOutcome {
-  std::vector<SyncTableCounts> tables;  // the tables compared
-  int leftOut = 0;                      // tables reported through tableLeftOut
-  long long statements = 0;             // INSERT, UPDATE and DELETE lines in the script
 };
 
 // Compares each named FoxPro table with its MySQL table and puts the statements that bring

@@ -53,14 +53,6 @@ std::uint32_t BytesPerCharacter(int codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ? 2 : 1;
 }
 
-bool FoxproDate(const ado::Date& d) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
-  if (d.day > kDays[d.month - 1]) return false;
-  const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
-  return !(d.month == 2 && d.day == 29 && !leap);
-}
-
 void AppendDate(std::string& out, const ado::Date& d) {
   out += "{^";
   ado::appendDate(out, d);
@@ -267,6 +259,57 @@ std::string FieldTypeClause(const TypedField& f) {
   return out;
 }
 
+bool FoxproHoldsDate(const ado::Date& d) {
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
+  if (d.day > kDays[d.month - 1]) return false;
+  const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
+  return !(d.month == 2 && d.day == 29 && !leap);
+}
+
+bool TypedLogical(const ado::Value& v) {
+  using K = ado::Value::Kind;
+  switch (v.kind()) {
+    case K::Bool:
+      return v.asBool();
+    case K::Int:
+      return v.asInt() != 0;
+    case K::UInt:
+      return v.asUInt() != 0;
+    default: {
+      const std::string s = v.kind() == K::Bytes || v.kind() == K::Text || v.kind() == K::Decimal
+                                ? v.asString()
+                                : v.toText();
+      return s.find_first_not_of(std::string("0.\0", 3)) != std::string::npos;
+    }
+  }
+}
+
+std::vector<std::size_t> TypedTimeWidths(ado::Connection& mysql, const std::string& table,
+                                         const MySqlTableShape& shape) {
+  std::vector<std::size_t> widths(shape.columns.size(), 8);
+  std::string select;
+  std::vector<std::size_t> asked;
+  for (std::size_t f = 0; f < shape.columns.size(); ++f) {
+    if (shape.columns[f].dataType != "time") continue;
+    const std::string c = ado::quoteMySqlName(shape.columns[f].name);
+    select += std::string(select.empty() ? "" : ", ") + "MAX(HOUR(" + c + ")), MAX(" + c + " < 0)";
+    asked.push_back(f);
+  }
+  if (asked.empty()) return widths;
+  ado::RecordSet r(mysql.execute("SELECT " + select + " FROM " + ado::quoteMySqlName(table)));
+  for (std::size_t k = 0; k < asked.size(); ++k) {
+    const ado::Value hours = r.value(int(2 * k));
+    const ado::Value negative = r.value(int(2 * k + 1));
+    std::size_t width = 8;
+    if (!hours.isNull() && std::stoll(hours.toText()) >= 100)
+      width += std::to_string(std::stoll(hours.toText())).size() - 2;
+    if (!negative.isNull() && negative.toText() != "0") ++width;
+    widths[asked[k]] = width;
+  }
+  return widths;
+}
+
 void AppendTypedLiteral(std::string& out, const ado::Value& v, const TypedField& field,
                         TypedValueFacts& facts) {
   using K = ado::Value::Kind;
@@ -300,25 +343,7 @@ void AppendTypedLiteral(std::string& out, const ado::Value& v, const TypedField&
       }
       break;
     case TypedLiteral::Logical: {
-      bool b = false;
-      switch (v.kind()) {
-        case K::Bool:
-          b = v.asBool();
-          break;
-        case K::Int:
-          b = v.asInt() != 0;
-          break;
-        case K::UInt:
-          b = v.asUInt() != 0;
-          break;
-        default: {
-          const std::string s =
-              v.kind() == K::Bytes || v.kind() == K::Text || v.kind() == K::Decimal ? v.asString()
-                                                                                    : v.toText();
-          b = s.find_first_not_of(std::string("0.\0", 3)) != std::string::npos;
-        }
-      }
-      out += b ? ".T." : ".F.";
+      out += TypedLogical(v) ? ".T." : ".F.";
       return;
     }
     case TypedLiteral::Date:
@@ -330,7 +355,7 @@ void AppendTypedLiteral(std::string& out, const ado::Value& v, const TypedField&
         when = v.asDateTime();
       else
         break;
-      if (!FoxproDate(when.date)) {
+      if (!FoxproHoldsDate(when.date)) {
         ++facts.zeroDates;
         out += "{}";
         return;

@@ -95,6 +95,17 @@ struct TypedValueFacts {
   long long fractionsLost = 0;  // date-times and times whose fractions of a second went
 };
 
+// Whether FoxPro holds the date (years 1 to 9999, a real day); the others are written empty.
+bool FoxproHoldsDate(const ado::Date& date);
+// The logical a value becomes in an L field: numbers other than 0, text other than "0", ".0" and
+// the like, true.
+bool TypedLogical(const ado::Value& value);
+// Characters of the longest TIME value of each TIME column of the table (hh:mm:ss, and a sign
+// and a third hour digit where a value needs them), 8 for the other columns: the width of the
+// character field each becomes.
+std::vector<std::size_t> TypedTimeWidths(ado::Connection& mysql, const std::string& table,
+                                         const MySqlTableShape& shape);
+
 // Appends the value as a literal of the field's kind: NULL, a number, .T./.F., {^yyyy-mm-dd},
 // {^yyyy-mm-dd hh:mm:ss}, text as the classic script writes it, bytes as 0h hexadecimal.
 void AppendTypedLiteral(std::string& out, const ado::Value& value, const TypedField& field,

@@ -6,10 +6,10 @@
 
 #include "vfp/bytes.h"
 #include "vfp/cdx_reader.h"
-#include "vfp/session.h"
 #include "vfp/error.h"
 #include "vfp/file.h"
 #include "vfp/names.h"
+#include "vfp/session.h"
 
 namespace vfp::sql {
 
@@ -485,8 +485,8 @@ void Session::alter(std::string_view sql, std::size_t pos) {
     const std::string type = toUpperAscii(lx.word());
     if (type != "I" && type != "INT" && type != "INTEGER")
       throw Error(
-          "ALTER COLUMN is supported only to make an Integer field autoincrementing "
-          "(ALTER COLUMN name I AUTOINC [NEXTVALUE n [STEP m]]).");
+          "ALTER COLUMN is supported only for an Integer field: ALTER COLUMN name I AUTOINC "
+          "[NEXTVALUE n [STEP m]] makes it autoincrementing, ALTER COLUMN name I a plain one.");
     ColumnSpec c;
     for (;;) {
       if (lx.keyword("NOT")) {
@@ -497,10 +497,6 @@ void Session::alter(std::string_view sql, std::size_t pos) {
         break;
       }
     }
-    if (!c.autoInc)
-      throw Error(
-          "ALTER COLUMN is supported only to make an Integer field autoincrementing "
-          "(ALTER COLUMN name I AUTOINC [NEXTVALUE n [STEP m]]).");
     if (!lx.atEnd()) throw Error("Command contains unrecognized phrase/keyword.");
     forget(path);
     const Table t(path);
@@ -513,7 +509,13 @@ void Session::alter(std::string_view sql, std::size_t pos) {
         at = index;
     }
     if (!at) throw Error("Variable '" + toUpperAscii(field) + "' is not found.");
-    setAutoIncrement(path, *at, c.autoIncNext, c.autoIncStep);
+    // Without AUTOINC the field becomes a plain Integer, as in FoxPro: values can then be
+    // written into it (a sync that brings another table's keys does, then makes it
+    // autoincrementing again).
+    if (c.autoInc)
+      setAutoIncrement(path, *at, c.autoIncNext, c.autoIncStep);
+    else
+      clearAutoIncrement(path, *at);
     return;
   }
   throw Error(

@@ -152,6 +152,11 @@ std::vector<std::string> freeTableFieldNames(const std::vector<std::string>& nam
 void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint32_t next,
                       std::uint8_t step);
 
+// Makes autoincrementing field fieldIndex a plain Integer again, keeping its values, as ALTER
+// TABLE ... ALTER COLUMN name I does; the descriptor is rewritten in place. Nothing happens to a
+// field that does not autoincrement.
+void clearAutoIncrement(const std::string& path, std::size_t fieldIndex);
+
 class TableWriter {
  public:
   // Creates a Visual FoxPro 9 free table at path (replacing any file of that name) and its

@@ -347,4 +347,20 @@ void setAutoIncrement(const std::string& path, std::size_t fieldIndex, std::uint
   }
 }
 
+void clearAutoIncrement(const std::string& path, std::size_t fieldIndex) {
+  Table t(path);
+  const auto& h = t.header();
+  if (fieldIndex >= h.fields.size() || h.fields[fieldIndex].type != 'I' ||
+      h.fields[fieldIndex].length != 4)
+    throw Error("Only Integer fields can autoincrement.");
+  const auto& f = h.fields[fieldIndex];
+  if (!f.isAutoInc()) return;
+  std::uint8_t d[header::kAutoIncStepOffset - header::kFieldFlagsOffset + 1] = {};
+  d[0] = std::uint8_t(f.flags & ~fieldflag::kAutoInc);
+  File file(t.path(), File::Mode::ReadWrite);
+  file.writeAt(
+      header::kFixedSize + fieldIndex * header::kDescriptorSize + header::kFieldFlagsOffset, d,
+      sizeof d);
+}
+
 }  // namespace vfp

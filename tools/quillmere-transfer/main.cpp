@@ -26,6 +26,7 @@
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_file.h"
 #include "transfer/script_runner.h"
+#include "transfer/sync_to_foxpro.h"
 #include "transfer/sync_to_mysql.h"
 
 namespace {
@@ -61,12 +62,16 @@ const char* kUsage =
     "                            numbers as numbers), the primary key, unique keys, indexes\n"
     "                            and foreign keys, where the classic script sends text\n"
     "                            columns and no keys; the report names what cannot be kept\n"
-    "  --sync                    with --to-mysql: send only what changed since the tables were\n"
-    "                            sent typed: an INSERT per new row, an UPDATE of the changed\n"
-    "                            columns per changed row, each table in one transaction. Rows\n"
-    "                            are matched by the FoxPro table's primary (else candidate) tag\n"
+    "  --sync                    send only what changed since the tables were sent typed: an\n"
+    "                            INSERT per new row, an UPDATE of the changed columns per\n"
+    "                            changed row. Rows are matched by the source's key: with\n"
+    "                            --to-mysql the FoxPro table's primary (else candidate) tag,\n"
+    "                            each table in one transaction; with --to-foxpro the MySQL\n"
+    "                            table's primary key (else a unique key of NOT NULL columns),\n"
+    "                            values compared as the FoxPro fields hold them\n"
     "  --key COL[,COL]           with --sync: match rows by these columns instead\n"
-    "  --delete                  with --sync: delete the rows only MySQL has (else counted)\n"
+    "  --delete                  with --sync: delete the rows only the target has (else\n"
+    "                            counted); FoxPro records are marked deleted\n"
     "  --dry-run FILE            write the script to FILE and print what would change; run "
     "nothing\n"
     "  --source-codepage N       the code page of FoxPro tables whose header names none (866,\n"
@@ -214,10 +219,6 @@ bool parse(const QStringList& args, Options& o) {
     std::fputs(kUsage, stderr);
     return false;
   }
-  if (o.sync && !o.toMySql) {
-    std::fprintf(stderr, "quillmere-transfer: --sync goes to MySQL only so far (--to-mysql)\n");
-    return false;
-  }
   if (o.sync && o.overwrite) {
     std::fprintf(stderr,
                  "quillmere-transfer: --sync changes tables in place; --overwrite "
@@ -342,26 +343,42 @@ int run(const Options& o) {
            o.fields.port.toStdString());
 
   if (o.sync) {
-    const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
-    const std::vector<std::string> sources = platform::FoxproTableNames(foxpro);
     ScriptInto sink(script, report);
-    std::vector<std::string> chosen;
-    for (const auto& t : o.all ? sources : o.tables) {
-      if (holds(sources, t)) {
-        chosen.push_back(t);
-      } else {
-        report.lines.push_back(t + ": not in the FoxPro database; left out");
-        ++report.refusedTables;
-      }
-    }
-    transfer::SyncToMySqlHooks hooks;
+    std::vector<std::string> keyColumns;
     for (const auto& column : o.key.split(QLatin1Char(','), Qt::SkipEmptyParts))
-      hooks.key.push_back(column.trimmed().toStdString());
-    hooks.deleteTargetOnly = o.deleteTargetOnly;
-    hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
-    hooks.tableLeftOut = [&](const std::string&, const std::string&) { ++report.refusedTables; };
-    const transfer::SyncOutcome outcome =
-        transfer::BuildSyncToMySql(chosen, existing, foxpro, mysql, sink, hooks);
+      keyColumns.push_back(column.trimmed().toStdString());
+    auto leftOut = [&](const std::string&, const std::string&) { ++report.refusedTables; };
+    // The tables named, of the source's; the others are reported, not a reason to stop.
+    auto chosen = [&](const std::vector<std::string>& sources, const std::string& source) {
+      std::vector<std::string> tables;
+      for (const auto& t : o.all ? sources : o.tables) {
+        if (holds(sources, t)) {
+          tables.push_back(t);
+        } else {
+          report.lines.push_back(t + ": not in the " + source + " database; left out");
+          ++report.refusedTables;
+        }
+      }
+      return tables;
+    };
+    transfer::SyncOutcome outcome;
+    if (o.toMySql) {
+      const std::vector<std::string> existing = platform::MySqlTableNames(mysql);
+      transfer::SyncToMySqlHooks hooks;
+      hooks.key = keyColumns;
+      hooks.deleteTargetOnly = o.deleteTargetOnly;
+      hooks.unmarkedCodePage = platform::UnmarkedFoxproCodePage(o.fields);
+      hooks.tableLeftOut = leftOut;
+      outcome = transfer::BuildSyncToMySql(chosen(platform::FoxproTableNames(foxpro), "FoxPro"),
+                                           existing, foxpro, mysql, sink, hooks);
+    } else {
+      transfer::SyncToFoxproHooks hooks;
+      hooks.key = keyColumns;
+      hooks.deleteTargetOnly = o.deleteTargetOnly;
+      hooks.tableLeftOut = leftOut;
+      outcome = transfer::BuildSyncToFoxpro(chosen(platform::MySqlTableNames(mysql), "MySQL"),
+                                            foxpro, mysql, sink, hooks);
+    }
     report.scriptedTables = int(outcome.tables.size());
     if (!outcome.tables.empty() && outcome.statements == 0) {
       // A sync that finds nothing writes nothing: the target is level with the source.

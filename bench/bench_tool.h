@@ -1,0 +1,66 @@
+// Runs quillmere-transfer as a whole process for the benchmarks that time it from start to exit:
+// its wall-clock seconds, its peak memory (the process's own maximum resident size), its exit
+// status and its standard output. The sandbox's MySQL settings are added to its arguments.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+
+extern char** environ;
+
+namespace bench {
+
+struct Run {
+  double seconds = 0;
+  long maxRssKb = 0;
+  int status = -1;
+  std::string out;
+};
+
+inline Run Tool(const std::string& tool, std::vector<std::string> args,
+                const std::string& outFile) {
+  args.insert(args.begin(), tool);
+  for (const char* v : {"--mysql-server", "QM_MYSQL_HOST", "--mysql-port", "QM_MYSQL_PORT",
+                        "--mysql-user", "QM_MYSQL_USER", "--mysql-password", "QM_MYSQL_PASSWORD",
+                        "--mysql-database", "QM_MYSQL_DATABASE"})
+    args.push_back(v[0] == '-' ? std::string(v) : env(v));
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t io;
+  posix_spawn_file_actions_init(&io);
+  posix_spawn_file_actions_addopen(&io, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
+  Run r;
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, tool.c_str(), &io, nullptr, argv.data(), environ) != 0) {
+    std::perror("posix_spawn");
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.maxRssKb = usage.ru_maxrss;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  posix_spawn_file_actions_destroy(&io);
+  std::ifstream in(outFile);
+  r.out.assign(std::istreambuf_iterator<char>(in), {});
+  return r;
+}
+
+}  // namespace bench
