@@ -17,9 +17,11 @@
 #include "platform/pointer.h"
 #include "platform/table_listing.h"
 #include "platform/ui.h"
+#include "preview/changes_only.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
 #include "transfer/mysql_to_foxpro.h"
+#include "transfer/sync_to_foxpro.h"
 
 namespace transfer {
 
@@ -33,6 +35,48 @@ constexpr const char* kSelectTable = "Please select a table";
 constexpr const char* kOverwriteCaption = "Overwrite?";
 constexpr const char* kNumericNamePrompt = "Please change field name so it is not strictly numeric";
 constexpr const char* kProgressIdleText = "Progress Bar";
+
+// "Send changes only": the rows that changed in MySQL since a typed send, as FoxPro INSERT,
+// UPDATE and DELETE lines in the preview; a sync that finds nothing opens no preview.
+void SendChangesToFoxpro(platform::MainWindowView& view, const std::vector<std::string>& tables,
+                         platform::ErrorTrap& trap) {
+  auto& app = platform::Application::current();
+  Form4 form(&view.window);
+  PreviewSink sink(form);
+  bool built = false;
+  long long statements = 0;
+  {
+    platform::WaitPointer wait(view.pointer);
+    built = trap.step(114, [&] {
+      try {
+        SyncToFoxproHooks hooks;
+        hooks.deleteTargetOnly = AskDeleteTargetOnly(&view.window, "FoxPro");
+        hooks.keyFor = [&](const std::string& table) {
+          return AskKey(&view.window, table, "primary key or unique key of NOT NULL columns");
+        };
+        hooks.progress = [&](int percent) {
+          view.ProgressBar1.setValue(percent);
+          platform::YieldWhileWaiting();
+        };
+        statements = BuildSyncToFoxpro(tables, FoxproConnectionString(), MySQLConnectionString(),
+                                       sink, hooks)
+                         .statements;
+      } catch (const platform::ProgramEnding&) {
+      }
+    });
+    view.ProgressBar1.setValue(0);
+    view.ProgressBar1.setFormat(QString::fromLatin1(kProgressIdleText));
+  }
+  if (!built || app.ending()) return;
+  if (statements == 0) {
+    trap.step(116, [&] { SayNothingChanged(&view.window, form.Text1->toPlainText()); });
+    return;
+  }
+  form.m_SendType = 0;
+  trap.step(110, [&] { platform::ShowModal(form); });
+  if (app.ending()) return;
+  trap.step(112, [&] { Foxpro::AddTablesToFoxproListbox(view.List2, FoxproConnectionString()); });
+}
 
 }  // namespace
 
@@ -51,12 +95,7 @@ void SendTablesToFoxpro(platform::MainWindowView& view) {
     return;
   }
   if (view.changesOnly) {
-    // Said rather than copying whole tables the user asked to leave as they are.
-    trap.step(101, [&] {
-      platform::MsgBox("Changes only go from FoxPro to MySQL so far. Untick \"Send changes "
-                       "only\" to copy the tables to FoxPro.",
-                       platform::vbOKOnly, "Send changes only", &view.window);
-    });
+    SendChangesToFoxpro(view, tables, trap);
     return;
   }
 

@@ -13,6 +13,7 @@
 #include "platform/pointer.h"
 #include "platform/table_listing.h"
 #include "platform/ui.h"
+#include "preview/changes_only.h"
 #include "preview/form4.h"
 #include "preview/send_tables.h"
 #include "transfer/foxpro_to_mysql.h"
@@ -22,28 +23,15 @@ namespace transfer {
 
 namespace {
 
-// "Send changes only": the rows that changed since a typed send, compared by key. Whether rows
-// only MySQL has go is asked first; a table without a key asks for one.
-// Returns the number of statements the script holds.
+// "Send changes only": the rows that changed since a typed send, compared by key. Returns the
+// number of statements the script holds.
 long long BuildChangesToMySql(platform::MainWindowView& view,
                               const std::vector<std::string>& tables, ScriptSink& sink,
                               const std::function<void(int)>& progress) {
   SyncToMySqlHooks hooks;
-  hooks.deleteTargetOnly =
-      platform::MsgBox(
-          "Delete the rows that only MySQL has?\n\nNo keeps them; the Notes count "
-          "them.",
-          platform::vbYesNo, "Send changes only", &view.window) == platform::vbYes;
+  hooks.deleteTargetOnly = AskDeleteTargetOnly(&view.window, "MySQL");
   hooks.keyFor = [&](const std::string& table) {
-    const QString answer = platform::InputBox(
-        QString::fromStdString(table) +
-            " has no primary or candidate key. Match its rows by which fields? (separated by "
-            "commas; none leaves the table out)",
-        "Send changes only", {}, &view.window);
-    std::vector<std::string> key;
-    for (const QString& field : answer.split(QLatin1Char(','), Qt::SkipEmptyParts))
-      if (!field.trimmed().isEmpty()) key.push_back(field.trimmed().toStdString());
-    return key;
+    return AskKey(&view.window, table, "primary or candidate key");
   };
   hooks.unmarkedCodePage = UnmarkedFoxproCodePage();
   hooks.progress = progress;
@@ -66,17 +54,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
   }
 
   Form4 form(&view.window);
-  struct FormSink : ScriptSink {
-    Form4& form;
-    explicit FormSink(Form4& f) : form(f) {}
-    void appendCommand(const std::string& command) override {
-      form.AppendCommand(QString::fromStdString(command));
-    }
-    void addJob(std::unique_ptr<ScriptJob> job) override { form.AddJob(std::move(job)); }
-    void report(const std::string& text) override {
-      form.Text1->setPlainText(QString::fromStdString(text));
-    }
-  } sink(form);
+  PreviewSink sink(form);
 
   bool built = false;
   long long changes = -1;  // statements of a changes-only script
@@ -122,10 +100,7 @@ void SendTablesToMySql(platform::MainWindowView& view) {
   if (!built || app.ending()) return;
   if (changes == 0) {
     // Nothing to run: the tables are level (or were left out, as the Notes say).
-    trap.step(103, [&] {
-      platform::MsgBox("Nothing changed.\n\n" + form.Text1->toPlainText(), platform::vbOKOnly,
-                       "Send changes only", &view.window);
-    });
+    trap.step(103, [&] { SayNothingChanged(&view.window, form.Text1->toPlainText()); });
     return;
   }
 

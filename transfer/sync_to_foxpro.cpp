@@ -349,13 +349,16 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
       if (vfp::equalsNoCase(shape.columns[k].name, name)) return k;
     return std::nullopt;
   };
-  if (!hooks.key.empty()) {
-    for (const auto& name : hooks.key) {
+  auto named = [&](const std::vector<std::string>& names) {
+    for (const auto& name : names) {
       const auto k = columnIndex(name);
       if (!k) throw LeftOut("it has no column " + name + " for the key named");
       key.push_back(*k);
     }
     keyWhence = "the key named";
+  };
+  if (!hooks.key.empty()) {
+    named(hooks.key);
   } else {
     for (const auto& index : shape.indexes) {
       if (!key.empty() || !(index.primary || index.unique) || index.functional || index.prefix)
@@ -366,6 +369,13 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
       if (columns.size() != index.columns.size()) continue;
       key = columns;
       keyWhence = index.primary ? "the primary key" : "the unique key " + index.name;
+    }
+    if (key.empty() && hooks.keyFor) {
+      named(hooks.keyFor(table));
+      if (key.empty())
+        throw LeftOut(
+            "it has no primary key or unique key of NOT NULL columns to match rows by, and no "
+            "key was named");
     }
     if (key.empty())
       throw LeftOut(

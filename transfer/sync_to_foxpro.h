@@ -27,6 +27,9 @@ namespace transfer {
 struct SyncToFoxproHooks {
   // The key columns for every table (--key); empty: each table's primary or unique key.
   std::vector<std::string> key;
+  // Asked for a table that has no such key when `key` is empty: the columns to match its rows
+  // by (none: the table is left out).
+  std::function<std::vector<std::string>(const std::string& table)> keyFor;
   // Records only FoxPro has are deleted (--delete); otherwise they are counted in the report.
   bool deleteTargetOnly = false;
   // A table left out (not in FoxPro, another structure, no key, a key not unique), with why.

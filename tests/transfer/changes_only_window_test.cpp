@@ -1,10 +1,11 @@
 // "Send changes only" from the main window: after a typed send and changes on both sides, the
 // preview holds only the rows that changed, the user is asked whether rows only MySQL has go
 // and, for a table without a key, which fields match its rows; executed, MySQL equals FoxPro.
-// A second send finds nothing and opens no preview.
+// A second send finds nothing and opens no preview. Both directions.
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
+#include <map>
 
 #include "foxpro_to_mysql_support.h"
 #include "preview/form4.h"
@@ -86,6 +87,57 @@ TEST_F(ChangesOnlyWindow, OnlyTheChangedRowsAreShownAndRunAndASecondSendFindsNot
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again[2].kind, testing_support::Shown::Kind::Message);
   EXPECT_TRUE(again[2].text.startsWith("Nothing changed.")) << again[2].text.toStdString();
+}
+
+// The other way: MySQL's changes since a typed send to FoxPro arrive as FoxPro lines.
+TEST_F(ChangesOnlyWindow, ToFoxproOnlyTheChangedRowsAreRunAndASecondSendFindsNothing) {
+  admin("CREATE TABLE stock (id INT PRIMARY KEY, name CHAR(8) NOT NULL)");
+  admin("INSERT INTO stock VALUES (1, 'a'), (2, 'b'), (3, 'c')");
+  List1.addItems({"stock"});
+  selectIn(List1, {"stock"});
+  QString script;
+  auto executeThePreview = [&] {
+    env.dialogs().modalScripts.push_back([&](QDialog& d) {
+      auto& form = dynamic_cast<Form4&>(d);
+      script = form.Script();
+      form.PushButton3_Click();
+      return 0;
+    });
+  };
+  view.typed = true;
+  executeThePreview();
+  transfer::SendTablesToFoxpro(view);
+  admin("UPDATE stock SET name = 'z' WHERE id = 2");
+  admin("DELETE FROM stock WHERE id = 3");
+  admin("INSERT INTO stock VALUES (4, 'd')");
+  Fox(fox.path, {"INSERT INTO stock VALUES (9, 'only')"});
+
+  view.changesOnly = true;
+  env.dialogs().shown.clear();
+  env.dialogs().messageAnswers = {platform::vbYes};
+  executeThePreview();
+  transfer::SendTablesToFoxpro(view);
+  EXPECT_EQ(script.count(QStringLiteral("INSERT INTO")), 1) << script.toStdString();
+  EXPECT_EQ(script.count(QStringLiteral("UPDATE ")), 1) << script.toStdString();
+  EXPECT_EQ(script.count(QStringLiteral("DELETE FROM")), 2) << script.toStdString();
+  ASSERT_FALSE(env.dialogs().shown.empty());
+  EXPECT_TRUE(env.dialogs().shown[0].text.startsWith("Delete the rows that only FoxPro has?"));
+  ado::Connection c;
+  c.open(FolderConnection(fox.path));
+  ado::RecordSet rs;
+  rs.open("SELECT * FROM stock", c);
+  std::map<std::string, std::string> records;
+  for (; !rs.eof(); rs.moveNext()) records[rs.value(0).toText()] = rs.value(1).toText();
+  rs.close();
+  c.close();
+  EXPECT_EQ(records, (std::map<std::string, std::string>{{"1", "a"}, {"2", "z"}, {"4", "d"}}));
+
+  env.dialogs().shown.clear();
+  env.dialogs().messageAnswers = {platform::vbNo};
+  transfer::SendTablesToFoxpro(view);
+  ASSERT_EQ(env.dialogs().shown.size(), 2u);
+  EXPECT_TRUE(env.dialogs().shown[1].text.startsWith("Nothing changed."))
+      << env.dialogs().shown[1].text.toStdString();
 }
 
 }  // namespace
