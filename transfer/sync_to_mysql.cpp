@@ -11,11 +11,14 @@
 #include "ado/connection_strings.h"
 #include "ado/foxpro_access.h"
 #include "ado/mysql_session.h"
+#include "ado/value.h"
 #include "transfer/local_load.h"
 #include "transfer/typed_mysql.h"
 #include "vfp/database.h"
 #include "vfp/file.h"
 #include "vfp/schema.h"
+#include "vfp/table.h"
+#include "vfp/value.h"
 
 namespace transfer {
 
@@ -44,18 +47,62 @@ bool Stored(const ado::Value& v) {
   return !(v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()));
 }
 
-// The text a value compares by in its column; nullopt for NULL.
-std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
-  if (!Stored(v)) return std::nullopt;
-  std::string text = v.toText();
-  if (c.compare == Compare::Decimal) return DecimalText(text);
-  const bool character = v.kind() == ado::Value::Kind::Text;
+// A value's text finished as its column compares it.
+void AsCompared(std::string& text, bool character, const Column& c, bool asKey) {
+  if (c.compare == Compare::Decimal) {
+    text = DecimalText(text);
+    return;
+  }
   // CHAR drops trailing blanks; a key compares without them in any text column, as MySQL's
   // PAD SPACE collations do.
   if (character && (c.compare == Compare::Char || asKey))
     text.erase(text.find_last_not_of(' ') + 1);
   if (asKey && c.foldsCase) text = vfp::toUpperAscii(text);
+}
+
+// The text a value compares by in its column; nullopt for NULL.
+std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
+  if (!Stored(v)) return std::nullopt;
+  std::string text = v.toText();
+  AsCompared(text, v.kind() == ado::Value::Kind::Text, c, asKey);
   return text;
+}
+
+// The same text of a value decoded from a FoxPro record, without the data-access value the
+// record set would make of it (ado::fromEngineValue): the text that value's toText gives,
+// finished alike. False for NULL.
+bool EngineComparable(const vfp::Value& v, const Column& c, bool asKey, std::string& out) {
+  using K = vfp::Value::Kind;
+  out.clear();
+  switch (v.kind) {
+    case K::Null:
+      return false;
+    case K::Bool:
+      out = v.b ? "1" : "0";
+      break;
+    case K::Int:
+      out = std::to_string((long long)v.i);
+      break;
+    case K::Double:
+      if (!MySqlHoldsDouble(v.d)) return false;  // sent as NULL
+      out = ado::formatDouble(v.d);
+      break;
+    case K::Decimal:
+    case K::Text:
+    case K::Bytes:
+      out = v.s;
+      break;
+    case K::Date:
+      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      break;
+    case K::DateTime:
+      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      out += ' ';
+      ado::appendTime(out, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      break;
+  }
+  AsCompared(out, v.kind == K::Text, c, asKey);
+  return true;
 }
 
 // The matching key's bytes: each part with its length, so ("ab","c") and ("a","bc") differ.
@@ -115,40 +162,6 @@ std::string NormalType(std::string type) {
   }
   return type;
 }
-
-// Reads a FoxPro table's rows as the typed copy reads them.
-class FoxproRows {
- public:
-  FoxproRows(ado::Connection& fox, const std::string& table, const vfp::TableSchema& shape) {
-    rs_.open(SelectAllFrom(table), fox, ado::adOpenForwardOnly, ado::adLockReadOnly);
-    if (vfp::QueryResult* result = ado::foxproResultOf(rs_)) result->setUnreadableMemosNull(true);
-    bool same = rs_.fieldCount() == int(shape.fields.size());
-    for (int k = 0; same && k < rs_.fieldCount(); ++k)
-      same = rs_.field(k).name == shape.fields[std::size_t(k)].name;
-    if (!same)
-      throw ado::DataAccessError("the fields of " + table +
-                                 " read from its files differ from those its rows give");
-    // The header's count, deleted records included: counting the live ones would read the
-    // table once more.
-    total_ = std::max<long long>(shape.records, 1);
-    row_.resize(shape.fields.size());
-  }
-  bool next() {
-    if (started_) rs_.moveNext();
-    started_ = true;
-    if (rs_.eof()) return false;
-    for (std::size_t k = 0; k < row_.size(); ++k) row_[k] = rs_.value(int(k));
-    return true;
-  }
-  const Row& row() const { return row_; }
-  long long total() const { return total_; }
-
- private:
-  ado::RecordSet rs_;
-  Row row_;
-  bool started_ = false;
-  long long total_ = 1;
-};
 
 struct Changed {
   std::string where;                  // the MySQL row's key, as MySQL holds it
@@ -260,26 +273,64 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
       throw LeftOut("its key field " + shape.fields[k].name + " is a memo");
   }
 
-  // First reading of the FoxPro rows: the key and a hash of the values of each.
+  // The FoxPro rows, read once from the table's file: the key, the record number and a hash of
+  // the values of each. The record set is what reads the table as the typed copy does (its
+  // code page, memos that cannot be read as NULL); its records are decoded here directly.
+  ado::RecordSet source;
+  source.open(SelectAllFrom(table), fox, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  vfp::QueryResult* result = ado::foxproResultOf(source);
+  if (!result) throw ado::DataAccessError("the table " + table + " is not read from its files");
+  result->setUnreadableMemosNull(true);
+  bool same = source.fieldCount() == int(shape.fields.size());
+  for (int k = 0; same && k < source.fieldCount(); ++k)
+    same = source.field(k).name == shape.fields[std::size_t(k)].name;
+  if (!same)
+    throw ado::DataAccessError("the fields of " + table +
+                               " read from its files differ from those its rows give");
+  const vfp::Table& file = result->table();
+  const std::vector<int>& fieldAt = file.userFields();
+  vfp::Value value;
+  auto decode = [&](const std::uint8_t* record, std::size_t k) -> const vfp::Value& {
+    file.decodeField(record, std::size_t(fieldAt[k]), value);
+    return value;
+  };
+
   KeyedRows entries;
+  std::vector<std::uint32_t> recnos;
   std::vector<std::uint64_t> hashes(columns.size());
   auto hashRow = [&](const Row& row) {
     for (std::size_t k = 0; k < columns.size(); ++k)
       hashes[k] = ValueHash(Comparable(row[k], columns[k], false));
     return RowHash(hashes);
   };
-  long long total = 1;
+  std::string form, keyBytes;
+  // The key's bytes of a record; the name of a key field that is NULL in it, else empty.
+  auto recordKey = [&](const std::uint8_t* record) -> std::string {
+    keyBytes.clear();
+    for (std::size_t k : key) {
+      if (!EngineComparable(decode(record, k), columns[k], true, form)) return columns[k].name;
+      AppendKeyPart(keyBytes, form);
+    }
+    return {};
+  };
+  // The header's count, deleted records included: counting the live ones would read the table
+  // once more.
+  const long long total = std::max<long long>(file.recordCount(), 1);
   {
-    FoxproRows rows(fox, table, shape);
-    total = rows.total();
-    while (rows.next()) {
-      const KeyOf k = MakeKey(rows.row(), columns, key);
-      if (!k.nullColumn.empty())
-        throw LeftOut("its key field " + k.nullColumn + " is NULL in row " +
+    vfp::RecordScanner scan(file);
+    while (const std::uint8_t* record = scan.next()) {
+      if (vfp::Table::isDeleted(record)) continue;
+      if (const std::string nullColumn = recordKey(record); !nullColumn.empty())
+        throw LeftOut("its key field " + nullColumn + " is NULL in row " +
                       std::to_string(entries.size() + 1));
-      entries.add(k.bytes, hashRow(rows.row()));
+      for (std::size_t k = 0; k < columns.size(); ++k)
+        hashes[k] = EngineComparable(decode(record, k), columns[k], false, form)
+                        ? ValueHash(form)
+                        : ValueHash(std::nullopt);
+      entries.add(keyBytes, RowHash(hashes));
+      recnos.push_back(scan.recno());
       if (progress && entries.size() % kRowsPerProgress == 0)
-        progress(int(entries.size() * 40 / std::size_t(total)));
+        progress(int(std::min<long long>(40, (long long)entries.size() * 40 / total)));
     }
   }
   if (const auto twice = entries.sortAndFindDuplicate())
@@ -329,20 +380,27 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   }
   if (hooks.deleteTargetOnly) out.counts.deletes = out.counts.targetOnly;
 
-  // Second reading of the FoxPro rows: the new ones inserted, the changed ones updated.
+  // The new and changed rows read again by record number, and their statements written.
   std::string insertHead = "INSERT INTO " + ado::quoteMySqlName(mysqlTable) + " (";
   for (std::size_t k = 0; k < columns.size(); ++k)
     insertHead += (k ? "," : "") + ado::quoteMySqlName(columns[k].name);
   insertHead += ") VALUES (";
   std::vector<std::string> writes;
   {
-    FoxproRows rows(fox, table, shape);
-    std::size_t i = 0;
-    for (; rows.next(); ++i) {
-      const Row& row = rows.row();
-      if (i >= entries.size() || MakeKey(row, columns, key).bytes != entries.key(i))
+    std::vector<std::uint8_t> record(file.header().recordLength);
+    Row row(columns.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (progress && i % kRowsPerProgress == 0)
+        progress(70 + int(std::min<long long>((long long)i, total) * 30 / total));
+      const auto c = seen[i] ? changed.find(std::uint32_t(i)) : changed.end();
+      if (seen[i] && c == changed.end()) continue;
+      file.readRecord(recnos[i], record.data());
+      if (vfp::Table::isDeleted(record.data()) || !recordKey(record.data()).empty() ||
+          keyBytes != entries.key(i))
         throw ado::DataAccessError("the FoxPro table " + table +
                                    " changed while it was compared; run the sync again");
+      for (std::size_t k = 0; k < columns.size(); ++k)
+        row[k] = ado::fromEngineValue(decode(record.data(), k));
       if (!seen[i]) {
         std::string line = insertHead;
         for (std::size_t k = 0; k < columns.size(); ++k)
@@ -350,7 +408,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
         writes.push_back(line + ")");
         ++out.counts.inserts;
         KeepShownKey(out.counts.insertKeys, MakeKey(row, columns, key).shown);
-      } else if (const auto c = changed.find(std::uint32_t(i)); c != changed.end()) {
+      } else {
         hashRow(row);
         std::string set;
         for (std::size_t k = 0; k < columns.size(); ++k)
@@ -361,12 +419,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
         ++out.counts.updates;
         KeepShownKey(out.counts.updateKeys, MakeKey(row, columns, key).shown);
       }
-      if (progress && i % kRowsPerProgress == 0)
-        progress(70 + int(std::min<long long>(i, total) * 30 / total));
     }
-    if (i != entries.size())
-      throw ado::DataAccessError("the FoxPro table " + table +
-                                 " changed while it was compared; run the sync again");
   }
   if (!deletes.empty() || !writes.empty()) {
     // One transaction per table: a run cut short leaves the table as it was, and the next sync
