@@ -126,4 +126,13 @@ std::optional<std::size_t> KeyedRows::find(std::string_view k) const {
   return *at;
 }
 
+std::optional<std::size_t> KeyedRows::find(std::string_view k, std::size_t& near) const {
+  if (near < order_.size() && key(order_[near]) == k) return order_[near++];
+  const auto at = std::lower_bound(order_.begin(), order_.end(), k,
+                                   [&](std::uint32_t e, std::string_view b) { return key(e) < b; });
+  if (at == order_.end() || key(*at) != k) return std::nullopt;
+  near = std::size_t(at - order_.begin()) + 1;
+  return *at;
+}
+
 }  // namespace transfer

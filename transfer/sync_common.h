@@ -61,6 +61,9 @@ class KeyedRows {
   std::optional<std::pair<std::size_t, std::size_t>> sortAndFindDuplicate();
   // The entry of that key (after sorting), or nullopt.
   std::optional<std::size_t> find(std::string_view key) const;
+  // The same, trying first the entry after the one `near` found last: the other side's rows,
+  // when they come in key order (a MySQL table by its primary key), are then found at once.
+  std::optional<std::size_t> find(std::string_view key, std::size_t& near) const;
   std::string_view key(std::size_t entry) const {
     return std::string_view(keys_).substr(entries_[entry].keyAt, entries_[entry].keyLength);
   }

@@ -1,6 +1,7 @@
 #include "transfer/sync_to_mysql.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -47,93 +48,141 @@ bool Stored(const ado::Value& v) {
   return !(v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()));
 }
 
-// A value's text finished as its column compares it.
-void AsCompared(std::string& text, bool character, const Column& c, bool asKey) {
-  if (c.compare == Compare::Decimal) {
-    text = DecimalText(text);
-    return;
-  }
+// A value's text finished as its column compares it: a view into the text, or into scratch.
+std::string_view AsCompared(std::string_view text, bool character, const Column& c, bool asKey,
+                            std::string& scratch) {
+  if (c.compare == Compare::Decimal) return scratch = DecimalText(text);
   // CHAR drops trailing blanks; a key compares without them in any text column, as MySQL's
   // PAD SPACE collations do.
   if (character && (c.compare == Compare::Char || asKey))
-    text.erase(text.find_last_not_of(' ') + 1);
-  if (asKey && c.foldsCase) text = vfp::toUpperAscii(text);
-}
-
-// The text a value compares by in its column; nullopt for NULL.
-std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
-  if (!Stored(v)) return std::nullopt;
-  std::string text = v.toText();
-  AsCompared(text, v.kind() == ado::Value::Kind::Text, c, asKey);
+    text = text.substr(0, text.find_last_not_of(' ') + 1);
+  if (asKey && c.foldsCase) return scratch = vfp::toUpperAscii(std::string(text));
   return text;
 }
 
-// The same text of a value decoded from a FoxPro record, without the data-access value the
-// record set would make of it (ado::fromEngineValue): the text that value's toText gives,
-// finished alike. False for NULL.
-bool EngineComparable(const vfp::Value& v, const Column& c, bool asKey, std::string& out) {
-  using K = vfp::Value::Kind;
-  out.clear();
-  switch (v.kind) {
-    case K::Null:
-      return false;
-    case K::Bool:
-      out = v.b ? "1" : "0";
+template <typename T>
+void AppendNumber(std::string& out, T n) {
+  char buffer[24];
+  out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, n).ptr);
+}
+
+// The text a value compares by in its column (what its toText gives, finished as the column
+// compares it), as a view into the value or into scratch; nullopt for NULL. The views are made
+// per cell of millions of rows, so text is not copied where it need not be.
+std::optional<std::string_view> Comparable(const ado::Value& v, const Column& c, bool asKey,
+                                           std::string& scratch) {
+  using K = ado::Value::Kind;
+  if (!Stored(v)) return std::nullopt;
+  std::string_view text;
+  scratch.clear();
+  switch (v.kind()) {
+    case K::Decimal:
+    case K::Text:
+    case K::Bytes:
+      text = v.asString();
       break;
     case K::Int:
-      out = std::to_string((long long)v.i);
+      AppendNumber(scratch, v.asInt());
+      text = scratch;
+      break;
+    case K::UInt:
+      AppendNumber(scratch, v.asUInt());
+      text = scratch;
+      break;
+    case K::Date:
+      ado::appendDate(scratch, v.asDate());
+      text = scratch;
+      break;
+    case K::DateTime:
+      ado::appendDate(scratch, v.asDateTime().date);
+      scratch += ' ';
+      ado::appendTime(scratch, v.asDateTime().time);
+      text = scratch;
+      break;
+    default:
+      scratch = v.toText();
+      text = scratch;
+  }
+  return AsCompared(text, v.kind() == K::Text, c, asKey, scratch);
+}
+
+// The same text of a value decoded from a FoxPro record, as the data-access value the record
+// set makes of it (ado::fromEngineValue) would give it, without making that value.
+std::optional<std::string_view> Comparable(const vfp::Value& v, const Column& c, bool asKey,
+                                           std::string& scratch) {
+  using K = vfp::Value::Kind;
+  std::string_view text;
+  scratch.clear();
+  switch (v.kind) {
+    case K::Null:
+      return std::nullopt;
+    case K::Bool:
+      text = v.b ? "1" : "0";
+      break;
+    case K::Int:
+      AppendNumber(scratch, (long long)v.i);
+      text = scratch;
       break;
     case K::Double:
-      if (!MySqlHoldsDouble(v.d)) return false;  // sent as NULL
-      out = ado::formatDouble(v.d);
+      if (!MySqlHoldsDouble(v.d)) return std::nullopt;  // sent as NULL
+      scratch = ado::formatDouble(v.d);
+      text = scratch;
       break;
     case K::Decimal:
     case K::Text:
     case K::Bytes:
-      out = v.s;
+      text = v.s;
       break;
     case K::Date:
-      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
+      ado::appendDate(scratch, {v.when.date.year, v.when.date.month, v.when.date.day});
+      text = scratch;
       break;
     case K::DateTime:
-      ado::appendDate(out, {v.when.date.year, v.when.date.month, v.when.date.day});
-      out += ' ';
-      ado::appendTime(out, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      ado::appendDate(scratch, {v.when.date.year, v.when.date.month, v.when.date.day});
+      scratch += ' ';
+      ado::appendTime(scratch, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      text = scratch;
       break;
   }
-  AsCompared(out, v.kind == K::Text, c, asKey);
-  return true;
+  return AsCompared(text, v.kind == K::Text, c, asKey, scratch);
 }
 
-// The matching key's bytes: each part with its length, so ("ab","c") and ("a","bc") differ.
-struct KeyOf {
-  std::string bytes;
-  std::string shown;  // for the report: the parts joined by ", "
-  std::string nullColumn;
-};
-KeyOf MakeKey(const Row& row, const std::vector<Column>& columns,
-              const std::vector<std::size_t>& key) {
-  KeyOf out;
+const ado::Value& At(const ado::Value& v) { return v; }
+const ado::Value& At(const ado::Value* v) { return *v; }
+
+// The matching key's bytes, each part with its length so ("ab","c") and ("a","bc") differ,
+// into `bytes`; the name of a key column that is NULL in the row, else empty.
+template <typename RowOf>
+std::string MakeKey(const RowOf& row, const std::vector<Column>& columns,
+                    const std::vector<std::size_t>& key, std::string& bytes, std::string& scratch) {
+  bytes.clear();
   for (std::size_t k : key) {
-    const auto text = Comparable(row[k], columns[k], true);
-    if (!text) {
-      out.nullColumn = columns[k].name;
-      return out;
-    }
-    AppendKeyPart(out.bytes, *text);
-    std::string shown = row[k].toText();
-    if (row[k].kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
-    out.shown += (out.shown.empty() ? "" : ", ") + shown;
+    const auto text = Comparable(At(row[k]), columns[k], true, scratch);
+    if (!text) return columns[k].name;
+    AppendKeyPart(bytes, *text);
+  }
+  return {};
+}
+
+// The key's values for the report, joined by ", ".
+template <typename RowOf>
+std::string ShownKeyOf(const RowOf& row, const std::vector<std::size_t>& key) {
+  std::string out;
+  for (std::size_t k : key) {
+    std::string shown = At(row[k]).toText();
+    if (At(row[k]).kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
+    out += (out.empty() ? "" : ", ") + shown;
   }
   return out;
 }
 
-std::string WhereOf(const Row& row, const std::vector<Column>& columns,
+template <typename RowOf>
+std::string WhereOf(const RowOf& row, const std::vector<Column>& columns,
                     const std::vector<std::size_t>& key) {
   std::string where;
   for (std::size_t k : key)
     where += (where.empty() ? " WHERE " : " AND ") + ado::quoteMySqlName(columns[k].name) + " = " +
-             MySqlLiteral(row[k]);
+             MySqlLiteral(At(row[k]));
   return where;
 }
 
@@ -298,18 +347,19 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   KeyedRows entries;
   std::vector<std::uint32_t> recnos;
   std::vector<std::uint64_t> hashes(columns.size());
-  auto hashRow = [&](const Row& row) {
+  std::string form, keyBytes;
+  auto hashRow = [&](const auto& row) {
     for (std::size_t k = 0; k < columns.size(); ++k)
-      hashes[k] = ValueHash(Comparable(row[k], columns[k], false));
+      hashes[k] = ValueHash(Comparable(At(row[k]), columns[k], false, form));
     return RowHash(hashes);
   };
-  std::string form, keyBytes;
   // The key's bytes of a record; the name of a key field that is NULL in it, else empty.
   auto recordKey = [&](const std::uint8_t* record) -> std::string {
     keyBytes.clear();
     for (std::size_t k : key) {
-      if (!EngineComparable(decode(record, k), columns[k], true, form)) return columns[k].name;
-      AppendKeyPart(keyBytes, form);
+      const auto text = Comparable(decode(record, k), columns[k], true, form);
+      if (!text) return columns[k].name;
+      AppendKeyPart(keyBytes, *text);
     }
     return {};
   };
@@ -324,9 +374,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
         throw LeftOut("its key field " + nullColumn + " is NULL in row " +
                       std::to_string(entries.size() + 1));
       for (std::size_t k = 0; k < columns.size(); ++k)
-        hashes[k] = EngineComparable(decode(record, k), columns[k], false, form)
-                        ? ValueHash(form)
-                        : ValueHash(std::nullopt);
+        hashes[k] = ValueHash(Comparable(decode(record, k), columns[k], false, form));
       entries.add(keyBytes, RowHash(hashes));
       recnos.push_back(scan.recno());
       if (progress && entries.size() % kRowsPerProgress == 0)
@@ -351,25 +399,26 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     select += " FROM " + ado::quoteMySqlName(mysqlTable);
     ado::RecordSet rs;
     rs.open(select, my, ado::adOpenForwardOnly, ado::adLockReadOnly);
-    Row row(columns.size());
+    std::vector<const ado::Value*> row(columns.size());  // the current row's, not copied
     long long read = 0;
+    std::size_t near = 0;
     for (; !rs.eof(); rs.moveNext()) {
-      for (std::size_t k = 0; k < columns.size(); ++k) row[k] = rs.value(int(k));
-      const KeyOf k = MakeKey(row, columns, key);
-      const auto at = k.nullColumn.empty() ? entries.find(k.bytes) : std::nullopt;
+      for (std::size_t k = 0; k < columns.size(); ++k) row[k] = &rs.value(int(k));
+      const std::string nullColumn = MakeKey(row, columns, key, keyBytes, form);
+      const auto at = nullColumn.empty() ? entries.find(keyBytes, near) : std::nullopt;
       if (at) {
         if (seen[*at])
           throw LeftOut("its key (" + keyWhence +
-                        ") is not unique in MySQL: more than one row has " + k.shown);
+                        ") is not unique in MySQL: more than one row has " + ShownKeyOf(row, key));
         seen[*at] = true;
         if (hashRow(row) != entries.hash(*at))
           changed[std::uint32_t(*at)] = {WhereOf(row, columns, key), hashes};
       } else {
         // A NULL key (only possible for a key named) matches nothing in FoxPro either.
-        if (!k.nullColumn.empty())
-          throw LeftOut("its key field " + k.nullColumn + " is NULL in a MySQL row");
+        if (!nullColumn.empty())
+          throw LeftOut("its key field " + nullColumn + " is NULL in a MySQL row");
         ++out.counts.targetOnly;
-        KeepShownKey(out.counts.targetOnlyKeys, k.shown);
+        KeepShownKey(out.counts.targetOnlyKeys, ShownKeyOf(row, key));
         if (hooks.deleteTargetOnly)
           deletes.push_back("DELETE FROM " + ado::quoteMySqlName(mysqlTable) +
                             WhereOf(row, columns, key));
@@ -407,7 +456,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
           line += (k ? "," : "") + MySqlLiteral(row[k]);
         writes.push_back(line + ")");
         ++out.counts.inserts;
-        KeepShownKey(out.counts.insertKeys, MakeKey(row, columns, key).shown);
+        KeepShownKey(out.counts.insertKeys, ShownKeyOf(row, key));
       } else {
         hashRow(row);
         std::string set;
@@ -417,7 +466,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
                    MySqlLiteral(row[k]);
         writes.push_back("UPDATE " + ado::quoteMySqlName(mysqlTable) + set + c->second.where);
         ++out.counts.updates;
-        KeepShownKey(out.counts.updateKeys, MakeKey(row, columns, key).shown);
+        KeepShownKey(out.counts.updateKeys, ShownKeyOf(row, key));
       }
     }
   }
