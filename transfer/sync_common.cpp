@@ -19,14 +19,6 @@ std::string FirstKeys(const std::vector<std::string>& keys, long long count) {
   return out + (count > (long long)keys.size() ? "; ...)" : ")");
 }
 
-std::uint64_t Mix(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  return h ^ (h >> 33);
-}
-
 }  // namespace
 
 void KeepShownKey(std::vector<std::string>& keys, std::string shown) {
@@ -89,17 +81,6 @@ std::string ShownKey(std::string_view bytes) {
     bytes.remove_prefix(colon + 1 + n);
   }
   return shown;
-}
-
-std::uint64_t ValueHash(std::optional<std::string_view> text) {
-  if (!text) return 0x6e756c6c6e756c6cULL;
-  return Mix(std::hash<std::string_view>{}(*text) + text->size());
-}
-
-std::uint64_t RowHash(const std::vector<std::uint64_t>& columns) {
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-  for (std::uint64_t c : columns) h = Mix(h ^ c) + 0x9e3779b97f4a7c15ULL;
-  return h;
 }
 
 void KeyedRows::add(std::string_view key, std::uint64_t hash) {
