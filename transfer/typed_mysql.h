@@ -87,13 +87,15 @@ class TypedMySqlScript {
   // FOREIGN KEY at Execute, after all the rows are in. So the child's keys are read against a
   // set of the parent's, and a relation with such orphans is left out and named with the first
   // of them. progress(percent) follows that reading.
-  // The lines: first one check per relation, which reads the rows on the server and fails the
-  // run, naming a key that has no parent; then the FOREIGN KEYs, one line each, between
-  // SET foreign_key_checks = 0 and = 1. With checks on, MySQL would copy the whole child table
-  // to verify its rows; with them off it adds the key in place and verifies nothing, which the
-  // checks before have done.
+  // The lines, with checkOnServer: first one check per relation, which reads the rows on the
+  // server and fails the run, naming a key that has no parent; then the FOREIGN KEYs, one line
+  // each, between SET foreign_key_checks = 0 and = 1. With checks on, the server would copy the
+  // whole child table to verify its rows; with them off it adds the key in place and verifies
+  // nothing, which the checks before have done. Without checkOnServer (a server that cannot run
+  // the check's compound statement), the FOREIGN KEYs alone, which the server verifies itself.
   std::vector<std::string> foreignKeys(std::vector<std::pair<std::string, std::string>>& report,
                                        const std::vector<std::string>& scripted,
+                                       bool checkOnServer = true,
                                        const std::function<void(int percent)>& progress = {}) const;
 
   std::size_t size() const { return tables_.size(); }
