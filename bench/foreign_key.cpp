@@ -30,32 +30,7 @@
 
 namespace {
 
-using bench::Clock;
-using bench::env;
-using bench::run;
-using bench::seconds;
-
-MYSQL* connect() {
-  MYSQL* m = mysql_init(nullptr);
-  mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  if (!mysql_real_connect(m, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
-                          env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
-                          unsigned(std::stoul(env("QM_MYSQL_PORT"))), nullptr, 0)) {
-    std::fprintf(stderr, "connect: %s\n", mysql_error(m));
-    std::exit(1);
-  }
-  return m;
-}
-
-long long scalar(MYSQL* m, const std::string& sql, int column = 0) {
-  if (mysql_real_query(m, sql.data(), sql.size()) != 0) return -1;
-  MYSQL_RES* r = mysql_store_result(m);
-  long long v = -1;
-  if (MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr)
-    v = row[column] ? std::atoll(row[column]) : -1;
-  if (r) mysql_free_result(r);
-  return v;
-}
+using namespace bench;
 
 struct Counters {
   long long alters = 0, writes = 0;
