@@ -38,4 +38,30 @@ inline void run(MYSQL* m, const std::string& sql) {
   if (MYSQL_RES* r = mysql_store_result(m)) mysql_free_result(r);
 }
 
+// A connection to the sandbox's database as its user, in utf8mb4; `local` allows LOAD DATA LOCAL.
+inline MYSQL* connect(bool local = false) {
+  MYSQL* m = mysql_init(nullptr);
+  unsigned int on = local ? 1 : 0;
+  mysql_options(m, MYSQL_OPT_LOCAL_INFILE, &on);
+  mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  if (!mysql_real_connect(m, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
+                          env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
+                          unsigned(std::stoul(env("QM_MYSQL_PORT"))), nullptr, 0)) {
+    std::fprintf(stderr, "connect: %s\n", mysql_error(m));
+    std::exit(1);
+  }
+  return m;
+}
+
+// The first row's value in `column` as a number; -1 when the statement fails or gives none.
+inline long long scalar(MYSQL* m, const std::string& sql, int column = 0) {
+  if (mysql_real_query(m, sql.data(), sql.size()) != 0) return -1;
+  MYSQL_RES* r = mysql_store_result(m);
+  long long v = -1;
+  if (MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr)
+    v = row[column] ? std::atoll(row[column]) : -1;
+  if (r) mysql_free_result(r);
+  return v;
+}
+
 }  // namespace bench

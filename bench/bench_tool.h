@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -61,6 +62,42 @@ inline Run Tool(const std::string& tool, std::vector<std::string> args,
   std::ifstream in(outFile);
   r.out.assign(std::istreambuf_iterator<char>(in), {});
   return r;
+}
+
+// A benchmark of the tool's own folder under `base` (its stored settings there, so none of the
+// user's), and the tool: the one named, else the one built beside the benchmark.
+struct ToolBench {
+  std::string tool, folder;
+  ToolBench(const char* argv0, const char* toolArg, const std::string& base, const char* name) {
+    namespace fs = std::filesystem;
+    tool = toolArg
+               ? toolArg
+               : (fs::path(argv0).parent_path() / ".." / "tools" / "quillmere-transfer").string();
+    folder = base + "/" + name + "-" + std::to_string(getpid());
+    fs::create_directories(folder + "/config");
+    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  }
+};
+
+// The sync after 1% of the rows changed and the one right after it, printed with the full copy
+// they are measured against, and a RESULT line bench/run-all reads. True when all three ran
+// to exit status 0.
+inline bool SyncTwice(const std::string& tool, const std::vector<std::string>& args,
+                      const std::string& folder, const Run& full) {
+  const Run sync = Tool(tool, args, folder + "/sync.txt");
+  std::printf("sync of 1%% changed: %.2f s, at most %ld KB, exit status %d\n", sync.seconds,
+              sync.maxRssKb, sync.status);
+  std::printf("  %s", sync.out.c_str());
+  const Run again = Tool(tool, args, folder + "/again.txt");
+  std::printf("second sync: %.2f s, at most %ld KB, exit status %d\n", again.seconds,
+              again.maxRssKb, again.status);
+  std::printf("  %s", again.out.c_str());
+  std::printf(
+      "RESULT sync_s=%.2f full_s=%.2f ratio=%.3f sync_rss_kb=%ld second_s=%.2f "
+      "second_found_nothing=%s\n",
+      sync.seconds, full.seconds, sync.seconds / full.seconds, sync.maxRssKb, again.seconds,
+      again.status == 0 && again.out.find("Nothing changed.") != std::string::npos ? "yes" : "no");
+  return full.status == 0 && sync.status == 0 && again.status == 0;
 }
 
 }  // namespace bench

@@ -49,22 +49,13 @@ void Insert(MYSQL* m, long from, long to, const char* name) {
 
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const std::string base = argc > 2 ? argv[2] : "/tmp";
-  const std::string tool =
-      argc > 3 ? argv[3]
-               : (fs::path(argv[0]).parent_path() / ".." / "tools" / "quillmere-transfer").string();
-  const std::string folder = base + "/qm-bench-syncfox-" + std::to_string(getpid());
-  fs::create_directories(folder + "/config");
   // No stored settings: everything comes from the command line.
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const bench::ToolBench where(argv[0], argc > 3 ? argv[3] : nullptr, argc > 2 ? argv[2] : "/tmp",
+                               "qm-bench-syncfox");
+  const std::string& tool = where.tool;
+  const std::string& folder = where.folder;
 
-  MYSQL* m = mysql_init(nullptr);
-  if (!mysql_real_connect(m, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
-                          env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
-                          unsigned(std::atoi(env("QM_MYSQL_PORT").c_str())), nullptr, 0)) {
-    std::fprintf(stderr, "cannot connect: %s\n", mysql_error(m));
-    return 2;
-  }
+  MYSQL* m = bench::connect();
   std::printf("making the %ld-row table ...\n", rows);
   std::fflush(stdout);
   // A table name of its own: the sandbox's database may hold other benchmarks' tables.
@@ -93,29 +84,12 @@ int main(int argc, char** argv) {
   Insert(m, rows, rows + rows / 400, "New ");
   mysql_close(m);
 
-  const Run sync =
-      Tool(tool, {"--sync", "--to-foxpro", "--delete", "sync_bench", target[0], target[1]},
-           folder + "/sync.txt");
-  std::printf("sync of 1%% changed: %.2f s, at most %ld KB, exit status %d\n", sync.seconds,
-              sync.maxRssKb, sync.status);
-  std::printf("  %s", sync.out.c_str());
-  const Run again =
-      Tool(tool, {"--sync", "--to-foxpro", "--delete", "sync_bench", target[0], target[1]},
-           folder + "/again.txt");
-  std::printf("second sync: %.2f s, at most %ld KB, exit status %d\n", again.seconds,
-              again.maxRssKb, again.status);
-  std::printf("  %s", again.out.c_str());
-  std::printf(
-      "RESULT sync_s=%.2f full_s=%.2f ratio=%.3f sync_rss_kb=%ld second_s=%.2f "
-      "second_found_nothing=%s\n",
-      sync.seconds, full.seconds, sync.seconds / full.seconds, sync.maxRssKb, again.seconds,
-      again.status == 0 && again.out.find("Nothing changed.") != std::string::npos ? "yes" : "no");
-  MYSQL* end = mysql_init(nullptr);
-  if (mysql_real_connect(end, env("QM_MYSQL_HOST").c_str(), env("QM_MYSQL_USER").c_str(),
-                         env("QM_MYSQL_PASSWORD").c_str(), env("QM_MYSQL_DATABASE").c_str(),
-                         unsigned(std::atoi(env("QM_MYSQL_PORT").c_str())), nullptr, 0))
-    bench::run(end, "DROP TABLE sync_bench");
+  const bool ran = bench::SyncTwice(
+      tool, {"--sync", "--to-foxpro", "--delete", "sync_bench", target[0], target[1]}, folder,
+      full);
+  MYSQL* end = bench::connect();  // the first one was closed before the timed runs
+  bench::run(end, "DROP TABLE sync_bench");
   mysql_close(end);
   fs::remove_all(folder);
-  return full.status == 0 && sync.status == 0 && again.status == 0 ? 0 : 1;
+  return ran ? 0 : 1;
 }

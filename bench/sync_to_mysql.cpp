@@ -66,14 +66,11 @@ void MakeTable(const std::string& folder, long rows, bool changed) {
 
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const std::string base = argc > 2 ? argv[2] : "/tmp";
-  const std::string tool =
-      argc > 3 ? argv[3]
-               : (fs::path(argv[0]).parent_path() / ".." / "tools" / "quillmere-transfer").string();
-  const std::string folder = base + "/qm-bench-sync-" + std::to_string(getpid());
-  fs::create_directories(folder + "/config");
   // No stored settings: everything comes from the command line.
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const bench::ToolBench where(argv[0], argc > 3 ? argv[3] : nullptr, argc > 2 ? argv[2] : "/tmp",
+                               "qm-bench-sync");
+  const std::string& tool = where.tool;
+  const std::string& folder = where.folder;
   const std::vector<std::string> source = {"--foxpro", folder};
 
   std::printf("making the %ld-row table ...\n", rows);
@@ -87,21 +84,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   MakeTable(folder, rows, true);
-  const Run sync = Tool(tool, {"--sync", "--to-mysql", "--delete", "bench", source[0], source[1]},
-                        folder + "/sync.txt");
-  std::printf("sync of 1%% changed: %.2f s, at most %ld KB, exit status %d\n", sync.seconds,
-              sync.maxRssKb, sync.status);
-  std::printf("  %s", sync.out.c_str());
-  const Run again = Tool(tool, {"--sync", "--to-mysql", "--delete", "bench", source[0], source[1]},
-                         folder + "/again.txt");
-  std::printf("second sync: %.2f s, at most %ld KB, exit status %d\n", again.seconds,
-              again.maxRssKb, again.status);
-  std::printf("  %s", again.out.c_str());
-  std::printf(
-      "RESULT sync_s=%.2f full_s=%.2f ratio=%.3f sync_rss_kb=%ld second_s=%.2f "
-      "second_found_nothing=%s\n",
-      sync.seconds, full.seconds, sync.seconds / full.seconds, sync.maxRssKb, again.seconds,
-      again.status == 0 && again.out.find("Nothing changed.") != std::string::npos ? "yes" : "no");
+  const bool ran = bench::SyncTwice(
+      tool, {"--sync", "--to-mysql", "--delete", "bench", source[0], source[1]}, folder, full);
   fs::remove_all(folder);
-  return full.status == 0 && sync.status == 0 && again.status == 0 ? 0 : 1;
+  return ran ? 0 : 1;
 }

@@ -167,6 +167,9 @@ std::vector<std::string> FoxproTableReport(const std::string& foxproConnectionSt
 struct TargetServer {
   bool localLoading = true;        // @@local_infile: rows go in bulk through LOAD DATA LOCAL
   long long maxAllowedPacket = 0;  // @@max_allowed_packet, the largest statement; 0 unknown
+  // MariaDB runs a compound statement (BEGIN NOT ATOMIC ... END) on its own, which the typed
+  // script's check of a relation's rows needs; MySQL does not.
+  bool compoundStatements = true;
 };
 // Asks the server at the connection string; nullopt when it cannot be asked (the run will say
 // why the server cannot be reached).

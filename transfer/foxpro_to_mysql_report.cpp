@@ -204,12 +204,13 @@ std::optional<TargetServer> AskTargetServer(const std::string& mysqlConnectionSt
     c.open(mysqlConnectionString);
     ado::MySqlSession* session = ado::mysqlSessionOf(c);
     if (!session) return std::nullopt;
-    auto rows = session->query("SELECT @@local_infile, @@max_allowed_packet");
-    if (rows.empty() || rows[0].size() < 2) return std::nullopt;
+    auto rows = session->query("SELECT @@local_infile, @@max_allowed_packet, @@version");
+    if (rows.empty() || rows[0].size() < 3) return std::nullopt;
     TargetServer server;
     const std::string local = rows[0][0].value_or("");
     server.localLoading = local == "1" || local == "ON";
     if (rows[0][1]) server.maxAllowedPacket = std::stoll(*rows[0][1]);
+    server.compoundStatements = rows[0][2].value_or("").find("MariaDB") != std::string::npos;
     return server;
   } catch (const std::exception&) {
     return std::nullopt;

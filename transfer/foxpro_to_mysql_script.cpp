@@ -228,7 +228,9 @@ int BuildSendToMySql(const std::vector<std::string>& tables,
   if (typed && scripted > 0) {
     // Only between tables that made it into the script.
     std::vector<std::pair<std::string, std::string>> refused;
-    for (const auto& line : typed->foreignKeys(refused, scriptedNames, hooks.progress))
+    const bool checkOnServer = !hooks.server || hooks.server->compoundStatements;
+    for (const auto& line :
+         typed->foreignKeys(refused, scriptedNames, checkOnServer, hooks.progress))
       sink.appendCommand(line);
     for (const auto& refusal : refused) {
       // A named reference, not a structured binding: clang 14 cannot capture those in a lambda.

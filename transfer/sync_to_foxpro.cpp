@@ -177,17 +177,11 @@ bool MySqlForm(const ado::Value& v, const Field& f, const vfp::TextConverter& co
       return true;
     case 'D':
     case 'T': {
-      ado::DateTime when;
-      if (v.kind() == K::Date)
-        when.date = v.asDate();
-      else if (v.kind() == K::DateTime)
-        when = v.asDateTime();
-      else
-        return false;
-      if (!FoxproHoldsDate(when.date)) return false;
-      AppendDateForm(out, when.date.year, when.date.month, when.date.day);
+      const auto when = DateTimeOf(v);
+      if (!when || !FoxproHoldsDate(when->date)) return false;
+      AppendDateForm(out, when->date.year, when->date.month, when->date.day);
       if (f.typed.type == 'T')
-        AppendClockForm(out, when.time.hour, when.time.minute, when.time.second);
+        AppendClockForm(out, when->time.hour, when->time.minute, when->time.second);
       return true;
     }
   }
@@ -211,22 +205,13 @@ std::string Condition(const Field& f, std::string_view form, const vfp::TextConv
       return out;
     }
     case 'D':
-    case 'T':
-      out += " = {^";
-      out += form.substr(0, 4);
-      out += '-';
-      out += form.substr(4, 2);
-      out += '-';
-      out += form.substr(6, 2);
-      if (f.typed.type == 'T') {
-        out += ' ';
-        out += form.substr(8, 2);
-        out += ':';
-        out += form.substr(10, 2);
-        out += ':';
-        out += form.substr(12, 2);
-      }
+    case 'T': {
+      const std::string d(form);  // yyyymmdd[hhmmss]
+      out += " = {^" + d.substr(0, 4) + '-' + d.substr(4, 2) + '-' + d.substr(6, 2);
+      if (f.typed.type == 'T')
+        out += ' ' + d.substr(8, 2) + ':' + d.substr(10, 2) + ':' + d.substr(12, 2);
       return out + "}";
+    }
     case 'L':
       return out + (form == "T" ? " = .T." : " = .F.");
     default:

@@ -259,6 +259,17 @@ std::string FieldTypeClause(const TypedField& f) {
   return out;
 }
 
+std::optional<ado::DateTime> DateTimeOf(const ado::Value& v) {
+  ado::DateTime when;
+  if (v.kind() == ado::Value::Kind::Date)
+    when.date = v.asDate();
+  else if (v.kind() == ado::Value::Kind::DateTime)
+    when = v.asDateTime();
+  else
+    return std::nullopt;
+  return when;
+}
+
 bool FoxproHoldsDate(const ado::Date& d) {
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
@@ -348,13 +359,9 @@ void AppendTypedLiteral(std::string& out, const ado::Value& v, const TypedField&
     }
     case TypedLiteral::Date:
     case TypedLiteral::DateTime: {
-      ado::DateTime when;
-      if (v.kind() == K::Date)
-        when.date = v.asDate();
-      else if (v.kind() == K::DateTime)
-        when = v.asDateTime();
-      else
-        break;
+      const auto whenOf = DateTimeOf(v);
+      if (!whenOf) break;
+      const ado::DateTime& when = *whenOf;
       if (!FoxproHoldsDate(when.date)) {
         ++facts.zeroDates;
         out += "{}";

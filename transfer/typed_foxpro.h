@@ -97,6 +97,8 @@ struct TypedValueFacts {
 
 // Whether FoxPro holds the date (years 1 to 9999, a real day); the others are written empty.
 bool FoxproHoldsDate(const ado::Date& date);
+// The date and time of a DATE or DATETIME value (midnight for a date); nothing for another kind.
+std::optional<ado::DateTime> DateTimeOf(const ado::Value& value);
 // The logical a value becomes in an L field: numbers other than 0, text other than "0", ".0" and
 // the like, true.
 bool TypedLogical(const ado::Value& value);

@@ -81,14 +81,21 @@ class TypedMySqlScript {
               const std::vector<bool>& holdsNull) const;
 
   // The foreign keys of the relations between tables sent together (`scripted`: the container
-  // names of those that made it into the script), one line each, to run after every table's
-  // rows are in; into report, per child table, the relations that cannot be made.
+  // names of those that made it into the script), to run after every table's rows are in; into
+  // report, per child table, the relations that cannot be made.
   // FoxPro lets a child row name a parent that is not there; MySQL would then refuse the
   // FOREIGN KEY at Execute, after all the rows are in. So the child's keys are read against a
   // set of the parent's, and a relation with such orphans is left out and named with the first
   // of them. progress(percent) follows that reading.
+  // The lines, with checkOnServer: first one check per relation, which reads the rows on the
+  // server and fails the run, naming a key that has no parent; then the FOREIGN KEYs, one line
+  // each, between SET foreign_key_checks = 0 and = 1. With checks on, the server would copy the
+  // whole child table to verify its rows; with them off it adds the key in place and verifies
+  // nothing, which the checks before have done. Without checkOnServer (a server that cannot run
+  // the check's compound statement), the FOREIGN KEYs alone, which the server verifies itself.
   std::vector<std::string> foreignKeys(std::vector<std::pair<std::string, std::string>>& report,
                                        const std::vector<std::string>& scripted,
+                                       bool checkOnServer = true,
                                        const std::function<void(int percent)>& progress = {}) const;
 
   std::size_t size() const { return tables_.size(); }
@@ -110,6 +117,10 @@ class TypedMySqlScript {
   std::string orphans(std::size_t child, const std::vector<std::string>& childColumns,
                       std::size_t parent, const std::vector<std::string>& parentColumns,
                       const std::function<void(int percent)>& progress) const;
+  // The script line that fails the run when a child row's key has no parent row in MySQL.
+  std::string rowCheck(std::size_t child, const std::vector<std::string>& childColumns,
+                       std::size_t parent, const std::vector<std::string>& parentColumns,
+                       const std::string& constraint) const;
   void chooseBinaryColumns();
 
   std::vector<vfp::TableSchema> tables_;

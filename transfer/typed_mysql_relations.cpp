@@ -1,6 +1,7 @@
 // The foreign keys of a typed script: a container's relations between tables sent together,
 // each checked against the rows before it is written, since FoxPro keeps child rows whose
-// parent is gone and MySQL would refuse the key after every row is in.
+// parent is gone and MySQL would refuse the key after every row is in; and checked again on
+// the server before the key is added without MySQL's own (table-copying) verification.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -90,7 +91,7 @@ std::string ShownKey(const vfp::Table& t, const std::uint8_t* rec,
 
 std::vector<std::string> TypedMySqlScript::foreignKeys(
     std::vector<std::pair<std::string, std::string>>& report,
-    const std::vector<std::string>& scripted,
+    const std::vector<std::string>& scripted, bool checkOnServer,
     const std::function<void(int percent)>& progress) const {
   std::size_t checked = 0;  // relations whose rows were read, for the progress
   std::function<void(int)> within;
@@ -103,7 +104,7 @@ std::vector<std::string> TypedMySqlScript::foreignKeys(
     return std::any_of(scripted.begin(), scripted.end(),
                        [&](const std::string& s) { return SameName(s, name); });
   };
-  std::vector<std::string> lines;
+  std::vector<std::string> checks, keyLines;
   for (const auto& r : relations_) {
     const std::size_t child = sent(r.childTable) ? find(r.childTable) : tables_.size();
     const std::size_t parent = sent(r.parentTable) ? find(r.parentTable) : tables_.size();
@@ -140,10 +141,11 @@ std::vector<std::string> TypedMySqlScript::foreignKeys(
       refuse(why);
       continue;
     }
+    const std::string constraint = KeyName(names_[child] + "_" + r.childTag);
+    checks.push_back(rowCheck(child, cc.columns, parent, pc.columns, constraint));
     std::string line = "ALTER TABLE " + Quote(names_[child]) + " ADD CONSTRAINT " +
-                       Quote(KeyName(names_[child] + "_" + r.childTag)) + " FOREIGN KEY " +
-                       ColumnList(cc.columns) + " REFERENCES " + Quote(names_[parent]) + " " +
-                       ColumnList(pc.columns);
+                       Quote(constraint) + " FOREIGN KEY " + ColumnList(cc.columns) +
+                       " REFERENCES " + Quote(names_[parent]) + " " + ColumnList(pc.columns);
     // FoxPro's referential integrity letters: update, delete, insert; C cascades, R restricts,
     // I (or none) leaves it to the application, as MySQL's default NO ACTION comes closest to.
     auto rule = [&](std::size_t at, const char* on) {
@@ -154,9 +156,60 @@ std::vector<std::string> TypedMySqlScript::foreignKeys(
     };
     rule(1, "DELETE");
     rule(0, "UPDATE");
-    lines.push_back(line);
+    keyLines.push_back(line);
   }
+  if (keyLines.empty() || !checkOnServer) return keyLines;
+  // Every check runs before checks go off, so a run that stops at one leaves them on; the
+  // runner sends every line on one connection, so the setting holds for the lines after it.
+  std::vector<std::string> lines = std::move(checks);
+  lines.push_back("SET foreign_key_checks = 0");
+  lines.insert(lines.end(), keyLines.begin(), keyLines.end());
+  lines.push_back("SET foreign_key_checks = 1");
   return lines;
+}
+
+std::string TypedMySqlScript::rowCheck(std::size_t child,
+                                       const std::vector<std::string>& childColumns,
+                                       std::size_t parent,
+                                       const std::vector<std::string>& parentColumns,
+                                       const std::string& constraint) const {
+  // MySQL checks a child row only when none of its key columns is NULL. The columns on both
+  // sides have the same type and collation (chooseBinaryColumns), so the join compares as the
+  // foreign key does: trailing spaces and letter case as the parent's key compares them.
+  std::string on, notNull, shown;
+  for (std::size_t i = 0; i < childColumns.size(); ++i) {
+    const std::string c = "c." + Quote(childColumns[i]);
+    on += std::string(i ? " AND " : "") + "p." + Quote(parentColumns[i]) + " = " + c;
+    notNull += std::string(i ? " AND " : "") + c + " IS NOT NULL";
+    std::string value = c;
+    if (const auto k = FieldNamed(tables_[child], childColumns[i])) {
+      const auto& f = tables_[child].fields[*k];
+      if (IsCharacter(f))
+        value = "QUOTE(" + c + ")";
+      else if (f.type == 'C' || f.type == 'V' || f.type == 'Q')
+        value = "CONCAT('0x', HEX(" + c + "))";
+    }
+    shown += ", " + value;
+  }
+  const bool several = childColumns.size() > 1;
+  std::string columns;
+  for (const auto& c : childColumns) columns += (columns.empty() ? "" : ", ") + c;
+  if (several) columns = "(" + columns + ")";
+  // The key's text is cut short: a message is one line of the Notes.
+  const std::string key = "LEFT(CONCAT_WS(', '" + shown + "), 200)";
+  const std::string message =
+      "CONCAT(" +
+      ado::quoteMySqlText("The FOREIGN KEY " + constraint + " is not made: a row of " +
+                          names_[child] + " has " + columns + " = " + (several ? "(" : "")) +
+      ", " + key + ", " +
+      ado::quoteMySqlText(std::string(several ? ")" : "") + ", which no row of " + names_[parent] +
+                          " has") +
+      ")";
+  return "BEGIN NOT ATOMIC DECLARE orphan TEXT DEFAULT (SELECT " + message + " FROM " +
+         Quote(names_[child]) + " c LEFT JOIN " + Quote(names_[parent]) + " p ON " + on +
+         " WHERE " + notNull + " AND p." + Quote(parentColumns.front()) +
+         " IS NULL LIMIT 1); IF orphan IS NOT NULL THEN SIGNAL SQLSTATE '45000' SET "
+         "MESSAGE_TEXT = orphan; END IF; END";
 }
 
 std::string TypedMySqlScript::orphans(std::size_t child,

@@ -48,6 +48,26 @@ class MySqlSide : public qmtest::MySqlDatabaseTest {
   QString password;
 };
 
+// The table `held` locked for writing by another session while this lives, and the program's
+// lock waits limited to two seconds meanwhile.
+struct HeldTable {
+  ado::Connection other;
+  ado::Limits saved = ado::DefaultLimits();
+  explicit HeldTable(const std::string& connection) {
+    other.open(connection);
+    other.execute("LOCK TABLES held WRITE");
+    ado::DefaultLimits().lockWaitSeconds = 2;
+  }
+  ~HeldTable() {
+    ado::DefaultLimits() = saved;
+    try {
+      other.execute("UNLOCK TABLES");
+    } catch (const std::exception&) {
+      // closing the session releases the lock too
+    }
+  }
+};
+
 }  // namespace
 
 TEST_F(MySqlSide, ListsExactlyTheCurrentTablesViewsIncludedSortedIgnoringCase) {
@@ -239,18 +259,11 @@ TEST_F(MySqlSide, DeletingATableAnotherSessionHoldsEndsWithinTheLimitWithTheServ
   admin("CREATE TABLE held (id INT)");
   admin("CREATE TABLE free1 (id INT)");
   relist();
-  // Another session holds the table until the test ends.
-  ado::Connection other;
-  other.open(connectionString());
-  other.execute("LOCK TABLES held WRITE");
-  ado::Limits saved = ado::DefaultLimits();
-  ado::DefaultLimits().lockWaitSeconds = 2;
+  const HeldTable hold(connectionString());
   selectOnly(list(), {"free1", "held"});
   auto start = std::chrono::steady_clock::now();
   form().PushButton1->click();
   double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ado::DefaultLimits() = saved;
-  other.execute("UNLOCK TABLES");
   // Without a limit the DROP would wait for the server's own, a year; the bound here only
   // catches that hang, far above the 2 s limit set.
   EXPECT_LT(waited, 60.0);
@@ -264,11 +277,7 @@ TEST_F(MySqlSide, DeletingATableAnotherSessionHoldsEndsWithinTheLimitWithTheServ
 TEST_F(MySqlSide, TheWindowAnswersWhileADropWaitsAndAPressMeanwhileIsRefused) {
   admin("CREATE TABLE held (id INT)");
   relist();
-  ado::Connection other;
-  other.open(connectionString());
-  other.execute("LOCK TABLES held WRITE");
-  ado::Limits saved = ado::DefaultLimits();
-  ado::DefaultLimits().lockWaitSeconds = 2;
+  const HeldTable hold(connectionString());
   selectOnly(list(), {"held"});
   // Ticks count while the drop waits on the server; one of them presses "Rename".
   int ticks = 0;
@@ -284,8 +293,6 @@ TEST_F(MySqlSide, TheWindowAnswersWhileADropWaitsAndAPressMeanwhileIsRefused) {
   timer.start();
   form().PushButton1->click();
   timer.stop();
-  ado::DefaultLimits() = saved;
-  other.execute("UNLOCK TABLES");
   // Two seconds of lock wait: about 40 ticks when the window answers, none when it freezes.
   EXPECT_GE(ticks, 15);
   EXPECT_EQ(barWhileWaiting, "Busy: deleting 1 of 1");
@@ -298,11 +305,7 @@ TEST_F(MySqlSide, TheWindowAnswersWhileADropWaitsAndAPressMeanwhileIsRefused) {
 TEST_F(MySqlSide, ClosingTheWindowWhileADropWaitsEndsItAtOnceWithoutAWord) {
   admin("CREATE TABLE held (id INT)");
   relist();
-  ado::Connection other;
-  other.open(connectionString());
-  other.execute("LOCK TABLES held WRITE");
-  ado::Limits saved = ado::DefaultLimits();
-  ado::DefaultLimits().lockWaitSeconds = 2;
+  const HeldTable hold(connectionString());
   selectOnly(list(), {"held"});
   int ticks = 0;
   QTimer timer;
@@ -315,8 +318,6 @@ TEST_F(MySqlSide, ClosingTheWindowWhileADropWaitsEndsItAtOnceWithoutAWord) {
   form().PushButton1->click();
   double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   timer.stop();
-  ado::DefaultLimits() = saved;
-  other.execute("UNLOCK TABLES");
   EXPECT_EQ(env.endRequests, 1);
   EXPECT_LT(took, 1.5);  // the server would have waited two seconds
   EXPECT_TRUE(env.dialogs().messages().empty());

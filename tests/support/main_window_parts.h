@@ -23,6 +23,19 @@ struct MainWindowParts {
   platform::WindowPointer pointer{window};
   platform::MainWindowView view{window, List1, List2, ProgressBar1, pointer};
 
+  // As the main window has them: several tables can be chosen in each list.
+  MainWindowParts() {
+    List1.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List2.setSelectionMode(QAbstractItemView::ExtendedSelection);
+  }
+
+  // The entries of a list, top to bottom.
+  static QStringList entries(const QListWidget& list) {
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
+    return out;
+  }
+
   // Selects the named items of a list (and no others), as a user's clicks do.
   static void selectIn(QListWidget& list, const QStringList& chosen) {
     for (int i = 0; i < list.count(); ++i)

@@ -151,6 +151,14 @@ platform::ConnectionFields MySqlDatabaseTest::adminFields() const {
   return f;
 }
 
+platform::ConnectionFields MySqlDatabaseTest::adminFields(
+    const std::string& freeTableFolder) const {
+  platform::ConnectionFields f = adminFields();
+  f.useDbcFile = false;
+  f.freeTableFolder = QString::fromStdString(freeTableFolder);
+  return f;
+}
+
 void MySqlDatabaseTest::admin(const std::string& sql) const {
   std::string error;
   auto m = adminConnect(sandbox_, database_.c_str(), error);

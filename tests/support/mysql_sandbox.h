@@ -60,6 +60,8 @@ class MySqlDatabaseTest : public ::testing::Test {
   std::string connectionString() const;
   // The connection window's MySQL fields for the administrator in the test's database.
   platform::ConnectionFields adminFields() const;
+  // The same, with a folder of free tables as the FoxPro side.
+  platform::ConnectionFields adminFields(const std::string& freeTableFolder) const;
   // Runs statements as administrator in the test's database; fails the test on error.
   void admin(const std::string& sql) const;
 

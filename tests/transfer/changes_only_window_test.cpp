@@ -25,10 +25,7 @@ class ChangesOnlyWindow : public qmtest::MySqlDatabaseTest, protected qmtest::Ma
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    List2.setSelectionMode(QAbstractItemView::ExtendedSelection);
-    fields = adminFields();
-    fields.useDbcFile = false;
-    fields.freeTableFolder = QString::fromStdString(fox.path);
+    fields = adminFields(fox.path);
     env.app().connectionFields = [this] { return fields; };
   }
   std::vector<std::vector<std::string>> rows(const std::string& table) {

@@ -20,11 +20,12 @@
 #include "ado/dataaccess.h"
 #include "platform/dialogs.h"
 #include "platform/pointer.h"
-#include "support/mysql_sandbox.h"
-#include "support/scripted_dialogs.h"
-#include "support/table_rows.h"
 #include "preview/form4.h"
 #include "preview/script_editor.h"
+#include "support/mysql_sandbox.h"
+#include "support/mysql_ui_test.h"
+#include "support/scripted_dialogs.h"
+#include "support/table_rows.h"
 #include "transfer/script_job.h"
 
 using testing_support::UiTestEnvironment;
@@ -319,15 +320,8 @@ TEST_F(FoxproPreview, PointerShowsTheHourglassThroughoutARun) {
 
 namespace {
 
-class MySqlPreview : public qmtest::MySqlDatabaseTest {
+class MySqlPreview : public qmtest::MySqlUiTest {
  protected:
-  UiTestEnvironment env;
-
-  void SetUp() override {
-    qmtest::MySqlDatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    env.app().connectionFields = [this] { return adminFields(); };
-  }
   long long rows(const std::string& table) {
     ado::Connection cn;
     cn.open(connectionString());

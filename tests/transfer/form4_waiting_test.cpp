@@ -7,25 +7,14 @@
 
 #include "ado/dataaccess.h"
 #include "platform/dialogs.h"
-#include "support/mysql_sandbox.h"
+#include "preview/form4.h"
+#include "support/mysql_ui_test.h"
 #include "support/scripted_dialogs.h"
 #include "support/table_rows.h"
-#include "preview/form4.h"
-
-using testing_support::UiTestEnvironment;
 
 namespace {
 
-class MySqlPreviewWaits : public qmtest::MySqlDatabaseTest {
- protected:
-  UiTestEnvironment env;
-
-  void SetUp() override {
-    qmtest::MySqlDatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    env.app().connectionFields = [this] { return adminFields(); };
-  }
-};
+using MySqlPreviewWaits = qmtest::MySqlUiTest;
 
 }  // namespace
 

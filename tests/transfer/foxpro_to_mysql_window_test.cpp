@@ -25,12 +25,6 @@ using testing_support::UiTestEnvironment;
 
 namespace {
 
-QStringList entries(const QListWidget& list) {
-  QStringList out;
-  for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
-  return out;
-}
-
 class SendToMySqlWindow : public qmtest::MySqlDatabaseTest, protected qmtest::MainWindowParts {
  protected:
   TempFolder fox;
@@ -44,10 +38,7 @@ class SendToMySqlWindow : public qmtest::MySqlDatabaseTest, protected qmtest::Ma
   void SetUp() override {
     qmtest::MySqlDatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    List2.setSelectionMode(QAbstractItemView::ExtendedSelection);
-    fields = adminFields();
-    fields.useDbcFile = false;
-    fields.freeTableFolder = QString::fromStdString(fox.path);
+    fields = adminFields(fox.path);
     env.app().connectionFields = [this] { return fields; };
     Fox(fox.path, {"CREATE TABLE orders (id I, note C(10) NULL, day D)",
                    "INSERT INTO orders VALUES (1, 'it''s', {^2021-08-31})",

@@ -43,7 +43,6 @@ class SendToFoxproWaits : public qmtest::MySqlDatabaseTest, protected qmtest::Ma
     env.app().connectionFields = [this] { return fields; };
     admin("CREATE TABLE held (id INT)");
     admin("INSERT INTO held VALUES (1)");
-    List1.setSelectionMode(QAbstractItemView::ExtendedSelection);
     List1.addItem("held");
     List1.item(0)->setSelected(true);
     other.open(connectionString());

@@ -34,12 +34,6 @@ using testing_support::UiTestEnvironment;
 
 namespace {
 
-QStringList entries(const QListWidget& list) {
-  QStringList out;
-  for (int i = 0; i < list.count(); ++i) out << list.item(i)->text();
-  return out;
-}
-
 QByteArray digestOf(const QString& folder) {
   QCryptographicHash h(QCryptographicHash::Sha256);
   QDir dir(folder);
