@@ -251,38 +251,54 @@ namespace ado {
 std::string formatDouble(double d, bool single) {
   char buf[64];
   // The shortest digits that read back to the same value, in scientific form d.ddde±x.
-  auto r = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d),
-                                  std::chars_format::scientific)
-                  : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-  std::string sci(buf, r.ptr);
-  const auto e = sci.find('e');
-  if (e == std::string::npos) return sci;  // inf, nan
+  const auto r = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d),
+                                        std::chars_format::scientific)
+                        : std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  const char* const end = r.ptr;
+  const char* e = buf;
+  while (e < end && *e != 'e') ++e;
+  if (e == end) return std::string(buf, std::size_t(end - buf));  // inf, nan
+  const char* p = buf;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  // Numbers are printed in millions of rows: the digits are gathered without allocating.
+  char digits[40];
+  std::size_t n = 0;
+  for (; p < e; ++p)
+    if (*p != '.') digits[n++] = *p;
+  const char* x = e + 1;
+  const bool negativeExponent = *x == '-';
+  if (*x == '-' || *x == '+') ++x;
+  int exponent = 0;
+  std::from_chars(x, end, exponent);
+  if (negativeExponent) exponent = -exponent;
+  if (n == 1 && digits[0] == '0') return "0";
   std::string out;
-  std::size_t i = 0;
-  if (sci[0] == '-') {
-    out += '-';
-    i = 1;
-  }
-  std::string digits;
-  for (std::size_t k = i; k < e; ++k)
-    if (sci[k] != '.') digits += sci[k];
-  const int exponent = std::stoi(sci.substr(e + 1));
-  if (digits == "0") return "0";
+  if (negative) out += '-';
   // As the server prints: plain digits from 1e-15 up to below 1e15, else 1.5e20 / 1e-16.
   if (exponent >= -15 && exponent < 15) {
     if (exponent < 0) {
-      out += "0." + std::string(std::size_t(-exponent - 1), '0') + digits;
-    } else if (std::size_t(exponent) + 1 >= digits.size()) {
-      out += digits + std::string(std::size_t(exponent) + 1 - digits.size(), '0');
+      out += "0.";
+      out.append(std::size_t(-exponent - 1), '0');
+      out.append(digits, n);
+    } else if (std::size_t(exponent) + 1 >= n) {
+      out.append(digits, n);
+      out.append(std::size_t(exponent) + 1 - n, '0');
     } else {
-      out += digits.substr(0, std::size_t(exponent) + 1) + "." +
-             digits.substr(std::size_t(exponent) + 1);
+      out.append(digits, std::size_t(exponent) + 1);
+      out += '.';
+      out.append(digits + exponent + 1, n - std::size_t(exponent) - 1);
     }
     return out;
   }
-  out += digits.substr(0, 1);
-  if (digits.size() > 1) out += "." + digits.substr(1);
-  return out + "e" + std::to_string(exponent);
+  out += digits[0];
+  if (n > 1) {
+    out += '.';
+    out.append(digits + 1, n - 1);
+  }
+  out += 'e';
+  out += std::to_string(exponent);
+  return out;
 }
 
 }  // namespace ado

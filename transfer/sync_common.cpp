@@ -19,14 +19,6 @@ std::string FirstKeys(const std::vector<std::string>& keys, long long count) {
   return out + (count > (long long)keys.size() ? "; ...)" : ")");
 }
 
-std::uint64_t Mix(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  return h ^ (h >> 33);
-}
-
 }  // namespace
 
 void KeepShownKey(std::vector<std::string>& keys, std::string shown) {
@@ -91,17 +83,6 @@ std::string ShownKey(std::string_view bytes) {
   return shown;
 }
 
-std::uint64_t ValueHash(std::optional<std::string_view> text) {
-  if (!text) return 0x6e756c6c6e756c6cULL;
-  return Mix(std::hash<std::string_view>{}(*text) + text->size());
-}
-
-std::uint64_t RowHash(const std::vector<std::uint64_t>& columns) {
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-  for (std::uint64_t c : columns) h = Mix(h ^ c) + 0x9e3779b97f4a7c15ULL;
-  return h;
-}
-
 void KeyedRows::add(std::string_view key, std::uint64_t hash) {
   entries_.push_back({keys_.size(), std::uint32_t(key.size()), hash});
   keys_ += key;
@@ -123,6 +104,15 @@ std::optional<std::size_t> KeyedRows::find(std::string_view k) const {
   const auto at = std::lower_bound(order_.begin(), order_.end(), k,
                                    [&](std::uint32_t e, std::string_view b) { return key(e) < b; });
   if (at == order_.end() || key(*at) != k) return std::nullopt;
+  return *at;
+}
+
+std::optional<std::size_t> KeyedRows::find(std::string_view k, std::size_t& near) const {
+  if (near < order_.size() && key(order_[near]) == k) return order_[near++];
+  const auto at = std::lower_bound(order_.begin(), order_.end(), k,
+                                   [&](std::uint32_t e, std::string_view b) { return key(e) < b; });
+  if (at == order_.end() || key(*at) != k) return std::nullopt;
+  near = std::size_t(at - order_.begin()) + 1;
   return *at;
 }
 

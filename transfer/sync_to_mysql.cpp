@@ -1,6 +1,7 @@
 #include "transfer/sync_to_mysql.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -11,11 +12,14 @@
 #include "ado/connection_strings.h"
 #include "ado/foxpro_access.h"
 #include "ado/mysql_session.h"
+#include "ado/value.h"
 #include "transfer/local_load.h"
 #include "transfer/typed_mysql.h"
 #include "vfp/database.h"
 #include "vfp/file.h"
 #include "vfp/schema.h"
+#include "vfp/table.h"
+#include "vfp/value.h"
 
 namespace transfer {
 
@@ -44,49 +48,141 @@ bool Stored(const ado::Value& v) {
   return !(v.kind() == ado::Value::Kind::Double && !MySqlHoldsDouble(v.asDouble()));
 }
 
-// The text a value compares by in its column; nullopt for NULL.
-std::optional<std::string> Comparable(const ado::Value& v, const Column& c, bool asKey) {
-  if (!Stored(v)) return std::nullopt;
-  std::string text = v.toText();
-  if (c.compare == Compare::Decimal) return DecimalText(text);
-  const bool character = v.kind() == ado::Value::Kind::Text;
+// A value's text finished as its column compares it: a view into the text, or into scratch.
+std::string_view AsCompared(std::string_view text, bool character, const Column& c, bool asKey,
+                            std::string& scratch) {
+  if (c.compare == Compare::Decimal) return scratch = DecimalText(text);
   // CHAR drops trailing blanks; a key compares without them in any text column, as MySQL's
   // PAD SPACE collations do.
   if (character && (c.compare == Compare::Char || asKey))
-    text.erase(text.find_last_not_of(' ') + 1);
-  if (asKey && c.foldsCase) text = vfp::toUpperAscii(text);
+    text = text.substr(0, text.find_last_not_of(' ') + 1);
+  if (asKey && c.foldsCase) return scratch = vfp::toUpperAscii(std::string(text));
   return text;
 }
 
-// The matching key's bytes: each part with its length, so ("ab","c") and ("a","bc") differ.
-struct KeyOf {
-  std::string bytes;
-  std::string shown;  // for the report: the parts joined by ", "
-  std::string nullColumn;
-};
-KeyOf MakeKey(const Row& row, const std::vector<Column>& columns,
-              const std::vector<std::size_t>& key) {
-  KeyOf out;
+template <typename T>
+void AppendNumber(std::string& out, T n) {
+  char buffer[24];
+  out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, n).ptr);
+}
+
+// The text a value compares by in its column (what its toText gives, finished as the column
+// compares it), as a view into the value or into scratch; nullopt for NULL. The views are made
+// per cell of millions of rows, so text is not copied where it need not be.
+std::optional<std::string_view> Comparable(const ado::Value& v, const Column& c, bool asKey,
+                                           std::string& scratch) {
+  using K = ado::Value::Kind;
+  if (!Stored(v)) return std::nullopt;
+  std::string_view text;
+  scratch.clear();
+  switch (v.kind()) {
+    case K::Decimal:
+    case K::Text:
+    case K::Bytes:
+      text = v.asString();
+      break;
+    case K::Int:
+      AppendNumber(scratch, v.asInt());
+      text = scratch;
+      break;
+    case K::UInt:
+      AppendNumber(scratch, v.asUInt());
+      text = scratch;
+      break;
+    case K::Date:
+      ado::appendDate(scratch, v.asDate());
+      text = scratch;
+      break;
+    case K::DateTime:
+      ado::appendDate(scratch, v.asDateTime().date);
+      scratch += ' ';
+      ado::appendTime(scratch, v.asDateTime().time);
+      text = scratch;
+      break;
+    default:
+      scratch = v.toText();
+      text = scratch;
+  }
+  return AsCompared(text, v.kind() == K::Text, c, asKey, scratch);
+}
+
+// The same text of a value decoded from a FoxPro record, as the data-access value the record
+// set makes of it (ado::fromEngineValue) would give it, without making that value.
+std::optional<std::string_view> Comparable(const vfp::Value& v, const Column& c, bool asKey,
+                                           std::string& scratch) {
+  using K = vfp::Value::Kind;
+  std::string_view text;
+  scratch.clear();
+  switch (v.kind) {
+    case K::Null:
+      return std::nullopt;
+    case K::Bool:
+      text = v.b ? "1" : "0";
+      break;
+    case K::Int:
+      AppendNumber(scratch, (long long)v.i);
+      text = scratch;
+      break;
+    case K::Double:
+      if (!MySqlHoldsDouble(v.d)) return std::nullopt;  // sent as NULL
+      scratch = ado::formatDouble(v.d);
+      text = scratch;
+      break;
+    case K::Decimal:
+    case K::Text:
+    case K::Bytes:
+      text = v.s;
+      break;
+    case K::Date:
+      ado::appendDate(scratch, {v.when.date.year, v.when.date.month, v.when.date.day});
+      text = scratch;
+      break;
+    case K::DateTime:
+      ado::appendDate(scratch, {v.when.date.year, v.when.date.month, v.when.date.day});
+      scratch += ' ';
+      ado::appendTime(scratch, {false, v.when.hour, v.when.minute, v.when.second, 0});
+      text = scratch;
+      break;
+  }
+  return AsCompared(text, v.kind == K::Text, c, asKey, scratch);
+}
+
+const ado::Value& At(const ado::Value& v) { return v; }
+const ado::Value& At(const ado::Value* v) { return *v; }
+
+// The matching key's bytes, each part with its length so ("ab","c") and ("a","bc") differ,
+// into `bytes`; the name of a key column that is NULL in the row, else empty.
+template <typename RowOf>
+std::string MakeKey(const RowOf& row, const std::vector<Column>& columns,
+                    const std::vector<std::size_t>& key, std::string& bytes, std::string& scratch) {
+  bytes.clear();
   for (std::size_t k : key) {
-    const auto text = Comparable(row[k], columns[k], true);
-    if (!text) {
-      out.nullColumn = columns[k].name;
-      return out;
-    }
-    AppendKeyPart(out.bytes, *text);
-    std::string shown = row[k].toText();
-    if (row[k].kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
-    out.shown += (out.shown.empty() ? "" : ", ") + shown;
+    const auto text = Comparable(At(row[k]), columns[k], true, scratch);
+    if (!text) return columns[k].name;
+    AppendKeyPart(bytes, *text);
+  }
+  return {};
+}
+
+// The key's values for the report, joined by ", ".
+template <typename RowOf>
+std::string ShownKeyOf(const RowOf& row, const std::vector<std::size_t>& key) {
+  std::string out;
+  for (std::size_t k : key) {
+    std::string shown = At(row[k]).toText();
+    if (At(row[k]).kind() == ado::Value::Kind::Text) shown.erase(shown.find_last_not_of(' ') + 1);
+    out += (out.empty() ? "" : ", ") + shown;
   }
   return out;
 }
 
-std::string WhereOf(const Row& row, const std::vector<Column>& columns,
+template <typename RowOf>
+std::string WhereOf(const RowOf& row, const std::vector<Column>& columns,
                     const std::vector<std::size_t>& key) {
   std::string where;
   for (std::size_t k : key)
     where += (where.empty() ? " WHERE " : " AND ") + ado::quoteMySqlName(columns[k].name) + " = " +
-             MySqlLiteral(row[k]);
+             MySqlLiteral(At(row[k]));
   return where;
 }
 
@@ -115,40 +211,6 @@ std::string NormalType(std::string type) {
   }
   return type;
 }
-
-// Reads a FoxPro table's rows as the typed copy reads them.
-class FoxproRows {
- public:
-  FoxproRows(ado::Connection& fox, const std::string& table, const vfp::TableSchema& shape) {
-    rs_.open(SelectAllFrom(table), fox, ado::adOpenForwardOnly, ado::adLockReadOnly);
-    if (vfp::QueryResult* result = ado::foxproResultOf(rs_)) result->setUnreadableMemosNull(true);
-    bool same = rs_.fieldCount() == int(shape.fields.size());
-    for (int k = 0; same && k < rs_.fieldCount(); ++k)
-      same = rs_.field(k).name == shape.fields[std::size_t(k)].name;
-    if (!same)
-      throw ado::DataAccessError("the fields of " + table +
-                                 " read from its files differ from those its rows give");
-    // The header's count, deleted records included: counting the live ones would read the
-    // table once more.
-    total_ = std::max<long long>(shape.records, 1);
-    row_.resize(shape.fields.size());
-  }
-  bool next() {
-    if (started_) rs_.moveNext();
-    started_ = true;
-    if (rs_.eof()) return false;
-    for (std::size_t k = 0; k < row_.size(); ++k) row_[k] = rs_.value(int(k));
-    return true;
-  }
-  const Row& row() const { return row_; }
-  long long total() const { return total_; }
-
- private:
-  ado::RecordSet rs_;
-  Row row_;
-  bool started_ = false;
-  long long total_ = 1;
-};
 
 struct Changed {
   std::string where;                  // the MySQL row's key, as MySQL holds it
@@ -260,26 +322,63 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
       throw LeftOut("its key field " + shape.fields[k].name + " is a memo");
   }
 
-  // First reading of the FoxPro rows: the key and a hash of the values of each.
+  // The FoxPro rows, read once from the table's file: the key, the record number and a hash of
+  // the values of each. The record set is what reads the table as the typed copy does (its
+  // code page, memos that cannot be read as NULL); its records are decoded here directly.
+  ado::RecordSet source;
+  source.open(SelectAllFrom(table), fox, ado::adOpenForwardOnly, ado::adLockReadOnly);
+  vfp::QueryResult* result = ado::foxproResultOf(source);
+  if (!result) throw ado::DataAccessError("the table " + table + " is not read from its files");
+  result->setUnreadableMemosNull(true);
+  bool same = source.fieldCount() == int(shape.fields.size());
+  for (int k = 0; same && k < source.fieldCount(); ++k)
+    same = source.field(k).name == shape.fields[std::size_t(k)].name;
+  if (!same)
+    throw ado::DataAccessError("the fields of " + table +
+                               " read from its files differ from those its rows give");
+  const vfp::Table& file = result->table();
+  const std::vector<int>& fieldAt = file.userFields();
+  vfp::Value value;
+  auto decode = [&](const std::uint8_t* record, std::size_t k) -> const vfp::Value& {
+    file.decodeField(record, std::size_t(fieldAt[k]), value);
+    return value;
+  };
+
   KeyedRows entries;
+  std::vector<std::uint32_t> recnos;
   std::vector<std::uint64_t> hashes(columns.size());
-  auto hashRow = [&](const Row& row) {
+  std::string form, keyBytes;
+  auto hashRow = [&](const auto& row) {
     for (std::size_t k = 0; k < columns.size(); ++k)
-      hashes[k] = ValueHash(Comparable(row[k], columns[k], false));
+      hashes[k] = ValueHash(Comparable(At(row[k]), columns[k], false, form));
     return RowHash(hashes);
   };
-  long long total = 1;
+  // The key's bytes of a record; the name of a key field that is NULL in it, else empty.
+  auto recordKey = [&](const std::uint8_t* record) -> std::string {
+    keyBytes.clear();
+    for (std::size_t k : key) {
+      const auto text = Comparable(decode(record, k), columns[k], true, form);
+      if (!text) return columns[k].name;
+      AppendKeyPart(keyBytes, *text);
+    }
+    return {};
+  };
+  // The header's count, deleted records included: counting the live ones would read the table
+  // once more.
+  const long long total = std::max<long long>(file.recordCount(), 1);
   {
-    FoxproRows rows(fox, table, shape);
-    total = rows.total();
-    while (rows.next()) {
-      const KeyOf k = MakeKey(rows.row(), columns, key);
-      if (!k.nullColumn.empty())
-        throw LeftOut("its key field " + k.nullColumn + " is NULL in row " +
+    vfp::RecordScanner scan(file);
+    while (const std::uint8_t* record = scan.next()) {
+      if (vfp::Table::isDeleted(record)) continue;
+      if (const std::string nullColumn = recordKey(record); !nullColumn.empty())
+        throw LeftOut("its key field " + nullColumn + " is NULL in row " +
                       std::to_string(entries.size() + 1));
-      entries.add(k.bytes, hashRow(rows.row()));
+      for (std::size_t k = 0; k < columns.size(); ++k)
+        hashes[k] = ValueHash(Comparable(decode(record, k), columns[k], false, form));
+      entries.add(keyBytes, RowHash(hashes));
+      recnos.push_back(scan.recno());
       if (progress && entries.size() % kRowsPerProgress == 0)
-        progress(int(entries.size() * 40 / std::size_t(total)));
+        progress(int(std::min<long long>(40, (long long)entries.size() * 40 / total)));
     }
   }
   if (const auto twice = entries.sortAndFindDuplicate())
@@ -300,25 +399,26 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     select += " FROM " + ado::quoteMySqlName(mysqlTable);
     ado::RecordSet rs;
     rs.open(select, my, ado::adOpenForwardOnly, ado::adLockReadOnly);
-    Row row(columns.size());
+    std::vector<const ado::Value*> row(columns.size());  // the current row's, not copied
     long long read = 0;
+    std::size_t near = 0;
     for (; !rs.eof(); rs.moveNext()) {
-      for (std::size_t k = 0; k < columns.size(); ++k) row[k] = rs.value(int(k));
-      const KeyOf k = MakeKey(row, columns, key);
-      const auto at = k.nullColumn.empty() ? entries.find(k.bytes) : std::nullopt;
+      for (std::size_t k = 0; k < columns.size(); ++k) row[k] = &rs.value(int(k));
+      const std::string nullColumn = MakeKey(row, columns, key, keyBytes, form);
+      const auto at = nullColumn.empty() ? entries.find(keyBytes, near) : std::nullopt;
       if (at) {
         if (seen[*at])
           throw LeftOut("its key (" + keyWhence +
-                        ") is not unique in MySQL: more than one row has " + k.shown);
+                        ") is not unique in MySQL: more than one row has " + ShownKeyOf(row, key));
         seen[*at] = true;
         if (hashRow(row) != entries.hash(*at))
           changed[std::uint32_t(*at)] = {WhereOf(row, columns, key), hashes};
       } else {
         // A NULL key (only possible for a key named) matches nothing in FoxPro either.
-        if (!k.nullColumn.empty())
-          throw LeftOut("its key field " + k.nullColumn + " is NULL in a MySQL row");
+        if (!nullColumn.empty())
+          throw LeftOut("its key field " + nullColumn + " is NULL in a MySQL row");
         ++out.counts.targetOnly;
-        KeepShownKey(out.counts.targetOnlyKeys, k.shown);
+        KeepShownKey(out.counts.targetOnlyKeys, ShownKeyOf(row, key));
         if (hooks.deleteTargetOnly)
           deletes.push_back("DELETE FROM " + ado::quoteMySqlName(mysqlTable) +
                             WhereOf(row, columns, key));
@@ -329,28 +429,35 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   }
   if (hooks.deleteTargetOnly) out.counts.deletes = out.counts.targetOnly;
 
-  // Second reading of the FoxPro rows: the new ones inserted, the changed ones updated.
+  // The new and changed rows read again by record number, and their statements written.
   std::string insertHead = "INSERT INTO " + ado::quoteMySqlName(mysqlTable) + " (";
   for (std::size_t k = 0; k < columns.size(); ++k)
     insertHead += (k ? "," : "") + ado::quoteMySqlName(columns[k].name);
   insertHead += ") VALUES (";
   std::vector<std::string> writes;
   {
-    FoxproRows rows(fox, table, shape);
-    std::size_t i = 0;
-    for (; rows.next(); ++i) {
-      const Row& row = rows.row();
-      if (i >= entries.size() || MakeKey(row, columns, key).bytes != entries.key(i))
+    std::vector<std::uint8_t> record(file.header().recordLength);
+    Row row(columns.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (progress && i % kRowsPerProgress == 0)
+        progress(70 + int(std::min<long long>((long long)i, total) * 30 / total));
+      const auto c = seen[i] ? changed.find(std::uint32_t(i)) : changed.end();
+      if (seen[i] && c == changed.end()) continue;
+      file.readRecord(recnos[i], record.data());
+      if (vfp::Table::isDeleted(record.data()) || !recordKey(record.data()).empty() ||
+          keyBytes != entries.key(i))
         throw ado::DataAccessError("the FoxPro table " + table +
                                    " changed while it was compared; run the sync again");
+      for (std::size_t k = 0; k < columns.size(); ++k)
+        row[k] = ado::fromEngineValue(decode(record.data(), k));
       if (!seen[i]) {
         std::string line = insertHead;
         for (std::size_t k = 0; k < columns.size(); ++k)
           line += (k ? "," : "") + MySqlLiteral(row[k]);
         writes.push_back(line + ")");
         ++out.counts.inserts;
-        KeepShownKey(out.counts.insertKeys, MakeKey(row, columns, key).shown);
-      } else if (const auto c = changed.find(std::uint32_t(i)); c != changed.end()) {
+        KeepShownKey(out.counts.insertKeys, ShownKeyOf(row, key));
+      } else {
         hashRow(row);
         std::string set;
         for (std::size_t k = 0; k < columns.size(); ++k)
@@ -359,14 +466,9 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
                    MySqlLiteral(row[k]);
         writes.push_back("UPDATE " + ado::quoteMySqlName(mysqlTable) + set + c->second.where);
         ++out.counts.updates;
-        KeepShownKey(out.counts.updateKeys, MakeKey(row, columns, key).shown);
+        KeepShownKey(out.counts.updateKeys, ShownKeyOf(row, key));
       }
-      if (progress && i % kRowsPerProgress == 0)
-        progress(70 + int(std::min<long long>(i, total) * 30 / total));
     }
-    if (i != entries.size())
-      throw ado::DataAccessError("the FoxPro table " + table +
-                                 " changed while it was compared; run the sync again");
   }
   if (!deletes.empty() || !writes.empty()) {
     // One transaction per table: a run cut short leaves the table as it was, and the next sync

@@ -8,11 +8,11 @@
 // DELETE per row MySQL alone has; each statement is one line, and a run cut short leaves a
 // table as it was.
 //
-// Memory: the FoxPro table is read twice, and between the two readings each row keeps only its
-// key (the key's bytes) and a 64-bit hash of its values; the MySQL table is streamed once and
-// compared row by row against those. A million rows with short keys take some tens of
-// megabytes. A changed row whose hash happens to equal the old one's (one chance in 2^64) would
-// not be seen.
+// Memory: the FoxPro table's file is read once, and each row keeps only its key (the key's
+// bytes), its record number and a 64-bit hash of its values; the MySQL table is streamed once
+// and compared row by row against those, and only the new and changed records are read again. A
+// million rows with short keys take some tens of megabytes. A changed row whose hash happens to
+// equal the old one's (one chance in 2^64) would not be seen.
 #pragma once
 
 #include <functional>
