@@ -1,6 +1,7 @@
 #include "transfer/sync_to_mysql.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,7 @@ struct Column {
   std::string name;  // as MySQL names it
   Compare compare = Compare::Exact;
   bool foldsCase = false;  // a key column whose collation ignores letter case
+  bool notNull = false;    // MySQL refuses NULL in it
 };
 
 // A value as MySQL would hold it: a double MySQL cannot store goes as NULL, as the copy sends it.
@@ -225,7 +227,34 @@ struct LeftOut : std::runtime_error {
 struct TableSync {
   SyncTableCounts counts;
   std::vector<std::string> lines;
+  std::vector<std::string> notes;  // what the typed mapping changes of the values sent
 };
+
+// Values sent that MySQL gets as NULL though FoxPro does not hold them as null, by why, in the
+// words the copy's report uses for them.
+enum Arrival { BlankDate, BlankNumber, OverflowMark, NotNumber, Unheld, UnreadMemo, kArrivals };
+constexpr const char* kArrivalWords[kArrivals] = {
+    " blank dates arrive as NULL",
+    " blank numbers arrive as NULL",
+    " overflow marks (*) arrive as NULL",
+    " values that read as no number arrive as NULL",
+    " infinite or NaN values, which MySQL cannot hold, arrive as NULL",
+    " memos that cannot be read arrive as NULL",
+};
+
+// Why a value decoded from a record goes as NULL, or nullopt when it arrives as it is.
+std::optional<Arrival> ArrivalOf(const vfp::Table& file, const std::uint8_t* record,
+                                 std::size_t field, const ado::Value& value) {
+  if (value.kind() == ado::Value::Kind::Double && !Stored(value)) return Unheld;
+  if (!value.isNull() || file.isNullFlagged(record, field)) return std::nullopt;
+  const vfp::FieldDescriptor& f = file.header().fields[field];
+  if (f.isMemo()) return UnreadMemo;
+  if (f.type == 'D' || f.type == 'T') return BlankDate;
+  const std::string_view raw(reinterpret_cast<const char*>(record) + f.offset, f.length);
+  if (raw.find('*') != std::string_view::npos) return OverflowMark;
+  if (raw.find_first_not_of(' ') == std::string_view::npos) return BlankNumber;
+  return NotNumber;
+}
 
 TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string& table,
                     const std::string& mysqlTable, const vfp::TableSchema& shape,
@@ -236,7 +265,8 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   // The structure must be the one the typed send makes, or values would be compared (and
   // written) against columns of other types.
   const auto described = session->query(
-      "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME FROM information_schema.COLUMNS WHERE "
+      "SELECT COLUMN_NAME, COLUMN_TYPE, COLLATION_NAME, IS_NULLABLE FROM "
+      "information_schema.COLUMNS WHERE "
       "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " +
       ado::quoteMySqlText(mysqlTable) + " ORDER BY ORDINAL_POSITION");
   std::vector<Column> columns;
@@ -246,7 +276,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
   };
   for (const auto& f : shape.fields) {
     const auto at = std::find_if(described.begin(), described.end(), [&](const auto& r) {
-      return r.size() == 3 && r[0] && vfp::equalsNoCase(*r[0], f.name);
+      return r.size() == 4 && r[0] && vfp::equalsNoCase(*r[0], f.name);
     });
     if (at == described.end()) {
       differs("MySQL has no column " + f.name);
@@ -264,6 +294,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
                                                       : Compare::Exact;
     const std::string collation = vfp::toLowerAscii((*at)[2].value_or(""));
     c.foldsCase = collation.size() > 3 && collation.compare(collation.size() - 3, 3, "_ci") == 0;
+    c.notNull = (*at)[3].value_or("") == "NO";
     columns.push_back(std::move(c));
   }
   if (mismatch.empty() && described.size() != shape.fields.size())
@@ -435,6 +466,11 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
     insertHead += (k ? "," : "") + ado::quoteMySqlName(columns[k].name);
   insertHead += ") VALUES (";
   std::vector<std::string> writes;
+  std::vector<std::array<long long, kArrivals>> arrivals(columns.size());
+  auto sent = [&](const std::uint8_t* record, std::size_t k, const ado::Value& v) {
+    if (const auto why = ArrivalOf(file, record, std::size_t(fieldAt[k]), v)) ++arrivals[k][*why];
+    return MySqlLiteral(v);
+  };
   {
     std::vector<std::uint8_t> record(file.header().recordLength);
     Row row(columns.size());
@@ -453,7 +489,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
       if (!seen[i]) {
         std::string line = insertHead;
         for (std::size_t k = 0; k < columns.size(); ++k)
-          line += (k ? "," : "") + MySqlLiteral(row[k]);
+          line += (k ? "," : "") + sent(record.data(), k, row[k]);
         writes.push_back(line + ")");
         ++out.counts.inserts;
         KeepShownKey(out.counts.insertKeys, ShownKeyOf(row, key));
@@ -463,7 +499,7 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
         for (std::size_t k = 0; k < columns.size(); ++k)
           if (hashes[k] != c->second.hashes[k])
             set += (set.empty() ? " SET " : ", ") + ado::quoteMySqlName(columns[k].name) + " = " +
-                   MySqlLiteral(row[k]);
+                   sent(record.data(), k, row[k]);
         writes.push_back("UPDATE " + ado::quoteMySqlName(mysqlTable) + set + c->second.where);
         ++out.counts.updates;
         KeepShownKey(out.counts.updateKeys, ShownKeyOf(row, key));
@@ -481,6 +517,13 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
                      std::make_move_iterator(writes.end()));
     out.lines.push_back("COMMIT");
   }
+  for (std::size_t k = 0; k < columns.size(); ++k)
+    for (int why = 0; why < kArrivals; ++why)
+      if (arrivals[k][std::size_t(why)])
+        out.notes.push_back(
+            "column " + columns[k].name + ": " + std::to_string(arrivals[k][std::size_t(why)]) +
+            kArrivalWords[why] +
+            (columns[k].notNull ? ", which its NOT NULL column in MySQL refuses" : ""));
   return out;
 }
 
@@ -548,6 +591,7 @@ SyncOutcome BuildSyncToMySql(const std::vector<std::string>& tables,
       for (const auto& line : part.lines) sink.appendCommand(line);
       outcome.statements += part.counts.inserts + part.counts.updates + part.counts.deletes;
       report.push_back(SyncReportLine(part.counts, hooks.deleteTargetOnly, "MySQL"));
+      for (const auto& note : part.notes) report.push_back("  " + note);
       outcome.tables.push_back(std::move(part.counts));
     } catch (const std::exception& e) {
       // Left out with why (its structure, its key, a table that cannot be read); the others go on.

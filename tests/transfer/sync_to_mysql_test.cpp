@@ -237,6 +237,20 @@ TEST_F(SyncToMySql, CompositeBlankPaddedKeysNullsAndAMemoOnlyChangeAndWhatCannot
                                             {"zz", "q", "new", "3", "<null>"}}));
   EXPECT_TRUE(sync({"parts"}, {}).empty());
 
+  // Blank dates sent go as NULL, and the report says so before Execute, also where MySQL's
+  // column (made while no date in it was blank) will refuse them.
+  Fox(fox.path,
+      {"CREATE TABLE dated (id I, due D, shipped D)",
+       "INSERT INTO dated VALUES (1, {}, {^2024-01-31})", "INDEX ON id TAG id CANDIDATE"});
+  sendTyped("dated");
+  Fox(fox.path, {"INSERT INTO dated VALUES (2, {}, {})"});
+  sync({"dated"}, {}, &report);
+  EXPECT_NE(report.find("dated: 1 row to insert (key 2)\n  column due: 1 blank dates arrive as "
+                        "NULL\n  column shipped: 1 blank dates arrive as NULL, which its NOT NULL "
+                        "column in MySQL refuses"),
+            std::string::npos)
+      << report;
+
   // A key that is not unique is refused with the duplicate named; one MySQL no longer has the
   // shape of, likewise.
   transfer::SyncToMySqlHooks byA;
