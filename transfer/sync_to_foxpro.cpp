@@ -372,7 +372,7 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
       throw LeftOut("its key column " + shape.columns[k].name + " is a memo in FoxPro");
 
   // A deleted record keeps its key in a candidate tag, as in FoxPro: a new row of that key
-  // would be refused until the table is packed.
+  // would be refused until the table is packed, so that record is recalled and given the row.
   bool candidateTags = false;
   for (const auto& tag : vfp::describeTable(*path).tags)
     candidateTags = candidateTags ||
@@ -452,7 +452,6 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
   std::vector<TypedValueFacts> facts(count);
   std::vector<std::size_t> lost(count);
   std::vector<bool> autoIncWritten(count, false);
-  std::string blocked;  // the first new key a deleted record holds
   const std::string name = *reference;
   {
     std::string select = "SELECT ";
@@ -506,13 +505,24 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
           }
         }
       } else {
-        if (deletedKeys.count(ValueHash(keyBytes)) && blocked.empty()) blocked = shownKey(keyBytes);
-        std::string line = "INSERT INTO " + name + " VALUES (";
-        for (std::size_t k = 0; k < count; ++k) {
-          if (k) line += ", ";
-          sent(k, line);
+        if (deletedKeys.count(ValueHash(keyBytes))) {
+          const std::string condition = where(keyBytes);
+          writes.push_back("RECALL FOR" + condition.substr(std::string_view(" WHERE").size()) +
+                           " IN " + name);
+          std::string line = "UPDATE " + name + " SET ";
+          for (std::size_t k = 0; k < count; ++k) {
+            line += (k ? ", " : "") + fields[k].name + " = ";
+            sent(k, line);
+          }
+          writes.push_back(line + condition);
+        } else {
+          std::string line = "INSERT INTO " + name + " VALUES (";
+          for (std::size_t k = 0; k < count; ++k) {
+            if (k) line += ", ";
+            sent(k, line);
+          }
+          writes.push_back(line + ")");
         }
-        writes.push_back(line + ")");
         ++out.counts.inserts;
         KeepShownKey(out.counts.insertKeys, shownKey(keyBytes));
       }
@@ -520,10 +530,6 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
         progress(40 + int(std::min<long long>(read, total) * 60 / total));
     }
   }
-  if (!blocked.empty())
-    throw LeftOut("a new row's key (" + blocked +
-                  ") is held by a deleted record, which the table's candidate tag still counts "
-                  "as FoxPro does: pack the table in FoxPro first");
 
   // Records only FoxPro has.
   std::vector<std::string> deletes;

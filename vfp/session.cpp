@@ -211,8 +211,10 @@ std::unique_ptr<QueryResult> Session::execute(std::string_view sql) {
     Statement run;
   };
   // Rows change in the write queue; the queue is written when it is due.
-  static constexpr Verb kRowVerbs[] = {
-      {"INSERT", &Session::insert}, {"UPDATE", &Session::update}, {"DELETE", &Session::remove}};
+  static constexpr Verb kRowVerbs[] = {{"INSERT", &Session::insert},
+                                       {"UPDATE", &Session::update},
+                                       {"DELETE", &Session::remove},
+                                       {"RECALL", &Session::recall}};
   for (const Verb& v : kRowVerbs)
     if (lx.keyword(v.word)) {
       (this->*v.run)(sql, lx.p);

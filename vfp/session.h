@@ -100,9 +100,13 @@ class Session {
   // UPDATE and DELETE (sql_dml.cpp).
   void update(std::string_view sql, std::size_t pos);
   void remove(std::string_view sql, std::size_t pos);
+  // RECALL FOR condition IN table: the deleted records the condition holds for become live.
+  void recall(std::string_view sql, std::size_t pos);
   // The live records of w the WHERE clause starting at lx holds for (all when there is none),
   // 0-based, ascending.
   std::vector<std::uint32_t> matching(TableWriter& w, sql::Lexer& lx);
+  // The records of w, live or (deleted true) deleted ones, the condition text holds for.
+  std::vector<std::uint32_t> matching(TableWriter& w, std::string_view condition, bool deleted);
   const keyexpr::KeySchema& schemaOf(TableWriter& w);
   // The records a compound tag names for the fields the condition pins; nullopt when no tag can.
   std::optional<std::vector<std::uint32_t>> compoundCandidates(TableWriter& w,

@@ -105,6 +105,11 @@ std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
   if (!lx.keyword("WHERE")) throw Error("Command contains unrecognized phrase/keyword.");
   std::string_view text = lx.s.substr(lx.p);
   while (!text.empty() && (sql::isSpace(text.back()) || text.back() == ';')) text.remove_suffix(1);
+  return matching(w, text, false);
+}
+
+std::vector<std::uint32_t> Session::matching(TableWriter& w, std::string_view text, bool deleted) {
+  std::vector<std::uint32_t> out;
   if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) throw syntaxError();
   // The condition's text and names in the table's code page, as the records hold them.
   std::string stored;
@@ -121,7 +126,7 @@ std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
   keySchemaOf(w.header(), {}, fields);
   RawRecord view(w.header(), fields);
   auto test = [&](std::uint32_t recno, const std::uint8_t* rec) {
-    if (Table::isDeleted(rec)) return;
+    if (Table::isDeleted(rec) != deleted) return;
     view.set(rec);
     try {
       if (cond->holds(view)) out.push_back(recno);
@@ -198,6 +203,43 @@ void Session::remove(std::string_view sql, std::size_t pos) {
   const std::vector<std::uint32_t> records = matching(w, lx);
   try {
     w.markDeleted(records);
+  } catch (const Error& e) {
+    throw inTable(w, e);
+  }
+  affected_ = std::uint32_t(records.size());
+  if (!records.empty()) notePending();
+}
+
+void Session::recall(std::string_view sql, std::size_t pos) {
+  affected_ = 0;
+  Lexer lx{sql, pos};
+  if (!lx.keyword("FOR")) throw syntaxError();
+  // The condition ends at the last IN outside quotes, which names the table.
+  std::string_view rest = sql.substr(lx.p);
+  std::size_t in = std::string_view::npos;
+  char quote = 0;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '[') {
+      quote = ']';
+    } else if (i > 0 && sql::isSpace(rest[i - 1]) && i + 2 < rest.size() &&
+               (c == 'I' || c == 'i') && (rest[i + 1] == 'N' || rest[i + 1] == 'n') &&
+               sql::isSpace(rest[i + 2])) {
+      in = i;
+    }
+  }
+  if (in == std::string_view::npos) throw Error("Command is missing required clause.");
+  Lexer table{sql, lx.p + in + 2};
+  const std::string ref = table.name();
+  if (ref.empty() || !table.atEnd()) throw syntaxError();
+  TableWriter& w = writerFor(ref);
+  const std::vector<std::uint32_t> records = matching(w, rest.substr(0, in), true);
+  try {
+    w.recall(records);
   } catch (const Error& e) {
     throw inTable(w, e);
   }

@@ -216,6 +216,9 @@ class TableWriter {
   // Marks the records recnos (0-based) deleted, as DELETE does; the same checks and order as
   // update().
   void markDeleted(std::span<const std::uint32_t> recnos);
+  // Takes the deleted mark off the records recnos (0-based), as RECALL does; the same checks and
+  // order as update().
+  void recall(std::span<const std::uint32_t> recnos);
   // A new record's bytes (blank, not appended) holding values (userFields() index, value) of
   // fields other than memos: what an index computes a record's keys from. Throws vfp::Error for
   // a value the field cannot hold.
@@ -235,6 +238,8 @@ class TableWriter {
   // writes them: the shared end of update() and markDeleted().
   void rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
                const std::string& after);
+  // Sets the deletion flag of the records: markDeleted() and recall().
+  void mark(std::span<const std::uint32_t> recnos, char flag);
 
   std::string path_;
   std::string fileName_;

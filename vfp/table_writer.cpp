@@ -367,13 +367,17 @@ std::string TableWriter::probeRecord(std::span<const std::pair<std::size_t, Valu
   return rec;
 }
 
-void TableWriter::markDeleted(std::span<const std::uint32_t> recnos) {
+void TableWriter::markDeleted(std::span<const std::uint32_t> recnos) { mark(recnos, '*'); }
+
+void TableWriter::recall(std::span<const std::uint32_t> recnos) { mark(recnos, ' '); }
+
+void TableWriter::mark(std::span<const std::uint32_t> recnos, char flag) {
   const std::size_t rl = header_.recordLength;
   std::string before(recnos.size() * rl, '\0');
   for (std::size_t i = 0; i < recnos.size(); ++i)
     readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
   std::string after = before;
-  for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = '*';
+  for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = flag;
   rewrite(std::vector<std::uint32_t>(recnos.begin(), recnos.end()), before, after);
 }
 

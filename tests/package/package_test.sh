@@ -35,11 +35,15 @@ program_files=(bin/quillmere share/applications/quillmere.desktop
   share/man/man1/quillmere.1 share/quillmere/HAND-M.CUR)
 check_holds "$tools" "${tool_files[@]}"
 check_holds "$program" "${program_files[@]}"
+# Listings are held in variables: grep -q leaves a pipe early, and under pipefail the writer's
+# SIGPIPE would turn a found file into "not found".
+tools_listing=$(contents "$tools")
+program_listing=$(contents "$program")
 for f in "${program_files[@]}"; do
-  ! contents "$tools" | grep -qx -- "/usr/$f" || fail "the tools package holds /usr/$f"
+  ! grep -qx -- "/usr/$f" <<<"$tools_listing" || fail "the tools package holds /usr/$f"
 done
 for f in "${tool_files[@]}"; do
-  ! contents "$program" | grep -qx -- "/usr/$f" || fail "the program's package holds /usr/$f"
+  ! grep -qx -- "/usr/$f" <<<"$program_listing" || fail "the program's package holds /usr/$f"
 done
 
 # The program needs the tools of its own version.
@@ -74,7 +78,8 @@ mkdir "$work/fox"
 "$r/bin/vfpsql" "$work/fox" "CREATE TABLE t (n I)" "INSERT INTO t VALUES (42)" >/dev/null
 out=$("$r/bin/vfpsql" "$work/fox" "SELECT * FROM t")
 [[ $out == *42* ]] || { echo "installed vfpsql printed: $out" >&2; exit 1; }
-"$r/bin/quillmere-transfer" --help | grep -q -- "--to-mysql"
+help=$("$r/bin/quillmere-transfer" --help)
+grep -q -- "--to-mysql" <<<"$help" || fail "installed quillmere-transfer --help names no --to-mysql"
 
 # The program from the installed path, with settings of its own, until its window appears
 # (within a minute: the test shares the machine with the rest of the suite).

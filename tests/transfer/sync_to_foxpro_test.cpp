@@ -298,18 +298,28 @@ TEST_F(SyncToFoxpro, CompositeBlankPaddedKeysNullsAMemoOnlyChangeAndWhatCannotBe
   EXPECT_TRUE(sync(fox.path, {"parts"}, {}, &report).empty()) << report;
 
   // Deleted now, then made again in MySQL: FoxPro's candidate tag still counts the deleted
-  // record's key, so the table is left out rather than refused at Execute.
+  // record's key, so that record is recalled and given the row; the tags stay exact.
   transfer::SyncToFoxproHooks deleting;
   deleting.deleteTargetOnly = true;
   const auto removal = sync(fox.path, {"parts"}, deleting);
   ASSERT_EQ(removal,
             std::vector<std::string>{"DELETE FROM [parts] WHERE GRP = 'zz  ' AND CODE == 'q'"});
   run(removal);
-  admin("INSERT INTO parts VALUES ('zz', 'q', 'back', 3, NULL)");
-  sync(fox.path, {"parts"}, deleting, &report);
-  EXPECT_NE(report.find("parts: left out: a new row's key (zz, q) is held by a deleted record"),
-            std::string::npos)
+  admin("INSERT INTO parts VALUES ('zz', 'q', 'back', 5, 'again')");
+  const auto back = sync(fox.path, {"parts"}, deleting, &report);
+  EXPECT_EQ(back, (std::vector<std::string>{
+                      "RECALL FOR GRP = 'zz  ' AND CODE == 'q' IN [parts]",
+                      "UPDATE [parts] SET GRP = 'zz', CODE = 'q', NOTE = 'back', QTY = 5, LABEL "
+                      "= 'again' WHERE GRP = 'zz  ' AND CODE == 'q'"}))
       << report;
+  run(back);
+  const Live recalled = LiveRecords(fox.file("parts.dbf"));
+  EXPECT_EQ(recalled.rows.back(), (std::vector<std::string>{"zz", "q", "back", "5", "again"}));
+  EXPECT_EQ(recalled.rows.size(), 5u);
+  EXPECT_TRUE(
+      vfp::cdx::IndexFile::open(*vfp::findCompanion(fox.file("parts.dbf"), ".cdx")).bytes() ==
+      vfp::IndexMaintainer::open(fox.file("parts.dbf"))->build());
+  EXPECT_TRUE(sync(fox.path, {"parts"}, deleting, &report).empty()) << report;
 
   // A key that is not unique is refused with the duplicate named; a table FoxPro no longer
   // has the shape of, likewise.

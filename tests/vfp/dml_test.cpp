@@ -173,5 +173,12 @@ TEST(Dml, APrimaryKeyStaysUniqueAndARefusedStatementChangesNothing) {
   EXPECT_NE(errorOf(s, "INSERT INTO products VALUES ('     2')").find("Uniqueness"),
             std::string::npos);
   EXPECT_EQ(s.indexedSearches(), 3);
+  // Recalled, the record is live under its own key again; "in" inside the condition's text is
+  // not the table's IN.
+  EXPECT_EQ(errorOf(s, "RECALL FOR product_id = '     2' AND prod_name != 'in IN x' IN products"),
+            "(no error)");
+  EXPECT_EQ(s.affected(), 1u);
+  EXPECT_EQ(errorOf(s, "RECALL FOR product_id = '     2' IN products"), "(no error)");
+  EXPECT_EQ(s.affected(), 0u);
   expectIndexExact(dir.file("products.dbf"), dir.file("products.cdx"));
 }
