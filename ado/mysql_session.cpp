@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "ado/mysql_internal.h"
 #include "vfp/file.h"
@@ -207,6 +208,20 @@ int MySqlSession::realQuery(std::string_view sql) {
       [&](int* ret, int events) { return mysql_real_query_cont(ret, mysql_, events); });
 }
 
+int MySqlSession::nextResult() {
+  return call<int>(
+      [&] { return mysql_next_result(mysql_); },
+      [&](int* ret) { return mysql_next_result_start(ret, mysql_); },
+      [&](int* ret, int events) { return mysql_next_result_cont(ret, mysql_, events); });
+}
+
+int MySqlSession::setServerOption(enum_mysql_set_option option) {
+  return call<int>(
+      [&] { return mysql_set_server_option(mysql_, option); },
+      [&](int* ret) { return mysql_set_server_option_start(ret, mysql_, option); },
+      [&](int* ret, int events) { return mysql_set_server_option_cont(ret, mysql_, events); });
+}
+
 MYSQL_RES* MySqlSession::storeResult() {
   return call<MYSQL_RES*>(
       [&] { return mysql_store_result(mysql_); },
@@ -357,6 +372,55 @@ void MySqlSession::execute(const std::string& sql) {
     mysql_free_result(res);
   else if (mysql_field_count(mysql_) != 0)
     raise();
+}
+
+void MySqlSession::executeEach(const std::vector<std::string>& statements, std::size_t& succeeded) {
+  succeeded = 0;
+  if (statements.empty()) return;
+  settle();
+  std::size_t size = statements.size();
+  for (const auto& s : statements) size += s.size();
+  std::string sql;
+  sql.reserve(size);
+  for (const auto& s : statements) {
+    if (!sql.empty()) sql += ';';
+    sql += s;
+  }
+  if (setServerOption(MYSQL_OPTION_MULTI_STATEMENTS_ON) != 0) raise();
+  // From here on the option must be switched off again, whatever the statements did.
+  std::optional<DataAccessError> failure;
+  auto failed = [&] {
+    failure.emplace(mysql_error(mysql_), static_cast<int>(mysql_errno(mysql_)));
+  };
+  if (realQuery(sql) != 0) {
+    failed();
+  } else {
+    for (;;) {
+      if (MYSQL_RES* res = storeResult()) {
+        mysql_free_result(res);
+      } else if (mysql_field_count(mysql_) != 0) {
+        failed();
+        break;
+      }
+      ++succeeded;
+      if (!mysql_more_results(mysql_)) break;
+      const int next = nextResult();
+      if (next > 0) failed();
+      if (next != 0) break;
+    }
+  }
+  // The server sends nothing after a failing statement: the connection has nothing pending.
+  if (!failure && succeeded != statements.size())
+    failure.emplace("The server ran " + std::to_string(succeeded) + " statements where " +
+                    std::to_string(statements.size()) + " were sent.");
+  if (setServerOption(MYSQL_OPTION_MULTI_STATEMENTS_OFF) != 0 && !failure) raise();
+  if (failure) throw *failure;
+}
+
+bool MySqlSession::readsBackslashEscapes() const {
+  unsigned status = 0;
+  if (mariadb_get_infov(mysql_, MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) return false;
+  return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) == 0;
 }
 
 unsigned long long MySqlSession::affectedRows() const { return mysql_affected_rows(mysql_); }

@@ -73,6 +73,17 @@ class MySqlSession {
 
   // Runs one statement and discards any rows it returns.
   void execute(const std::string& sql);
+  // Runs the statements in order as one command (joined with ";"), so they cost one round trip
+  // instead of one each, discarding any rows they return. Multi statements are allowed for
+  // this command only: a text given to execute() that holds two statements still fails as one.
+  // Each statement must therefore be exactly one, with no ";" or comment outside its quotes.
+  // The server stops at the first statement that fails; its error is thrown as execute()
+  // throws it, none after it ran, and the connection stays usable. `succeeded` counts the
+  // statements that ran, as they complete, so it holds even when the waiting callback throws.
+  void executeEach(const std::vector<std::string>& statements, std::size_t& succeeded);
+  // False while the session's SQL mode reads a backslash inside quotes as itself
+  // (NO_BACKSLASH_ESCAPES), as the server reported it with its last answer.
+  bool readsBackslashEscapes() const;
   unsigned long long affectedRows() const;
   MySqlStatement prepare(const std::string& sql);
 
@@ -92,10 +103,12 @@ class MySqlSession {
   // returns what the plain call returns and leaves its error on the handle likewise; they
   // throw only what the waiting callback throws, or DataAccessError when the session cannot
   // start a statement now (abandoned, or a statement of its own is still waiting).
-  int realQuery(std::string_view sql);    // mysql_real_query
-  MYSQL_RES* storeResult();               // mysql_store_result
-  MYSQL_ROW fetchRow(MYSQL_RES* result);  // mysql_fetch_row of a streamed result
-  void freeResult(MYSQL_RES* result);     // mysql_free_result of a streamed result
+  int realQuery(std::string_view sql);                // mysql_real_query
+  int nextResult();                                   // mysql_next_result
+  int setServerOption(enum_mysql_set_option option);  // mysql_set_server_option
+  MYSQL_RES* storeResult();                           // mysql_store_result
+  MYSQL_ROW fetchRow(MYSQL_RES* result);              // mysql_fetch_row of a streamed result
+  void freeResult(MYSQL_RES* result);                 // mysql_free_result of a streamed result
   int prepareStatement(MYSQL_STMT* stmt, std::string_view sql);  // mysql_stmt_prepare
   int executeStatement(MYSQL_STMT* stmt);                        // mysql_stmt_execute
   int storeStatementResult(MYSQL_STMT* stmt);                    // mysql_stmt_store_result

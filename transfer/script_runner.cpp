@@ -1,9 +1,12 @@
 #include "transfer/script_runner.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "ado/dataaccess.h"
+#include "ado/mysql_session.h"
 #include "core/error.h"
 
 namespace transfer {
@@ -14,6 +17,71 @@ const QString kLineBreak = QStringLiteral("\r\n");
 
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// At most this many lines go to a MySQL server as one command, and at most this much text
+// (or a quarter of the server's packet limit, when that is smaller).
+constexpr std::size_t kBatchLines = 1000;
+constexpr std::size_t kBatchBytes = 1 << 20;
+constexpr int kParseError = 1064;  // ER_PARSE_ERROR
+
+bool IsWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// True for a line the server reads as exactly one INSERT, UPDATE, DELETE or REPLACE whatever
+// follows it in the same command: every quote closed on the line (a backslash escaping the next
+// character inside '...' and "..."), and no ";" and no comment ("#", "--", "/*") outside
+// quotes. A backslash inside "..." is refused too: under ANSI_QUOTES that is a name, in which
+// a backslash escapes nothing, so the line would end elsewhere.
+bool IsOneDmlStatement(std::string_view line) {
+  std::size_t i = line.find_first_not_of(" \t");
+  if (i == std::string_view::npos) return false;
+  bool known = false;
+  for (std::string_view word : {"INSERT", "UPDATE", "DELETE", "REPLACE"}) {
+    if (line.size() - i < word.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < word.size() && same; ++k) {
+      char c = line[i + k];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      same = c == word[k];
+    }
+    if (!same || (i + word.size() < line.size() && IsWordChar(line[i + word.size()]))) continue;
+    known = true;
+    i += word.size();
+    break;
+  }
+  if (!known) return false;
+  char quote = 0;
+  for (; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quote) {
+      if (c == quote) {
+        quote = 0;
+      } else if (c == '\\' && quote != '`') {
+        if (quote == '"' || ++i == line.size()) return false;
+      }
+      continue;
+    }
+    switch (c) {
+      case '\'':
+      case '"':
+      case '`':
+        quote = c;
+        break;
+      case ';':
+      case '#':
+        return false;
+      case '-':
+      case '/':
+        if (i + 1 < line.size() && line[i + 1] == (c == '-' ? '-' : '*')) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return quote == 0;
 }
 
 }  // namespace
@@ -193,7 +261,51 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
     return out;
   }
 
+  // A MySQL server gets runs of plain DML lines as one command each (see the header).
+  ado::MySqlSession* session = nullptr;
+  std::size_t batchBytes = 0;  // asked of the server when first needed
+  std::vector<std::string> batch;
+  std::vector<qsizetype> batchLines;
+  auto claimed = [&](std::string_view line) {
+    if (pendingJobs == 0) return false;
+    const std::string command(line);
+    for (std::size_t j = 0; j < jobs.size(); ++j)
+      if (!ran[j] && jobs[j]->runsAfter(command)) return true;
+    return false;
+  };
+  auto batchable = [&](std::string_view line) { return IsOneDmlStatement(line) && !claimed(line); };
+  auto settleBy = [&](std::string_view line) {
+    if (unsettled.empty()) return;
+    std::erase_if(unsettled, [&](std::size_t j) { return jobs[j]->settledBy(line); });
+  };
+  // The lines from `first` that go as one command with it, in batch and batchLines; the index
+  // after the last of them (empty lines between them included).
+  auto gather = [&](qsizetype first) {
+    batch.clear();
+    batchLines.clear();
+    if (batchBytes == 0) {
+      batchBytes = kBatchBytes;
+      const auto rows = session->query("SELECT @@max_allowed_packet");
+      unsigned long long packet = 0;
+      if (!rows.empty() && !rows[0].empty() && rows[0][0])
+        packet = std::strtoull(rows[0][0]->c_str(), nullptr, 10);
+      if (packet > 0) batchBytes = std::min<std::size_t>(batchBytes, packet / 4);
+    }
+    std::size_t bytes = 0;
+    qsizetype next = first;
+    for (; next < count && batch.size() < kBatchLines; ++next) {
+      const std::string_view line = lines.line(next);
+      if (line.empty()) continue;
+      if (bytes + line.size() + 1 > batchBytes || !batchable(line)) break;
+      bytes += line.size() + 1;
+      batch.emplace_back(line);
+      batchLines.push_back(next);
+    }
+    return next;
+  };
+
   bool stop = false;
+  qsizetype alone = -1;  // a line that must run by itself (see below)
   for (qsizetype i = 0; i < count; ++i) {
     if (!progress(LineProgress(i, count)) || stop) {
       out.end = ScriptOutcome::End::Stopped;
@@ -204,8 +316,64 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
     current = i;
     const std::string_view line = lines.line(i);
     if (line.empty()) continue;
+    session = i != alone ? ado::mysqlSessionOf(*cn) : nullptr;
+    // The line as gathering copied it: having read past it, the source may not give it again
+    // once the window edits it (see EditorLines).
+    std::optional<std::string> held;
+    if (session && session->readsBackslashEscapes() && IsOneDmlStatement(line)) {
+      qsizetype next = i;
+      try {
+        next = gather(i);
+      } catch (...) {
+        fail(platform::CurrentExceptionDescription());
+        undoUnsettled();
+        replacedNote();
+        return out;
+      }
+      if (batch.size() > 1) {
+        std::size_t succeeded = 0;
+        try {
+          session->executeEach(batch, succeeded);
+        } catch (...) {
+          for (std::size_t k = 0; k < succeeded; ++k) settleBy(batch[k]);
+          out.commandsRun += static_cast<long long>(succeeded);
+          current = batchLines[std::min(succeeded, batchLines.size() - 1)];
+          int code = 0;
+          try {
+            throw;
+          } catch (const ado::DataAccessError& e) {
+            code = e.nativeCode();
+          } catch (...) {
+          }
+          // A line the server could not parse did not run, and its message quotes the text
+          // after the error, which here runs on into the next lines: it runs again alone, to
+          // fail with the message it has by itself.
+          if (code == kParseError && !session->abandoned()) {
+            alone = current;
+            i = current - 1;
+            continue;
+          }
+          if (session->abandoned()) {
+            // As Connection::execute does: a connection that can run nothing more is closed.
+            try {
+              cn->close();
+            } catch (...) {
+            }
+          }
+          fail(platform::CurrentExceptionDescription());
+          undoUnsettled();
+          replacedNote();
+          return out;
+        }
+        out.commandsRun += static_cast<long long>(batch.size());
+        for (const auto& l : batch) settleBy(l);
+        i = next - 1;
+        continue;  // no job claims these lines
+      }
+      if (!batch.empty()) held = std::move(batch.front());
+    }
     try {
-      cn->execute(line);
+      cn->execute(held ? std::string_view(*held) : lines.line(i));
       ++out.commandsRun;
     } catch (...) {
       fail(platform::CurrentExceptionDescription());
@@ -213,15 +381,12 @@ ScriptOutcome ExecuteScript(const ScriptSource& lines,
       replacedNote();
       return out;
     }
-    if (!unsettled.empty()) {
-      const std::string_view ran = lines.line(i);
-      std::erase_if(unsettled, [&](std::size_t j) { return jobs[j]->settledBy(ran); });
-    }
+    settleBy(held ? std::string_view(*held) : lines.line(i));
     if (pendingJobs == 0) continue;
     // The window answered while the server worked, and jobs yield to it too: the source may
     // have moved its lines meanwhile, so the line is read again, and the jobs compare against
     // a copy.
-    const std::string command(lines.line(i));
+    const std::string command(held ? *held : std::string(lines.line(i)));
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (ran[j] || !jobs[j]->runsAfter(command)) continue;
       --pendingJobs;

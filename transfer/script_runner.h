@@ -6,6 +6,15 @@
 // (not split at ";", not trimmed); empty lines are skipped. After each line that ran, every job
 // that has not run yet and claims the line runs (see script_job.h). The first failing line or job
 // ends the run; what ran before stays in effect (no transaction).
+//
+// On a MySQL server a run of consecutive lines that no job claims and that are each plainly one
+// INSERT, UPDATE, DELETE or REPLACE (every quote closed on the line, no ";" and no comment outside
+// quotes) is sent as one command of up to a thousand lines, so a sync's thousands of one-row
+// statements do not wait for the server one by one. Each line is still its own statement: the
+// first that fails ends the run as the failing line with the server's own message, the lines
+// after it do not run, and commandsRun counts the lines that ran. Multi statements are allowed
+// for those commands only, so a line holding two statements fails as one command as before. A
+// FoxPro target runs every line by itself.
 #pragma once
 
 #include <QByteArray>
@@ -88,9 +97,10 @@ struct ScriptOutcome {
 //   the script has no target: nothing runs and the run finishes (a failure to build the string
 //   or to open the connection fails the run before any line).
 // - jobs: not owned; each runs at most once.
-// - progress(percent): called before every line (and as jobs go); it may let the window repaint
-//   and returns false when the run must stop. Checked again before every line, so a stop takes
-//   effect after the line or job that was running.
+// - progress(percent): called before every line, or before every run of lines sent as one
+//   command with the value of its first line (and as jobs go); it may let the window repaint
+//   and returns false when the run must stop. Checked again before every line or such run, so a
+//   stop takes effect after the line, run of lines or job that was running.
 // - waiting: given to the target connection (ado::Connection::setWaiting), so the window answers
 //   while the server works on a line or on a job's rows; empty: those calls block.
 ScriptOutcome ExecuteScript(const ScriptSource& script,

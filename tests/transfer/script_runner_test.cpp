@@ -1,6 +1,6 @@
 // Executing a script without a window, against a temporary folder of FoxPro free tables: how the
 // text is cut into commands, what progress is reported, where a failure stops, and when the
-// per-table jobs run.
+// per-table jobs run. On MySQL, lines sent several to a command still behave one by one.
 #include "transfer/script_runner.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "ado/dataaccess.h"
+#include "foxpro_to_mysql_support.h"
+#include "support/mysql_sandbox.h"
 #include "support/table_rows.h"
 #include "transfer/mysql_to_foxpro.h"
 #include "transfer/script_job.h"
@@ -70,6 +72,30 @@ class ScriptRunnerTest : public ::testing::Test {
     ado::Connection cn;
     cn.open(foxproFolder(dir));
     return RowCount(cn, table);
+  }
+};
+
+class ScriptRunnerMySql : public qmtest::MySqlDatabaseTest {
+ protected:
+  std::vector<int> progress;
+
+  ScriptOutcome run(const QStringList& lines, std::vector<transfer::ScriptJob*> jobs = {},
+                    const std::function<void()>& waiting = {}) {
+    const std::string cs = connectionString();
+    progress.clear();
+    return ExecuteScript(
+        lines.join("\r\n"), [cs] { return cs; }, jobs,
+        [this](int p) {
+          progress.push_back(p);
+          return true;
+        },
+        waiting);
+  }
+  std::vector<std::vector<std::string>> rows(const std::string& query) {
+    return tomysql_test::MySqlRows(connectionString(), query);
+  }
+  static QString insert(int id, const QString& value = QStringLiteral("'x'")) {
+    return QStringLiteral("INSERT INTO t VALUES (%1, %2)").arg(id).arg(value);
   }
 };
 
@@ -225,4 +251,92 @@ TEST_F(ScriptRunnerTest, ATableLeftHalfWrittenIsRemovedUnlessItsOldOneIsAlreadyG
   EXPECT_EQ(late.end, ScriptOutcome::End::Failed);
   EXPECT_TRUE(late.notes.isEmpty()) << late.notes.join("\n").toStdString();
   EXPECT_EQ(rows("t_qmnew"), 1);
+}
+
+TEST_F(ScriptRunnerMySql, ALineFailingInsideABatchEndsTheRunThereWithTheServersOwnMessage) {
+  admin("CREATE TABLE t (id INT PRIMARY KEY, v TEXT)");
+  const auto waiting = [] {};
+  // The line alone, as every line ran before batches: the message to expect.
+  const ScriptOutcome alone = run({insert(5)}, {}, waiting);
+  ASSERT_EQ(alone.end, ScriptOutcome::End::Finished);
+  const ScriptOutcome duplicate = run({insert(5)}, {}, waiting);
+  ASSERT_EQ(duplicate.end, ScriptOutcome::End::Failed);
+
+  // The first batch is lines 1 to 1000; the second starts at line 1001, and its 401st fails.
+  QStringList script{QStringLiteral("START TRANSACTION")};
+  for (int i = 0; i < 1500; ++i) script << insert(i == 1400 ? 5 : 10 + i);
+  script << QStringLiteral("COMMIT");
+  ScriptOutcome out = run(script, {}, waiting);
+  EXPECT_EQ(out.end, ScriptOutcome::End::Failed);
+  EXPECT_EQ(out.failingLine, insert(5));
+  EXPECT_EQ(out.error, duplicate.error);
+  EXPECT_EQ(out.commandsRun, 1401);
+  // The transaction stays open on the connection the run closed: nothing was committed.
+  EXPECT_EQ(rows("SELECT COUNT(*) FROM t"), (std::vector<std::vector<std::string>>{{"1"}}));
+
+  script.removeAt(1401);
+  script.insert(1401, QStringLiteral("INSERT INTO t VALUES (5, 'x') oops"));
+  const ScriptOutcome syntaxAlone = run({script[1401]});
+  out = run(script);
+  EXPECT_EQ(out.failingLine, script[1401]);
+  EXPECT_EQ(out.error, syntaxAlone.error);  // not quoting the lines after it
+  EXPECT_EQ(out.commandsRun, 1401);
+
+  // Autocommitted: the lines before the failing one stay, the ones after it did not run.
+  script.removeFirst();
+  script.removeLast();
+  script[700] = insert(10);
+  out = run(script, {}, waiting);
+  EXPECT_EQ(out.failingLine, insert(10));
+  EXPECT_EQ(out.error, QString(duplicate.error).replace("'5'", "'10'"));
+  EXPECT_EQ(out.commandsRun, 700);
+  EXPECT_EQ(rows("SELECT COUNT(*), MAX(id) FROM t"),
+            (std::vector<std::vector<std::string>>{{"701", "709"}}));
+}
+
+TEST_F(ScriptRunnerMySql, BatchedLinesKeepTheirTextOrderAndStatementBoundaries) {
+  admin("CREATE TABLE t (id INT PRIMARY KEY, v TEXT)");
+  const QStringList values{
+      R"('a;b')",         R"('x # y')", R"('-- z')",       R"('/* c */')",        R"('it''s')",
+      R"('back\\slash')", R"('q\'s;')", R"("dq \";\" x")", R"(CONCAT('`', "'"))", R"('\n')"};
+  QStringList script;
+  for (int i = 0; i < values.size(); ++i) script << insert(i, values[i]);
+  script << QStringLiteral("INSERT INTO t (`id`, `v`) VALUES (10, 'named')");
+  // A line holding two statements fails as one command and runs neither.
+  const QString two = insert(100) + ";" + insert(101);
+  script << two << insert(102);
+  ScriptOutcome out = run(script, {}, [] {});
+  EXPECT_EQ(out.end, ScriptOutcome::End::Failed);
+  EXPECT_EQ(out.failingLine, two);
+  EXPECT_TRUE(out.error.contains("SQL syntax")) << out.error.toStdString();
+  EXPECT_EQ(out.commandsRun, values.size() + 1);
+  EXPECT_EQ(rows("SELECT id, v FROM t ORDER BY id"),
+            (std::vector<std::vector<std::string>>{{"0", "a;b"},
+                                                   {"1", "x # y"},
+                                                   {"2", "-- z"},
+                                                   {"3", "/* c */"},
+                                                   {"4", "it's"},
+                                                   {"5", "back\\slash"},
+                                                   {"6", "q's;"},
+                                                   {"7", "dq \";\" x"},
+                                                   {"8", "`'"},
+                                                   {"9", "\n"},
+                                                   {"10", "named"}}));
+
+  // Batches, a line that is not DML, a line a job claims and the lines after it run in order:
+  // the SET sees the three rows before it, the job the five rows up to its own line.
+  admin("DELETE FROM t");
+  CountingJob job("t", insert(4).toStdString());
+  out = run({QStringLiteral("SET @n = 0"), insert(1), QString(), insert(2), insert(3),
+             QStringLiteral("SET @n = (SELECT COUNT(*) FROM t)"), insert(10, "@n"), insert(4),
+             insert(5), insert(6)},
+            {&job});
+  EXPECT_EQ(out.end, ScriptOutcome::End::Finished);
+  EXPECT_EQ(out.commandsRun, 9);
+  EXPECT_EQ(job.runs, 1);
+  EXPECT_EQ(job.rowsSeen, 5);
+  EXPECT_EQ(rows("SELECT v FROM t WHERE id = 10"), (std::vector<std::vector<std::string>>{{"3"}}));
+  EXPECT_EQ(rows("SELECT COUNT(*) FROM t"), (std::vector<std::vector<std::string>>{{"7"}}));
+  // Before each line or batch, at its first line; the job's own half step after line 7.
+  EXPECT_EQ(progress, (std::vector<int>{0, 11, 55, 66, 77, 83, 88}));
 }
