@@ -276,6 +276,7 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   header_.recordCount = count;
   if (pendingSince_ == std::chrono::steady_clock::time_point{})
     pendingSince_ = std::chrono::steady_clock::now();
+  if (onRecord) onRecord(count - 1, reinterpret_cast<const std::uint8_t*>(pending_.data() + at));
   if (pending_.size() >= kSpillBytes) {
     // Past the header's count: FoxPro does not see these records until flush() counts them.
     file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
@@ -408,6 +409,8 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
     else
       file_.writeAt(header_.recordOffset(r), at(after, i), rl);
   }
+  if (onRecord)
+    for (std::size_t i = 0; i < recnos.size(); ++i) onRecord(recnos[i], at(after, i));
   if (index_ && !recnos.empty()) {
     indexDirty_ = true;
     if (pendingSince_ == std::chrono::steady_clock::time_point{})
@@ -416,6 +419,7 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
 }
 
 void TableWriter::discard() {
+  if (onRecord && header_.recordCount != flushedCount_) onRecord(kRecordsDropped, nullptr);
   pending_.clear();
   header_.recordCount = flushedCount_;
   pendingSince_ = {};
