@@ -524,6 +524,27 @@ TableSync SyncTable(ado::Connection& fox, ado::Connection& my, const std::string
             "column " + columns[k].name + ": " + std::to_string(arrivals[k][std::size_t(why)]) +
             kArrivalWords[why] +
             (columns[k].notNull ? ", which its NOT NULL column in MySQL refuses" : ""));
+  // Without an index that starts with a key column the server reads the whole table for each
+  // UPDATE and DELETE (40 ms each at 200k rows): said before Execute, where it can still be
+  // added.
+  if (out.counts.updates + out.counts.deletes > 0) {
+    const auto leading = session->query(
+        "SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() "
+        "AND TABLE_NAME = " +
+        ado::quoteMySqlText(mysqlTable) + " AND SEQ_IN_INDEX = 1");
+    const bool indexed = std::any_of(leading.begin(), leading.end(), [&](const auto& r) {
+      return !r.empty() && r[0] && std::any_of(key.begin(), key.end(), [&](std::size_t k) {
+        return vfp::equalsNoCase(*r[0], columns[k].name);
+      });
+    });
+    if (!indexed) {
+      std::string names;
+      for (std::size_t k : key) names += (names.empty() ? "" : ", ") + columns[k].name;
+      out.notes.push_back("MySQL has no index on the key (" + names +
+                          "): each UPDATE and DELETE reads the whole table there; an index on " +
+                          "those columns makes them fast");
+    }
+  }
   return out;
 }
 

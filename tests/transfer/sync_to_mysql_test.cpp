@@ -251,6 +251,24 @@ TEST_F(SyncToMySql, CompositeBlankPaddedKeysNullsAndAMemoOnlyChangeAndWhatCannot
             std::string::npos)
       << report;
 
+  // A key no MySQL index starts with makes every UPDATE read the whole table there: said, until
+  // such an index exists.
+  Fox(fox.path, {"CREATE TABLE plain (id I, v C(4))", "INSERT INTO plain VALUES (1, 'a')"});
+  sendTyped("plain");
+  transfer::SyncToMySqlHooks byId;
+  byId.key = {"id"};
+  const std::string slow = "MySQL has no index on the key (id): each UPDATE and DELETE reads";
+  Fox(fox.path, {"UPDATE plain SET v = 'b'"});
+  sync({"plain"}, byId, &report);
+  EXPECT_NE(report.find("1 row to update (key 1)\n  " + slow), std::string::npos) << report;
+  admin("CREATE INDEX v_id ON plain (v, id)");  // not led by the key: still slow
+  sync({"plain"}, byId, &report);
+  EXPECT_NE(report.find(slow), std::string::npos) << report;
+  admin("CREATE INDEX by_id ON plain (id)");
+  sync({"plain"}, byId, &report);
+  EXPECT_EQ(report.find(slow), std::string::npos) << report;
+  EXPECT_NE(report.find("1 row to update"), std::string::npos) << report;
+
   // A key that is not unique is refused with the duplicate named; one MySQL no longer has the
   // shape of, likewise.
   transfer::SyncToMySqlHooks byA;
