@@ -16,6 +16,12 @@ namespace {
 
 // Queued records beyond this go to the file (uncounted) so that a batch holds little memory.
 constexpr std::size_t kSpillBytes = 4 << 20;
+// Records changed in place can only go to the file with the index, so past this much (their
+// bytes and what keeping them costs) the statement that changed them ends with a flush.
+constexpr std::size_t kChangedBytes = 16 << 20;
+constexpr std::size_t kChangedEntryBytes = 64;  // a map node
+// Records changed in place go to the file in runs of neighbours up to this long.
+constexpr std::size_t kRunBytes = 1 << 20;
 
 }  // namespace
 
@@ -291,14 +297,19 @@ void TableWriter::scan(
   // The records in the file through a buffer of many, then those still queued.
   const std::uint32_t perRead = std::uint32_t(std::max<std::size_t>(1, (1 << 20) / rl));
   std::vector<std::uint8_t> buffer;
+  auto change = changedAt_.begin();  // in record order, as the records are visited
   for (std::uint32_t first = 0; first < writtenCount_; first += perRead) {
     const std::uint32_t n = std::min(perRead, writtenCount_ - first);
     buffer.resize(std::size_t(n) * rl);
     if (file_.readAt(header_.recordOffset(first), buffer.data(), buffer.size()) != buffer.size())
       throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(first + 1) +
                   " is cut short.");
-    for (std::uint32_t i = 0; i < n; ++i)
-      if (!visit(first + i, buffer.data() + std::size_t(i) * rl)) return;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint8_t* rec = buffer.data() + std::size_t(i) * rl;
+      if (change != changedAt_.end() && change->first == first + i)
+        rec = reinterpret_cast<const std::uint8_t*>(changed_.data() + (change++)->second);
+      if (!visit(first + i, rec)) return;
+    }
   }
   const auto* queued = reinterpret_cast<const std::uint8_t*>(pending_.data());
   for (std::uint32_t i = 0; writtenCount_ + i < header_.recordCount; ++i)
@@ -310,6 +321,8 @@ void TableWriter::readRecord(std::uint32_t recno, std::uint8_t* out) {
   if (recno >= header_.recordCount) throw Error("Record is out of range.");
   if (recno >= writtenCount_) {
     std::memcpy(out, pending_.data() + std::size_t(recno - writtenCount_) * rl, rl);
+  } else if (const auto c = changedAt_.find(recno); c != changedAt_.end()) {
+    std::memcpy(out, changed_.data() + c->second, rl);
   } else if (file_.readAt(header_.recordOffset(recno), out, rl) != rl) {
     throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(recno + 1) +
                 " is cut short.");
@@ -353,6 +366,7 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
     if (memo_) memo_->rollBack(memoMark);
     throw;
   }
+  flushIfManyChanged();
   return replaced;
 }
 
@@ -379,6 +393,7 @@ void TableWriter::mark(std::span<const std::uint32_t> recnos, char flag) {
   std::string after = before;
   for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = flag;
   rewrite(std::vector<std::uint32_t>(recnos.begin(), recnos.end()), before, after);
+  flushIfManyChanged();
 }
 
 void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
@@ -399,14 +414,21 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
       throw;
     }
   }
-  // The memo blocks the new values point at are in the file before any record points at them.
-  if (memo_) memo_->flush();
+  // With an index, the records wait for flush(), which writes them with the index; without
+  // one they go to the file at once, after the memo blocks the new values point at.
+  if (!index_ && memo_) memo_->flush();
   for (std::size_t i = 0; i < recnos.size(); ++i) {
     const std::uint32_t r = recnos[i];
     if (r >= writtenCount_)
       std::memcpy(pending_.data() + std::size_t(r - writtenCount_) * rl, at(after, i), rl);
-    else
+    else if (!index_)
       file_.writeAt(header_.recordOffset(r), at(after, i), rl);
+    else if (const auto c = changedAt_.find(r); c != changedAt_.end())
+      std::memcpy(changed_.data() + c->second, at(after, i), rl);
+    else {
+      changedAt_.emplace(r, changed_.size());
+      changed_.append(after, i * rl, rl);
+    }
   }
   if (index_ && !recnos.empty()) {
     indexDirty_ = true;
@@ -415,8 +437,14 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
   }
 }
 
+void TableWriter::flushIfManyChanged() {
+  if (changed_.size() + changedAt_.size() * kChangedEntryBytes > kChangedBytes) flush();
+}
+
 void TableWriter::discard() {
   pending_.clear();
+  changed_.clear();
+  changedAt_.clear();
   header_.recordCount = flushedCount_;
   pendingSince_ = {};
   autoIncDirty_ = false;
@@ -436,26 +464,51 @@ void TableWriter::flush() {
   step(2);
   if (!pending_.empty())
     file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
-  // Between records and count: a crash before this leaves the old records and index; after it,
-  // FoxPro sees keys beyond the record count and says so instead of silently missing rows.
-  if (index_) index_->write();
-  step(3);
-  std::uint8_t fixed[7];
-  fixed[0] = header_.updateYear;
-  fixed[1] = header_.updateMonth;
-  fixed[2] = header_.updateDay;
-  bytes::putLe32(fixed + 3, header_.recordCount);
-  if (autoIncDirty_) {
-    for (std::size_t i = 0; i < header_.fields.size(); ++i) {
-      const auto& f = header_.fields[i];
-      if (!f.isAutoInc()) continue;
-      std::uint8_t next[4];
-      bytes::putLe32(next, f.autoIncNext);
-      file_.writeAt(header::kFixedSize + i * header::kDescriptorSize + header::kAutoIncNextOffset,
-                    next, 4);
+  // Appended records are in the file, beyond the count, where no reader sees them. What makes
+  // records and index change together comes next, while the new index file is complete and
+  // waits to replace the old one: the records changed in place, then the header's count. A
+  // crash before leaves the old records, count and index; after the rename, the new ones. Only
+  // a crash within these few writes leaves the index with old keys or without the counted new
+  // records, and then the new index file is left beside it (every key is computed again from
+  // the records when the table is next written).
+  auto writeHeader = [&] {
+    const std::size_t rl = header_.recordLength;
+    std::string run;
+    std::uint32_t first = 0;
+    auto writeRun = [&] {
+      if (!run.empty()) file_.writeAt(header_.recordOffset(first), run.data(), run.size());
+      run.clear();
+    };
+    for (const auto& c : changedAt_) {
+      if (c.first != first + run.size() / rl || run.size() >= kRunBytes) writeRun();
+      if (run.empty()) first = c.first;
+      run.append(changed_, c.second, rl);
     }
-  }
-  file_.writeAt(header::kDateOffset, fixed, sizeof fixed);
+    writeRun();
+    step(3);
+    std::uint8_t fixed[7];
+    fixed[0] = header_.updateYear;
+    fixed[1] = header_.updateMonth;
+    fixed[2] = header_.updateDay;
+    bytes::putLe32(fixed + 3, header_.recordCount);
+    if (autoIncDirty_) {
+      for (std::size_t i = 0; i < header_.fields.size(); ++i) {
+        const auto& f = header_.fields[i];
+        if (!f.isAutoInc()) continue;
+        std::uint8_t next[4];
+        bytes::putLe32(next, f.autoIncNext);
+        file_.writeAt(header::kFixedSize + i * header::kDescriptorSize + header::kAutoIncNextOffset,
+                      next, 4);
+      }
+    }
+    file_.writeAt(header::kDateOffset, fixed, sizeof fixed);
+  };
+  if (index_)
+    index_->write(writeHeader);
+  else
+    writeHeader();
+  changed_.clear();
+  changedAt_.clear();
   step(4);
   std::uint8_t eof = header::kEndOfFile;
   file_.writeAt(header_.recordOffset(header_.recordCount), &eof, 1);
