@@ -247,8 +247,14 @@ class TableWriter {
                const std::string& after);
   // Sets the deletion flag of the records: markDeleted() and recall().
   void mark(std::span<const std::uint32_t> recnos, char flag);
-  // flush() once the records changed in place hold more memory than a batch should.
-  void flushIfManyChanged();
+  // Ends a change of records recnos to after: a flush that writes them from after when they are
+  // many (rewrite() left them out of changed_), or one once changed_ holds more than a batch
+  // should.
+  void finish(const std::vector<std::uint32_t>& recnos, const std::string& after);
+  bool writtenByFinish(std::size_t records) const;
+  void keepChanged(std::uint32_t recno, const std::uint8_t* record);
+  // flush(), writing also records recnos (those before writtenCount_) from after.
+  void flushWith(const std::vector<std::uint32_t>* recnos, const std::string* after);
 
   std::string path_;
   std::string fileName_;

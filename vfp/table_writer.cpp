@@ -17,7 +17,8 @@ namespace {
 // Queued records beyond this go to the file (uncounted) so that a batch holds little memory.
 constexpr std::size_t kSpillBytes = 4 << 20;
 // Records changed in place can only go to the file with the index, so past this much (their
-// bytes and what keeping them costs) the statement that changed them ends with a flush.
+// bytes and what keeping them costs) the statement that changed them ends with a flush; one that
+// changes more by itself is written from its own bytes, not copied.
 constexpr std::size_t kChangedBytes = 16 << 20;
 constexpr std::size_t kChangedEntryBytes = 64;  // a map node
 // Records changed in place go to the file in runs of neighbours up to this long.
@@ -343,6 +344,7 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
     readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
   after = before;
   std::size_t replaced = 0;
+  const std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
   const std::uint32_t memoMark = memo_ ? memo_->mark() : 0;
   try {
     for (std::size_t i = 0; i < recnos.size(); ++i) {
@@ -360,13 +362,13 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
     }
     if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
       throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
-    std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
     rewrite(numbers, before, after);
   } catch (...) {
     if (memo_) memo_->rollBack(memoMark);
     throw;
   }
-  flushIfManyChanged();
+  before = std::string();
+  finish(numbers, after);
   return replaced;
 }
 
@@ -392,8 +394,10 @@ void TableWriter::mark(std::span<const std::uint32_t> recnos, char flag) {
     readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
   std::string after = before;
   for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = flag;
-  rewrite(std::vector<std::uint32_t>(recnos.begin(), recnos.end()), before, after);
-  flushIfManyChanged();
+  const std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
+  rewrite(numbers, before, after);
+  before = std::string();
+  finish(numbers, after);
 }
 
 void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
@@ -414,21 +418,19 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
       throw;
     }
   }
-  // With an index, the records wait for flush(), which writes them with the index; without
-  // one they go to the file at once, after the memo blocks the new values point at.
+  // With an index, the records wait for flush(), which writes them with the index (those of a
+  // large change are left to finish()); without one they go to the file at once, after the memo
+  // blocks the new values point at.
   if (!index_ && memo_) memo_->flush();
+  const bool large = writtenByFinish(recnos.size());
   for (std::size_t i = 0; i < recnos.size(); ++i) {
     const std::uint32_t r = recnos[i];
     if (r >= writtenCount_)
       std::memcpy(pending_.data() + std::size_t(r - writtenCount_) * rl, at(after, i), rl);
     else if (!index_)
       file_.writeAt(header_.recordOffset(r), at(after, i), rl);
-    else if (const auto c = changedAt_.find(r); c != changedAt_.end())
-      std::memcpy(changed_.data() + c->second, at(after, i), rl);
-    else {
-      changedAt_.emplace(r, changed_.size());
-      changed_.append(after, i * rl, rl);
-    }
+    else if (!large)
+      keepChanged(r, at(after, i));
   }
   if (index_ && !recnos.empty()) {
     indexDirty_ = true;
@@ -437,8 +439,35 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
   }
 }
 
-void TableWriter::flushIfManyChanged() {
-  if (changed_.size() + changedAt_.size() * kChangedEntryBytes > kChangedBytes) flush();
+void TableWriter::keepChanged(std::uint32_t recno, const std::uint8_t* record) {
+  const std::size_t rl = header_.recordLength;
+  if (const auto c = changedAt_.find(recno); c != changedAt_.end()) {
+    std::memcpy(changed_.data() + c->second, record, rl);
+  } else {
+    changedAt_.emplace(recno, changed_.size());
+    changed_.append(reinterpret_cast<const char*>(record), rl);
+  }
+}
+
+bool TableWriter::writtenByFinish(std::size_t records) const {
+  return index_ && records * header_.recordLength > kChangedBytes;
+}
+
+void TableWriter::finish(const std::vector<std::uint32_t>& recnos, const std::string& after) {
+  if (!writtenByFinish(recnos.size())) {
+    if (changed_.size() + changedAt_.size() * kChangedEntryBytes > kChangedBytes) flush();
+    return;
+  }
+  try {
+    flushWith(&recnos, &after);
+  } catch (...) {
+    // Still to be written by the next flush, as the index holds them already.
+    const std::size_t rl = header_.recordLength;
+    for (std::size_t i = 0; i < recnos.size(); ++i)
+      if (recnos[i] < writtenCount_)
+        keepChanged(recnos[i], reinterpret_cast<const std::uint8_t*>(after.data() + i * rl));
+    throw;
+  }
 }
 
 void TableWriter::discard() {
@@ -454,7 +483,9 @@ std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
   return index_ ? index_->lastWriteTime() : std::chrono::steady_clock::duration{};
 }
 
-void TableWriter::flush() {
+void TableWriter::flush() { flushWith(nullptr, nullptr); }
+
+void TableWriter::flushWith(const std::vector<std::uint32_t>* recnos, const std::string* after) {
   if (header_.recordCount == flushedCount_ && !autoIncDirty_ && !indexDirty_) return;
   auto step = [&](int n) {
     if (beforeFlushStep) beforeFlushStep(n);
@@ -479,11 +510,16 @@ void TableWriter::flush() {
       if (!run.empty()) file_.writeAt(header_.recordOffset(first), run.data(), run.size());
       run.clear();
     };
-    for (const auto& c : changedAt_) {
-      if (c.first != first + run.size() / rl || run.size() >= kRunBytes) writeRun();
-      if (run.empty()) first = c.first;
-      run.append(changed_, c.second, rl);
-    }
+    auto add = [&](std::uint32_t recno, const char* record) {
+      if (recno != first + run.size() / rl || run.size() >= kRunBytes) writeRun();
+      if (run.empty()) first = recno;
+      run.append(record, rl);
+    };
+    for (const auto& c : changedAt_) add(c.first, changed_.data() + c.second);
+    // Then those of a large change, over any earlier change of the same records.
+    if (recnos)
+      for (std::size_t i = 0; i < recnos->size(); ++i)
+        if ((*recnos)[i] < writtenCount_) add((*recnos)[i], after->data() + i * rl);
     writeRun();
     step(3);
     std::uint8_t fixed[7];
