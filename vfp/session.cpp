@@ -129,9 +129,11 @@ std::unique_ptr<TableWriter> Session::release(const std::string& path) {
   byRef_.clear();
   schemas_.erase(pathKey(path));
   choices_.erase(pathKey(path));
+  lookups_.erase(pathKey(path));
   auto it = writers_.find(pathKey(path));
   if (it == writers_.end()) return nullptr;
   auto w = std::move(it->second);
+  w->onRecord = nullptr;
   writers_.erase(it);
   return w;
 }

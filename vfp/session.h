@@ -47,6 +47,7 @@
 
 #include "vfp/codepage_guess.h"
 #include "vfp/database.h"
+#include "vfp/field_lookup.h"
 #include "vfp/keyexpr.h"
 #include "vfp/table.h"
 #include "vfp/value.h"
@@ -109,6 +110,13 @@ class Session {
   std::vector<std::uint32_t> matching(TableWriter& w, std::string_view condition, bool deleted);
   const keyexpr::KeySchema& schemaOf(TableWriter& w);
   // The records a compound tag names for the fields the condition pins; nullopt when no tag can.
+  // The records an equality on a field no tag indexes names, through an in-memory lookup built
+  // by the second statement that would read the whole table for that field; nullopt when none
+  // can answer.
+  std::optional<std::vector<std::uint32_t>> lookupCandidates(TableWriter& w,
+                                                             const keyexpr::Expression& cond);
+  // Keeps the lookups of w exact: the writer's onRecord.
+  void recordChanged(TableWriter& w, std::uint32_t recno, const std::uint8_t* record);
   std::optional<std::vector<std::uint32_t>> compoundCandidates(TableWriter& w,
                                                                const keyexpr::Expression& cond);
   void create(std::string_view sql, std::size_t pos);
@@ -146,6 +154,13 @@ class Session {
   int unmarkedCodePage_ = 0;
   std::map<std::string, CodePageChoice> choices_;      // by file path, as judged
   std::map<std::string, keyexpr::KeySchema> schemas_;  // by file path, for conditions
+  struct Lookups {
+    std::vector<int> headerFields;  // of each schema field, for the record view
+    std::vector<FieldLookup> fields;
+    std::map<std::size_t, int> scans;  // statements that read the table for a field
+    std::vector<std::size_t> refused;  // fields whose values cannot all be evaluated
+  };
+  std::map<std::string, Lookups> lookups_;  // by file path
   std::uint32_t affected_ = 0;
   long long indexedSearches_ = 0;
   long long tableScans_ = 0;

@@ -92,6 +92,70 @@ std::optional<std::vector<std::uint32_t>> Session::compoundCandidates(
   return w.index()->lookupRecord(reinterpret_cast<const std::uint8_t*>(probe.data()), pinned);
 }
 
+std::optional<std::vector<std::uint32_t>> Session::lookupCandidates(
+    TableWriter& w, const keyexpr::Expression& cond) {
+  const keyexpr::KeySchema& schema = schemaOf(w);
+  const std::string key = pathKey(w.path());
+  for (const auto& eq : cond.requiredEqualities()) {
+    if (!FieldLookup::answers(schema.fields[eq.field], eq.constant, eq.exact)) continue;
+    Lookups& l = lookups_[key];
+    for (const FieldLookup& f : l.fields)
+      if (f.field() == eq.field) {
+        std::vector<std::uint32_t> out = f.candidates(eq.constant);
+        for (auto& r : out) ++r;  // as an index names records
+        return out;
+      }
+    // One statement reads the table as it always did; a second one for the same field makes
+    // the lookup, so that a single UPDATE costs no memory and a script of many costs one read.
+    if (std::find(l.refused.begin(), l.refused.end(), eq.field) != l.refused.end() ||
+        ++l.scans[eq.field] < 2)
+      continue;
+    ++tableScans_;
+    l.headerFields.clear();
+    keySchemaOf(w.header(), {}, l.headerFields);
+    RawRecord view(w.header(), l.headerFields);
+    std::optional<FieldLookup> made;
+    try {
+      made.emplace(schema, eq.field);
+    } catch (const keyexpr::UnsupportedExpression&) {
+    }
+    bool whole = made.has_value();
+    if (whole)
+      w.scan([&](std::uint32_t recno, const std::uint8_t* rec) {
+        view.set(rec);
+        return whole = made->add(recno, view);
+      });
+    if (!whole) {
+      l.refused.push_back(eq.field);
+      continue;
+    }
+    l.fields.push_back(std::move(*made));
+    w.onRecord = [this, &w](std::uint32_t recno, const std::uint8_t* rec) {
+      recordChanged(w, recno, rec);
+    };
+    std::vector<std::uint32_t> out = l.fields.back().candidates(eq.constant);
+    for (auto& r : out) ++r;
+    return out;
+  }
+  return std::nullopt;
+}
+
+void Session::recordChanged(TableWriter& w, std::uint32_t recno, const std::uint8_t* record) {
+  auto it = lookups_.find(pathKey(w.path()));
+  if (it == lookups_.end()) return;
+  Lookups& l = it->second;
+  if (recno == TableWriter::kRecordsDropped) {
+    l.fields.clear();
+    return;
+  }
+  RawRecord view(w.header(), l.headerFields);
+  view.set(record);
+  // A record a lookup cannot hold makes it useless: the next statement reads the table.
+  std::erase_if(l.fields, [&](FieldLookup& f) {
+    return !(recno < f.records() ? f.change(recno, view) : f.add(recno, view));
+  });
+}
+
 std::vector<std::uint32_t> Session::matching(TableWriter& w, Lexer& lx) {
   std::vector<std::uint32_t> out;
   if (lx.atEnd()) {
@@ -143,6 +207,7 @@ std::vector<std::uint32_t> Session::matching(TableWriter& w, std::string_view te
       if (auto found = index->lookup(eq.field, eq.constant))
         if (!candidates || found->size() < candidates->size()) candidates = std::move(found);
   if (!candidates && w.index()) candidates = compoundCandidates(w, *cond);
+  if (!candidates) candidates = lookupCandidates(w, *cond);
   if (candidates) {
     ++indexedSearches_;
     std::vector<std::uint8_t> rec(w.header().recordLength);

@@ -232,6 +232,12 @@ class TableWriter {
   // The table's structural index, when it has one.
   const IndexMaintainer* index() const { return index_.get(); }
 
+  // Called with each record this writer appends or changes in place, once it holds its new
+  // bytes (recno 0-based), and with (kRecordsDropped, nullptr) when discard() forgets queued
+  // records: what keeps an in-memory lookup over the records exact.
+  static constexpr std::uint32_t kRecordsDropped = 0xFFFFFFFFu;
+  std::function<void(std::uint32_t recno, const std::uint8_t* record)> onRecord;
+
   // Test hook: called before each step of flush() (1 memo blocks and header, 2 records,
   // 3 record count, after the records changed in place, 4 end mark) so a test can stop the
   // process there.

@@ -283,6 +283,7 @@ std::size_t TableWriter::append(std::span<const Value> values) {
   header_.recordCount = count;
   if (pendingSince_ == std::chrono::steady_clock::time_point{})
     pendingSince_ = std::chrono::steady_clock::now();
+  if (onRecord) onRecord(count - 1, reinterpret_cast<const std::uint8_t*>(pending_.data() + at));
   if (pending_.size() >= kSpillBytes) {
     // Past the header's count: FoxPro does not see these records until flush() counts them.
     file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
@@ -432,6 +433,8 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
     else if (!large)
       keepChanged(r, at(after, i));
   }
+  if (onRecord)
+    for (std::size_t i = 0; i < recnos.size(); ++i) onRecord(recnos[i], at(after, i));
   if (index_ && !recnos.empty()) {
     indexDirty_ = true;
     if (pendingSince_ == std::chrono::steady_clock::time_point{})
@@ -471,6 +474,7 @@ void TableWriter::finish(const std::vector<std::uint32_t>& recnos, const std::st
 }
 
 void TableWriter::discard() {
+  if (onRecord && header_.recordCount != flushedCount_) onRecord(kRecordsDropped, nullptr);
   pending_.clear();
   changed_.clear();
   changedAt_.clear();

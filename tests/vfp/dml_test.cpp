@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <set>
 
 #include "support.h"
@@ -181,4 +182,106 @@ TEST(Dml, APrimaryKeyStaysUniqueAndARefusedStatementChangesNothing) {
   EXPECT_EQ(errorOf(s, "RECALL FOR product_id = '     2' IN products"), "(no error)");
   EXPECT_EQ(s.affected(), 0u);
   expectIndexExact(dir.file("products.dbf"), dir.file("products.cdx"));
+}
+
+// Many statements keyed on fields no tag indexes, the way a sync writes them: the table is read
+// for the first two on each field and never again, and every statement still changes exactly
+// the records a direct reading names, as values move between keys, records come, go and come
+// back, and a shorter text matches every code it begins.
+TEST(Dml, StatementsKeyedOnUntaggedFieldsReadTheTableOnceAndChangeTheirRecords) {
+  TempFolder dir;
+  vfp::Session s(vfp::openCatalog(dir.path));
+  ASSERT_EQ(errorOf(s, "CREATE TABLE t FREE (id I, code C(6), name V(8) NULL, amt B)"),
+            "(no error)");
+  struct R {
+    int id;
+    std::string code;
+    bool named, deleted;
+    double amt;
+  };
+  std::vector<R> rows;
+  auto code = [](int n) {
+    char c[8];
+    std::snprintf(c, sizeof c, "c%05d", n);
+    return std::string(c);
+  };
+  auto insert = [&](int id, const std::string& c) {
+    rows.push_back({id, c, id % 3 != 0, false, id % 7 == 0 ? -0.0 : id * 0.5});
+    const R& r = rows.back();
+    s.execute("INSERT INTO t VALUES (" + std::to_string(id) + ", '" + c + "', " +
+              (r.named ? "'n" + std::to_string(id % 40) + " '" : std::string("NULL")) + ", " +
+              (id % 7 == 0 ? std::string("-0.0") : std::to_string(r.amt)) + ")");
+  };
+  for (int i = 1; i <= 400; ++i) insert(i, code(i % 350));  // some codes twice
+  std::mt19937 random(11);
+  const long long scansBefore = s.tableScans();
+  int prefixStatements = 0;
+  for (int step = 0; step < 600; ++step) {
+    const int n = 1 + int(random() % 420);
+    const std::string c = code(int(random() % 360));
+    std::string sql;
+    std::function<bool(const R&)> holds;
+    std::function<void(R&)> apply;
+    bool live = true;
+    switch (random() % 7) {
+      case 0:  // the key itself changes
+        sql = "UPDATE t SET code = '" + code(n) + "' WHERE code = '" + c + "'";
+        holds = [&](const R& r) { return r.code == c; };
+        apply = [&](R& r) { r.code = code(n); };
+        break;
+      case 1:
+        sql = "UPDATE t SET amt = " + std::to_string(n) + " WHERE id = " + std::to_string(n);
+        holds = [&](const R& r) { return r.id == n; };
+        apply = [&](R& r) { r.amt = n; };
+        break;
+      case 2:
+        sql = "DELETE FROM t WHERE code = '" + c + "' AND id > 100";
+        holds = [&](const R& r) { return r.code == c && r.id > 100; };
+        apply = [](R& r) { r.deleted = true; };
+        break;
+      case 3:
+        sql = "RECALL FOR id = " + std::to_string(n) + " IN t";
+        holds = [&](const R& r) { return r.id == n; };
+        apply = [](R& r) { r.deleted = false; };
+        live = false;
+        break;
+      case 4:
+        sql = "UPDATE t SET amt = 1 WHERE amt = 0";  // -0 is 0
+        holds = [](const R& r) { return r.amt == 0; };
+        apply = [](R& r) { r.amt = 1; };
+        break;
+      case 5:  // a shorter text matches every code it begins: no lookup answers it
+        sql = "UPDATE t SET amt = 2 WHERE code = '" + c.substr(0, 5) + "'";
+        holds = [&](const R& r) { return r.code.starts_with(c.substr(0, 5)); };
+        apply = [](R& r) { r.amt = 2; };
+        ++prefixStatements;
+        break;
+      default:
+        insert(int(rows.size()) + 1, c);
+        continue;
+    }
+    std::uint32_t expected = 0;
+    for (const R& r : rows)
+      if (r.deleted != live && holds(r)) ++expected;
+    SCOPED_TRACE(sql);
+    s.execute(sql);
+    ASSERT_EQ(s.affected(), expected);
+    for (R& r : rows)
+      if (r.deleted != live && holds(r)) apply(r);
+  }
+  // The first statement on each of code, id and amt reads the table; the second makes its
+  // lookup from one more reading.
+  EXPECT_EQ(s.tableScans() - scansBefore, 6 + prefixStatements);
+  s.flush();
+  auto q = s.execute("SELECT * FROM t");
+  std::size_t at = 0, live = 0;
+  while (q->next()) {
+    while (rows[at].deleted) ++at;
+    EXPECT_EQ(q->value(0).i, rows[at].id);
+    EXPECT_EQ(q->value(1).s, rows[at].code);
+    EXPECT_EQ(q->value(3).d, rows[at].amt);
+    ++at, ++live;
+  }
+  EXPECT_EQ(live, std::size_t(std::count_if(rows.begin(), rows.end(),
+                                            [](const R& r) { return !r.deleted; })));
 }
