@@ -560,7 +560,7 @@ std::vector<std::uint8_t> IndexMaintainer::build() {
   return cdx::buildIndexFile(builds);
 }
 
-void IndexMaintainer::write() {
+void IndexMaintainer::write(const std::function<void()>& beforeReplacing) {
   const auto started = std::chrono::steady_clock::now();
   const std::vector<std::uint8_t> bytes = build();
   // A complete new file renamed over the old one: the index is never half written.
@@ -568,6 +568,14 @@ void IndexMaintainer::write() {
   {
     File f(temp, File::Mode::Create);
     f.writeAt(0, bytes.data(), bytes.size());
+  }
+  if (beforeReplacing) {
+    try {
+      beforeReplacing();
+    } catch (...) {
+      removeFile(temp);
+      throw;
+    }
   }
   if (!replaceFile(temp, indexPath_)) {
     removeFile(temp);

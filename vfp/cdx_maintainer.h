@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,7 +101,10 @@ class IndexMaintainer {
   // The whole index file for every record known so far.
   std::vector<std::uint8_t> build();
   // Replaces the index file with build()'s bytes.
-  void write();
+  // beforeReplacing runs once the new file is complete and before it takes the old one's place:
+  // the table's records changed in place and its record count go to the file there, so that
+  // records and index disagree only between those writes and the rename.
+  void write(const std::function<void()>& beforeReplacing = {});
   // How long the last write() took: what one more batch costs.
   std::chrono::steady_clock::duration lastWriteTime() const { return lastWrite_; }
 

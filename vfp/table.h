@@ -12,18 +12,23 @@
 //   file that cannot be read (and then only when setUnreadableMemosNull is off);
 // - TableWriter keeps the table readable if the program dies at any moment: memo blocks and
 //   records are written first (records beyond the header's count are invisible to FoxPro, so a
-//   large batch goes to the file in pieces before it counts), then the index, then the header's
-//   record count, then the end-of-file mark;
-// - records changed in place (update, markDeleted) are written at once, after the memo blocks
-//   they point at, and the index with the next flush: a program that dies in between leaves the
-//   index with the records' old keys until the table is next written (every key is then
-//   computed again from the records).
+//   large batch goes to the file in pieces before it counts); then, while the new index file
+//   (NAME.cdx.new) is complete and waits to replace the old one, the records changed in place
+//   and the header's record count; then the rename; then the end-of-file mark;
+// - records changed in place (update, markDeleted, recall) of a table with an index wait in
+//   memory for that flush, which a call that leaves more than 16 MB of them waiting makes itself
+//   (those of a table without an index are written at once, after the memo blocks they point
+//   at). A program that dies anywhere else leaves records and index agreeing, old or new; one
+//   that dies within those few writes leaves the index with some records' old keys or without
+//   the counted new records, and NAME.cdx.new beside it, until the table is next written (every
+//   key is then computed again from the records, and a new NAME.cdx.new replaces both).
 // A Table keeps read buffers, so it is used from one thread at a time.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -185,8 +190,8 @@ class TableWriter {
   // field's type ("Data type mismatch" when it does not read as one). Returns the number of
   // characters written as "?" because the code page cannot hold them.
   std::size_t append(std::span<const Value> values);
-  // Writes what append() queued: memo blocks, records, the index, the record count, the end
-  // mark.
+  // Writes what append(), update() and markDeleted() queued: memo blocks, appended records, the
+  // changed records with the index, the record count, the end mark.
   void flush();
   // Forgets what append() queued and flush() did not write, for a table about to be deleted:
   // nothing more is written, and the file stays as the last flush left it.
@@ -209,8 +214,9 @@ class TableWriter {
   // UPDATE does, converting them as append() does. Checks every record against every index
   // before anything changes, so a value that cannot be stored, a read-only autoincrement field or
   // a key that a candidate tag holds already ("Uniqueness of index NAME is violated.") throws
-  // with nothing changed. Memo values go to new blocks. The records are written at once, the
-  // index with the next flush(). Returns the characters written as "?".
+  // with nothing changed. Memo values go to new blocks. The records are written with the index,
+  // by the next flush() or by this call's own when many wait (at once when the table has no
+  // index). Returns the characters written as "?".
   std::size_t update(std::span<const std::uint32_t> recnos,
                      std::span<const std::pair<std::size_t, Value>> set);
   // Marks the records recnos (0-based) deleted, as DELETE does; the same checks and order as
@@ -233,7 +239,8 @@ class TableWriter {
   std::function<void(std::uint32_t recno, const std::uint8_t* record)> onRecord;
 
   // Test hook: called before each step of flush() (1 memo blocks and header, 2 records,
-  // 3 record count, 4 end mark) so a test can stop the process there.
+  // 3 record count, after the records changed in place, 4 end mark) so a test can stop the
+  // process there.
   std::function<void(int step)> beforeFlushStep;
 
  private:
@@ -246,6 +253,14 @@ class TableWriter {
                const std::string& after);
   // Sets the deletion flag of the records: markDeleted() and recall().
   void mark(std::span<const std::uint32_t> recnos, char flag);
+  // Ends a change of records recnos to after: a flush that writes them from after when they are
+  // many (rewrite() left them out of changed_), or one once changed_ holds more than a batch
+  // should.
+  void finish(const std::vector<std::uint32_t>& recnos, const std::string& after);
+  bool writtenByFinish(std::size_t records) const;
+  void keepChanged(std::uint32_t recno, const std::uint8_t* record);
+  // flush(), writing also records recnos (those before writtenCount_) from after.
+  void flushWith(const std::vector<std::uint32_t>* recnos, const std::string* after);
 
   std::string path_;
   std::string fileName_;
@@ -258,6 +273,10 @@ class TableWriter {
   std::uint32_t flushedCount_ = 0;  // records the header counts
   std::uint32_t writtenCount_ = 0;  // records in the file, counted or not
   std::string pending_;             // records after writtenCount_
+  // Records before writtenCount_ changed in place since the index was written: their bytes one
+  // after another, and where each one's are, by record number.
+  std::string changed_;
+  std::map<std::uint32_t, std::size_t> changedAt_;
   std::chrono::steady_clock::time_point pendingSince_{};
   std::string blank_;  // a new record before its values are written
   std::string text_;   // scratch for conversions

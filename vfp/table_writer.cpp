@@ -16,6 +16,13 @@ namespace {
 
 // Queued records beyond this go to the file (uncounted) so that a batch holds little memory.
 constexpr std::size_t kSpillBytes = 4 << 20;
+// Records changed in place can only go to the file with the index, so past this much (their
+// bytes and what keeping them costs) the statement that changed them ends with a flush; one that
+// changes more by itself is written from its own bytes, not copied.
+constexpr std::size_t kChangedBytes = 16 << 20;
+constexpr std::size_t kChangedEntryBytes = 64;  // a map node
+// Records changed in place go to the file in runs of neighbours up to this long.
+constexpr std::size_t kRunBytes = 1 << 20;
 
 }  // namespace
 
@@ -292,14 +299,19 @@ void TableWriter::scan(
   // The records in the file through a buffer of many, then those still queued.
   const std::uint32_t perRead = std::uint32_t(std::max<std::size_t>(1, (1 << 20) / rl));
   std::vector<std::uint8_t> buffer;
+  auto change = changedAt_.begin();  // in record order, as the records are visited
   for (std::uint32_t first = 0; first < writtenCount_; first += perRead) {
     const std::uint32_t n = std::min(perRead, writtenCount_ - first);
     buffer.resize(std::size_t(n) * rl);
     if (file_.readAt(header_.recordOffset(first), buffer.data(), buffer.size()) != buffer.size())
       throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(first + 1) +
                   " is cut short.");
-    for (std::uint32_t i = 0; i < n; ++i)
-      if (!visit(first + i, buffer.data() + std::size_t(i) * rl)) return;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint8_t* rec = buffer.data() + std::size_t(i) * rl;
+      if (change != changedAt_.end() && change->first == first + i)
+        rec = reinterpret_cast<const std::uint8_t*>(changed_.data() + (change++)->second);
+      if (!visit(first + i, rec)) return;
+    }
   }
   const auto* queued = reinterpret_cast<const std::uint8_t*>(pending_.data());
   for (std::uint32_t i = 0; writtenCount_ + i < header_.recordCount; ++i)
@@ -311,6 +323,8 @@ void TableWriter::readRecord(std::uint32_t recno, std::uint8_t* out) {
   if (recno >= header_.recordCount) throw Error("Record is out of range.");
   if (recno >= writtenCount_) {
     std::memcpy(out, pending_.data() + std::size_t(recno - writtenCount_) * rl, rl);
+  } else if (const auto c = changedAt_.find(recno); c != changedAt_.end()) {
+    std::memcpy(out, changed_.data() + c->second, rl);
   } else if (file_.readAt(header_.recordOffset(recno), out, rl) != rl) {
     throw Error("Table '" + fileName_ + "' is corrupt: record " + std::to_string(recno + 1) +
                 " is cut short.");
@@ -331,6 +345,7 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
     readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
   after = before;
   std::size_t replaced = 0;
+  const std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
   const std::uint32_t memoMark = memo_ ? memo_->mark() : 0;
   try {
     for (std::size_t i = 0; i < recnos.size(); ++i) {
@@ -348,12 +363,13 @@ std::size_t TableWriter::update(std::span<const std::uint32_t> recnos,
     }
     if (memo_ && memo_->pendingEnd() > header::kMaxFileSize)
       throw Error("Memo file would grow past 2 GB, the largest file FoxPro can open.");
-    std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
     rewrite(numbers, before, after);
   } catch (...) {
     if (memo_) memo_->rollBack(memoMark);
     throw;
   }
+  before = std::string();
+  finish(numbers, after);
   return replaced;
 }
 
@@ -379,7 +395,10 @@ void TableWriter::mark(std::span<const std::uint32_t> recnos, char flag) {
     readRecord(recnos[i], reinterpret_cast<std::uint8_t*>(before.data() + i * rl));
   std::string after = before;
   for (std::size_t i = 0; i < recnos.size(); ++i) after[i * rl] = flag;
-  rewrite(std::vector<std::uint32_t>(recnos.begin(), recnos.end()), before, after);
+  const std::vector<std::uint32_t> numbers(recnos.begin(), recnos.end());
+  rewrite(numbers, before, after);
+  before = std::string();
+  finish(numbers, after);
 }
 
 void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::string& before,
@@ -400,14 +419,19 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
       throw;
     }
   }
-  // The memo blocks the new values point at are in the file before any record points at them.
-  if (memo_) memo_->flush();
+  // With an index, the records wait for flush(), which writes them with the index (those of a
+  // large change are left to finish()); without one they go to the file at once, after the memo
+  // blocks the new values point at.
+  if (!index_ && memo_) memo_->flush();
+  const bool large = writtenByFinish(recnos.size());
   for (std::size_t i = 0; i < recnos.size(); ++i) {
     const std::uint32_t r = recnos[i];
     if (r >= writtenCount_)
       std::memcpy(pending_.data() + std::size_t(r - writtenCount_) * rl, at(after, i), rl);
-    else
+    else if (!index_)
       file_.writeAt(header_.recordOffset(r), at(after, i), rl);
+    else if (!large)
+      keepChanged(r, at(after, i));
   }
   if (onRecord)
     for (std::size_t i = 0; i < recnos.size(); ++i) onRecord(recnos[i], at(after, i));
@@ -418,9 +442,42 @@ void TableWriter::rewrite(const std::vector<std::uint32_t>& recnos, const std::s
   }
 }
 
+void TableWriter::keepChanged(std::uint32_t recno, const std::uint8_t* record) {
+  const std::size_t rl = header_.recordLength;
+  if (const auto c = changedAt_.find(recno); c != changedAt_.end()) {
+    std::memcpy(changed_.data() + c->second, record, rl);
+  } else {
+    changedAt_.emplace(recno, changed_.size());
+    changed_.append(reinterpret_cast<const char*>(record), rl);
+  }
+}
+
+bool TableWriter::writtenByFinish(std::size_t records) const {
+  return index_ && records * header_.recordLength > kChangedBytes;
+}
+
+void TableWriter::finish(const std::vector<std::uint32_t>& recnos, const std::string& after) {
+  if (!writtenByFinish(recnos.size())) {
+    if (changed_.size() + changedAt_.size() * kChangedEntryBytes > kChangedBytes) flush();
+    return;
+  }
+  try {
+    flushWith(&recnos, &after);
+  } catch (...) {
+    // Still to be written by the next flush, as the index holds them already.
+    const std::size_t rl = header_.recordLength;
+    for (std::size_t i = 0; i < recnos.size(); ++i)
+      if (recnos[i] < writtenCount_)
+        keepChanged(recnos[i], reinterpret_cast<const std::uint8_t*>(after.data() + i * rl));
+    throw;
+  }
+}
+
 void TableWriter::discard() {
   if (onRecord && header_.recordCount != flushedCount_) onRecord(kRecordsDropped, nullptr);
   pending_.clear();
+  changed_.clear();
+  changedAt_.clear();
   header_.recordCount = flushedCount_;
   pendingSince_ = {};
   autoIncDirty_ = false;
@@ -430,7 +487,9 @@ std::chrono::steady_clock::duration TableWriter::indexWriteTime() const {
   return index_ ? index_->lastWriteTime() : std::chrono::steady_clock::duration{};
 }
 
-void TableWriter::flush() {
+void TableWriter::flush() { flushWith(nullptr, nullptr); }
+
+void TableWriter::flushWith(const std::vector<std::uint32_t>* recnos, const std::string* after) {
   if (header_.recordCount == flushedCount_ && !autoIncDirty_ && !indexDirty_) return;
   auto step = [&](int n) {
     if (beforeFlushStep) beforeFlushStep(n);
@@ -440,26 +499,56 @@ void TableWriter::flush() {
   step(2);
   if (!pending_.empty())
     file_.writeAt(header_.recordOffset(writtenCount_), pending_.data(), pending_.size());
-  // Between records and count: a crash before this leaves the old records and index; after it,
-  // FoxPro sees keys beyond the record count and says so instead of silently missing rows.
-  if (index_) index_->write();
-  step(3);
-  std::uint8_t fixed[7];
-  fixed[0] = header_.updateYear;
-  fixed[1] = header_.updateMonth;
-  fixed[2] = header_.updateDay;
-  bytes::putLe32(fixed + 3, header_.recordCount);
-  if (autoIncDirty_) {
-    for (std::size_t i = 0; i < header_.fields.size(); ++i) {
-      const auto& f = header_.fields[i];
-      if (!f.isAutoInc()) continue;
-      std::uint8_t next[4];
-      bytes::putLe32(next, f.autoIncNext);
-      file_.writeAt(header::kFixedSize + i * header::kDescriptorSize + header::kAutoIncNextOffset,
-                    next, 4);
+  // Appended records are in the file, beyond the count, where no reader sees them. What makes
+  // records and index change together comes next, while the new index file is complete and
+  // waits to replace the old one: the records changed in place, then the header's count. A
+  // crash before leaves the old records, count and index; after the rename, the new ones. Only
+  // a crash within these few writes leaves the index with old keys or without the counted new
+  // records, and then the new index file is left beside it (every key is computed again from
+  // the records when the table is next written).
+  auto writeHeader = [&] {
+    const std::size_t rl = header_.recordLength;
+    std::string run;
+    std::uint32_t first = 0;
+    auto writeRun = [&] {
+      if (!run.empty()) file_.writeAt(header_.recordOffset(first), run.data(), run.size());
+      run.clear();
+    };
+    auto add = [&](std::uint32_t recno, const char* record) {
+      if (recno != first + run.size() / rl || run.size() >= kRunBytes) writeRun();
+      if (run.empty()) first = recno;
+      run.append(record, rl);
+    };
+    for (const auto& c : changedAt_) add(c.first, changed_.data() + c.second);
+    // Then those of a large change, over any earlier change of the same records.
+    if (recnos)
+      for (std::size_t i = 0; i < recnos->size(); ++i)
+        if ((*recnos)[i] < writtenCount_) add((*recnos)[i], after->data() + i * rl);
+    writeRun();
+    step(3);
+    std::uint8_t fixed[7];
+    fixed[0] = header_.updateYear;
+    fixed[1] = header_.updateMonth;
+    fixed[2] = header_.updateDay;
+    bytes::putLe32(fixed + 3, header_.recordCount);
+    if (autoIncDirty_) {
+      for (std::size_t i = 0; i < header_.fields.size(); ++i) {
+        const auto& f = header_.fields[i];
+        if (!f.isAutoInc()) continue;
+        std::uint8_t next[4];
+        bytes::putLe32(next, f.autoIncNext);
+        file_.writeAt(header::kFixedSize + i * header::kDescriptorSize + header::kAutoIncNextOffset,
+                      next, 4);
+      }
     }
-  }
-  file_.writeAt(header::kDateOffset, fixed, sizeof fixed);
+    file_.writeAt(header::kDateOffset, fixed, sizeof fixed);
+  };
+  if (index_)
+    index_->write(writeHeader);
+  else
+    writeHeader();
+  changed_.clear();
+  changedAt_.clear();
   step(4);
   std::uint8_t eof = header::kEndOfFile;
   file_.writeAt(header_.recordOffset(header_.recordCount), &eof, 1);

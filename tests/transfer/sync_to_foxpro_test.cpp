@@ -3,20 +3,25 @@
 // holds, value for value and tag for tag, in a container and in a free folder; a second sync
 // finds nothing. Changes the typed copy would not store (fractions of a second) are not sent.
 // A composite key with a blank-padded character part, NULLs, a change inside a memo only, and
-// the tables that cannot be matched, left out with why.
+// the tables that cannot be matched, left out with why. A sync killed while it writes leaves
+// whole records and exact tags, and the next one completes it.
 #include "transfer/sync_to_foxpro.h"
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <chrono>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "foxpro_to_mysql_support.h"
 #include "support/command_run.h"
 #include "support/mysql_sandbox.h"
 #include "vfp/cdx_maintainer.h"
 #include "vfp/cdx_reader.h"
+#include "vfp/dbc.h"
 #include "vfp/table.h"
 
 using namespace tomysql_test;
@@ -77,6 +82,27 @@ std::map<std::string, std::multiset<std::string>> LiveTagKeys(const std::string&
     for (const auto& k : cdx.keys(tag, tag.name == "ID" ? 0 : ' '))
       if (live.byRecno.count(k.recno)) out[tag.name].insert(k.key);
   return out;
+}
+
+// What a write cut short may leave: the container lists the table, every record decodes (its
+// memos too) and, unless the write stopped between records and index, the index file is byte
+// for byte the one the records give.
+void ExpectWholeRecords(const std::string& dbc, const std::string& dbf, bool exactIndex) {
+  EXPECT_TRUE(vfp::dbc::Container::open(dbc).find("items"));
+  const vfp::Table t(dbf);
+  vfp::RecordScanner scan(t);
+  std::uint32_t records = 0;
+  vfp::Value v;
+  while (const std::uint8_t* r = scan.next()) {
+    ++records;
+    for (int i : t.userFields()) EXPECT_NO_THROW(t.decodeField(r, std::size_t(i), v));
+  }
+  EXPECT_EQ(records, t.recordCount());
+  if (exactIndex) {
+    EXPECT_TRUE(vfp::cdx::IndexFile::open(*vfp::findCompanion(dbf, ".cdx")).bytes() ==
+                vfp::IndexMaintainer::open(dbf)->build())
+        << "the index is not the one its records give";
+  }
 }
 
 std::string IntKey(int v) {
@@ -336,6 +362,95 @@ TEST_F(SyncToFoxpro, CompositeBlankPaddedKeysNullsAMemoOnlyChangeAndWhatCannotBe
   EXPECT_NE(report.find("the field QTY is I NULL, where the typed send makes N(20) NULL"),
             std::string::npos)
       << report;
+}
+
+TEST_F(SyncToFoxpro, AKilledSyncLeavesWholeRecordsAndExactTagsAndTheNextSyncCompletesIt) {
+  const std::string northwind = QM_FIXTURES_DIR "/VFPX__Samples/Northwind";
+  const std::string dir = fox.path + "/dbc", saved = fox.path + "/saved";
+  fs::create_directories(dir);
+  for (const auto& e : fs::directory_iterator(northwind))
+    fs::copy_file(e.path(), dir + "/" + e.path().filename().string());
+  const std::string dbc = dir + "/northwind.dbc";
+  // A primary, a candidate and a regular tag, and a memo.
+  admin(
+      "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, code CHAR(8) NOT NULL, "
+      "name VARCHAR(12) NULL, note TEXT NULL, qty INT NULL, UNIQUE KEY code (code), "
+      "KEY name (name))");
+  admin(
+      "INSERT INTO items SELECT seq, CONCAT('c', seq), CONCAT('n', seq % 97), "
+      "IF(seq % 5 = 0, NULL, REPEAT(CONCAT('memo ', seq, ' '), 1 + seq % 9)), seq FROM "
+      "seq_1_to_6000");
+  sendTyped(dbc, "items");
+  fs::copy(dir, saved);
+  // Updates to every kind of field, the keys of both unique tags' neighbours among them; rows
+  // gone and rows new.
+  admin(
+      "UPDATE items SET code = CONCAT('u', id), name = CONCAT('m', id % 89), note = "
+      "CONCAT(IFNULL(note, ''), ' changed'), qty = NULL WHERE id % 3 = 0");
+  admin("DELETE FROM items WHERE id % 7 = 1");
+  admin(
+      "INSERT INTO items (code, name, note, qty) SELECT CONCAT('new', seq), CONCAT('n', seq % 13), "
+      "REPEAT('added ', seq % 40), seq FROM seq_1_to_1500");
+  admin("CREATE TABLE fresh LIKE items");
+  admin("INSERT INTO fresh SELECT * FROM items");
+  sendTyped(dbc, "fresh");
+  const Live source = LiveRecords(dir + "/fresh.dbf");
+
+  const std::vector<std::string> toolArgs{
+      "--mysql-server",   sandbox().host,      "--mysql-port",     sandbox().port,
+      "--mysql-user",     sandbox().adminUser, "--mysql-password", sandbox().adminPassword,
+      "--mysql-database", database()};
+  QStringList args{"--sync", "--to-foxpro", "--delete", "--foxpro", QString::fromStdString(dbc)};
+  for (const std::string& a : toolArgs) args << QString::fromStdString(a);
+  args << "items";
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", QString::fromStdString(config.path));
+  transfer::SyncToFoxproHooks deleting;
+  deleting.deleteTargetOnly = true;
+
+  std::mt19937 random(7);
+  int cutShort = 0, checkedExactly = 0;
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (const auto& e : fs::directory_iterator(saved))
+      fs::copy_file(e.path(), dir + "/" + e.path().filename().string(),
+                    fs::copy_options::overwrite_existing);
+    // Killed once its output shows the script running, after a short random while (the whole
+    // script takes a few tens of milliseconds here).
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QM_BINARY_DIR "/tools/quillmere-transfer"), args);
+    ASSERT_TRUE(p.waitForStarted());
+    p.setReadChannel(QProcess::StandardError);
+    QByteArray err;
+    while (p.state() == QProcess::Running && !err.contains("progress ")) {
+      p.waitForReadyRead(100);
+      err += p.readAllStandardError();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 25000));
+    p.kill();
+    p.waitForFinished();
+    const bool killed = p.exitStatus() == QProcess::CrashExit;
+    cutShort += killed;
+
+    // A kill within the few writes that put a flush's changed records in the file, just before
+    // the new index replaces the old one, leaves that new index behind and the old one with
+    // some records' old keys: the one moment a .dbf and its .cdx cannot agree. Anywhere else
+    // the tags hold exactly the records' keys.
+    const std::string newIndex = *vfp::findCompanion(dir + "/items.dbf", ".cdx") + ".new";
+    const bool betweenRecordsAndIndex = fs::exists(newIndex);
+    checkedExactly += !betweenRecordsAndIndex;
+    ExpectWholeRecords(dbc, dir + "/items.dbf", !betweenRecordsAndIndex);
+    const auto rerun = tool(dbc, {"--sync", "--to-foxpro", "--delete", "items"});
+    ASSERT_EQ(rerun.status, 0) << rerun.out << rerun.err;
+    EXPECT_FALSE(fs::exists(newIndex));
+    ExpectWholeRecords(dbc, dir + "/items.dbf", true);
+    EXPECT_EQ(LiveRecords(dir + "/items.dbf").rows, source.rows);
+    EXPECT_TRUE(sync(dbc, {"items"}, deleting).empty());
+  }
+  // Most rounds end the tool mid-script, and most of those outside that moment.
+  EXPECT_GE(cutShort, 6);
+  EXPECT_GE(checkedExactly, 4);
 }
 
 }  // namespace

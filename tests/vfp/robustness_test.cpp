@@ -9,8 +9,10 @@
 #include <random>
 
 #include "support.h"
-#include "vfp/session.h"
+#include "vfp/cdx_maintainer.h"
+#include "vfp/cdx_reader.h"
 #include "vfp/error.h"
+#include "vfp/session.h"
 
 using namespace vfptest;
 namespace fs = std::filesystem;
@@ -249,5 +251,81 @@ TEST(Robustness, ATableKilledAtEachWriteStepOpensWithTheRowsWrittenBefore) {
       w->flush();
     }
     check(expected + 1);
+  }
+}
+
+// Records changed in place go to the file with the index: a kill before leaves the old records
+// and index, after the new ones; within (step 3: the changed records written, the new index
+// complete beside the old) NAME.cdx.new is left, and the next write computes every key again
+// from the records and replaces both.
+TEST(Robustness, AnIndexedTableKilledAtEachWriteStepKeepsRecordsAndIndexTogether) {
+  for (int step = 1; step <= 4; ++step) {
+    SCOPED_TRACE(step);
+    TempFolder dir;
+    const std::string path = dir.file("t.dbf"), cdx = dir.file("t.cdx");
+    {
+      vfp::Session s(vfp::openCatalog(dir.path));
+      s.execute("CREATE TABLE t FREE (n I, c C(6), m M)");
+      s.execute("INDEX ON c TAG c CANDIDATE");
+      for (int n = 1; n <= 5; ++n)
+        s.execute("INSERT INTO t VALUES (" + std::to_string(n) + ", 'old" + std::to_string(n) +
+                  "', 'memo')");
+    }
+    auto indexExact = [&] {
+      return vfp::cdx::IndexFile::open(cdx).bytes() == vfp::IndexMaintainer::open(path)->build();
+    };
+    auto code = [&](std::uint32_t recno) {
+      vfp::Table t(path);
+      std::vector<std::uint8_t> rec(t.header().recordLength);
+      t.readRecord(recno, rec.data());
+      vfp::Value v;
+      t.decodeField(rec.data(), std::size_t(t.userFields()[1]), v);
+      return v.s;
+    };
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Two keys swapped through a third, memos changed, a record deleted, one appended.
+      auto w = vfp::TableWriter::openForAppend(path);
+      auto set = [&](std::uint32_t recno, const std::string& c) {
+        std::vector<std::pair<std::size_t, vfp::Value>> v(2);
+        v[0].first = 1;
+        v[0].second.setString(vfp::Value::Kind::Text) = c;
+        v[1].first = 2;
+        v[1].second.setString(vfp::Value::Kind::Text) = c + " memo";
+        const std::uint32_t r[] = {recno};
+        w->update(r, v);
+      };
+      set(0, "tmp");
+      set(1, "old1");
+      set(0, "old2");
+      const std::uint32_t gone[] = {3};
+      w->markDeleted(gone);
+      std::vector<vfp::Value> row(2);
+      row[0].setInt(6);
+      row[1].setString(vfp::Value::Kind::Text) = "new6";
+      w->append(row);
+      w->beforeFlushStep = [step](int s) {
+        if (s == step) _exit(0);
+      };
+      w->flush();
+      _exit(3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(vfp::Table(path).recordCount(), step <= 3 ? 5u : 6u);
+    EXPECT_EQ(code(0), step <= 2 ? "old1" : "old2");
+    EXPECT_EQ(fs::exists(cdx + ".new"), step == 3);
+    EXPECT_EQ(indexExact(), step != 3);
+    {
+      auto w = vfp::TableWriter::openForAppend(path);
+      std::vector<vfp::Value> row(1);
+      row[0].setInt(7);
+      w->append(row);
+      w->flush();
+    }
+    EXPECT_FALSE(fs::exists(cdx + ".new"));
+    EXPECT_TRUE(indexExact());
   }
 }
