@@ -431,13 +431,15 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
       shown += (i ? ", " : "") + Shown(fields[key[i]], parts[i], converter);
     return shown;
   };
-  auto where = [&](std::string_view bytes) {
+  // The key's condition, as WHERE and RECALL FOR take it.
+  auto condition = [&](std::string_view bytes) {
     const auto parts = KeyParts(bytes);
     std::string out;
     for (std::size_t i = 0; i < parts.size() && i < key.size(); ++i)
-      out += (i ? " AND " : " WHERE ") + Condition(fields[key[i]], parts[i], converter);
+      out += (i ? " AND " : "") + Condition(fields[key[i]], parts[i], converter);
     return out;
   };
+  auto where = [&](std::string_view bytes) { return " WHERE " + condition(bytes); };
   if (const auto twice = entries.sortAndFindDuplicate())
     throw LeftOut("its key (" + keyWhence + ") is not unique in FoxPro: records " +
                   std::to_string(recnos[twice->first] + 1) + " and " +
@@ -506,15 +508,13 @@ TableSync SyncTable(ado::Connection& my, const vfp::TableCatalog& catalog, const
         }
       } else {
         if (deletedKeys.count(ValueHash(keyBytes))) {
-          const std::string condition = where(keyBytes);
-          writes.push_back("RECALL FOR" + condition.substr(std::string_view(" WHERE").size()) +
-                           " IN " + name);
+          writes.push_back("RECALL FOR " + condition(keyBytes) + " IN " + name);
           std::string line = "UPDATE " + name + " SET ";
           for (std::size_t k = 0; k < count; ++k) {
             line += (k ? ", " : "") + fields[k].name + " = ";
             sent(k, line);
           }
-          writes.push_back(line + condition);
+          writes.push_back(line + where(keyBytes));
         } else {
           std::string line = "INSERT INTO " + name + " VALUES (";
           for (std::size_t k = 0; k < count; ++k) {

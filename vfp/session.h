@@ -103,6 +103,8 @@ class Session {
   void remove(std::string_view sql, std::size_t pos);
   // RECALL FOR condition IN table: the deleted records the condition holds for become live.
   void recall(std::string_view sql, std::size_t pos);
+  // Marks the records deleted or live again: the end of DELETE and RECALL.
+  void mark(TableWriter& w, const std::vector<std::uint32_t>& records, bool deleted);
   // The live records of w the WHERE clause starting at lx holds for (all when there is none),
   // 0-based, ascending.
   std::vector<std::uint32_t> matching(TableWriter& w, sql::Lexer& lx);

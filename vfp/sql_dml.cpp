@@ -99,42 +99,42 @@ std::optional<std::vector<std::uint32_t>> Session::lookupCandidates(
   for (const auto& eq : cond.requiredEqualities()) {
     if (!FieldLookup::answers(schema.fields[eq.field], eq.constant, eq.exact)) continue;
     Lookups& l = lookups_[key];
+    const FieldLookup* found = nullptr;
     for (const FieldLookup& f : l.fields)
-      if (f.field() == eq.field) {
-        std::vector<std::uint32_t> out = f.candidates(eq.constant);
-        for (auto& r : out) ++r;  // as an index names records
-        return out;
+      if (f.field() == eq.field) found = &f;
+    if (!found) {
+      // One statement reads the table as it always did; a second one for the same field makes
+      // the lookup, so that a single UPDATE costs no memory and a script of many costs one read.
+      if (std::find(l.refused.begin(), l.refused.end(), eq.field) != l.refused.end() ||
+          ++l.scans[eq.field] < 2)
+        continue;
+      ++tableScans_;
+      l.headerFields.clear();
+      keySchemaOf(w.header(), {}, l.headerFields);
+      RawRecord view(w.header(), l.headerFields);
+      std::optional<FieldLookup> made;
+      try {
+        made.emplace(schema, eq.field);
+      } catch (const keyexpr::UnsupportedExpression&) {
       }
-    // One statement reads the table as it always did; a second one for the same field makes
-    // the lookup, so that a single UPDATE costs no memory and a script of many costs one read.
-    if (std::find(l.refused.begin(), l.refused.end(), eq.field) != l.refused.end() ||
-        ++l.scans[eq.field] < 2)
-      continue;
-    ++tableScans_;
-    l.headerFields.clear();
-    keySchemaOf(w.header(), {}, l.headerFields);
-    RawRecord view(w.header(), l.headerFields);
-    std::optional<FieldLookup> made;
-    try {
-      made.emplace(schema, eq.field);
-    } catch (const keyexpr::UnsupportedExpression&) {
+      bool whole = made.has_value();
+      if (whole)
+        w.scan([&](std::uint32_t recno, const std::uint8_t* rec) {
+          view.set(rec);
+          return whole = made->add(recno, view);
+        });
+      if (!whole) {
+        l.refused.push_back(eq.field);
+        continue;
+      }
+      l.fields.push_back(std::move(*made));
+      found = &l.fields.back();
+      w.onRecord = [this, &w](std::uint32_t recno, const std::uint8_t* rec) {
+        recordChanged(w, recno, rec);
+      };
     }
-    bool whole = made.has_value();
-    if (whole)
-      w.scan([&](std::uint32_t recno, const std::uint8_t* rec) {
-        view.set(rec);
-        return whole = made->add(recno, view);
-      });
-    if (!whole) {
-      l.refused.push_back(eq.field);
-      continue;
-    }
-    l.fields.push_back(std::move(*made));
-    w.onRecord = [this, &w](std::uint32_t recno, const std::uint8_t* rec) {
-      recordChanged(w, recno, rec);
-    };
-    std::vector<std::uint32_t> out = l.fields.back().candidates(eq.constant);
-    for (auto& r : out) ++r;
+    std::vector<std::uint32_t> out = found->candidates(eq.constant);
+    for (auto& r : out) ++r;  // 1-based, as an index names records
     return out;
   }
   return std::nullopt;
@@ -265,14 +265,7 @@ void Session::remove(std::string_view sql, std::size_t pos) {
   if (!lx.keyword("FROM")) throw syntaxError();
   const std::string ref = lx.name();
   TableWriter& w = writerFor(ref);
-  const std::vector<std::uint32_t> records = matching(w, lx);
-  try {
-    w.markDeleted(records);
-  } catch (const Error& e) {
-    throw inTable(w, e);
-  }
-  affected_ = std::uint32_t(records.size());
-  if (!records.empty()) notePending();
+  mark(w, matching(w, lx), true);
 }
 
 void Session::recall(std::string_view sql, std::size_t pos) {
@@ -302,9 +295,15 @@ void Session::recall(std::string_view sql, std::size_t pos) {
   const std::string ref = table.name();
   if (ref.empty() || !table.atEnd()) throw syntaxError();
   TableWriter& w = writerFor(ref);
-  const std::vector<std::uint32_t> records = matching(w, rest.substr(0, in), true);
+  mark(w, matching(w, rest.substr(0, in), true), false);
+}
+
+void Session::mark(TableWriter& w, const std::vector<std::uint32_t>& records, bool deleted) {
   try {
-    w.recall(records);
+    if (deleted)
+      w.markDeleted(records);
+    else
+      w.recall(records);
   } catch (const Error& e) {
     throw inTable(w, e);
   }

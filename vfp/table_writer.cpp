@@ -506,7 +506,7 @@ void TableWriter::flushWith(const std::vector<std::uint32_t>* recnos, const std:
   // a crash within these few writes leaves the index with old keys or without the counted new
   // records, and then the new index file is left beside it (every key is computed again from
   // the records when the table is next written).
-  auto writeHeader = [&] {
+  auto writeRecordsAndCount = [&] {
     const std::size_t rl = header_.recordLength;
     std::string run;
     std::uint32_t first = 0;
@@ -544,9 +544,9 @@ void TableWriter::flushWith(const std::vector<std::uint32_t>* recnos, const std:
     file_.writeAt(header::kDateOffset, fixed, sizeof fixed);
   };
   if (index_)
-    index_->write(writeHeader);
+    index_->write(writeRecordsAndCount);
   else
-    writeHeader();
+    writeRecordsAndCount();
   changed_.clear();
   changedAt_.clear();
   step(4);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "support.h"
@@ -68,6 +69,26 @@ std::string mutate(const std::string& in, std::mt19937& rng, std::size_t headerB
       break;
   }
   return s;
+}
+
+// A child process writes to the table at path and dies at flush step `step`, as a killed program
+// would: no cleanup, nothing flushed after.
+void DieAtFlushStep(const std::string& path, int step,
+                    const std::function<void(vfp::TableWriter&)>& write) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    auto w = vfp::TableWriter::openForAppend(path);
+    write(*w);
+    w->beforeFlushStep = [step](int s) {
+      if (s == step) _exit(0);
+    };
+    w->flush();
+    _exit(3);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
@@ -215,21 +236,9 @@ TEST(Robustness, ATableKilledAtEachWriteStepOpensWithTheRowsWrittenBefore) {
       for (int n = 1; n <= 3; ++n) w->append(row(n));
       w->flush();
     }
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      // The child dies at the chosen step, as a killed program would: no cleanup, no flush.
-      auto w = vfp::TableWriter::openForAppend(path);
-      for (int n = 4; n <= 5; ++n) w->append(row(n));
-      w->beforeFlushStep = [step](int s) {
-        if (s == step) _exit(0);
-      };
-      w->flush();
-      _exit(3);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    DieAtFlushStep(path, step, [&](vfp::TableWriter& w) {
+      for (int n = 4; n <= 5; ++n) w.append(row(n));
+    });
     std::size_t expected =
         step <= 3 ? 3 : 5;  // the count is the last thing that makes rows visible
     auto check = [&](std::size_t rows) {
@@ -282,11 +291,8 @@ TEST(Robustness, AnIndexedTableKilledAtEachWriteStepKeepsRecordsAndIndexTogether
       t.decodeField(rec.data(), std::size_t(t.userFields()[1]), v);
       return v.s;
     };
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      // Two keys swapped through a third, memos changed, a record deleted, one appended.
-      auto w = vfp::TableWriter::openForAppend(path);
+    // Two keys swapped through a third, memos changed, a record deleted, one appended.
+    DieAtFlushStep(path, step, [&](vfp::TableWriter& w) {
       auto set = [&](std::uint32_t recno, const std::string& c) {
         std::vector<std::pair<std::size_t, vfp::Value>> v(2);
         v[0].first = 1;
@@ -294,26 +300,18 @@ TEST(Robustness, AnIndexedTableKilledAtEachWriteStepKeepsRecordsAndIndexTogether
         v[1].first = 2;
         v[1].second.setString(vfp::Value::Kind::Text) = c + " memo";
         const std::uint32_t r[] = {recno};
-        w->update(r, v);
+        w.update(r, v);
       };
       set(0, "tmp");
       set(1, "old1");
       set(0, "old2");
       const std::uint32_t gone[] = {3};
-      w->markDeleted(gone);
+      w.markDeleted(gone);
       std::vector<vfp::Value> row(2);
       row[0].setInt(6);
       row[1].setString(vfp::Value::Kind::Text) = "new6";
-      w->append(row);
-      w->beforeFlushStep = [step](int s) {
-        if (s == step) _exit(0);
-      };
-      w->flush();
-      _exit(3);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      w.append(row);
+    });
     EXPECT_EQ(vfp::Table(path).recordCount(), step <= 3 ? 5u : 6u);
     EXPECT_EQ(code(0), step <= 2 ? "old1" : "old2");
     EXPECT_EQ(fs::exists(cdx + ".new"), step == 3);
